@@ -1,0 +1,54 @@
+// d88cut: cuts the twenty fixed regions of the first disk of a D88 image into
+// files in the current directory.
+#include <cstdio>
+
+#include "cutter/cut_plan.h"
+#include "cutter/output_file.h"
+
+namespace {
+
+// "ファイルをオープンできません." in Shift_JIS (code page 932), whatever the
+// console's code page: users' scripts and terminals expect these bytes.
+constexpr char kOpenFailureMessage[] =
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76"
+    "\x83\x93\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1.\n";
+
+// Static storage: the image stays open until exit, when its destruction closes it.
+d88::D88Image theImage;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "Usage: %s [d88file] (DiskNo.)\n",
+                 argc > 0 && argv[0] != nullptr ? argv[0] : "d88cut");
+    return 1;
+  }
+  // A second argument (a disk number) is accepted and not read: disk 0 is cut.
+  const char* imagePath = argv[1];
+  if (!theImage.open(imagePath)) {
+    std::fputs(kOpenFailureMessage, stderr);
+    return 1;
+  }
+  // Nothing is written for a file that holds no disk, so earlier outputs survive.
+  if (!theImage.selectDisk(0)) {
+    std::fprintf(stderr, "Error: %s holds no D88 disk (no complete 688-byte disk header)\n",
+                 imagePath);
+    return 1;
+  }
+  theImage.setSectorRange(d88::kPlanFirstSector, d88::kPlanLastSector);
+
+  bool allWhole = true;
+  for (const d88::Cut& cut : d88::cutPlan()) {
+    // Never replace the image being cut, should it carry an output's name.
+    if (d88::isSameFile(cut.name, imagePath)) {
+      std::printf("cutting ... %s\n", cut.name);
+      std::fprintf(stderr, "Error: cannot write %s: it is the image being cut\n", cut.name);
+      allWhole = false;
+      continue;
+    }
+    allWhole &= d88::cutFile(theImage, cut.name, cut.track, cut.c, cut.h, cut.r, cut.n,
+                             cut.skip, cut.length);
+  }
+  return allWhole ? 0 : 1;
+}

@@ -1,0 +1,544 @@
+// The reader on images built in memory: the disk directory, disk selection,
+// short track tables, sector lookup, sector runs, track listings, and images
+// cut off at every kind of boundary.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "image/d88_image.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using d88::D88Image;
+using d88build::Bytes;
+using d88build::Disk;
+using d88build::Record;
+using d88test::TempDir;
+
+constexpr int kSector = 1024;
+constexpr std::uint8_t kGuard = 0xA5;
+
+// Opens `bytes` as an image file and selects disk 0.
+class ReaderTest : public ::testing::Test {
+ protected:
+  bool load(const Bytes& bytes, int disk = 0) {
+    path_ = dir_.write("image.d88", bytes);
+    return image_.open(path_.c_str()) && image_.selectDisk(disk);
+  }
+
+  // readSector into a guarded buffer; fails the test when a guard byte changed.
+  Bytes read(int track, int c, int h, int r, int n, int maxBytes) {
+    const std::size_t room = static_cast<std::size_t>(std::max(maxBytes, 0));
+    Bytes buffer(room + 64, kGuard);
+    const int got = image_.readSector(track, c, h, r, n, buffer.data(), maxBytes);
+    EXPECT_GE(got, 0);
+    EXPECT_LE(got, std::max(maxBytes, 0));
+    for (std::size_t i = room; i < buffer.size(); ++i) {
+      EXPECT_EQ(buffer[i], kGuard) << "byte written past maxBytes at " << i;
+    }
+    buffer.resize(static_cast<std::size_t>(std::max(got, 0)));
+    return buffer;
+  }
+
+  TempDir dir_;
+  std::string path_;
+  D88Image image_;
+};
+
+Bytes pattern(int track, int r, std::size_t size = kSector, int seed = 0) {
+  return d88build::sectorPattern(seed, track, r, size);
+}
+
+Record record(int c, int h, int r, int n, Bytes data) {
+  Record rec;
+  rec.c = static_cast<std::uint8_t>(c);
+  rec.h = static_cast<std::uint8_t>(h);
+  rec.r = static_cast<std::uint8_t>(r);
+  rec.n = static_cast<std::uint8_t>(n);
+  rec.data = std::move(data);
+  return rec;
+}
+
+// A disk whose only track is `track`, holding the given records.
+Disk oneTrack(int track, std::vector<Record> records) {
+  Disk disk;
+  disk.tracks[track] = std::move(records);
+  return disk;
+}
+
+TEST(LittleEndian, AssemblesBytesInFileOrderOnAnyHost) {
+  const std::uint8_t bytes[] = {0x01, 0x02, 0x03, 0x04};
+  EXPECT_EQ(d88::readLE16(bytes), 0x0201u);
+  EXPECT_EQ(d88::readLE32(bytes), 0x04030201u);
+  const std::uint8_t high[] = {0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(d88::readLE32(high), 0xFFFFFFFFu);
+  EXPECT_EQ(d88::asSigned32(0xFFFFFFFFu), -1);
+  EXPECT_EQ(d88::asSigned32(0x80000000u), INT32_MIN);
+}
+
+// ---- disk directory -------------------------------------------------------
+
+struct DirectoryCase {
+  const char* what;
+  Bytes (*make)();
+  int disks;
+  std::vector<int> offsets;  // of the first disks found
+};
+
+Bytes twoDisks() {
+  return d88build::build({oneTrack(0, {record(0, 0, 1, 3, pattern(0, 1))}),
+                          oneTrack(0, {record(0, 0, 1, 3, pattern(0, 1, kSector, 1))})})
+      .bytes;
+}
+
+Bytes withDiskSize(std::uint32_t size) {
+  Bytes bytes = twoDisks();
+  d88build::putLE32(bytes, 0x1C, size);
+  return bytes;
+}
+
+const DirectoryCase kDirectoryCases[] = {
+    {"empty file", [] { return Bytes(); }, 0, {}},
+    {"one byte short of a header", [] { return Bytes(687, 0); }, 0, {}},
+    {"exactly one header", [] { return d88build::build({Disk()}).bytes; }, 1, {0}},
+    {"two disks back to back", twoDisks, 2, {0, 0x2B0 + 16 + kSector}},
+    {"a 100-byte tail after the disk",
+     [] {
+       Bytes b = d88build::build({Disk()}).bytes;
+       b.resize(b.size() + 100, 0x55);
+       return b;
+     },
+     1, {0}},
+    {"disk size 0 repeats the same disk 64 times", [] { return withDiskSize(0); }, 64, {0, 0, 0}},
+    {"disk size beyond the file ends the scan", [] { return withDiskSize(0x7FFFFFFF); }, 1, {0}},
+    {"disk size of 2^31 or more ends the scan", [] { return withDiskSize(0xFFFFFFF0u); }, 1, {0}},
+    {"65 disks yield 64",
+     [] {
+       Bytes b;
+       for (int i = 0; i < 65; ++i) {
+         const Bytes one = d88build::build({Disk()}).bytes;
+         b.insert(b.end(), one.begin(), one.end());
+       }
+       return b;
+     },
+     64, {0, 0x2B0, 0x560}},
+};
+
+TEST_F(ReaderTest, DiskDirectoryCountsWholeHeaders) {
+  for (const DirectoryCase& c : kDirectoryCases) {
+    SCOPED_TRACE(c.what);
+    D88Image image;
+    const std::string path = dir_.write("dir.d88", c.make());
+    ASSERT_TRUE(image.open(path.c_str()));
+    EXPECT_EQ(image.diskCount(), c.disks);
+    EXPECT_EQ(image.selectDisk(0), c.disks > 0);
+    EXPECT_FALSE(image.selectDisk(c.disks));
+  }
+}
+
+TEST_F(ReaderTest, SecondDiskIsReadFromItsOwnOffset) {
+  ASSERT_TRUE(load(twoDisks(), 1));
+  EXPECT_EQ(read(0, 0, 0, 1, 3, kSector), pattern(0, 1, kSector, 1));
+  ASSERT_TRUE(image_.selectDisk(0));
+  EXPECT_EQ(read(0, 0, 0, 1, 3, kSector), pattern(0, 1));
+}
+
+TEST_F(ReaderTest, OpenFailsOnlyWhenTheFileCannotBeOpened) {
+  EXPECT_FALSE(image_.open(dir_.file("missing.d88").c_str()));
+  EXPECT_EQ(image_.diskCount(), 0);
+  EXPECT_FALSE(image_.selectDisk(0));
+
+  // A folder opens on some systems but holds no disk.
+  if (image_.open(dir_.path().c_str())) {
+    EXPECT_EQ(image_.diskCount(), 0);
+  }
+  EXPECT_FALSE(image_.selectDisk(0));
+}
+
+TEST_F(ReaderTest, OpenNullClosesTheImage) {
+  ASSERT_TRUE(load(d88build::build({d88build::standardDisk()}).bytes));
+  EXPECT_TRUE(image_.open(nullptr));
+  EXPECT_EQ(image_.diskCount(), 0);
+  EXPECT_EQ(image_.mediaType(), -1);
+  EXPECT_FALSE(image_.selectDisk(0));
+  std::uint8_t buffer[kSector];
+  EXPECT_EQ(image_.readSector(0, 0, 0, 1, 3, buffer, kSector), 0);
+}
+
+// ---- disk selection -------------------------------------------------------
+
+TEST_F(ReaderTest, SelectDiskReadsNameAndMediaType) {
+  struct Case {
+    const char* what;
+    std::string field;  // the 17 bytes of the name field as written
+    const char* name;
+  };
+  const Case cases[] = {
+      {"short name", "ABC", "ABC"},
+      {"zero byte at position 5", std::string("HELLO\0WORLD", 11), "HELLO"},
+      {"16 non-zero bytes and the 17th", "0123456789ABCDEFG", "0123456789ABCDEF"},
+      {"Shift_JIS bytes kept as they are", "\x83\x65\x83\x58\x83\x67", "\x83\x65\x83\x58\x83\x67"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Disk disk;
+    disk.name = c.field;
+    disk.mediaType = 0x10;
+    ASSERT_TRUE(load(d88build::build({disk}).bytes));
+    EXPECT_STREQ(image_.diskName(), c.name);
+    EXPECT_EQ(image_.mediaType(), 0x10);
+    EXPECT_EQ(image_.currentDisk(), -1);
+  }
+}
+
+TEST_F(ReaderTest, SelectDiskBeforeOpenFails) {
+  EXPECT_FALSE(image_.selectDisk(0));
+  EXPECT_STREQ(image_.diskName(), "");
+  EXPECT_EQ(image_.mediaType(), -1);
+}
+
+TEST_F(ReaderTest, FailedSelectionForgetsThePreviousDisk) {
+  Disk disk = d88build::standardDisk();
+  ASSERT_TRUE(load(d88build::build({disk}).bytes));
+  for (int index : {1, -1, 64}) {
+    ASSERT_TRUE(image_.selectDisk(0));
+    EXPECT_FALSE(image_.selectDisk(index));
+    EXPECT_STREQ(image_.diskName(), "");
+    EXPECT_EQ(image_.mediaType(), -1);
+    EXPECT_TRUE(read(0, 0, 0, 1, 3, kSector).empty());
+  }
+}
+
+// Real images carry tables of 154 or 160 entries; the first track then starts
+// inside the 688 bytes and the slots from there on hold sector data.
+TEST_F(ReaderTest, ShortTrackTablesEndAtTheFirstTrack) {
+  for (int entries : {154, 160, 164}) {
+    SCOPED_TRACE(entries);
+    Disk disk = d88build::standardDisk(0, entries / 2);
+    disk.tableEntries = entries;
+    d88build::Image built = d88build::build({disk});
+    if (entries < 164) {
+      // Make the first record's identity look like a plausible track offset
+      // (that of track 1), as real sector data can.
+      d88build::putLE32(built.bytes, built.recordOffset(0, 0, 0),
+                        static_cast<std::uint32_t>(built.recordOffset(0, 1, 0)));
+    }
+    ASSERT_TRUE(load(built.bytes));
+    std::uint8_t ids[64];
+    for (int track = 1; track < entries; ++track) {
+      ASSERT_EQ(read(track, track / 2, track % 2, 8, 3, kSector), pattern(track, 8)) << track;
+    }
+    for (int track = entries; track < 164; ++track) {
+      EXPECT_EQ(image_.listSectorIds(track, ids, sizeof ids), 0) << track;
+    }
+  }
+}
+
+TEST_F(ReaderTest, TableEntryAtOrBelowTheHeaderEndIsTheTableEnd) {
+  // A first entry of 0x290 leaves slots 0 to 155 as offsets: slot 155 ends at 0x290.
+  Disk disk = d88build::standardDisk(0, 78);
+  d88build::Image built = d88build::build({disk});
+  Bytes& b = built.bytes;
+  d88build::putLE32(b, 0x20, 0x290);
+  ASSERT_TRUE(load(b));
+  std::uint8_t ids[64];
+  EXPECT_GT(image_.listSectorIds(155, ids, sizeof ids), 0);
+  EXPECT_EQ(image_.listSectorIds(156, ids, sizeof ids), 0);
+}
+
+// ---- readSector -----------------------------------------------------------
+
+TEST_F(ReaderTest, ReadSectorFindsSectorsInAnyRecordOrder) {
+  std::vector<Record> records;
+  for (int r : {5, 2, 8, 1, 7, 3, 6, 4}) records.push_back(record(20, 0, r, 3, pattern(40, r)));
+  ASSERT_TRUE(load(d88build::build({oneTrack(40, records)}).bytes));
+  for (int r = 1; r <= 8; ++r) EXPECT_EQ(read(40, 20, 0, r, 3, kSector), pattern(40, r)) << r;
+}
+
+TEST_F(ReaderTest, ReadSectorCapsAtMaxBytesAndAtTheSectorLength) {
+  ASSERT_TRUE(load(d88build::build({oneTrack(3, {record(1, 1, 1, 3, pattern(3, 1)),
+                                                 record(1, 1, 2, 3, pattern(3, 2, 768))})})
+                       .bytes));
+  EXPECT_EQ(read(3, 1, 1, 1, 3, 512), pattern(3, 1, 512));
+  EXPECT_EQ(read(3, 1, 1, 2, 3, kSector), pattern(3, 2, 768));
+  EXPECT_TRUE(read(3, 1, 1, 1, 3, 0).empty());
+  EXPECT_TRUE(read(3, 1, 1, 1, 3, -5).empty());
+}
+
+TEST_F(ReaderTest, ReadSectorReturnsZeroForWhatIsNotThere) {
+  Disk disk = oneTrack(40, {record(20, 0, 1, 3, pattern(40, 1)), record(20, 0, 3, 2, pattern(40, 3, 512))});
+  ASSERT_TRUE(load(d88build::build({disk}).bytes));
+  struct Case {
+    const char* what;
+    int track, c, h, r, n;
+  };
+  const Case cases[] = {
+      {"track 164", 164, 20, 0, 1, 3},     {"track -1", -1, 20, 0, 1, 3},
+      {"absent track", 41, 20, 1, 1, 3},   {"sector not in track", 40, 20, 0, 2, 3},
+      {"size code differs", 40, 20, 0, 3, 3}, {"cylinder differs", 40, 21, 0, 1, 3},
+      {"head differs", 40, 20, 1, 1, 3},   {"identity above a byte", 40, 20 + 256, 0, 1, 3},
+  };
+  for (const Case& c : cases) {
+    EXPECT_TRUE(read(c.track, c.c, c.h, c.r, c.n, kSector).empty()) << c.what;
+  }
+}
+
+TEST_F(ReaderTest, FirstMatchingRecordWins) {
+  ASSERT_TRUE(load(d88build::build({oneTrack(0, {record(0, 0, 1, 3, pattern(0, 1)),
+                                                 record(0, 0, 1, 3, pattern(0, 2))})})
+                       .bytes));
+  EXPECT_EQ(read(0, 0, 0, 1, 3, kSector), pattern(0, 1));
+}
+
+TEST_F(ReaderTest, RecordCountBoundsTheSearch) {
+  std::vector<Record> records;
+  for (int r = 1; r <= 4; ++r) records.push_back(record(0, 0, r, 3, pattern(0, r)));
+  for (Record& rec : records) rec.sectorCount = 2;
+  ASSERT_TRUE(load(d88build::build({oneTrack(0, records)}).bytes));
+  EXPECT_EQ(read(0, 0, 0, 2, 3, kSector), pattern(0, 2));
+  EXPECT_TRUE(read(0, 0, 0, 3, 3, kSector).empty());
+
+  // A header that says the track has no sectors ends the search at once.
+  for (Record& rec : records) rec.sectorCount = 0;
+  ASSERT_TRUE(load(d88build::build({oneTrack(0, records)}).bytes));
+  EXPECT_TRUE(read(0, 0, 0, 1, 3, kSector).empty());
+}
+
+TEST_F(ReaderTest, TrackOffsetIsBoundedByTheDiskSize) {
+  d88build::Image built = d88build::build({oneTrack(0, {record(0, 0, 1, 3, pattern(0, 1))})});
+  const std::uint32_t diskSize = static_cast<std::uint32_t>(built.bytes.size());
+  // A record placed just after the disk, reachable through an entry equal to the size.
+  Bytes tail = d88build::build({oneTrack(0, {record(0, 1, 1, 3, pattern(1, 1))})}).bytes;
+  built.bytes.insert(built.bytes.end(), tail.begin() + 0x2B0, tail.end());
+  struct Case {
+    const char* what;
+    std::uint32_t entry;
+    bool found;
+  };
+  const Case cases[] = {
+      {"equal to the disk size", diskSize, true},
+      {"one past the disk size", diskSize + 1, false},
+      {"2^31 and above, negative when signed", 0x80000000u + diskSize, false},
+      {"all ones", 0xFFFFFFFFu, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    d88build::putLE32(built.bytes, 0x20 + 4, c.entry);
+    ASSERT_TRUE(load(built.bytes));
+    EXPECT_EQ(read(1, 0, 1, 1, 3, kSector).size(), c.found ? kSector : 0u);
+  }
+}
+
+TEST_F(ReaderTest, ReadSectorReturnsTheBytesThatReallyCame) {
+  d88build::Image built = d88build::build({oneTrack(0, {record(0, 0, 1, 3, pattern(0, 1))})});
+  const std::size_t data = built.recordOffset(0, 0, 0) + 16;
+  for (std::size_t kept : {std::size_t{0}, std::size_t{1}, std::size_t{700}, std::size_t{1023}}) {
+    Bytes cut(built.bytes.begin(), built.bytes.begin() + static_cast<long>(data + kept));
+    ASSERT_TRUE(load(cut));
+    EXPECT_EQ(read(0, 0, 0, 1, 3, kSector), pattern(0, 1, kept)) << kept;
+  }
+  // A header cut off by the end of the file: the record is not there.
+  Bytes cut(built.bytes.begin(), built.bytes.begin() + static_cast<long>(data - 1));
+  ASSERT_TRUE(load(cut));
+  EXPECT_TRUE(read(0, 0, 0, 1, 3, kSector).empty());
+}
+
+// ---- readSectors ----------------------------------------------------------
+
+class RunTest : public ReaderTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(load(d88build::build({d88build::standardDisk()}).bytes));
+    image_.setSectorRange(1, 8);
+  }
+
+  // Expected bytes of a run over the standard disk, sector by sector.
+  static Bytes expected(std::vector<std::pair<int, int>> trackAndSector, std::size_t total) {
+    Bytes out;
+    for (auto [track, r] : trackAndSector) {
+      const Bytes s = pattern(track, r);
+      out.insert(out.end(), s.begin(), s.end());
+    }
+    out.resize(total);
+    return out;
+  }
+
+  Bytes run(int track, int c, int h, int r, int n, int total, int* got) {
+    const std::size_t room = static_cast<std::size_t>(std::max(total, 0));
+    Bytes buffer(room + 64, kGuard);
+    *got = image_.readSectors(track, c, h, r, n, buffer.data(), total);
+    for (std::size_t i = room; i < buffer.size(); ++i) {
+      EXPECT_EQ(buffer[i], kGuard) << "byte written past totalBytes at " << i;
+    }
+    buffer.resize(room);
+    return buffer;
+  }
+};
+
+TEST_F(RunTest, RunTakesPartOfItsLastSector) {
+  int got = 0;
+  EXPECT_EQ(run(37, 18, 1, 7, 3, 1792, &got), expected({{37, 7}, {37, 8}}, 1792));
+  EXPECT_EQ(got, 1792);
+}
+
+TEST_F(RunTest, RunMovesToTheOtherHeadThenTheNextCylinder) {
+  int got = 0;
+  EXPECT_EQ(run(40, 20, 0, 8, 3, 2048, &got), expected({{40, 8}, {41, 1}}, 2048));
+  EXPECT_EQ(got, 2048);
+  EXPECT_EQ(run(41, 20, 1, 8, 3, 2048, &got), expected({{41, 8}, {42, 1}}, 2048));
+  EXPECT_EQ(got, 2048);
+}
+
+TEST_F(RunTest, RunStopsAtTheFirstMissingSector) {
+  Disk disk = d88build::standardDisk();
+  disk.tracks[40].erase(disk.tracks[40].begin() + 2);  // sector 3
+  ASSERT_TRUE(load(d88build::build({disk}).bytes));
+  image_.setSectorRange(1, 8);
+  int got = 0;
+  const Bytes out = run(40, 20, 0, 1, 3, 4096, &got);
+  EXPECT_EQ(got, 2048);
+  EXPECT_TRUE(std::equal(out.begin(), out.begin() + 2048, expected({{40, 1}, {40, 2}}, 2048).begin()));
+}
+
+TEST_F(RunTest, RunStartingAboveTheLastSectorNeverWraps) {
+  Disk disk = oneTrack(0, {record(0, 0, 9, 3, pattern(0, 9)), record(0, 0, 10, 3, pattern(0, 10)),
+                           record(0, 0, 11, 3, pattern(0, 11))});
+  disk.tracks[1] = {record(0, 1, 1, 3, pattern(1, 1))};
+  ASSERT_TRUE(load(d88build::build({disk}).bytes));
+  image_.setSectorRange(1, 8);
+  int got = 0;
+  run(0, 0, 0, 9, 3, 4 * kSector, &got);
+  EXPECT_EQ(got, 3 * kSector);
+}
+
+TEST_F(RunTest, RunOfNothingOrOfImpossibleSizeCodesReadsNothing) {
+  int got = -1;
+  run(0, 0, 0, 1, 3, 0, &got);
+  EXPECT_EQ(got, 0);
+  for (int n : {-1, 24, 31, 200}) {
+    run(0, 0, 0, 1, n, kSector, &got);
+    EXPECT_EQ(got, 0) << n;
+  }
+  run(0, 0, 0, 1, 3, -100, &got);
+  EXPECT_EQ(got, 0);
+}
+
+TEST_F(RunTest, FollowingSectorWrapsOnlyAtTheLastSector) {
+  const d88::SectorAddress a = image_.followingSector({40, 20, 0, 8, 3});
+  EXPECT_EQ((std::vector<int>{a.track, a.c, a.h, a.r}), (std::vector<int>{41, 20, 1, 1}));
+  const d88::SectorAddress b = image_.followingSector({41, 20, 1, 8, 3});
+  EXPECT_EQ((std::vector<int>{b.track, b.c, b.h, b.r}), (std::vector<int>{42, 21, 0, 1}));
+  const d88::SectorAddress c = image_.followingSector({41, 20, 1, 9, 3});
+  EXPECT_EQ((std::vector<int>{c.track, c.c, c.h, c.r}), (std::vector<int>{41, 20, 1, 10}));
+  const d88::SectorAddress d = image_.followingSector({0, 0, 0, INT32_MAX, 3});
+  EXPECT_EQ(d.r, INT32_MIN);
+}
+
+// ---- listSectorIds --------------------------------------------------------
+
+class ListTest : public ReaderTest {
+ protected:
+  // Lists into a guarded buffer of `capacity` bytes; returns the entries written.
+  Bytes list(int track, int capacity) {
+    Bytes buffer(static_cast<std::size_t>(std::max(capacity, 0)) + 16, kGuard);
+    const int got = image_.listSectorIds(track, buffer.data(), capacity);
+    EXPECT_EQ(got % 4, 0);
+    EXPECT_LE(got, std::max(capacity, 0));
+    for (std::size_t i = static_cast<std::size_t>(std::max(got, 0)); i < buffer.size(); ++i) {
+      EXPECT_EQ(buffer[i], kGuard) << "byte written past the entries at " << i;
+    }
+    buffer.resize(static_cast<std::size_t>(std::max(got, 0)));
+    return buffer;
+  }
+};
+
+Bytes ids(std::vector<int> rs, int c = 20, int h = 0, int n = 3) {
+  Bytes out;
+  for (int r : rs) {
+    out.insert(out.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(h),
+                           static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(n)});
+  }
+  return out;
+}
+
+TEST_F(ListTest, ListsIdentitiesInRecordOrderWithinTheCapacity) {
+  std::vector<Record> records;
+  for (int r : {5, 2, 8, 1, 7, 3, 6, 4}) records.push_back(record(20, 0, r, 3, pattern(40, r)));
+  ASSERT_TRUE(load(d88build::build({oneTrack(40, records)}).bytes));
+  EXPECT_EQ(list(40, 64), ids({5, 2, 8, 1, 7, 3, 6, 4}));
+  EXPECT_EQ(list(40, 32), ids({5, 2, 8, 1, 7, 3, 6, 4}));
+  EXPECT_EQ(list(40, 16), ids({5, 2, 8, 1}));
+  EXPECT_EQ(list(40, 31), ids({5, 2, 8, 1, 7, 3, 6}));
+  EXPECT_EQ(list(40, 6), ids({5}));
+  EXPECT_EQ(list(40, 3), Bytes());
+  EXPECT_EQ(list(40, 0), Bytes());
+  EXPECT_EQ(list(40, -4), Bytes());
+  EXPECT_EQ(list(41, 64), Bytes());
+  EXPECT_EQ(list(164, 64), Bytes());
+  EXPECT_EQ(list(-1, 64), Bytes());
+}
+
+TEST_F(ListTest, RecordCountZeroListsUntilTheCapacityIsFull) {
+  Disk disk = d88build::standardDisk(0, 2);
+  for (Record& rec : disk.tracks[0]) rec.sectorCount = 0;
+  ASSERT_TRUE(load(d88build::build({disk}).bytes));
+  // Track 0's eight records, then the walk goes on into track 1's.
+  Bytes expect = ids({1, 2, 3, 4, 5, 6, 7, 8}, 0, 0);
+  const Bytes more = ids({1, 2}, 0, 1);
+  expect.insert(expect.end(), more.begin(), more.end());
+  EXPECT_EQ(list(0, 40), expect);
+}
+
+TEST_F(ListTest, ListingStopsAtAHeaderCutOffByTheEndOfTheFile) {
+  d88build::Image built = d88build::build({d88build::standardDisk(0, 1, 1)});
+  for (int whole = 0; whole < 8; ++whole) {
+    const std::size_t end = built.recordOffset(0, 0, whole) + 15;
+    ASSERT_TRUE(load(Bytes(built.bytes.begin(), built.bytes.begin() + static_cast<long>(end))));
+    EXPECT_EQ(list(0, 64).size(), static_cast<std::size_t>(4 * whole));
+  }
+}
+
+// ---- truncation sweep -----------------------------------------------------
+
+// Cut a two-disk image at many lengths: every sector reads exactly the bytes
+// of it that the file still holds, and nothing beyond.
+TEST_F(ReaderTest, TruncationSweepReadsExactlyWhatTheFileHolds) {
+  d88build::Image built = d88build::build({d88build::standardDisk(0, 3), d88build::standardDisk(1, 3)});
+  const std::size_t size = built.bytes.size();
+  std::vector<std::size_t> lengths;
+  for (std::size_t l = 0; l <= size; l += 97) lengths.push_back(l);
+  for (std::size_t at : {built.diskOffsets[1], built.recordOffset(0, 3, 0), built.recordOffset(1, 5, 7)}) {
+    for (std::size_t l = at - 2; l <= at + 18; ++l) lengths.push_back(l);
+  }
+  lengths.push_back(size);
+  for (std::size_t length : lengths) {
+    SCOPED_TRACE(length);
+    const Bytes cut(built.bytes.begin(), built.bytes.begin() + static_cast<long>(length));
+    path_ = dir_.write("cut.d88", cut);
+    ASSERT_TRUE(image_.open(path_.c_str()));
+    const int disks = length >= built.diskOffsets[1] + 0x2B0 ? 2 : length >= 0x2B0 ? 1 : 0;
+    ASSERT_EQ(image_.diskCount(), disks);
+    for (int disk = 0; disk < disks; ++disk) {
+      ASSERT_TRUE(image_.selectDisk(disk));
+      for (int track = 0; track < 6; ++track) {
+        std::size_t wholeHeaders = 0;
+        for (int r = 1; r <= 8; ++r) {
+          const std::size_t header = built.recordOffset(disk, track, r - 1);
+          const std::size_t data = header + 16;
+          if (data <= length) ++wholeHeaders;
+          // Records before this one must have come whole for the walk to reach it.
+          const std::size_t avail = data > length ? 0 : std::min<std::size_t>(kSector, length - data);
+          const Bytes got = read(track, track / 2, track % 2, r, 3, kSector);
+          ASSERT_EQ(got, pattern(track, r, avail, disk)) << "track " << track << " r " << r;
+        }
+        std::uint8_t listed[64];
+        ASSERT_EQ(static_cast<std::size_t>(image_.listSectorIds(track, listed, 64)), 4 * wholeHeaders);
+      }
+    }
+  }
+}
+
+}  // namespace

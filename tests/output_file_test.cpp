@@ -1,0 +1,63 @@
+// Writing an output whole or not at all.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "cutter/output_file.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using d88build::Bytes;
+using d88test::listDir;
+using d88test::readFile;
+using d88test::TempDir;
+
+TEST(OutputFile, ReplacesAnExistingFileAndLeavesNoTemporary) {
+  TempDir dir;
+  const std::string path = dir.file("OUT");
+  d88build::writeFile(path, Bytes(5000, 1));
+  const Bytes data(300, 7);
+  EXPECT_EQ(d88::writeFileWhole(path.c_str(), data.data(), data.size()), 0);
+  EXPECT_EQ(readFile(path), data);
+  EXPECT_EQ(d88::writeFileWhole(path.c_str(), nullptr, 0), 0);
+  EXPECT_EQ(readFile(path), Bytes());
+  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"OUT"});
+}
+
+TEST(OutputFile, AFolderInPlaceIsAnErrorAndStays) {
+  TempDir dir;
+  const std::string path = dir.file("OUT");
+  std::filesystem::create_directory(path);
+  const Bytes data(10, 7);
+  EXPECT_EQ(d88::writeFileWhole(path.c_str(), data.data(), data.size()), EISDIR);
+  EXPECT_TRUE(std::filesystem::is_directory(path));
+  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"OUT"});
+}
+
+TEST(OutputFile, ALeftoverTemporaryIsReplacedAndALinkNotFollowed) {
+  TempDir dir;
+  const std::string path = dir.file("OUT");
+  const std::string victim = dir.file("victim");
+  d88build::writeFile(victim, Bytes(3, 9));
+  ASSERT_EQ(symlink(victim.c_str(), (path + d88::kTemporarySuffix).c_str()), 0);
+  const Bytes data(10, 7);
+  EXPECT_EQ(d88::writeFileWhole(path.c_str(), data.data(), data.size()), 0);
+  EXPECT_EQ(readFile(path), data);
+  EXPECT_EQ(readFile(victim), Bytes(3, 9));
+  EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"OUT", "victim"}));
+}
+
+TEST(OutputFile, AnUnwritableFolderIsAnErrorWithTheSystemsReason) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  TempDir dir;
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_read |
+                                               std::filesystem::perms::owner_exec);
+  const Bytes data(10, 7);
+  EXPECT_EQ(d88::writeFileWhole(dir.file("OUT").c_str(), data.data(), data.size()), EACCES);
+}
+
+}  // namespace

@@ -1,0 +1,59 @@
+// Scratch folders, file helpers and a runner for the built commands.
+#ifndef D88CUT_TESTS_SUPPORT_TEST_SUPPORT_H_
+#define D88CUT_TESTS_SUPPORT_TEST_SUPPORT_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image_builder/d88_builder.h"
+
+namespace d88test {
+
+using d88build::Bytes;
+
+// A fresh folder under the system's temporary folder, removed with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string file(const std::string& name) const;
+  // Writes bytes to file(name) and returns its path.
+  std::string write(const std::string& name, const Bytes& bytes) const;
+
+ private:
+  std::string path_;
+};
+
+// Contents of a file; empty when it cannot be read.
+Bytes readFile(const std::string& path);
+// Names in a folder, sorted.
+std::vector<std::string> listDir(const std::string& path);
+
+struct RunResult {
+  int status = -1;  // exit status, or -1 when the process did not exit normally
+  int signal = 0;   // the signal that ended it, if any
+  std::string out;
+  std::string err;
+};
+
+struct RunOptions {
+  std::string cwd;
+  // When >= 0: RLIMIT_FSIZE for the child, with SIGXFSZ ignored.
+  long long fileSizeLimit = -1;
+};
+
+// Runs `argv` (argv[0] is the program path and its argv[0]) in options.cwd.
+RunResult run(const std::vector<std::string>& argv, const RunOptions& options);
+
+// Splits text into its lines, without the newlines.
+std::vector<std::string> lines(const std::string& text);
+
+}  // namespace d88test
+
+#endif  // D88CUT_TESTS_SUPPORT_TEST_SUPPORT_H_
