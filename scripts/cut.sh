@@ -3,8 +3,8 @@
 # made by the project's image builder), in a fresh output folder.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-cmake --preset default -S "$root" >/dev/null
-cmake --build --preset default -j "$(nproc 2>/dev/null || echo 2)" >/dev/null
+(cd "$root" && cmake --preset default >/dev/null &&
+  cmake --build --preset default -j "$(nproc 2>/dev/null || echo 2)" >/dev/null)
 
 out=$(mktemp -d "$PWD/d88cut-output.XXXXXX")
 if [ $# -ge 1 ]; then
