@@ -53,4 +53,21 @@ bool cutFile(D88Image& image, const char* name, std::int32_t track, std::int32_t
   return true;
 }
 
+bool cutAllFiles(D88Image& image, const char* imagePath) {
+  image.setSectorRange(kPlanFirstSector, kPlanLastSector);
+  bool allWhole = true;
+  for (const Cut& cut : cutPlan()) {
+    if (isSameFile(cut.name, imagePath)) {
+      std::printf("cutting ... %s\n", cut.name);
+      std::fprintf(stderr, "Error: cannot write %s: it is the image being cut\n", cut.name);
+      allWhole = false;
+      continue;
+    }
+    if (!cutFile(image, cut.name, cut.track, cut.c, cut.h, cut.r, cut.n, cut.skip, cut.length)) {
+      allWhole = false;
+    }
+  }
+  return allWhole;
+}
+
 }  // namespace d88

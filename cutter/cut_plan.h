@@ -59,6 +59,12 @@ bool cutFile(D88Image& image, const char* name, std::int32_t track, std::int32_t
              std::int32_t h, std::int32_t r, std::int32_t n, std::int32_t skip,
              std::int32_t length);
 
+// Cuts every file of the plan from the selected disk of `image`, in plan
+// order, with the plan's sector range. An output whose name is the image file
+// itself (`imagePath`) is reported and never written. True when all twenty
+// files were written whole from sectors that were all there.
+bool cutAllFiles(D88Image& image, const char* imagePath);
+
 }  // namespace d88
 
 #endif  // D88CUT_CUTTER_CUT_PLAN_H_

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "cutter/cut_plan.h"
-#include "cutter/output_file.h"
 
 namespace {
 
@@ -36,19 +35,5 @@ int main(int argc, char** argv) {
                  imagePath);
     return 1;
   }
-  theImage.setSectorRange(d88::kPlanFirstSector, d88::kPlanLastSector);
-
-  bool allWhole = true;
-  for (const d88::Cut& cut : d88::cutPlan()) {
-    // Never replace the image being cut, should it carry an output's name.
-    if (d88::isSameFile(cut.name, imagePath)) {
-      std::printf("cutting ... %s\n", cut.name);
-      std::fprintf(stderr, "Error: cannot write %s: it is the image being cut\n", cut.name);
-      allWhole = false;
-      continue;
-    }
-    allWhole &= d88::cutFile(theImage, cut.name, cut.track, cut.c, cut.h, cut.r, cut.n,
-                             cut.skip, cut.length);
-  }
-  return allWhole ? 0 : 1;
+  return d88::cutAllFiles(theImage, imagePath) ? 0 : 1;
 }
