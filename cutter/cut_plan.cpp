@@ -22,7 +22,8 @@ constexpr std::int32_t kPlanSizeCode = 3;
 int appendTable(CutPlan& plan, int next, const char* prefix, const CutEntry* table) {
   for (int i = 0; table[i].sector != 0 && next < kCutCount; ++i, ++next) {
     Cut& cut = plan[static_cast<std::size_t>(next)];
-    std::snprintf(cut.name, sizeof cut.name, "%s%03d", prefix, i);
+    // Two-letter prefix and the row index as three digits: "MA000".
+    std::snprintf(cut.name, sizeof cut.name, "%.2s%03u", prefix, static_cast<unsigned>(i) % 1000u);
     cut.track = table[i].track;
     cut.c = table[i].track >> 1;
     cut.h = table[i].track & 1;

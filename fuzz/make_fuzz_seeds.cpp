@@ -1,0 +1,89 @@
+// Writes the seed corpora of the fuzz targets, made by the image builder:
+// OUT/reader/ (small images of every layout the reader meets) and OUT/cut/
+// (images that hold the regions the command cuts).
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "image_builder/d88_builder.h"
+
+namespace {
+
+using d88build::Bytes;
+using d88build::Disk;
+
+bool save(const std::string& path, const Bytes& bytes) {
+  if (d88build::writeFile(path, bytes)) return true;
+  std::fprintf(stderr, "cannot write %s\n", path.c_str());
+  return false;
+}
+
+Disk small(int seed) { return d88build::standardDisk(seed, 3, 2, 4, 1); }
+
+// Only the tracks the command reads, with 1,024-byte sectors.
+Disk cutRegions() {
+  Disk full = d88build::standardDisk();
+  Disk disk;
+  disk.name = "CUT";
+  for (int track = 37; track <= 69; ++track) {
+    if (track <= 45 || track >= 60) disk.tracks[track] = full.tracks[track];
+  }
+  return disk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "Usage: %s OUTDIR\n", argc > 0 ? argv[0] : "make_fuzz_seeds");
+    return 1;
+  }
+  const std::string out = argv[1];
+  std::filesystem::create_directories(out + "/reader");
+  std::filesystem::create_directories(out + "/cut");
+  bool ok = true;
+  auto reader = [&](const char* name, const Bytes& bytes) {
+    ok &= save(out + "/reader/" + name, bytes);
+  };
+
+  reader("one_disk.d88", d88build::build({small(0)}).bytes);
+  reader("three_disks.d88", d88build::build({small(0), small(1), small(2)}).bytes);
+  for (int entries : {154, 160}) {
+    Disk disk = small(0);
+    disk.tableEntries = entries;
+    reader(("short_table_" + std::to_string(entries) + ".d88").c_str(),
+           d88build::build({disk}).bytes);
+  }
+  Disk shuffled = small(0);
+  for (auto& [track, records] : shuffled.tracks) {
+    std::reverse(records.begin(), records.end());
+    std::swap(records.front(), records[1]);
+  }
+  reader("shuffled.d88", d88build::build({shuffled}).bytes);
+  Disk countZero = small(0);
+  for (auto& record : countZero.tracks[1]) record.sectorCount = 0;
+  reader("count_zero.d88", d88build::build({countZero}).bytes);
+  Disk odd = small(0);
+  odd.tracks[2][1] = odd.tracks[2][0];          // duplicate identity
+  odd.tracks[3][2].c = 9;                       // identity of another cylinder
+  odd.tracks[4][0].dataSize = 100;              // size that does not match the data
+  odd.tracks[5][0].n = 7;
+  reader("odd_identities.d88", d88build::build({odd}).bytes);
+  Bytes truncated = d88build::build({small(0)}).bytes;
+  truncated.resize(truncated.size() - 200);
+  reader("truncated_track.d88", truncated);
+  Disk sizeZero = small(0);
+  sizeZero.diskSize = 0;
+  reader("disk_size_zero.d88", d88build::build({sizeZero}).bytes);
+
+  const Bytes cut = d88build::build({cutRegions()}).bytes;
+  ok &= save(out + "/cut/cut_regions.d88", cut);
+  Bytes cutShort = cut;
+  cutShort.resize(cut.size() / 2);
+  ok &= save(out + "/cut/cut_regions_truncated.d88", cutShort);
+  Disk shortTable = cutRegions();
+  shortTable.tableEntries = 154;
+  ok &= save(out + "/cut/cut_regions_short_table.d88", d88build::build({shortTable}).bytes);
+  return ok ? 0 : 1;
+}

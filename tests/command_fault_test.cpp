@@ -1,0 +1,170 @@
+// d88cut under faults, run as a process in a scratch folder: images that are
+// not disks, images cut off anywhere, a file size limit. Whatever happens, the
+// command never crashes and nothing the user already had is lost.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/support/planned_files.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using d88build::Bytes;
+using d88test::kPlan;
+using d88test::lines;
+using d88test::listDir;
+using d88test::PlannedFile;
+using d88test::readFile;
+using d88test::RunResult;
+using d88test::TempDir;
+
+// Every file of a folder with its bytes and modification time.
+using Snapshot = std::map<std::string, std::pair<Bytes, std::int64_t>>;
+
+Snapshot snapshot(const std::string& dir) {
+  Snapshot result;
+  for (const std::string& name : listDir(dir)) {
+    struct stat st {};
+    stat((dir + "/" + name).c_str(), &st);
+    const std::int64_t mtime =
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    result[name] = {readFile(dir + "/" + name), mtime};
+  }
+  return result;
+}
+
+class FaultTest : public ::testing::Test {
+ protected:
+  RunResult cut(const std::string& image, long long fileSizeLimit = -1) {
+    return d88test::run({D88CUT_PATH, image}, {work_.path(), fileSizeLimit});
+  }
+
+  // Runs on a good image first, so the folder holds twenty good outputs.
+  void cutGoodOutputs() {
+    const RunResult result = cut(images_.write("good.d88", built_.bytes));
+    ASSERT_EQ(result.status, 0) << result.err;
+  }
+
+  // Tracks 0 to 69: all the command reads.
+  const d88build::Image built_ = d88build::build({d88build::standardDisk(0, 35)});
+  TempDir images_;
+  TempDir work_;
+};
+
+TEST_F(FaultTest, ImagesThatAreNotDisksChangeNothing) {
+  cutGoodOutputs();
+  const Snapshot before = snapshot(work_.path());
+  std::filesystem::create_directory(images_.file("folder.d88"));
+  const std::string text = "This is a text file, not a disk image.\nIt has two lines.\n";
+  const std::pair<const char*, std::string> cases[] = {
+      {"empty file", images_.write("empty.d88", Bytes())},
+      {"100 bytes", images_.write("hundred.d88", Bytes(100, 0x20))},
+      {"one byte short of a header", images_.write("short.d88", Bytes(687, 0))},
+      {"a text file", images_.write("notes.txt", Bytes(text.begin(), text.end()))},
+      {"a folder", images_.file("folder.d88")},
+  };
+  for (const auto& [what, path] : cases) {
+    SCOPED_TRACE(what);
+    const RunResult result = cut(path);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    ASSERT_EQ(lines(result.err).size(), 1u) << result.err;
+    EXPECT_NE(result.err.find(path), std::string::npos) << result.err;
+    EXPECT_EQ(snapshot(work_.path()), before);
+  }
+}
+
+// PROG (81,920 bytes) is over the limit; every other file is under it.
+TEST_F(FaultTest, FileSizeLimitKeepsTheEarlierFileAndTheOthersAreRight) {
+  const std::string image = images_.write("good.d88", built_.bytes);
+  for (bool earlier : {false, true}) {
+    SCOPED_TRACE(earlier ? "with an earlier PROG" : "without an earlier PROG");
+    std::filesystem::remove_all(work_.path());
+    std::filesystem::create_directory(work_.path());
+    const Bytes earlierProg(5000, 0x3C);
+    if (earlier) d88build::writeFile(work_.file("PROG"), earlierProg);
+
+    const RunResult result = cut(image, 50000);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, d88test::progressLines());
+    ASSERT_EQ(lines(result.err).size(), 1u) << result.err;
+    EXPECT_NE(result.err.find("PROG"), std::string::npos);
+    EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
+
+    if (earlier) {
+      EXPECT_EQ(readFile(work_.file("PROG")), earlierProg);
+    }
+    std::vector<std::string> names = d88test::sortedPlannedNames();
+    if (!earlier) names.erase(std::find(names.begin(), names.end(), "PROG"));
+    EXPECT_EQ(listDir(work_.path()), names) << "a partial or temporary file remains";
+    for (const PlannedFile& f : kPlan) {
+      if (std::string(f.name) == "PROG") continue;
+      EXPECT_EQ(readFile(work_.file(f.name)), d88test::expectedContent(f, built_)) << f.name;
+    }
+  }
+}
+
+// Cuts the image at each length and checks everything the command promises.
+class TruncationSweep : public FaultTest {
+ protected:
+  void sweep(const std::vector<std::size_t>& lengths) {
+    for (std::size_t length : lengths) {
+      SCOPED_TRACE("image cut at " + std::to_string(length) + " bytes");
+      const Bytes bytes(built_.bytes.begin(), built_.bytes.begin() + static_cast<long>(length));
+      const RunResult result = cut(images_.write("cut.d88", bytes));
+      ASSERT_EQ(result.signal, 0);
+      ASSERT_EQ(result.out, d88test::progressLines());
+
+      std::set<std::string> incomplete;
+      for (const PlannedFile& f : kPlan) {
+        bool complete = false;
+        const Bytes expected = d88test::expectedContent(f, built_, length, &complete);
+        ASSERT_EQ(readFile(work_.file(f.name)), expected) << f.name;
+        if (!complete) incomplete.insert(f.name);
+      }
+      ASSERT_EQ(result.status, incomplete.empty() ? 0 : 1);
+      const std::vector<std::string> warnings = lines(result.err);
+      ASSERT_EQ(warnings.size(), incomplete.size()) << result.err;
+      for (const std::string& warning : warnings) {
+        const std::string name = warning.substr(9, warning.find(' ', 9) - 9);
+        ASSERT_EQ(warning.rfind("Warning: ", 0), 0u) << warning;
+        ASSERT_EQ(incomplete.count(name), 1u) << warning;
+      }
+      ASSERT_EQ(listDir(work_.path()), d88test::sortedPlannedNames());
+    }
+  }
+};
+
+TEST_F(TruncationSweep, AcrossTheWholeImage) {
+  std::vector<std::size_t> lengths;
+  for (std::size_t l = 688; l < built_.bytes.size(); l += 293) lengths.push_back(l);
+  lengths.push_back(built_.bytes.size());
+  sweep(lengths);
+}
+
+TEST_F(TruncationSweep, AroundEachRecordTheCommandReads) {
+  std::vector<std::size_t> lengths;
+  for (int track = 37; track <= 69; ++track) {
+    if (track > 45 && track < 60) continue;
+    for (int i = 0; i < 8; ++i) {
+      const std::size_t header = built_.recordOffset(0, track, i);
+      for (std::size_t at : {header - 1, header, header + 1, header + 15, header + 16,
+                             header + 17, header + 16 + 1023}) {
+        lengths.push_back(at);
+      }
+    }
+  }
+  sweep(lengths);
+}
+
+}  // namespace
