@@ -23,6 +23,7 @@ D88Image::D88Image() = default;
 
 void D88Image::close() {
   file_.reset();
+  position_ = -1;
   diskCount_ = 0;
   currentDisk_ = -1;
   mediaType_ = -1;
@@ -33,6 +34,8 @@ bool D88Image::open(const char* path) {
   if (path == nullptr) return true;
   file_.reset(std::fopen(path, "rb"));
   if (!file_) return false;
+  std::setvbuf(file_.get(), streamBuffer_, _IOFBF, kStreamBufferSize);
+  position_ = 0;
 
   // The disk directory: each whole 688-byte header is a disk, and its size
   // says where the next one starts. The scan ends at a short header, at a
@@ -95,13 +98,23 @@ void D88Image::setSectorRange(std::int32_t first, std::int32_t last) {
 
 bool D88Image::seekTo(std::int64_t position) {
   if (position < 0 || position > kMaxOffset) return false;
-  return std::fseek(file_.get(), static_cast<long>(position), SEEK_SET) == 0;
+  if (position == position_) return true;
+  if (std::fseek(file_.get(), static_cast<long>(position), SEEK_SET) != 0) {
+    position_ = -1;
+    return false;
+  }
+  position_ = position;
+  return true;
 }
 
 std::int32_t D88Image::readBytes(std::uint8_t* buffer, std::int32_t count) {
   if (count <= 0) return 0;
-  return static_cast<std::int32_t>(
-      std::fread(buffer, 1, static_cast<std::size_t>(count), file_.get()));
+  const std::size_t got = std::fread(buffer, 1, static_cast<std::size_t>(count), file_.get());
+  // After a short read the stream may stand anywhere: forget the position.
+  position_ = got == static_cast<std::size_t>(count) && position_ >= 0
+                  ? position_ + count
+                  : -1;
+  return static_cast<std::int32_t>(got);
 }
 
 bool D88Image::trackStart(std::int32_t track, std::int64_t* position) const {

@@ -10,7 +10,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstddef>
 #include <memory>
+
 
 #include "image/d88_layout.h"
 
@@ -92,6 +94,14 @@ class D88Image {
   template <typename Visit>
   void walkTrack(std::int32_t track, Visit&& visit);
 
+  // The stream's buffer: large enough that the tracks a run walks again and
+  // again stay in it, so that walking a track again costs no system read.
+  static constexpr std::size_t kStreamBufferSize = 32 * 1024;
+  char streamBuffer_[kStreamBufferSize];
+  // The stream's position as far as this reader knows it, -1 when unknown:
+  // seeks to where the stream already stands are skipped.
+  std::int64_t position_ = -1;
+  // Declared after the buffer, so the stream is closed before the buffer goes.
   std::unique_ptr<std::FILE, FileCloser> file_;
   std::int32_t currentDisk_ = -1;
   std::int32_t diskCount_ = 0;

@@ -1,0 +1,195 @@
+// Benchmarks of the reader at scale and of the cutting job, with a plain
+// sequential fread of the same file as the ceiling. Inputs are made by the
+// image builder at start, in a temporary folder:
+//   one.d88    one 2HD disk: 77 cylinders, 2 heads, 8 sectors of 1,024 bytes
+//   many.d88   64 such disks back to back (about 82 MB)
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cutter/cut_plan.h"
+#include "image/d88_image.h"
+#include "image_builder/d88_builder.h"
+
+namespace {
+
+constexpr int kDisks = 64;
+constexpr int kTracks = 154;
+constexpr int kSectors = 8;
+constexpr int kSector = 1024;
+constexpr int kDiskBytes = kTracks * kSectors * kSector;
+
+struct Inputs {
+  std::string dir;
+  std::string one;
+  std::string many;
+  std::size_t manySize = 0;
+};
+
+const Inputs& inputs() {
+  static const Inputs in = [] {
+    Inputs made;
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/d88bench-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    made.dir = pattern;
+    made.one = made.dir + "/one.d88";
+    made.many = made.dir + "/many.d88";
+    std::vector<d88build::Disk> disks;
+    for (int i = 0; i < kDisks; ++i) disks.push_back(d88build::standardDisk(i));
+    const d88build::Bytes many = d88build::build(disks).bytes;
+    made.manySize = many.size();
+    if (!d88build::writeFile(made.many, many) ||
+        !d88build::writeFile(made.one, d88build::build({disks[0]}).bytes)) {
+      std::abort();
+    }
+    return made;
+  }();
+  return in;
+}
+
+d88::D88Image& openImage(const std::string& path) {
+  static d88::D88Image image;
+  if (!image.open(path.c_str())) std::abort();
+  image.setSectorRange(1, kSectors);
+  return image;
+}
+
+void BM_FreadCeiling(benchmark::State& state) {
+  const Inputs& in = inputs();
+  std::vector<std::uint8_t> buffer(in.manySize);
+  for (auto _ : state) {
+    std::FILE* f = std::fopen(in.many.c_str(), "rb");
+    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), f);
+    std::fclose(f);
+    if (got != buffer.size()) state.SkipWithError("short read");
+    benchmark::DoNotOptimize(buffer.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * in.manySize));
+}
+
+void BM_OpenDirectory64(benchmark::State& state) {
+  const Inputs& in = inputs();
+  d88::D88Image image;
+  for (auto _ : state) {
+    if (!image.open(in.many.c_str()) || image.diskCount() != kDisks) state.SkipWithError("open");
+  }
+  state.SetItemsProcessed(state.iterations() * kDisks);
+}
+
+// One run of all 1,232 sectors per disk, over the first `disks` disks.
+void readAllSectors(benchmark::State& state, const std::string& path, int disks) {
+  d88::D88Image& image = openImage(path);
+  static std::uint8_t buffer[kDiskBytes];
+  for (auto _ : state) {
+    for (int disk = 0; disk < disks; ++disk) {
+      image.selectDisk(disk);
+      if (image.readSectors(0, 0, 0, 1, 3, buffer, kDiskBytes) != kDiskBytes) {
+        state.SkipWithError("run incomplete");
+      }
+    }
+    benchmark::DoNotOptimize(buffer);
+  }
+  state.SetBytesProcessed(state.iterations() * std::int64_t{disks} * kDiskBytes);
+}
+
+void BM_ReadSectorsAllDisks(benchmark::State& state) {
+  readAllSectors(state, inputs().many, kDisks);
+}
+void BM_ReadSectorsOneDisk(benchmark::State& state) { readAllSectors(state, inputs().one, 1); }
+
+void BM_ReadSectorRandom(benchmark::State& state) {
+  d88::D88Image& image = openImage(inputs().many);
+  struct Pick {
+    int disk, track, r;
+  };
+  std::vector<Pick> picks(4096);
+  std::mt19937 random(12345);
+  for (Pick& p : picks) {
+    p = {static_cast<int>(random() % kDisks), static_cast<int>(random() % kTracks),
+         static_cast<int>(random() % kSectors) + 1};
+  }
+  std::uint8_t buffer[kSector];
+  std::size_t i = 0;
+  int selected = -1;
+  for (auto _ : state) {
+    const Pick& p = picks[i++ % picks.size()];
+    // Sectors are grouped by disk so that selection is not what is measured.
+    if (p.disk / 8 != selected) {
+      selected = p.disk / 8;
+      image.selectDisk(selected);
+    }
+    if (image.readSector(p.track, p.track / 2, p.track % 2, p.r, 3, buffer, kSector) != kSector) {
+      state.SkipWithError("sector missing");
+    }
+    benchmark::DoNotOptimize(buffer);
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.SetBytesProcessed(state.iterations() * kSector);
+}
+
+void BM_ListSectorIdsAllTracks(benchmark::State& state) {
+  d88::D88Image& image = openImage(inputs().many);
+  std::uint8_t ids[4 * 64];
+  for (auto _ : state) {
+    for (int disk = 0; disk < kDisks; ++disk) {
+      image.selectDisk(disk);
+      for (int track = 0; track < kTracks; ++track) {
+        if (image.listSectorIds(track, ids, sizeof ids) != 4 * kSectors) {
+          state.SkipWithError("listing short");
+        }
+      }
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kDisks * kTracks);
+}
+
+// The twenty cuts on the one-disk image, into a scratch folder, with the
+// progress lines sent to /dev/null.
+void BM_CutJob(benchmark::State& state) {
+  const Inputs& in = inputs();
+  const std::string work = in.dir + "/cut";
+  mkdir(work.c_str(), 0700);
+  char previous[4096];
+  if (getcwd(previous, sizeof previous) == nullptr || chdir(work.c_str()) != 0) std::abort();
+  std::fflush(stdout);
+  const int savedOut = dup(1);
+  const int devNull = ::open("/dev/null", O_WRONLY);
+  dup2(devNull, 1);
+  std::int64_t bytes = 0;
+  for (const d88::Cut& cut : d88::cutPlan()) bytes += cut.length;
+  d88::D88Image image;
+  for (auto _ : state) {
+    if (!image.open(in.one.c_str()) || !image.selectDisk(0) ||
+        !d88::cutAllFiles(image, in.one.c_str())) {
+      state.SkipWithError("cut failed");
+    }
+  }
+  std::fflush(stdout);
+  dup2(savedOut, 1);
+  close(savedOut);
+  close(devNull);
+  if (chdir(previous) != 0) std::abort();
+  state.SetBytesProcessed(state.iterations() * bytes);
+  state.SetItemsProcessed(state.iterations() * d88::kCutCount);
+}
+
+BENCHMARK(BM_FreadCeiling)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenDirectory64)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReadSectorsAllDisks)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadSectorsOneDisk)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadSectorRandom)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ListSectorIdsAllTracks)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CutJob)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
