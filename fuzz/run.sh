@@ -5,6 +5,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 work=${2:-$(mktemp -d)}
+mkdir -p "$work"
+# Absolute: the fuzz targets work from a scratch folder of their own.
+work=$(cd "$work" && pwd)
 cd "$root"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc 2>/dev/null || echo 2)"
