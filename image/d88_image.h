@@ -47,6 +47,10 @@ class D88Image {
   std::int32_t currentDisk() const { return currentDisk_; }
   // Media type byte of the selected disk (0 to 255), -1 when none is selected.
   std::int32_t mediaType() const { return mediaType_; }
+  // File offset of the selected disk; -1 after a failed selection.
+  std::int32_t diskOffset() const { return diskOffset_; }
+  // Size in bytes of the selected disk as its header gives it; 0 when none.
+  std::int32_t diskSize() const { return diskSize_; }
   // Name of the selected disk, at most 16 characters, empty when none; valid
   // as long as this instance lives.
   const char* diskName() const { return name_; }

@@ -1,0 +1,33 @@
+// The listing as text for people and as JSON for scripts.
+#ifndef D88CUT_LISTER_LISTING_FORMAT_H_
+#define D88CUT_LISTER_LISTING_FORMAT_H_
+
+#include <string>
+#include <vector>
+
+#include "lister/image_listing.h"
+
+namespace d88 {
+
+// A disk name made readable as UTF-8: Shift_JIS (CP932) converted where the
+// platform has a converter; a byte that does not convert, a control
+// character and a byte above 0x7F without a converter as \xNN; a backslash
+// as \\. The result is always valid UTF-8 and safe to print on a terminal.
+std::string displayName(const std::string& raw);
+
+// Any bytes as valid UTF-8: invalid sequences and control characters as \xNN.
+std::string safeUtf8(const std::string& bytes);
+
+// One line per disk; the cut plan's coverage under disk 0 when given.
+std::string disksText(const std::vector<DiskSummary>& disks, const CutCoverage* coverage);
+// The disk's line, then one line per track.
+std::string tracksText(const DiskSummary& disk, const std::vector<TrackListing>& tracks);
+
+std::string disksJson(const std::string& imagePath, const std::vector<DiskSummary>& disks,
+                      const CutCoverage* coverage);
+std::string tracksJson(const std::string& imagePath, const DiskSummary& disk,
+                       const std::vector<TrackListing>& tracks);
+
+}  // namespace d88
+
+#endif  // D88CUT_LISTER_LISTING_FORMAT_H_

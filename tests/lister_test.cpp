@@ -1,0 +1,259 @@
+// d88ls and the listing under it, on images built in memory: multi-disk files,
+// short track tables, shuffled, duplicate and mismatched identities, a record
+// count of 0, a truncated last track, Shift_JIS names, and its errors.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "lister/image_listing.h"
+#include "lister/listing_format.h"
+#include "tests/support/json_value.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using d88build::Bytes;
+using d88build::Disk;
+using d88build::Record;
+using d88test::JsonValue;
+using d88test::lines;
+using d88test::parseJson;
+using d88test::RunResult;
+using d88test::TempDir;
+
+Record record(int c, int h, int r, int n = 3) {
+  Record rec;
+  rec.c = static_cast<std::uint8_t>(c);
+  rec.h = static_cast<std::uint8_t>(h);
+  rec.r = static_cast<std::uint8_t>(r);
+  rec.n = static_cast<std::uint8_t>(n);
+  rec.data.assign(static_cast<std::size_t>(128) << n, static_cast<std::uint8_t>(r));
+  return rec;
+}
+
+std::vector<int> rs(const d88::TrackListing& t) {
+  std::vector<int> out;
+  for (const d88::SectorId& id : t.records) out.push_back(id.r);
+  return out;
+}
+
+class ListerTest : public ::testing::Test {
+ protected:
+  std::string write(const Bytes& bytes) { return dir_.write("image.d88", bytes); }
+  bool load(const Bytes& bytes, int disk = 0) {
+    const std::string path = write(bytes);
+    return image_.open(path.c_str()) && image_.selectDisk(disk);
+  }
+  RunResult ls(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{D88LS_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return d88test::run(argv, {work_.path(), -1});
+  }
+
+  TempDir dir_;
+  TempDir work_;
+  d88::D88Image image_;
+};
+
+TEST_F(ListerTest, TrackListingMarksWhatAUserShouldNotice) {
+  Disk disk;
+  // Shuffled, a duplicate of R 3, R 5 from another cylinder, R 6 with N 2, no R 4.
+  disk.tracks[41] = {record(20, 1, 3), record(20, 1, 1), record(20, 1, 3), record(21, 1, 5),
+                     record(20, 1, 6, 2), record(20, 1, 2)};
+  ASSERT_TRUE(load(d88build::build({disk}).bytes));
+  const d88::TrackListing t = d88::listTrack(image_, 41);
+  EXPECT_EQ(rs(t), (std::vector<int>{3, 1, 3, 5, 6, 2}));
+  EXPECT_EQ(t.c, 20);
+  EXPECT_EQ(t.h, 1);
+  EXPECT_EQ(t.usualN, 3);
+  EXPECT_EQ(t.duplicates, std::vector<int>{2});
+  EXPECT_EQ(t.mismatched, std::vector<int>{3});
+  EXPECT_EQ(t.missingR, std::vector<int>{4});
+
+  const std::string text = d88::tracksText(d88::DiskSummary{}, {t});
+  EXPECT_NE(text.find("track  41  C 20 H 1  N 3  6 records: 3 1 3 5(C21) 6(N2) 2"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("duplicate: R 3; C/H not the track's: R 5; gap: R 4"), std::string::npos)
+      << text;
+}
+
+TEST_F(ListerTest, GapCountsFromSectorOne) {
+  Disk disk;
+  disk.tracks[0] = {record(0, 0, 2), record(0, 0, 3), record(0, 0, 7)};
+  ASSERT_TRUE(load(d88build::build({disk}).bytes));
+  const d88::TrackListing t = d88::listTrack(image_, 0);
+  EXPECT_EQ(t.missingR, (std::vector<int>{1, 4, 5, 6}));
+  EXPECT_NE(d88::tracksText({}, {t}).find("gap: R 1, 4-6"), std::string::npos);
+}
+
+TEST_F(ListerTest, RecordCountZeroIsListedOnToTheEndOfTheFile) {
+  Disk disk = d88build::standardDisk(0, 2, 2, 8, 0);
+  for (Record& rec : disk.tracks[0]) rec.sectorCount = 0;
+  ASSERT_TRUE(load(d88build::build({disk}).bytes));
+  // The walk goes on through the following tracks' records to the end of the file.
+  EXPECT_EQ(d88::listTrack(image_, 0).records.size(), 32u);
+}
+
+TEST_F(ListerTest, TruncatedLastTrackHasFewerRecordsThanUsual) {
+  d88build::Image built = d88build::build({d88build::standardDisk(0, 3, 2, 8, 1)});
+  built.bytes.resize(built.recordOffset(0, 5, 3) + 10);
+  ASSERT_TRUE(load(built.bytes));
+  const std::vector<d88::TrackListing> tracks = d88::listTracks(image_);
+  ASSERT_EQ(tracks.size(), 6u);
+  EXPECT_EQ(tracks[5].records.size(), 3u);
+  EXPECT_EQ(tracks[5].usualRecords, 8);
+  EXPECT_NE(d88::tracksText({}, tracks).find("3 records: 1 2 3  ! fewer records than the usual 8"),
+            std::string::npos);
+}
+
+TEST_F(ListerTest, DiskSummariesOfAMultiDiskFile) {
+  Disk a = d88build::standardDisk(0, 2, 2, 8, 3);
+  a.name = "FIRST";
+  Disk b = d88build::standardDisk(1, 40, 2, 16, 1);
+  b.mediaType = 0x00;
+  b.tableEntries = 160;
+  b.tracks[5].pop_back();
+  b.tracks[6].push_back(record(3, 0, 17, 2));
+  Disk c;
+  c.mediaType = 0x30;
+  const d88build::Image built = d88build::build({a, b, c});
+  ASSERT_TRUE(load(built.bytes));
+  std::vector<d88::DiskSummary> disks(3);
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(d88::summarizeDisk(image_, i, &disks[static_cast<std::size_t>(i)]));
+
+  EXPECT_EQ(disks[0].offset, 0);
+  EXPECT_EQ(disks[0].tracks, 4);
+  EXPECT_EQ(disks[0].name, "FIRST");
+  EXPECT_EQ(disks[1].offset, static_cast<std::int32_t>(built.diskOffsets[1]));
+  EXPECT_EQ(disks[1].size, static_cast<std::int32_t>(built.diskOffsets[2] - built.diskOffsets[1]));
+  EXPECT_EQ(disks[1].tracks, 80);
+  EXPECT_EQ(disks[1].minSectors, 15);
+  EXPECT_EQ(disks[1].maxSectors, 17);
+  EXPECT_EQ(disks[1].sizeCodes, (std::vector<int>{1, 2}));
+  EXPECT_EQ(disks[2].tracks, 0);
+
+  const std::vector<std::string> text = lines(d88::disksText(disks, nullptr));
+  ASSERT_EQ(text.size(), 3u);
+  EXPECT_EQ(text[0], "disk 0: offset 0 (0x0), " + std::to_string(disks[0].size) +
+                         " bytes, 2HD, 4 tracks, 8 sectors/track, N 3, name \"FIRST\"");
+  EXPECT_NE(text[1].find("2D, 80 tracks, 15-17 sectors/track, N 1,2"), std::string::npos) << text[1];
+  EXPECT_NE(text[2].find("media 0x30, 0 tracks"), std::string::npos) << text[2];
+}
+
+TEST_F(ListerTest, CutPlanCoverageCountsMissingSectorsInPlanOrder) {
+  Disk disk = d88build::standardDisk();
+  ASSERT_TRUE(load(d88build::build({disk}).bytes));
+  d88::CutCoverage full = d88::checkCutPlan(image_);
+  EXPECT_EQ(full.sectors, 115);
+  EXPECT_EQ(full.missing, 0);
+  EXPECT_NE(d88::disksText({d88::DiskSummary{}}, &full).find("d88cut: all 115 sectors it reads are present"),
+            std::string::npos);
+
+  disk.tracks[41].erase(disk.tracks[41].begin());          // MA002's fourth sector
+  disk.tracks[37][7].data.resize(768);                      // VD000 needs only 768 of R 8
+  disk.tracks[37][7].dataSize = 768;
+  disk.tracks[61].erase(disk.tracks[61].begin() + 2, disk.tracks[61].begin() + 5);  // PROG
+  ASSERT_TRUE(load(d88build::build({disk}).bytes));
+  const d88::CutCoverage c = d88::checkCutPlan(image_);
+  EXPECT_EQ(c.missing, 4);
+  ASSERT_EQ(c.firstMissing.size(), 3u);
+  EXPECT_EQ(c.firstMissing[0].track, 61);
+  EXPECT_EQ(c.firstMissing[0].r, 3);
+  EXPECT_EQ(c.firstMissing[2].r, 5);
+  const std::string text = d88::disksText({d88::DiskSummary{}}, &c);
+  EXPECT_NE(text.find("d88cut: 4 of 115 sectors it reads are missing: track 61 (C 30, H 1, R 3, N 3), "
+                      "track 61 (C 30, H 1, R 4, N 3), track 61 (C 30, H 1, R 5, N 3), ..."),
+            std::string::npos)
+      << text;
+}
+
+TEST(DisplayName, ShiftJisIsReadableAndAnythingElseEscaped) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"GAME DISK", "GAME DISK"},
+      {"\x83\x51\x81\x5B\x83\x80", "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0"},  // ゲーム
+      {"\xB1\xB2", "\xEF\xBD\xB1\xEF\xBD\xB2"},                              // half-width ｱｲ
+      {"AB\x83", "AB\\x83"},                   // a lead byte with nothing after it
+      {"\x1B[2J", "\\x1B[2J"},                 // terminal control never passes
+      {"C:\\DISK", "C:\\\\DISK"},
+  };
+  for (const auto& [raw, shown] : cases) {
+    EXPECT_EQ(d88::displayName(raw), shown) << raw;
+  }
+  EXPECT_EQ(d88::safeUtf8("ok\xFF\xC3\xA9\x01"), "ok\\xFF\xC3\xA9\\x01");
+}
+
+// ---- the command ---------------------------------------------------------
+
+TEST_F(ListerTest, CommandListsDisksAndTracksAsTextAndJson) {
+  Disk a = d88build::standardDisk();
+  a.name = "\x83\x51\x81\x5B\x83\x80\x01";
+  Disk b = d88build::standardDisk(1, 2);
+  b.tracks[1].push_back(record(0, 1, 1));
+  const std::string path = write(d88build::build({a, b}).bytes);
+
+  RunResult r = ls({path});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  std::vector<std::string> text = lines(r.out);
+  ASSERT_EQ(text.size(), 3u) << r.out;
+  EXPECT_NE(text[0].find("154 tracks, 8 sectors/track, N 3, name \"\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0\\x01\""),
+            std::string::npos) << text[0];
+  EXPECT_EQ(text[1], "  d88cut: all 115 sectors it reads are present");
+  EXPECT_EQ(text[2].rfind("disk 1: ", 0), 0u);
+
+  r = ls({"--json", path});
+  EXPECT_EQ(r.status, 0);
+  const JsonValue disks = parseJson(r.out);
+  EXPECT_EQ(disks["image"].string, path);
+  ASSERT_EQ(disks["disks"].array.size(), 2u);
+  EXPECT_EQ(disks["disks"][0]["media"].string, "2HD");
+  EXPECT_EQ(disks["disks"][0]["tracks"].asInt(), 154);
+  EXPECT_EQ(disks["disks"][1]["offset"].asInt(), disks["disks"][0]["size"].asInt());
+  EXPECT_EQ(disks["disks"][1]["sectorsPerTrack"]["max"].asInt(), 9);
+  EXPECT_EQ(disks["cutPlan"]["missing"].asInt(), 0);
+
+  r = ls({path, "1"});
+  EXPECT_EQ(r.status, 0);
+  text = lines(r.out);
+  ASSERT_EQ(text.size(), 5u) << r.out;
+  EXPECT_NE(text[2].find("9 records: 1 2 3 4 5 6 7 8 1  ! duplicate: R 1"), std::string::npos)
+      << text[2];
+
+  r = ls({path, "1", "--json"});
+  EXPECT_EQ(r.status, 0);
+  const JsonValue tracks = parseJson(r.out);
+  EXPECT_EQ(tracks["disk"]["index"].asInt(), 1);
+  ASSERT_EQ(tracks["tracks"].array.size(), 4u);
+  EXPECT_EQ(tracks["tracks"][1]["records"].array.size(), 9u);
+  EXPECT_EQ(tracks["tracks"][1]["duplicates"][0].asInt(), 8);
+  EXPECT_EQ(tracks["tracks"][1]["records"][8]["r"].asInt(), 1);
+  EXPECT_TRUE(d88test::listDir(work_.path()).empty()) << "d88ls wrote a file";
+}
+
+TEST_F(ListerTest, CommandErrorsAreOneLineAndStatusOne) {
+  const std::string good = write(d88build::build({d88build::standardDisk(0, 2)}).bytes);
+  const std::string empty = dir_.write("empty.d88", Bytes());
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"no arguments", {}},
+      {"only --json", {"--json"}},
+      {"image that does not exist", {dir_.file("missing.d88")}},
+      {"disk not in the file", {good, "1"}},
+      {"disk that is not a number", {good, "x"}},
+      {"negative disk", {good, "-1"}},
+      {"too many arguments", {good, "0", "0"}},
+      {"no disk in the image", {empty}},
+      {"no disk in the image, as JSON", {"--json", empty}},
+  };
+  for (const auto& [what, args] : cases) {
+    SCOPED_TRACE(what);
+    const RunResult r = ls(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+  }
+  EXPECT_TRUE(d88test::listDir(work_.path()).empty());
+}
+
+}  // namespace
