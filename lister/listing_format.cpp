@@ -1,8 +1,11 @@
 #include "lister/listing_format.h"
 
+#include <algorithm>
 #include <cstdio>
 
-#if __has_include(<iconv.h>)
+#if defined(_WIN32)
+#include <windows.h>
+#elif __has_include(<iconv.h>)
 #include <iconv.h>
 #define D88_HAVE_ICONV 1
 #endif
@@ -44,30 +47,75 @@ std::size_t utf8Length(const std::string& text, std::size_t i) {
   return length;
 }
 
+// Bytes of the Shift_JIS character that starts with `lead`: 2 after a lead
+// byte of a double-byte character, else 1.
+std::size_t shiftJisLength(unsigned char lead) {
+  return (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC) ? 2 : 1;
+}
+
+// Converts Shift_JIS (CP932) one character at a time, with the platform's
+// converter; false when there is none or it refuses a character.
+class ShiftJisConverter {
+ public:
+  ShiftJisConverter() {
 #ifdef D88_HAVE_ICONV
-// Converts one run of bytes without control characters from CP932.
-bool appendConverted(iconv_t cd, const std::string& run, std::string* out) {
-  std::size_t i = 0;
-  while (i < run.size()) {
-    char converted[64];
-    char* in = const_cast<char*>(run.data() + i);
-    std::size_t inLeft = run.size() - i;
+    cd_ = iconv_open("UTF-8", "CP932");
+#endif
+  }
+  ~ShiftJisConverter() {
+#ifdef D88_HAVE_ICONV
+    if (available()) iconv_close(cd_);
+#endif
+  }
+  ShiftJisConverter(const ShiftJisConverter&) = delete;
+  ShiftJisConverter& operator=(const ShiftJisConverter&) = delete;
+
+  bool available() const {
+#if defined(D88_HAVE_ICONV)
+    return cd_ != reinterpret_cast<iconv_t>(-1);
+#elif defined(_WIN32)
+    return IsValidCodePage(932) != 0;
+#else
+    return false;
+#endif
+  }
+
+  bool convert(const char* bytes, std::size_t length, std::string* out) {
+#if defined(D88_HAVE_ICONV)
+    char converted[16];
+    char* in = const_cast<char*>(bytes);
+    std::size_t inLeft = length;
     char* outPtr = converted;
     std::size_t outLeft = sizeof converted;
-    const std::size_t result = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    const std::size_t consumed = static_cast<std::size_t>(in - (run.data() + i));
-    out->append(converted, static_cast<std::size_t>(outPtr - converted));
-    i += consumed;
-    if (result == static_cast<std::size_t>(-1) && consumed == 0 && outPtr == converted) {
-      // A byte that does not convert here: show it and go on after it.
-      out->append(hexByte(static_cast<unsigned char>(run[i])));
-      ++i;
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd_, &in, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) || inLeft != 0) {
+      return false;
     }
-  }
-  return true;
-}
+    out->append(converted, static_cast<std::size_t>(outPtr - converted));
+    return true;
+#elif defined(_WIN32)
+    wchar_t wide[4];
+    const int units = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes,
+                                          static_cast<int>(length), wide, 4);
+    if (units <= 0) return false;
+    char utf8[16];
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide, units, utf8, sizeof utf8, nullptr, nullptr);
+    if (size <= 0) return false;
+    out->append(utf8, static_cast<std::size_t>(size));
+    return true;
+#else
+    (void)bytes;
+    (void)length;
+    (void)out;
+    return false;
 #endif
+  }
+
+ private:
+#ifdef D88_HAVE_ICONV
+  iconv_t cd_;
+#endif
+};
 
 std::string sectorAddressText(const SectorAddress& a) {
   char text[96];
@@ -241,35 +289,39 @@ std::string safeUtf8(const std::string& bytes) {
 }
 
 std::string displayName(const std::string& raw) {
+  ShiftJisConverter converter;
+  const bool converting = converter.available();
   std::string out;
-#ifdef D88_HAVE_ICONV
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  const bool converting = cd != reinterpret_cast<iconv_t>(-1);
-#else
-  const bool converting = false;
-#endif
-  std::string run;
-  const auto flush = [&] {
-#ifdef D88_HAVE_ICONV
-    if (converting && !run.empty()) appendConverted(cd, run, &out);
-#endif
-    run.clear();
-  };
-  for (char ch : raw) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (isControl(byte) || ch == '\\' || (!converting && byte >= 0x80)) {
-      flush();
-      out += ch == '\\' ? std::string("\\\\") : hexByte(byte);
-    } else if (converting) {
-      run += ch;
+  for (std::size_t i = 0; i < raw.size();) {
+    const auto byte = static_cast<unsigned char>(raw[i]);
+    if (byte == '\\') {
+      out += "\\\\";
+      ++i;
+      continue;
+    }
+    // 0x80, 0xA0 and 0xFD-0xFF are no Shift_JIS characters; some converters
+    // turn them into C1 controls or private-use code points.
+    const bool noCharacter = byte == 0x80 || byte == 0xA0 || byte >= 0xFD;
+    if (isControl(byte) || (byte >= 0x80 && (!converting || noCharacter))) {
+      out += hexByte(byte);
+      ++i;
+      continue;
+    }
+    if (byte < 0x80) {
+      out += static_cast<char>(byte);
+      ++i;
+      continue;
+    }
+    // A character that does not convert shows its first byte; the next byte
+    // starts afresh, so a stray lead byte does not swallow a good character.
+    const std::size_t length = std::min(shiftJisLength(byte), raw.size() - i);
+    if (converter.convert(raw.data() + i, length, &out)) {
+      i += length;
     } else {
-      out += ch;
+      out += hexByte(byte);
+      ++i;
     }
   }
-  flush();
-#ifdef D88_HAVE_ICONV
-  if (converting) iconv_close(cd);
-#endif
   // Whatever a converter gave back, what leaves here is valid UTF-8.
   return safeUtf8(out);
 }

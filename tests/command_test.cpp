@@ -2,8 +2,6 @@
 // exit statuses and the twenty files it writes.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -87,7 +85,7 @@ TEST_F(CommandTest, NoArgumentsPrintsUsageWithTheProgramName) {
   const RunResult result = cut({});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, std::string("Usage: ") + D88CUT_PATH + " [d88file] (DiskNo.)\n");
+  EXPECT_EQ(result.err, std::string("Usage: ") + D88CUT_PATH + " [d88file] (DiskNo.)" + d88test::kNewline);
   EXPECT_TRUE(outputs().empty());
 }
 
@@ -97,8 +95,10 @@ TEST_F(CommandTest, ImageThatCannotBeOpenedGivesTheShiftJisMessage) {
   EXPECT_EQ(result.out, "");
   const std::string message =
       "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76"
-      "\x83\x93\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x2E\x0A";
-  EXPECT_EQ(message.size(), 30u);
+      "\x83\x93\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x2E" +
+      std::string(d88test::kNewline);
+  // 28 Shift_JIS bytes, the full stop and the newline: LF, or CR LF on Windows.
+  EXPECT_EQ(message.size(), 29u + std::string(d88test::kNewline).size());
   EXPECT_EQ(result.err, message);
   EXPECT_TRUE(outputs().empty());
 }

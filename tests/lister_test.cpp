@@ -177,6 +177,7 @@ TEST(DisplayName, ShiftJisIsReadableAndAnythingElseEscaped) {
       {"AB\x83", "AB\\x83"},                   // a lead byte with nothing after it
       {"\x1B[2J", "\\x1B[2J"},                 // terminal control never passes
       {"C:\\DISK", "C:\\\\DISK"},
+      {"\x80\xA0\xFD", "\\x80\\xA0\\xFD"},  // no characters in Shift_JIS
   };
   for (const auto& [raw, shown] : cases) {
     EXPECT_EQ(d88::displayName(raw), shown) << raw;

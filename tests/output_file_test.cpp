@@ -1,12 +1,14 @@
 // Writing an output whole or not at all.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <filesystem>
 
 #include "cutter/output_file.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 #include "tests/support/test_support.h"
 
 namespace {
@@ -38,6 +40,7 @@ TEST(OutputFile, AFolderInPlaceIsAnErrorAndStays) {
   EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"OUT"});
 }
 
+#ifndef _WIN32
 TEST(OutputFile, ALeftoverTemporaryIsReplacedAndALinkNotFollowed) {
   TempDir dir;
   const std::string path = dir.file("OUT");
@@ -59,5 +62,6 @@ TEST(OutputFile, AnUnwritableFolderIsAnErrorWithTheSystemsReason) {
   const Bytes data(10, 7);
   EXPECT_EQ(d88::writeFileWhole(dir.file("OUT").c_str(), data.data(), data.size()), EACCES);
 }
+#endif
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tests/support/test_support.h"
+
 namespace d88test {
 
 const PlannedFile kPlan[20] = {
@@ -44,7 +46,7 @@ d88build::Bytes expectedContent(const PlannedFile& file, const d88build::Image& 
 
 std::string progressLines() {
   std::string out;
-  for (const PlannedFile& f : kPlan) out += std::string("cutting ... ") + f.name + "\n";
+  for (const PlannedFile& f : kPlan) out += std::string("cutting ... ") + f.name + kNewline;
   return out;
 }
 

@@ -1,27 +1,39 @@
 #include "tests/support/test_support.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
 namespace d88test {
 
 TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "d88test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  static std::mt19937_64 random(std::random_device{}());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path candidate = fs::temp_directory_path() / ("d88test-" + std::to_string(random()));
+    std::error_code error;
+    if (fs::create_directory(candidate, error)) {
+      path_ = candidate.string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary folder");
 }
 
 TempDir::~TempDir() {
@@ -31,7 +43,9 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ignored);
 }
 
-std::string TempDir::file(const std::string& name) const { return path_ + "/" + name; }
+std::string TempDir::file(const std::string& name) const {
+  return (fs::path(path_) / name).string();
+}
 
 std::string TempDir::write(const std::string& name, const Bytes& bytes) const {
   const std::string path = file(name);
@@ -53,10 +67,84 @@ std::vector<std::string> listDir(const std::string& path) {
   return names;
 }
 
+namespace {
+
+std::string contents(const std::string& path) {
+  const Bytes bytes = readFile(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+#ifdef _WIN32
+// One argument quoted as the C runtime's command-line parser expects.
+std::string quoted(const std::string& arg) {
+  std::string out = "\"";
+  std::size_t backslashes = 0;
+  for (char ch : arg) {
+    if (ch == '\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(ch == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    out += ch;
+  }
+  out.append(backslashes * 2, '\\');
+  return out + "\"";
+}
+
+HANDLE inheritableFile(const std::string& path) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+#endif
+
+}  // namespace
+
 RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
   TempDir capture;
   const std::string outPath = capture.file("stdout");
   const std::string errPath = capture.file("stderr");
+  RunResult result;
+#ifdef _WIN32
+  std::string commandLine;
+  for (const std::string& a : argv) commandLine += (commandLine.empty() ? "" : " ") + quoted(a);
+  HANDLE out = inheritableFile(outPath);
+  HANDLE err = inheritableFile(errPath);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process{};
+  BOOL started = FALSE;
+  DWORD error = 0;
+  // Wine now and then fails to start a process when many come in a row.
+  for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+    if (attempt > 0) Sleep(200);
+    started = CreateProcessA(argv[0].c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                             nullptr, options.cwd.empty() ? nullptr : options.cwd.c_str(),
+                             &startup, &process);
+    if (!started) error = GetLastError();
+  }
+  CloseHandle(out);
+  CloseHandle(err);
+  if (!started) {
+    throw std::runtime_error("cannot start " + argv[0] + ": error " + std::to_string(error));
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  // Windows has no signals; a crash shows as an NTSTATUS exception code.
+  if (code >= 0xC0000000u) {
+    result.signal = static_cast<int>(code & 0xFFFF);
+  } else {
+    result.status = static_cast<int>(code);
+  }
+#else
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -81,13 +169,11 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
   while (waitpid(pid, &wstatus, 0) < 0) {
     if (errno != EINTR) throw std::runtime_error("waitpid failed");
   }
-  RunResult result;
   if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
   if (WIFSIGNALED(wstatus)) result.signal = WTERMSIG(wstatus);
-  const Bytes out = readFile(outPath);
-  const Bytes err = readFile(errPath);
-  result.out.assign(out.begin(), out.end());
-  result.err.assign(err.begin(), err.end());
+#endif
+  result.out = contents(outPath);
+  result.err = contents(errPath);
   return result;
 }
 
@@ -97,7 +183,9 @@ std::vector<std::string> lines(const std::string& text) {
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    result.push_back(text.substr(start, end - start));
+    std::size_t stop = end;
+    if (stop > start && text[stop - 1] == '\r') --stop;
+    result.push_back(text.substr(start, stop - start));
     start = end + 1;
   }
   return result;

@@ -12,6 +12,14 @@ namespace d88test {
 
 using d88build::Bytes;
 
+// How a line of the commands' messages ends: their standard streams are text
+// streams, which end lines with CR LF on Windows.
+#ifdef _WIN32
+constexpr const char kNewline[] = "\r\n";
+#else
+constexpr const char kNewline[] = "\n";
+#endif
+
 // A fresh folder under the system's temporary folder, removed with its contents.
 class TempDir {
  public:
@@ -44,14 +52,14 @@ struct RunResult {
 
 struct RunOptions {
   std::string cwd;
-  // When >= 0: RLIMIT_FSIZE for the child, with SIGXFSZ ignored.
+  // When >= 0: RLIMIT_FSIZE for the child, with SIGXFSZ ignored (not on Windows).
   long long fileSizeLimit = -1;
 };
 
 // Runs `argv` (argv[0] is the program path and its argv[0]) in options.cwd.
 RunResult run(const std::vector<std::string>& argv, const RunOptions& options);
 
-// Splits text into its lines, without the newlines.
+// Splits text into its lines, without the newlines (LF or CR LF).
 std::vector<std::string> lines(const std::string& text);
 
 }  // namespace d88test
