@@ -103,6 +103,8 @@ int writeFileWhole(const char* name, const std::uint8_t* data, std::size_t size)
   errno = 0;
   File out = createNew(temporary);
   if (!out) return lastError();
+  // One write of the whole slice: a stream buffer would only add a copy.
+  std::setvbuf(out.get(), nullptr, _IONBF, 0);
 
   int error = 0;
   errno = 0;
