@@ -8,18 +8,11 @@
 #include "cutter/cut_plan.h"
 #include "fuzz/fuzz_support.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  d88fuzz::enterScratchFolder();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const char* path = d88fuzz::writeInput(data, size);
-  static d88::D88Image image;
-  FUZZ_CHECK(image.open(path));
+  d88::D88Image& image = d88fuzz::openInput(data, size);
   if (!image.selectDisk(0)) return 0;
   for (const d88::Cut& cut : d88::cutPlan()) std::remove(cut.name);
-  d88::cutAllFiles(image, path);
+  d88::cutAllFiles(image, d88fuzz::kInputName);
   for (const d88::Cut& cut : d88::cutPlan()) {
     struct stat st {};
     FUZZ_CHECK(stat(cut.name, &st) == 0 && st.st_size == cut.length);

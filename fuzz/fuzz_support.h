@@ -1,4 +1,6 @@
-// What both fuzz targets share: a scratch folder and the input as an image file.
+// What the fuzz targets share: a private scratch folder as the current
+// directory (made by LLVMFuzzerInitialize, defined here), and the input opened
+// as an image file.
 #ifndef D88CUT_FUZZ_FUZZ_SUPPORT_H_
 #define D88CUT_FUZZ_FUZZ_SUPPORT_H_
 
@@ -6,12 +8,16 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "image/d88_image.h"
+
 namespace d88fuzz {
 
-// Makes a private scratch folder and makes it the current directory.
-void enterScratchFolder();
-// Writes the input to "input.d88" in the scratch folder and returns that name.
-const char* writeInput(const std::uint8_t* data, std::size_t size);
+// The name of the image file that openInput() writes.
+constexpr const char kInputName[] = "input.d88";
+
+// Writes the input to kInputName in the scratch folder and opens it with one
+// reader instance kept across inputs, as a long-lived caller would keep it.
+d88::D88Image& openInput(const std::uint8_t* data, std::size_t size);
 
 }  // namespace d88fuzz
 

@@ -83,16 +83,8 @@ void exerciseDisk(d88::D88Image& image) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  d88fuzz::enterScratchFolder();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const char* path = d88fuzz::writeInput(data, size);
-  // One instance across inputs, as a long-lived caller would keep it.
-  static d88::D88Image image;
-  FUZZ_CHECK(image.open(path));
+  d88::D88Image& image = d88fuzz::openInput(data, size);
   const int disks = image.diskCount();
   FUZZ_CHECK(disks >= 0 && disks <= d88::kMaxDisks);
   FUZZ_CHECK((disks == 0) == (size < static_cast<std::size_t>(d88::kDiskHeaderSize)));

@@ -14,13 +14,16 @@ cmake --build --preset fuzz -j "$(nproc 2>/dev/null || echo 2)"
 seeds=$root/build-fuzz/fuzz/seeds
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-for target in reader cut; do
+for target in reader cut lister; do
   corpus=$work/corpus-$target
   mkdir -p "$corpus" "$work/findings-$target"
   echo "== ${target}_fuzzer for ${seconds}s (corpus $corpus)"
   # Outputs go to the fuzzer's scratch folder; -close_fd_mask keeps the
   # command's own messages out of the log, not the sanitizers' reports.
-  "$root/build-fuzz/bin/${target}_fuzzer" "$corpus" "$seeds/$target" \
+  # d88ls reads the same images as the reader: it shares the reader's seeds.
+  seed=$seeds/$target
+  [ -d "$seed" ] || seed=$seeds/reader
+  "$root/build-fuzz/bin/${target}_fuzzer" "$corpus" "$seed" \
     -max_total_time="$seconds" -max_len=200000 -timeout=20 -rss_limit_mb=2048 \
     -close_fd_mask=3 -print_final_stats=1 \
     -artifact_prefix="$work/findings-$target/" 2>&1 | tail -n 25

@@ -1,0 +1,56 @@
+// What d88ls shows, on arbitrary bytes taken as an image file: disk summaries,
+// track listings, the cut plan's coverage, and the text and JSON made of
+// them. Both must be valid UTF-8 with no control character but the newlines,
+// whatever names and identities the image holds.
+#include <string>
+
+#include "fuzz/fuzz_support.h"
+#include "lister/image_listing.h"
+#include "lister/listing_format.h"
+
+namespace {
+
+// Valid UTF-8, and no control character other than a newline.
+bool printableUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      if ((b < 0x20 && b != '\n') || b == 0x7F) return false;
+      ++i;
+      continue;
+    }
+    const std::size_t length = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+    if (length == 0 || (length == 2 && b < 0xC2) || i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // The first bytes as a disk name, as if the header held them.
+  const std::string raw(reinterpret_cast<const char*>(data), size < 17 ? size : 17);
+  FUZZ_CHECK(printableUtf8(d88::displayName(raw)));
+
+  d88::D88Image& image = d88fuzz::openInput(data, size);
+  if (image.diskCount() == 0) return 0;
+  const std::string path = d88fuzz::kInputName;
+  std::vector<d88::DiskSummary> disks(1);
+  FUZZ_CHECK(d88::summarizeDisk(image, 0, &disks[0]));
+  FUZZ_CHECK(disks[0].tracks >= 0 && disks[0].tracks <= d88::kTrackCount);
+  const std::vector<d88::TrackListing> tracks = d88::listTracks(image);
+  for (const d88::TrackListing& t : tracks) {
+    FUZZ_CHECK(!t.records.empty() && t.records.size() <= d88::kMaxListedRecords);
+  }
+  const d88::CutCoverage coverage = d88::checkCutPlan(image);
+  FUZZ_CHECK(coverage.missing >= 0 && coverage.missing <= coverage.sectors);
+  FUZZ_CHECK(printableUtf8(d88::disksText(disks, &coverage)));
+  FUZZ_CHECK(printableUtf8(d88::tracksText(disks[0], tracks)));
+  FUZZ_CHECK(printableUtf8(d88::disksJson(path, disks, &coverage)));
+  FUZZ_CHECK(printableUtf8(d88::tracksJson(path, disks[0], tracks)));
+  return 0;
+}
