@@ -101,7 +101,7 @@ class D88Image {
   // The stream's buffer: large enough that the tracks a run walks again and
   // again stay in it, so that walking a track again costs no system read.
   static constexpr std::size_t kStreamBufferSize = 32 * 1024;
-  char streamBuffer_[kStreamBufferSize];
+  char streamBuffer_[kStreamBufferSize] = {};
   // The stream's position as far as this reader knows it, -1 when unknown:
   // seeks to where the stream already stands are skipped.
   std::int64_t position_ = -1;
