@@ -11,8 +11,6 @@ namespace {
 // no sector supplies are zero and never left over from an earlier cut.
 std::uint8_t transferBuffer[kTransferBufferSize];
 
-constexpr std::int32_t kMaxSizeCode = 23;
-
 // The address of the sector at `index` in the run that starts at `first`.
 SectorAddress sectorOfRun(const D88Image& image, SectorAddress first, std::int32_t index) {
   for (std::int32_t i = 0; i < index; ++i) first = image.followingSector(first);

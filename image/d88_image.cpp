@@ -7,8 +7,6 @@ namespace d88 {
 namespace {
 
 constexpr std::int64_t kMaxOffset = std::numeric_limits<std::int32_t>::max();
-// 128 << 23 is the largest sector size that fits a signed 32-bit count.
-constexpr std::int32_t kMaxSizeCode = 23;
 // Any table entry below this points inside the 688-byte header: see selectDisk().
 constexpr std::uint32_t kFullHeaderEnd = kDiskHeaderSize;
 

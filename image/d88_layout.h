@@ -31,6 +31,9 @@ constexpr int kSectorNOffset = 0x03;
 constexpr int kSectorCountOffset = 0x04;
 constexpr int kDataSizeOffset = 0x0E;
 
+// The largest size code whose sector size, 128 << n, fits a signed 32-bit count.
+constexpr int kMaxSizeCode = 23;
+
 // Bytes of one listed sector identity: C, H, R, N.
 constexpr int kSectorIdSize = 4;
 
