@@ -3,7 +3,6 @@
 // image made by the image builder (8 records of 16 + 1,024 bytes per track,
 // tracks in order after the 688-byte header). No checks, no temporary files.
 #include <cstdio>
-#include <vector>
 
 #include "cutter/cut_plan.h"
 

@@ -17,6 +17,9 @@ SectorAddress sectorOfRun(const D88Image& image, SectorAddress first, std::int32
   return first;
 }
 
+// The progress line that comes before each output file.
+void announce(const char* name) { std::printf("cutting ... %s\n", name); }
+
 }  // namespace
 
 bool cutFile(D88Image& image, const char* name, std::int32_t track, std::int32_t c,
@@ -30,7 +33,7 @@ bool cutFile(D88Image& image, const char* name, std::int32_t track, std::int32_t
   std::memset(transferBuffer, 0, static_cast<std::size_t>(wanted));
   const std::int32_t got = image.readSectors(track, c, h, r, n, transferBuffer, wanted);
 
-  std::printf("cutting ... %s\n", name);
+  announce(name);
   const int error =
       writeFileWhole(name, transferBuffer + skip, static_cast<std::size_t>(length));
   if (error != 0) {
@@ -56,7 +59,7 @@ bool cutAllFiles(D88Image& image, const char* imagePath) {
   bool allWhole = true;
   for (const Cut& cut : cutPlan()) {
     if (isSameFile(cut.name, imagePath)) {
-      std::printf("cutting ... %s\n", cut.name);
+      announce(cut.name);
       std::fprintf(stderr, "Error: cannot write %s: it is the image being cut\n", cut.name);
       allWhole = false;
       continue;

@@ -56,7 +56,6 @@ void exerciseDisk(d88::D88Image& image) {
     for (int capacity : {0, 3, 6, 31}) checkList(image, track, capacity);
     // The identities listed drive the reads, so that they find real sectors.
     std::uint8_t ids[4 * 8];
-    fillGuard(0);
     const int listed = image.listSectorIds(track, ids, sizeof ids);
     FUZZ_CHECK(listed >= 0 && listed <= static_cast<int>(sizeof ids) && listed % 4 == 0);
     for (int i = 0; i < listed; i += 4) {

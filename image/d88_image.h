@@ -8,11 +8,10 @@
 #ifndef D88CUT_IMAGE_D88_IMAGE_H_
 #define D88CUT_IMAGE_D88_IMAGE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstddef>
 #include <memory>
-
 
 #include "image/d88_layout.h"
 

@@ -9,6 +9,17 @@
 #include "cutter/cut_plan.h"
 
 namespace d88 {
+namespace {
+
+// The value counted most often (the smallest such value on a tie).
+template <typename Value>
+Value mostCommon(const std::map<Value, int>& counts) {
+  return std::max_element(counts.begin(), counts.end(),
+                          [](const auto& a, const auto& b) { return a.second < b.second; })
+      ->first;
+}
+
+}  // namespace
 
 TrackListing listTrack(D88Image& image, int track) {
   TrackListing listing;
@@ -36,9 +47,7 @@ TrackListing listTrack(D88Image& image, int track) {
     if (id.c != listing.c || id.h != listing.h) listing.mismatched.push_back(static_cast<int>(i));
     numbers.insert(id.r);
   }
-  listing.usualN = std::max_element(sizeCodeCounts.begin(), sizeCodeCounts.end(),
-                                    [](const auto& a, const auto& b) { return a.second < b.second; })
-                       ->first;
+  listing.usualN = mostCommon(sizeCodeCounts);
   // Sector numbers start at 1 on the disks these machines format.
   const int low = std::min(1, *numbers.begin());
   for (int r = low; r < *numbers.rbegin(); ++r) {
@@ -57,10 +66,8 @@ std::vector<TrackListing> listTracks(D88Image& image) {
   std::map<std::size_t, int> counts;
   for (const TrackListing& t : tracks) ++counts[t.records.size()];
   if (!counts.empty()) {
-    const auto usual = std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
-      return a.second < b.second;
-    });
-    for (TrackListing& t : tracks) t.usualRecords = static_cast<int>(usual->first);
+    const int usual = static_cast<int>(mostCommon(counts));
+    for (TrackListing& t : tracks) t.usualRecords = usual;
   }
   return tracks;
 }
