@@ -9,18 +9,40 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 jobs=$(nproc 2>/dev/null || echo 2)
 wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver64
 export WINEDEBUG=-all
+# A Wine prefix of this project's own, apart from the user's, unless one is
+# named.
+export WINEPREFIX="${WINEPREFIX:-$root/build-windows/wine-prefix}"
+mkdir -p "$(dirname "$WINEPREFIX")"
 
-# A Wine prefix made once, before the build runs test executables to list them.
-"$wine" wineboot --init >/dev/null 2>&1 || true
+# Wine's server and its background services start with the first program
+# that runs, inherit that program's output, and go away when the last program
+# ends. The build lists each test program's tests as soon as it is linked, and
+# CTest runs two at once, both capturing output: a program could then wait on
+# an output pipe the services hold, or meet a server that is shutting down
+# and fail. So: make the prefix, then keep one server up for the whole run
+# and start the services with no pipe to hold.
+"$wine" wineboot --init </dev/null >/dev/null 2>&1 || true
+timeout 60 "$wineserver" -w || true
+started_server=0
+if "$wineserver" -p </dev/null >/dev/null 2>&1; then
+  started_server=1
+fi
+"$wine" wineboot </dev/null >/dev/null 2>&1 || true
+work=$(mktemp -d)
+cleanup() {
+  rm -rf "$work"
+  if [ "$started_server" = 1 ]; then "$wineserver" -k || true; fi
+}
+trap cleanup EXIT
+
 cmake --preset windows
 cmake --build --preset windows -j "$jobs"
 ctest --preset windows -j "$jobs"
 
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$jobs" --target d88cut make_sample_image
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 mkdir "$work/linux" "$work/windows"
 build/bin/make_sample_image "$work/sample.d88"
 (cd "$work/linux" && "$root/build/bin/d88cut" ../sample.d88 >../linux.out)
