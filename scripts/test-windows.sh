@@ -39,7 +39,7 @@ trap cleanup EXIT
 
 cmake --preset windows
 cmake --build --preset windows -j "$jobs"
-ctest --preset windows -j "$jobs"
+ctest --preset windows -j "$jobs" --output-on-failure
 
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$jobs" --target d88cut make_sample_image
