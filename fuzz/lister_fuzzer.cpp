@@ -40,9 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (image.diskCount() == 0) return 0;
   const std::string path = d88fuzz::kInputName;
   std::vector<d88::DiskSummary> disks(1);
-  FUZZ_CHECK(d88::summarizeDisk(image, 0, &disks[0]));
+  std::vector<d88::TrackListing> tracks;
+  FUZZ_CHECK(d88::summarizeDisk(image, 0, &disks[0], &tracks));
   FUZZ_CHECK(disks[0].tracks >= 0 && disks[0].tracks <= d88::kTrackCount);
-  const std::vector<d88::TrackListing> tracks = d88::listTracks(image);
   for (const d88::TrackListing& t : tracks) {
     FUZZ_CHECK(!t.records.empty() && t.records.size() <= d88::kMaxListedRecords);
   }

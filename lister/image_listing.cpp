@@ -72,7 +72,8 @@ std::vector<TrackListing> listTracks(D88Image& image) {
   return tracks;
 }
 
-bool summarizeDisk(D88Image& image, int index, DiskSummary* summary) {
+bool summarizeDisk(D88Image& image, int index, DiskSummary* summary,
+                   std::vector<TrackListing>* tracks) {
   if (!image.selectDisk(index)) return false;
   DiskSummary s;
   s.index = index;
@@ -81,7 +82,8 @@ bool summarizeDisk(D88Image& image, int index, DiskSummary* summary) {
   s.mediaType = image.mediaType();
   s.name = image.diskName();
   std::set<int> sizeCodes;
-  for (const TrackListing& track : listTracks(image)) {
+  std::vector<TrackListing> listed = listTracks(image);
+  for (const TrackListing& track : listed) {
     const int count = static_cast<int>(track.records.size());
     s.minSectors = s.tracks == 0 ? count : std::min(s.minSectors, count);
     s.maxSectors = std::max(s.maxSectors, count);
@@ -90,6 +92,7 @@ bool summarizeDisk(D88Image& image, int index, DiskSummary* summary) {
   }
   s.sizeCodes.assign(sizeCodes.begin(), sizeCodes.end());
   *summary = std::move(s);
+  if (tracks != nullptr) *tracks = std::move(listed);
   return true;
 }
 

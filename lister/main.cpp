@@ -55,13 +55,13 @@ int main(int argc, char** argv) {
   if (args.size() == 2) {
     const long disk = parseDisk(args[1]);
     d88::DiskSummary summary;
+    std::vector<d88::TrackListing> tracks;
     if (disk < 0 || disk >= image.diskCount() ||
-        !d88::summarizeDisk(image, static_cast<int>(disk), &summary)) {
+        !d88::summarizeDisk(image, static_cast<int>(disk), &summary, &tracks)) {
       std::fprintf(stderr, "d88ls: %s has no disk %s (it holds %d)\n", imagePath.c_str(), args[1],
                    static_cast<int>(image.diskCount()));
       return 1;
     }
-    const std::vector<d88::TrackListing> tracks = d88::listTracks(image);
     out = json ? d88::tracksJson(imagePath, summary, tracks) : d88::tracksText(summary, tracks);
   } else {
     std::vector<d88::DiskSummary> disks;
