@@ -1,5 +1,6 @@
 #include "image/d88_image.h"
 
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -29,9 +30,14 @@ void D88Image::close() {
 
 bool D88Image::open(const char* path) {
   close();
+  openError_ = 0;
   if (path == nullptr) return true;
+  errno = 0;
   file_.reset(std::fopen(path, "rb"));
-  if (!file_) return false;
+  if (!file_) {
+    openError_ = errno != 0 ? errno : ENOENT;
+    return false;
+  }
   std::setvbuf(file_.get(), streamBuffer_, _IOFBF, kStreamBufferSize);
   position_ = 0;
 

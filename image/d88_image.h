@@ -31,6 +31,10 @@ class D88Image {
   // is still true, with diskCount() 0). With nullptr: closes and returns true.
   bool open(const char* path);
 
+  // Why the last open() failed: the system's errno value; 0 after a
+  // successful open() or open(nullptr).
+  int openError() const { return openError_; }
+
   // Loads the header and track table of disk `index` (0 to diskCount() - 1).
   // Any call first forgets the previous selection; false when there is no
   // file, the index is not a disk found by open(), or its header cannot be read.
@@ -106,6 +110,7 @@ class D88Image {
   std::int64_t position_ = -1;
   // Declared after the buffer, so the stream is closed before the buffer goes.
   std::unique_ptr<std::FILE, FileCloser> file_;
+  int openError_ = 0;
   std::int32_t currentDisk_ = -1;
   std::int32_t diskCount_ = 0;
   std::int32_t firstSector_ = 1;

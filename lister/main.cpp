@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
 
   static d88::D88Image image;
   if (!image.open(imagePath.c_str())) {
-    std::fprintf(stderr, "d88ls: cannot open %s: %s\n", imagePath.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "d88ls: cannot open %s: %s\n", imagePath.c_str(),
+                 std::strerror(image.openError()));
     return 1;
   }
   std::string out;
