@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "cutter/cut_plan.h"
-#include "image/d88_image.h"
+#include <d88/d88_image.h>
 #include "image_builder/d88_builder.h"
 
 namespace {

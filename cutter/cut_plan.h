@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "image/d88_image.h"
+#include <d88/d88_image.h>
 
 namespace d88 {
 

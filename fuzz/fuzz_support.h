@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "image/d88_image.h"
+#include <d88/d88_image.h>
 
 namespace d88fuzz {
 

@@ -5,7 +5,9 @@
 #include <initializer_list>
 
 #include "fuzz/fuzz_support.h"
-#include "image/d88_image.h"
+#include <d88/d88_image.h>
+
+#include "image/d88_layout.h"
 
 namespace {
 

@@ -1,4 +1,6 @@
-#include "image/d88_image.h"
+#include <d88/d88_image.h>
+
+#include "image/d88_layout.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,18 +1,12 @@
 // The D88 image layout as this reader sees it: named offsets, sizes and the
 // little-endian helpers through which every multi-byte number is decoded.
+// Private to the reader, its tests and its fuzz targets; not installed.
 #ifndef D88CUT_IMAGE_D88_LAYOUT_H_
 #define D88CUT_IMAGE_D88_LAYOUT_H_
 
 #include <cstdint>
 
 namespace d88 {
-
-// Disks stand back to back from offset 0; the reader looks at no more than this many.
-constexpr int kMaxDisks = 64;
-// Tracks in a full track table.
-constexpr int kTrackCount = 164;
-// Characters of a disk name that are kept (the 17th byte of the field is not read).
-constexpr int kNameLength = 16;
 
 // Disk header: 688 bytes at the start of every disk.
 constexpr int kDiskHeaderSize = 0x2B0;
@@ -31,12 +25,6 @@ constexpr int kSectorNOffset = 0x03;
 constexpr int kSectorCountOffset = 0x04;
 constexpr int kDataSizeOffset = 0x0E;
 
-// The largest size code whose sector size, 128 << n, fits a signed 32-bit count.
-constexpr int kMaxSizeCode = 23;
-
-// Bytes of one listed sector identity: C, H, R, N.
-constexpr int kSectorIdSize = 4;
-
 // Unsigned little-endian 16-bit value from p[0], p[1], whatever the host's byte order.
 inline std::uint16_t readLE16(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
@@ -54,24 +42,6 @@ inline std::int32_t asSigned32(std::uint32_t v) {
   return v <= 0x7FFFFFFFu ? static_cast<std::int32_t>(v)
                           : static_cast<std::int32_t>(static_cast<std::int64_t>(v) - 0x100000000LL);
 }
-
-// Sector identity as the disk controller sees it.
-struct SectorId {
-  std::uint8_t c;  // cylinder
-  std::uint8_t h;  // head
-  std::uint8_t r;  // sector number
-  std::uint8_t n;  // size code: 128 << n bytes nominally
-};
-
-// Where a sector stands: a track of the selected disk and the identity sought there.
-// Numbers are kept signed and unrestricted so that callers may ask for anything.
-struct SectorAddress {
-  std::int32_t track;
-  std::int32_t c;
-  std::int32_t h;
-  std::int32_t r;
-  std::int32_t n;
-};
 
 }  // namespace d88
 

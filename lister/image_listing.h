@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "image/d88_image.h"
+#include <d88/d88_image.h>
 
 namespace d88 {
 

@@ -7,7 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "image/d88_image.h"
+#include <d88/d88_image.h>
+
+#include "image/d88_layout.h"
 #include "tests/support/test_support.h"
 
 namespace {

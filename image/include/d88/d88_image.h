@@ -5,17 +5,47 @@
 // The reader never prints and never throws; every failure is a result value.
 // A damaged or truncated image is ordinary input: every count, size and offset
 // taken from the file is checked before it is used.
-#ifndef D88CUT_IMAGE_D88_IMAGE_H_
-#define D88CUT_IMAGE_D88_IMAGE_H_
+#ifndef D88_D88_IMAGE_H_
+#define D88_D88_IMAGE_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 
-#include "image/d88_layout.h"
 
 namespace d88 {
+
+// Disks stand back to back from offset 0; the reader looks at no more than this many.
+constexpr int kMaxDisks = 64;
+// Tracks in a full track table.
+constexpr int kTrackCount = 164;
+// Characters of a disk name that are kept (the 17th byte of the field is not read).
+constexpr int kNameLength = 16;
+
+// The largest size code whose sector size, 128 << n, fits a signed 32-bit count.
+constexpr int kMaxSizeCode = 23;
+
+// Bytes of one listed sector identity: C, H, R, N.
+constexpr int kSectorIdSize = 4;
+
+// Sector identity as the disk controller sees it.
+struct SectorId {
+  std::uint8_t c;  // cylinder
+  std::uint8_t h;  // head
+  std::uint8_t r;  // sector number
+  std::uint8_t n;  // size code: 128 << n bytes nominally
+};
+
+// Where a sector stands: a track of the selected disk and the identity sought there.
+// Numbers are kept signed and unrestricted so that callers may ask for anything.
+struct SectorAddress {
+  std::int32_t track;
+  std::int32_t c;
+  std::int32_t h;
+  std::int32_t r;
+  std::int32_t n;
+};
 
 class D88Image {
  public:
@@ -125,4 +155,4 @@ class D88Image {
 
 }  // namespace d88
 
-#endif  // D88CUT_IMAGE_D88_IMAGE_H_
+#endif  // D88_D88_IMAGE_H_
