@@ -11,6 +11,7 @@ namespace d88 {
 // Disk header: 688 bytes at the start of every disk.
 constexpr int kDiskHeaderSize = 0x2B0;
 constexpr int kNameOffset = 0x00;
+constexpr int kWriteProtectOffset = 0x1A;
 constexpr int kMediaTypeOffset = 0x1B;
 constexpr int kDiskSizeOffset = 0x1C;
 constexpr int kTrackTableOffset = 0x20;
@@ -23,6 +24,9 @@ constexpr int kSectorHOffset = 0x01;
 constexpr int kSectorROffset = 0x02;
 constexpr int kSectorNOffset = 0x03;
 constexpr int kSectorCountOffset = 0x04;
+constexpr int kDensityOffset = 0x06;
+constexpr int kDeletedMarkOffset = 0x07;
+constexpr int kStatusOffset = 0x08;
 constexpr int kDataSizeOffset = 0x0E;
 
 // Unsigned little-endian 16-bit value from p[0], p[1], whatever the host's byte order.

@@ -43,6 +43,7 @@ Image build(const std::vector<Disk>& disks) {
     for (std::size_t i = 0; i < disk.name.size() && i < 17; ++i) {
       image.bytes[start + i] = static_cast<std::uint8_t>(disk.name[i]);
     }
+    image.bytes[start + 0x1A] = disk.writeProtect;
     image.bytes[start + 0x1B] = disk.mediaType;
 
     for (const auto& [track, trackRecords] : disk.tracks) {
@@ -57,6 +58,9 @@ Image build(const std::vector<Disk>& disks) {
         image.bytes[at + 1] = record.h;
         image.bytes[at + 2] = record.r;
         image.bytes[at + 3] = record.n;
+        image.bytes[at + 6] = record.density;
+        image.bytes[at + 7] = record.deletedMark;
+        image.bytes[at + 8] = record.status;
         const int count =
             record.sectorCount >= 0 ? record.sectorCount : static_cast<int>(trackRecords.size());
         const int size =

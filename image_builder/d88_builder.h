@@ -22,6 +22,9 @@ struct Record {
   std::uint8_t r = 0;
   std::uint8_t n = 0;
   Bytes data;
+  std::uint8_t density = 0x00;  // 0x40: single density
+  std::uint8_t deletedMark = 0x00;  // 0x10: deleted data
+  std::uint8_t status = 0x00;  // the controller's status, e.g. 0xB0 data CRC error
   int sectorCount = -1;
   int dataSize = -1;
 };
@@ -29,6 +32,7 @@ struct Record {
 struct Disk {
   std::string name;                         // up to 17 bytes, written as is
   std::uint8_t mediaType = 0x20;            // 2HD
+  std::uint8_t writeProtect = 0x00;         // 0x10: protected
   int tableEntries = 164;                   // fewer makes a short table
   std::map<int, std::vector<Record>> tracks;  // track index -> records in file order
   std::int64_t diskSize = -1;               // written as given when >= 0

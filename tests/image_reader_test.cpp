@@ -114,7 +114,9 @@ const DirectoryCase kDirectoryCases[] = {
        return b;
      },
      1, {0}},
-    {"disk size 0 repeats the same disk 64 times", [] { return withDiskSize(0); }, 64, {0, 0, 0}},
+    // A size that cannot hold a header would find the same disk again and again.
+    {"disk size 0 ends the directory after that disk", [] { return withDiskSize(0); }, 1, {0}},
+    {"disk size one short of a header ends it too", [] { return withDiskSize(0x2AF); }, 1, {0}},
     {"disk size beyond the file ends the scan", [] { return withDiskSize(0x7FFFFFFF); }, 1, {0}},
     {"disk size of 2^31 or more ends the scan", [] { return withDiskSize(0xFFFFFFF0u); }, 1, {0}},
     {"65 disks yield 64",
@@ -168,6 +170,125 @@ TEST_F(ReaderTest, OpenNullClosesTheImage) {
   EXPECT_FALSE(image_.selectDisk(0));
   std::uint8_t buffer[kSector];
   EXPECT_EQ(image_.readSector(0, 0, 0, 1, 3, buffer, kSector), 0);
+}
+
+TEST_F(ReaderTest, OpenForgetsEverythingAboutThePreviousFile) {
+  Disk named = d88build::standardDisk(0, 1);
+  named.name = "FIRST";
+  named.writeProtect = 0x10;
+  const std::string first = dir_.write("first.d88", d88build::build({named, named}).bytes);
+  const std::string second = dir_.write("second.d88", d88build::build({Disk()}).bytes);
+  struct Case {
+    const char* what;
+    std::string path;
+    bool opens;
+    int disks;
+  };
+  const Case cases[] = {
+      {"a second image", second, true, 1},
+      {"a file that does not exist", dir_.file("missing.d88"), false, 0},
+      {"no file", "", true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(image_.open(first.c_str()));
+    ASSERT_TRUE(image_.selectDisk(1));
+    ASSERT_STREQ(image_.diskName(), "FIRST");
+    EXPECT_EQ(image_.open(c.path.empty() ? nullptr : c.path.c_str()), c.opens);
+    EXPECT_EQ(image_.diskCount(), c.disks);
+    EXPECT_EQ(image_.openError() != 0, !c.opens);
+    EXPECT_STREQ(image_.diskName(), "");
+    EXPECT_EQ(image_.mediaType(), -1);
+    EXPECT_EQ(image_.writeProtect(), -1);
+    EXPECT_EQ(image_.diskSize(), 0);
+    // The first file's track table is gone: its sectors are not found in the new one.
+    EXPECT_TRUE(read(0, 0, 0, 1, 3, kSector).empty());
+    EXPECT_TRUE(image_.trackRecords(0).empty());
+  }
+}
+
+// A disk's records end where the next disk starts, whatever their counts and
+// sizes say; the last disk's end where the file ends.
+TEST_F(ReaderTest, WalksStayInsideTheirDisk) {
+  // Disk 1's header starts with bytes that read as the record (0, 0, 2, 3).
+  Disk next = oneTrack(0, {record(0, 0, 1, 3, pattern(0, 1, kSector, 1))});
+  next.name = std::string("\x00\x00\x02\x03", 4);
+  const auto twoWith = [&](Record last) {
+    return d88build::build({oneTrack(0, {record(0, 0, 1, 3, pattern(0, 1)), last}), next});
+  };
+
+  // The last record of disk 0 says the track holds 20 records: the walk ends
+  // at disk 1's header instead of taking it for a record of disk 0.
+  Record counted = record(0, 0, 3, 3, pattern(0, 3));
+  counted.sectorCount = 20;
+  d88build::Image built = twoWith(counted);
+  ASSERT_TRUE(load(built.bytes));
+  EXPECT_EQ(image_.trackRecords(0).size(), 2u);
+  EXPECT_TRUE(read(0, 0, 0, 2, 3, kSector).empty());
+  EXPECT_EQ(image_.diskEnd(), static_cast<std::int64_t>(built.diskOffsets[1]));
+
+  // A data size that runs past disk 0's end: only the bytes before it are read.
+  Record longer = record(0, 0, 3, 3, pattern(0, 3));
+  longer.dataSize = 2 * kSector;
+  built = twoWith(longer);
+  ASSERT_TRUE(load(built.bytes));
+  EXPECT_EQ(read(0, 0, 0, 3, 3, 2 * kSector), pattern(0, 3));
+  EXPECT_EQ(image_.trackRecords(0).back().dataAvailable, kSector);
+
+  // A tail too short to be a disk is still part of the last disk, so a table
+  // entry equal to the disk size reaches a record there.
+  built = d88build::build({oneTrack(0, {record(0, 0, 1, 3, pattern(0, 1, 100))})});
+  const std::uint32_t size = static_cast<std::uint32_t>(built.bytes.size());
+  const Bytes tail = d88build::build({oneTrack(0, {record(0, 1, 1, 1, pattern(1, 1, 256))})}).bytes;
+  built.bytes.insert(built.bytes.end(), tail.begin() + 0x2B0, tail.end());
+  d88build::putLE32(built.bytes, 0x20 + 4, size);
+  ASSERT_TRUE(load(built.bytes));
+  EXPECT_EQ(image_.diskCount(), 1);
+  EXPECT_EQ(read(1, 0, 1, 1, 1, kSector), pattern(1, 1, 256));
+}
+
+TEST_F(ReaderTest, RecordHeadersGiveEveryField) {
+  Record bad = record(20, 0, 5, 3, pattern(40, 5, 512));
+  bad.status = d88::kStatusDataCrcError;
+  bad.density = d88::kDensitySingle;
+  bad.deletedMark = d88::kDeletedDataMark;
+  bad.sectorCount = 7;
+  Disk disk = oneTrack(40, {record(20, 0, 1, 3, pattern(40, 1)), bad});
+  disk.writeProtect = d88::kWriteProtected;
+  const d88build::Image built = d88build::build({disk});
+  ASSERT_TRUE(load(built.bytes));
+  EXPECT_EQ(image_.writeProtect(), 0x10);
+  const std::vector<d88::SectorRecord> records = image_.trackRecords(40);
+  ASSERT_EQ(records.size(), 2u);
+  const d88::SectorRecord& r = records[1];
+  EXPECT_EQ((std::vector<int>{r.id.c, r.id.h, r.id.r, r.id.n}), (std::vector<int>{20, 0, 5, 3}));
+  EXPECT_EQ(r.recordCount, 7);
+  EXPECT_EQ(r.density, 0x40);
+  EXPECT_EQ(r.deletedMark, 0x10);
+  EXPECT_EQ(r.status, 0xB0);
+  EXPECT_EQ(r.dataSize, 512);
+  EXPECT_EQ(r.dataAvailable, 512);
+  EXPECT_EQ(r.headerOffset, static_cast<std::int64_t>(built.recordOffset(0, 40, 1)));
+  // The status does not change what a sector read returns.
+  EXPECT_EQ(read(40, 20, 0, 5, 3, kSector), pattern(40, 5, 512));
+}
+
+TEST(SectorStatus, MeaningAndWhetherMarkedBad) {
+  struct Case {
+    std::uint8_t status;
+    const char* meaning;
+    bool bad;
+  };
+  const Case cases[] = {
+      {0x00, "normal", false},          {0x10, "deleted data", false},
+      {0xA0, "ID CRC error", true},     {0xB0, "data CRC error", true},
+      {0xE0, "no address mark", true},  {0xF0, "no data mark", true},
+      {0x42, "unknown status 0x42", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(d88::statusMeaning(c.status), c.meaning);
+    EXPECT_EQ(d88::isMarkedBad(c.status), c.bad) << c.meaning;
+  }
 }
 
 // ---- disk selection -------------------------------------------------------
@@ -312,7 +433,7 @@ TEST_F(ReaderTest, RecordCountBoundsTheSearch) {
 TEST_F(ReaderTest, TrackOffsetIsBoundedByTheDiskSize) {
   d88build::Image built = d88build::build({oneTrack(0, {record(0, 0, 1, 3, pattern(0, 1))})});
   const std::uint32_t diskSize = static_cast<std::uint32_t>(built.bytes.size());
-  // A record placed just after the disk, reachable through an entry equal to the size.
+  // A record placed just after the disk, where a table entry equal to the size points.
   Bytes tail = d88build::build({oneTrack(0, {record(0, 1, 1, 3, pattern(1, 1))})}).bytes;
   built.bytes.insert(built.bytes.end(), tail.begin() + 0x2B0, tail.end());
   struct Case {
@@ -321,7 +442,8 @@ TEST_F(ReaderTest, TrackOffsetIsBoundedByTheDiskSize) {
     bool found;
   };
   const Case cases[] = {
-      {"equal to the disk size", diskSize, true},
+      // The record there is the next disk's header: never part of this disk.
+      {"equal to the disk size", diskSize, false},
       {"one past the disk size", diskSize + 1, false},
       {"2^31 and above, negative when signed", 0x80000000u + diskSize, false},
       {"all ones", 0xFFFFFFFFu, false},
@@ -403,6 +525,56 @@ TEST_F(RunTest, RunStopsAtTheFirstMissingSector) {
   const Bytes out = run(40, 20, 0, 1, 3, 4096, &got);
   EXPECT_EQ(got, 2048);
   EXPECT_TRUE(std::equal(out.begin(), out.begin() + 2048, expected({{40, 1}, {40, 2}}, 2048).begin()));
+}
+
+// The salvage read of a run: sector 3 of track 40 missing, sector 5 short,
+// sector 6 marked bad; everything that is there reaches its slot.
+TEST_F(RunTest, ReadRunCopiesEverySectorThatIsThere) {
+  Disk disk = d88build::standardDisk();
+  auto& track = disk.tracks[40];
+  track[4].data.resize(300);
+  track[5].status = d88::kStatusDataCrcError;
+  track.erase(track.begin() + 2);
+  ASSERT_TRUE(load(d88build::build({disk}).bytes));
+  image_.setSectorRange(1, 8);
+
+  Bytes buffer(5 * kSector + 64, kGuard);
+  const std::vector<d88::SectorOutcome> outcomes =
+      image_.readRun({40, 20, 0, 2, 3}, buffer.data(), 4 * kSector + 512);
+  ASSERT_EQ(outcomes.size(), 5u);
+  struct Expect {
+    int r, slot, read;
+    bool found;
+    std::uint8_t status;
+  };
+  const Expect expect[] = {
+      {2, kSector, kSector, true, 0}, {3, kSector, 0, false, 0}, {4, kSector, kSector, true, 0},
+      {5, kSector, 300, true, 0},    {6, 512, 512, true, 0xB0},
+  };
+  for (std::size_t i = 0; i < outcomes.size(); ++i) {
+    const d88::SectorOutcome& o = outcomes[i];
+    SCOPED_TRACE(expect[i].r);
+    EXPECT_EQ(o.address.r, expect[i].r);
+    EXPECT_EQ(o.slotOffset, static_cast<int>(i) * kSector);
+    EXPECT_EQ(o.slotBytes, expect[i].slot);
+    EXPECT_EQ(o.bytesRead, expect[i].read);
+    EXPECT_EQ(o.found, expect[i].found);
+    if (o.found) {
+      EXPECT_EQ(o.record.status, expect[i].status);
+    }
+    const Bytes got(buffer.begin() + o.slotOffset, buffer.begin() + o.slotOffset + o.bytesRead);
+    EXPECT_EQ(got, pattern(40, expect[i].r, static_cast<std::size_t>(o.bytesRead)));
+    // What no sector supplied is left as it was.
+    for (int k = o.slotOffset + o.bytesRead; k < o.slotOffset + o.slotBytes; ++k) {
+      ASSERT_EQ(buffer[static_cast<std::size_t>(k)], kGuard) << k;
+    }
+  }
+  for (std::size_t k = 4 * kSector + 512; k < buffer.size(); ++k) ASSERT_EQ(buffer[k], kGuard);
+
+  // The whole-run read still stops at the first sector not there.
+  int got = 0;
+  run(40, 20, 0, 2, 3, 4 * kSector, &got);
+  EXPECT_EQ(got, kSector);
 }
 
 TEST_F(RunTest, RunStartingAboveTheLastSectorNeverWraps) {
