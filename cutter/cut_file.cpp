@@ -7,68 +7,114 @@
 namespace d88 {
 namespace {
 
-// Shared by every cut; a cut clears its slice before reading, so bytes that
-// no sector supplies are zero and never left over from an earlier cut.
+// Shared by every cut. All twenty cuts are read before any file is written,
+// each into a slice of its own.
 std::uint8_t transferBuffer[kTransferBufferSize];
-
-// The address of the sector at `index` in the run that starts at `first`.
-SectorAddress sectorOfRun(const D88Image& image, SectorAddress first, std::int32_t index) {
-  for (std::int32_t i = 0; i < index; ++i) first = image.followingSector(first);
-  return first;
-}
 
 // The progress line that comes before each output file.
 void announce(const char* name) { std::printf("cutting ... %s\n", name); }
 
+// Writes the cut's slice to its file and says on standard error what the
+// user must know about it. True when the file is whole and sound.
+bool writeCut(const Cut& cut, const CutReadout& readout, const std::uint8_t* slice) {
+  announce(cut.name);
+  const int error = writeFileWhole(cut.name, slice + cut.skip, static_cast<std::size_t>(cut.length));
+  if (error != 0) {
+    std::fprintf(stderr, "Error: cannot write %s: %s\n", cut.name, std::strerror(error));
+    return false;
+  }
+  const int total = static_cast<int>(readout.sectors.size());
+  if (!readout.unread.empty()) {
+    const SectorOutcome& first = readout.sectors[readout.unread.front()];
+    std::fprintf(stderr,
+                 "Warning: %s is incomplete: %d of %d sectors could not be read, the first at %s; "
+                 "their bytes are written as zero\n",
+                 cut.name, static_cast<int>(readout.unread.size()), total,
+                 sectorAddressText(first.address).c_str());
+  }
+  if (!readout.markedBad.empty()) {
+    const SectorOutcome& first = readout.sectors[readout.markedBad.front()];
+    std::fprintf(stderr,
+                 "Warning: %s: %d of %d sectors are marked bad in the image, the first at %s: %s; "
+                 "their bytes are copied as they are\n",
+                 cut.name, static_cast<int>(readout.markedBad.size()), total,
+                 sectorAddressText(first.address).c_str(),
+                 statusMeaning(first.record.status).c_str());
+  }
+  return readout.sound();
+}
+
+bool fitsTheBuffer(const Cut& cut, std::int32_t at) {
+  return cut.skip >= 0 && cut.length >= 0 && at >= 0 && cut.skip <= kTransferBufferSize - at &&
+         cut.length <= kTransferBufferSize - at - cut.skip;
+}
+
 }  // namespace
+
+CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer) {
+  image.setSectorRange(kPlanFirstSector, kPlanLastSector);
+  const std::int32_t wanted = cut.skip + cut.length;
+  std::memset(buffer, 0, static_cast<std::size_t>(wanted));
+  CutReadout readout;
+  for (const SectorOutcome& sector :
+       image.readRun({cut.track, cut.c, cut.h, cut.r, cut.n}, buffer, wanted)) {
+    // Sectors wholly inside the part passed over give the file nothing.
+    if (sector.slotOffset + sector.slotBytes <= cut.skip) continue;
+    const std::size_t index = readout.sectors.size();
+    readout.sectors.push_back(sector);
+    readout.bytesRead += sector.bytesRead;
+    if (sector.bytesRead < sector.slotBytes) readout.unread.push_back(index);
+    if (sector.found && isMarkedBad(sector.record.status)) readout.markedBad.push_back(index);
+  }
+  return readout;
+}
 
 bool cutFile(D88Image& image, const char* name, std::int32_t track, std::int32_t c,
              std::int32_t h, std::int32_t r, std::int32_t n, std::int32_t skip,
              std::int32_t length) {
-  if (skip < 0 || length < 0 || skip > kTransferBufferSize - length) {
+  Cut cut{{}, track, c, h, r, n, skip, length};
+  std::snprintf(cut.name, sizeof cut.name, "%s", name);
+  if (std::strcmp(cut.name, name) != 0 || !fitsTheBuffer(cut, 0)) {
     std::fprintf(stderr, "Error: the cut for %s does not fit the transfer buffer\n", name);
     return false;
   }
-  const std::int32_t wanted = skip + length;
-  std::memset(transferBuffer, 0, static_cast<std::size_t>(wanted));
-  const std::int32_t got = image.readSectors(track, c, h, r, n, transferBuffer, wanted);
-
-  announce(name);
-  const int error =
-      writeFileWhole(name, transferBuffer + skip, static_cast<std::size_t>(length));
-  if (error != 0) {
-    std::fprintf(stderr, "Error: cannot write %s: %s\n", name, std::strerror(error));
-    return false;
-  }
-  if (got < wanted) {
-    const std::int32_t sectorBytes = (n >= 0 && n <= kMaxSizeCode) ? (128 << n) : wanted;
-    const SectorAddress missing = sectorOfRun(image, {track, c, h, r, n}, got / sectorBytes);
-    std::fprintf(stderr,
-                 "Warning: %s is incomplete: the sector at track %d (C %d, H %d, R %d, N %d) "
-                 "could not be read; the bytes not read are written as zero\n",
-                 name, static_cast<int>(missing.track), static_cast<int>(missing.c),
-                 static_cast<int>(missing.h), static_cast<int>(missing.r),
-                 static_cast<int>(missing.n));
-    return false;
-  }
-  return true;
+  const CutReadout readout = readCut(image, cut, transferBuffer);
+  return writeCut(cut, readout, transferBuffer);
 }
 
-bool cutAllFiles(D88Image& image, const char* imagePath) {
-  image.setSectorRange(kPlanFirstSector, kPlanLastSector);
-  bool allWhole = true;
-  for (const Cut& cut : cutPlan()) {
+CutResult cutAllFiles(D88Image& image, const char* imagePath) {
+  const CutPlan& plan = cutPlan();
+  std::array<CutReadout, kCutCount> readouts;
+  std::array<std::int32_t, kCutCount> slices{};
+  std::int64_t bytesRead = 0;
+  std::int32_t at = 0;
+  for (std::size_t i = 0; i < plan.size(); ++i) {
+    // The plan is fixed and fits many times over; a plan that did not would
+    // be a programming error, reported rather than written past the buffer.
+    if (!fitsTheBuffer(plan[i], at)) {
+      std::fprintf(stderr, "Error: the cut for %s does not fit the transfer buffer\n", plan[i].name);
+      return CutResult::kDamaged;
+    }
+    slices[i] = at;
+    readouts[i] = readCut(image, plan[i], transferBuffer + at);
+    bytesRead += readouts[i].bytesRead;
+    at += plan[i].skip + plan[i].length;
+  }
+  // Twenty files of zeros would only replace whatever the user had.
+  if (bytesRead == 0) return CutResult::kNothingToSalvage;
+
+  bool allSound = true;
+  for (std::size_t i = 0; i < plan.size(); ++i) {
+    const Cut& cut = plan[i];
     if (isSameFile(cut.name, imagePath)) {
       announce(cut.name);
       std::fprintf(stderr, "Error: cannot write %s: it is the image being cut\n", cut.name);
-      allWhole = false;
+      allSound = false;
       continue;
     }
-    if (!cutFile(image, cut.name, cut.track, cut.c, cut.h, cut.r, cut.n, cut.skip, cut.length)) {
-      allWhole = false;
-    }
+    if (!writeCut(cut, readouts[i], transferBuffer + slices[i])) allSound = false;
   }
-  return allWhole;
+  return allSound ? CutResult::kWhole : CutResult::kDamaged;
 }
 
 }  // namespace d88

@@ -1,6 +1,7 @@
 // d88cut: cuts the twenty fixed regions of the first disk of a D88 image into
 // files in the current directory.
 #include <cstdio>
+#include <cstring>
 
 #include "cutter/cut_plan.h"
 
@@ -35,5 +36,17 @@ int main(int argc, char** argv) {
                  imagePath);
     return 1;
   }
-  return d88::cutAllFiles(theImage, imagePath) ? 0 : 1;
+  const d88::CutResult result = d88::cutAllFiles(theImage, imagePath);
+  // A failing disk or network share can make reads fail: say so, since every
+  // sector it hid was reported as missing.
+  if (theImage.readError() != 0) {
+    std::fprintf(stderr, "Error: cannot read %s: %s\n", imagePath,
+                 std::strerror(theImage.readError()));
+  }
+  if (result == d88::CutResult::kNothingToSalvage) {
+    std::fprintf(stderr,
+                 "Error: %s holds none of the sectors d88cut reads on disk 0; nothing is written\n",
+                 imagePath);
+  }
+  return result == d88::CutResult::kWhole && theImage.readError() == 0 ? 0 : 1;
 }

@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(!t.records.empty() && t.records.size() <= d88::kMaxListedRecords);
   }
   const d88::CutCoverage coverage = d88::checkCutPlan(image);
-  FUZZ_CHECK(coverage.missing >= 0 && coverage.missing <= coverage.sectors);
+  FUZZ_CHECK(coverage.unread.size() <= static_cast<std::size_t>(coverage.sectors));
+  FUZZ_CHECK(coverage.markedBad.size() <= static_cast<std::size_t>(coverage.sectors));
   FUZZ_CHECK(printableUtf8(d88::disksText(disks, &coverage)));
   FUZZ_CHECK(printableUtf8(d88::tracksText(disks[0], tracks)));
   FUZZ_CHECK(printableUtf8(d88::disksJson(path, disks, &coverage)));

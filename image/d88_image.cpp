@@ -74,6 +74,14 @@ std::string statusMeaning(std::uint8_t status) {
   }
 }
 
+std::string sectorAddressText(const SectorAddress& a) {
+  char text[96];
+  std::snprintf(text, sizeof text, "track %d (C %d, H %d, R %d, N %d)", static_cast<int>(a.track),
+                static_cast<int>(a.c), static_cast<int>(a.h), static_cast<int>(a.r),
+                static_cast<int>(a.n));
+  return text;
+}
+
 // One walked track: its records, the file's bytes from its first record as far
 // as its records go, and a sorted index of the identities a search can reach.
 struct D88Image::Track {

@@ -1,10 +1,8 @@
 #include "lister/image_listing.h"
 
 #include <algorithm>
-#include <array>
 #include <map>
 #include <set>
-#include <tuple>
 
 #include "cutter/cut_plan.h"
 
@@ -19,6 +17,62 @@ Value mostCommon(const std::map<Value, int>& counts) {
       ->first;
 }
 
+// Bytes a track of the usual layout holds from which a disk counts as high
+// density: 2HD disks hold 8 x 1,024, 15 x 512 or 26 x 256 bytes per track,
+// double-density ones at most 9 x 512.
+constexpr int kHighDensityTrackBytes = 6000;
+// Cylinders above which a double-density disk is a 2DD one (80 against 40).
+constexpr int kDoubleDensityCylinders = 45;
+
+TrackLayout layoutOf(const std::vector<TrackListing>& tracks) {
+  TrackLayout layout;
+  if (tracks.empty()) return layout;
+  std::map<int, int> sizeCodes;
+  bool twoSided = false;
+  for (const TrackListing& t : tracks) {
+    twoSided = twoSided || t.h == 1;
+    for (const SectorRecord& record : t.records) ++sizeCodes[record.id.n];
+  }
+  layout.cylinders = tracks.back().track / 2 + 1;
+  layout.heads = twoSided ? 2 : 1;
+  layout.sectors = tracks.front().usualRecords;
+  const int n = mostCommon(sizeCodes);
+  layout.sectorBytes = n <= kMaxSizeCode ? 128 << n : 0;
+  const long long trackBytes = static_cast<long long>(layout.sectors) * layout.sectorBytes;
+  layout.media = trackBytes >= kHighDensityTrackBytes        ? "2HD"
+                 : layout.cylinders > kDoubleDensityCylinders ? "2DD"
+                                                              : "2D";
+  return layout;
+}
+
+std::vector<std::string> diskProblems(const D88Image& image, const DiskSummary& s) {
+  std::vector<std::string> problems;
+  const std::int64_t end = static_cast<std::int64_t>(s.offset) + s.size;
+  if (image.fileSize() >= 0 && end > image.fileSize()) {
+    problems.push_back("size field runs " + std::to_string(end - image.fileSize()) +
+                       " bytes past the end of the file");
+  }
+  if (s.size < static_cast<std::uint32_t>(0x2B0)) {
+    problems.push_back("size field smaller than a disk header: no disk after this one is read");
+  }
+  int beyond = 0;
+  for (int t = 0; t < kTrackCount; ++t) {
+    const std::int32_t offset = image.trackOffset(t);
+    if (offset != 0 && (offset < 0 || offset > image.diskSize())) ++beyond;
+  }
+  if (beyond > 0) {
+    problems.push_back(std::to_string(beyond) + " track table " +
+                       (beyond == 1 ? "entry points" : "entries point") +
+                       " beyond the size field: those tracks are not read");
+  }
+  const char* media = mediaName(s.mediaType);
+  if (media != nullptr && s.layout.media != nullptr && std::string(media) != s.layout.media) {
+    problems.push_back(std::string("media byte says ") + media + ", the tracks hold " +
+                       s.layout.media);
+  }
+  return problems;
+}
+
 }  // namespace
 
 TrackListing listTrack(D88Image& image, int track) {
@@ -26,11 +80,9 @@ TrackListing listTrack(D88Image& image, int track) {
   listing.track = track;
   listing.c = track >> 1;
   listing.h = track & 1;
-  std::array<std::uint8_t, kSectorIdSize * kMaxListedRecords> raw{};
-  const int bytes = image.listSectorIds(track, raw.data(), static_cast<std::int32_t>(raw.size()));
-  for (int i = 0; i + kSectorIdSize <= bytes; i += kSectorIdSize) {
-    const std::size_t at = static_cast<std::size_t>(i);
-    listing.records.push_back({raw[at], raw[at + 1], raw[at + 2], raw[at + 3]});
+  listing.records = image.trackRecords(track);
+  if (listing.records.size() > static_cast<std::size_t>(kMaxListedRecords)) {
+    listing.records.resize(kMaxListedRecords);
   }
   if (listing.records.empty()) return listing;
 
@@ -38,13 +90,21 @@ TrackListing listTrack(D88Image& image, int track) {
   std::set<std::uint32_t> seen;
   std::set<int> numbers;
   for (std::size_t i = 0; i < listing.records.size(); ++i) {
-    const SectorId& id = listing.records[i];
+    const SectorRecord& record = listing.records[i];
+    const SectorId& id = record.id;
+    const int index = static_cast<int>(i);
     ++sizeCodeCounts[id.n];
     const std::uint32_t key = static_cast<std::uint32_t>(id.c) << 24 |
                               static_cast<std::uint32_t>(id.h) << 16 |
                               static_cast<std::uint32_t>(id.r) << 8 | id.n;
-    if (!seen.insert(key).second) listing.duplicates.push_back(static_cast<int>(i));
-    if (id.c != listing.c || id.h != listing.h) listing.mismatched.push_back(static_cast<int>(i));
+    if (!seen.insert(key).second) listing.duplicates.push_back(index);
+    if (id.c != listing.c || id.h != listing.h) listing.mismatched.push_back(index);
+    if (isMarkedBad(record.status)) listing.markedBad.push_back(index);
+    if (record.status == kStatusDeletedData || record.deletedMark == kDeletedDataMark) {
+      listing.deleted.push_back(index);
+    }
+    if (record.density == kDensitySingle) listing.singleDensity.push_back(index);
+    if (record.dataAvailable < record.dataSize) listing.cutOff.push_back(index);
     numbers.insert(id.r);
   }
   listing.usualN = mostCommon(sizeCodeCounts);
@@ -78,8 +138,9 @@ bool summarizeDisk(D88Image& image, int index, DiskSummary* summary,
   DiskSummary s;
   s.index = index;
   s.offset = image.diskOffset();
-  s.size = image.diskSize();
+  s.size = static_cast<std::uint32_t>(image.diskSize());
   s.mediaType = image.mediaType();
+  s.writeProtected = image.writeProtect() == kWriteProtected;
   s.name = image.diskName();
   std::set<int> sizeCodes;
   std::vector<TrackListing> listed = listTracks(image);
@@ -88,35 +149,25 @@ bool summarizeDisk(D88Image& image, int index, DiskSummary* summary,
     s.minSectors = s.tracks == 0 ? count : std::min(s.minSectors, count);
     s.maxSectors = std::max(s.maxSectors, count);
     ++s.tracks;
-    for (const SectorId& id : track.records) sizeCodes.insert(id.n);
+    for (const SectorRecord& record : track.records) sizeCodes.insert(record.id.n);
   }
   s.sizeCodes.assign(sizeCodes.begin(), sizeCodes.end());
+  s.layout = layoutOf(listed);
+  s.problems = diskProblems(image, s);
   *summary = std::move(s);
   if (tracks != nullptr) *tracks = std::move(listed);
   return true;
 }
 
 CutCoverage checkCutPlan(D88Image& image) {
-  image.setSectorRange(kPlanFirstSector, kPlanLastSector);
   CutCoverage coverage;
-  std::set<std::tuple<int, int, int, int, int>> counted;
-  static std::uint8_t sector[128 << 3];
+  static std::uint8_t buffer[kTransferBufferSize];
   for (const Cut& cut : cutPlan()) {
-    const std::int32_t sectorBytes = 128 << cut.n;
-    SectorAddress at{cut.track, cut.c, cut.h, cut.r, cut.n};
-    // Each sector as the cut reads it: whole, or the first part of the last.
-    for (std::int32_t done = 0; done < cut.skip + cut.length; done += sectorBytes) {
-      const std::int32_t want = std::min(sectorBytes, cut.skip + cut.length - done);
-      if (counted.insert({at.track, at.c, at.h, at.r, at.n}).second) {
-        ++coverage.sectors;
-        if (image.readSector(at.track, at.c, at.h, at.r, at.n, sector, want) < want) {
-          ++coverage.missing;
-          if (coverage.firstMissing.size() < kFirstMissingShown) {
-            coverage.firstMissing.push_back(at);
-          }
-        }
-      }
-      at = image.followingSector(at);
+    const CutReadout readout = readCut(image, cut, buffer);
+    coverage.sectors += static_cast<int>(readout.sectors.size());
+    for (std::size_t i : readout.unread) coverage.unread.push_back({cut.name, readout.sectors[i]});
+    for (std::size_t i : readout.markedBad) {
+      coverage.markedBad.push_back({cut.name, readout.sectors[i]});
     }
   }
   return coverage;

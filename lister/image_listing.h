@@ -16,35 +16,60 @@ struct TrackListing {
   int track = 0;
   int c = 0;  // the track's own cylinder and head: track / 2, track % 2
   int h = 0;
-  std::vector<SectorId> records;  // in record order
-  int usualN = 0;                 // the size code most records carry
-  std::vector<int> duplicates;    // indexes of records whose identity came earlier
-  std::vector<int> mismatched;    // indexes of records whose C or H is not the track's
-  std::vector<int> missingR;      // sector numbers absent from 1 (or the lowest) to the highest
-  int usualRecords = 0;           // the record count most tracks of the disk have (listTracks)
+  std::vector<SectorRecord> records;  // in record order
+  int usualN = 0;                     // the size code most records carry
+  std::vector<int> duplicates;        // indexes of records whose identity came earlier
+  std::vector<int> mismatched;        // indexes of records whose C or H is not the track's
+  std::vector<int> missingR;          // sector numbers absent from 1 (or the lowest) to the highest
+  std::vector<int> markedBad;         // indexes of records the image marks unreadable
+  std::vector<int> deleted;           // indexes of records of deleted data
+  std::vector<int> singleDensity;     // indexes of single-density records
+  std::vector<int> cutOff;            // indexes of records whose data the disk holds only in part
+  int usualRecords = 0;               // the record count most tracks of the disk have (listTracks)
+};
+
+// The layout the tracks of a disk hold, as most of them have it.
+struct TrackLayout {
+  int cylinders = 0;
+  int heads = 0;
+  int sectors = 0;      // records per track
+  int sectorBytes = 0;  // 128 << the usual size code
+  const char* media = nullptr;  // "2D", "2DD" or "2HD": the kind of disk that holds it
 };
 
 struct DiskSummary {
   int index = 0;
   std::int32_t offset = 0;
-  std::int32_t size = 0;
+  std::uint32_t size = 0;  // the size field, as the header has it
   int mediaType = 0;
+  bool writeProtected = false;
   std::string name;  // as stored: often Shift_JIS
   int tracks = 0;    // tracks that hold at least one record
   int minSectors = 0;
   int maxSectors = 0;
   std::vector<int> sizeCodes;  // distinct, ascending
+  TrackLayout layout;          // cylinders 0 when no track holds records
+  // What deserves a look at the level of the disk, in words.
+  std::vector<std::string> problems;
 };
 
+// One sector the cutting command reads that did not come whole or sound.
+struct PlanSector {
+  const char* file;  // the output it belongs to
+  SectorOutcome outcome;
+};
+
+// What the cutting command would find on disk 0, from the very walk it makes.
 struct CutCoverage {
-  int sectors = 0;  // sectors the cutting command reads
-  int missing = 0;  // of those, the ones that cannot be read whole
-  std::vector<SectorAddress> firstMissing;  // the first few, in plan order
+  int sectors = 0;                    // sectors the cutting command reads
+  std::vector<PlanSector> unread;     // not read whole, in plan order
+  std::vector<PlanSector> markedBad;  // marked bad in the image, in plan order
 };
 
 // Records listed per track at most; a track whose headers say it has no
-// records would otherwise be listed on through the rest of the file.
+// records would otherwise be listed on through the rest of the disk.
 constexpr int kMaxListedRecords = 1024;
+// Sectors named on the coverage line of the text listing; JSON lists all.
 constexpr int kFirstMissingShown = 3;
 
 // The records of `track` of the selected disk; no records when it is absent.
@@ -55,7 +80,8 @@ std::vector<TrackListing> listTracks(D88Image& image);
 // tracks listed on the way go to `tracks` when it is given.
 bool summarizeDisk(D88Image& image, int index, DiskSummary* summary,
                    std::vector<TrackListing>* tracks = nullptr);
-// Which sectors of the cut plan the selected disk lacks. Sets the plan's sector range.
+// Which sectors of the cut plan the selected disk lacks or marks bad, found
+// as the cutting command reads them. Sets the plan's sector range.
 CutCoverage checkCutPlan(D88Image& image);
 // "2D", "2DD" or "2HD" for the known media bytes, nullptr for any other.
 const char* mediaName(int mediaType);

@@ -117,14 +117,6 @@ class ShiftJisConverter {
 #endif
 };
 
-std::string sectorAddressText(const SectorAddress& a) {
-  char text[96];
-  std::snprintf(text, sizeof text, "track %d (C %d, H %d, R %d, N %d)", static_cast<int>(a.track),
-                static_cast<int>(a.c), static_cast<int>(a.h), static_cast<int>(a.r),
-                static_cast<int>(a.n));
-  return text;
-}
-
 std::string mediaText(int mediaType) {
   if (const char* name = mediaName(mediaType)) return name;
   char text[16];
@@ -158,35 +150,94 @@ std::string numberRanges(const std::vector<int>& numbers) {
 
 std::string recordNumbers(const TrackListing& track, const std::vector<int>& indexes) {
   std::vector<int> numbers;
-  for (int i : indexes) numbers.push_back(track.records[static_cast<std::size_t>(i)].r);
+  for (int i : indexes) numbers.push_back(track.records[static_cast<std::size_t>(i)].id.r);
   return joined(numbers, ", ", [](int r) { return std::to_string(r); });
 }
 
+std::string layoutText(const TrackLayout& l) {
+  return std::to_string(l.cylinders) + " x " + std::to_string(l.heads) + " x " +
+         std::to_string(l.sectors) + " x " + std::to_string(l.sectorBytes);
+}
+
+// Marks after " ! ", separated by "; ": nothing when there are none.
+std::string marksText(const std::vector<std::string>& marks) {
+  if (marks.empty()) return "";
+  return "  ! " + joined(marks, "; ", [](const std::string& m) { return m; });
+}
+
 std::string diskLine(const DiskSummary& d) {
-  char head[160];
-  std::snprintf(head, sizeof head, "disk %d: offset %ld (0x%lX), %ld bytes, %s, %d tracks", d.index,
+  char head[96];
+  std::snprintf(head, sizeof head, "disk %d: offset %ld (0x%lX), %lu bytes, ", d.index,
                 static_cast<long>(d.offset), static_cast<unsigned long>(d.offset),
-                static_cast<long>(d.size), mediaText(d.mediaType).c_str(), d.tracks);
-  std::string line = head;
+                static_cast<unsigned long>(d.size));
+  std::string line = head + mediaText(d.mediaType);
+  // Where the media byte and the tracks disagree, the tracks' own layout shows.
+  const char* media = mediaName(d.mediaType);
+  if (d.layout.media != nullptr && (media == nullptr || std::string(media) != d.layout.media)) {
+    line += std::string(" (the tracks hold ") + d.layout.media + ": " + layoutText(d.layout) + ")";
+  }
+  if (d.writeProtected) line += ", write-protected";
+  line += ", " + std::to_string(d.tracks) + " track" + (d.tracks == 1 ? "" : "s");
   if (d.tracks > 0) {
     line += ", " + std::to_string(d.minSectors);
     if (d.maxSectors != d.minSectors) line += "-" + std::to_string(d.maxSectors);
     line += " sectors/track, N ";
     line += joined(d.sizeCodes, ",", [](int n) { return std::to_string(n); });
   }
-  line += ", name \"" + displayName(d.name) + "\"\n";
-  return line;
+  line += ", name \"" + displayName(d.name) + "\"";
+  return line + marksText(d.problems) + "\n";
 }
 
-std::string coverageLine(const CutCoverage& c) {
-  if (c.missing == 0) {
+std::string planSectorText(const PlanSector& s) { return sectorAddressText(s.outcome.address); }
+
+std::string coverageLines(const CutCoverage& c) {
+  const std::string of = " of " + std::to_string(c.sectors) + " sectors it reads ";
+  if (c.unread.empty() && c.markedBad.empty()) {
     return "  d88cut: all " + std::to_string(c.sectors) + " sectors it reads are present\n";
   }
-  std::string line = "  d88cut: " + std::to_string(c.missing) + " of " +
-                     std::to_string(c.sectors) + " sectors it reads are missing: ";
-  line += joined(c.firstMissing, ", ", sectorAddressText);
-  if (c.missing > static_cast<int>(c.firstMissing.size())) line += ", ...";
-  return line + "\n";
+  std::string out;
+  if (!c.unread.empty()) {
+    const std::vector<PlanSector> first(
+        c.unread.begin(),
+        c.unread.begin() + std::min<std::ptrdiff_t>(kFirstMissingShown,
+                                                    static_cast<std::ptrdiff_t>(c.unread.size())));
+    out += "  d88cut: " + std::to_string(c.unread.size()) + of + "could not be read: " +
+           joined(first, ", ", planSectorText) + (c.unread.size() > first.size() ? ", ..." : "") +
+           "\n";
+  }
+  if (!c.markedBad.empty()) {
+    const PlanSector& first = c.markedBad.front();
+    out += "  d88cut: " + std::to_string(c.markedBad.size()) + of +
+           "are marked bad in the image, the first at " + planSectorText(first) + ": " +
+           statusMeaning(first.outcome.record.status) + "\n";
+  }
+  return out;
+}
+
+// What a record is, in words, where it is not an ordinary sound record of
+// the track's size code: "C21", "N2", "data CRC error", "512 bytes".
+std::string recordNotes(const TrackListing& t, const SectorRecord& record) {
+  const SectorId& id = record.id;
+  std::vector<std::string> notes;
+  if (id.c != t.c) notes.push_back("C" + std::to_string(id.c));
+  if (id.h != t.h) notes.push_back("H" + std::to_string(id.h));
+  if (id.n != t.usualN) notes.push_back("N" + std::to_string(id.n));
+  if (record.status != kStatusNormal) {
+    notes.push_back(statusMeaning(record.status));
+  }
+  if (record.deletedMark == kDeletedDataMark && record.status != kStatusDeletedData) {
+    notes.push_back("deleted data");
+  }
+  if (record.density == kDensitySingle) notes.push_back("single density");
+  const bool nominal = id.n <= kMaxSizeCode && record.dataSize == (128u << id.n);
+  if (record.dataAvailable < record.dataSize) {
+    notes.push_back(std::to_string(record.dataAvailable) + " of " +
+                    std::to_string(record.dataSize) + " bytes");
+  } else if (!nominal) {
+    notes.push_back(std::to_string(record.dataSize) + " bytes");
+  }
+  if (notes.empty()) return "";
+  return "(" + joined(notes, ",", [](const std::string& n) { return n; }) + ")";
 }
 
 std::string trackLine(const TrackListing& t) {
@@ -194,15 +245,8 @@ std::string trackLine(const TrackListing& t) {
   std::snprintf(head, sizeof head, "track %3d  C %d H %d  N %d  %zu record%s:", t.track, t.c, t.h,
                 t.usualN, t.records.size(), t.records.size() == 1 ? "" : "s");
   std::string line = head;
-  for (const SectorId& id : t.records) {
-    line += " " + std::to_string(id.r);
-    std::string differs;
-    if (id.c != t.c) differs += "C" + std::to_string(id.c);
-    if (id.h != t.h) differs += std::string(differs.empty() ? "" : ",") + "H" + std::to_string(id.h);
-    if (id.n != t.usualN) {
-      differs += std::string(differs.empty() ? "" : ",") + "N" + std::to_string(id.n);
-    }
-    if (!differs.empty()) line += "(" + differs + ")";
+  for (const SectorRecord& record : t.records) {
+    line += " " + std::to_string(record.id.r) + recordNotes(t, record);
   }
   std::vector<std::string> marks;
   if (!t.duplicates.empty()) marks.push_back("duplicate: R " + recordNumbers(t, t.duplicates));
@@ -210,11 +254,22 @@ std::string trackLine(const TrackListing& t) {
     marks.push_back("C/H not the track's: R " + recordNumbers(t, t.mismatched));
   }
   if (!t.missingR.empty()) marks.push_back("gap: R " + numberRanges(t.missingR));
+  if (!t.markedBad.empty()) {
+    const std::string bad = joined(t.markedBad, ", ", [&](int i) {
+      const SectorRecord& record = t.records[static_cast<std::size_t>(i)];
+      return std::to_string(record.id.r) + " (" + statusMeaning(record.status) + ")";
+    });
+    marks.push_back("marked bad: R " + bad);
+  }
+  if (!t.deleted.empty()) marks.push_back("deleted data: R " + recordNumbers(t, t.deleted));
+  if (!t.singleDensity.empty()) {
+    marks.push_back("single density: R " + recordNumbers(t, t.singleDensity));
+  }
+  if (!t.cutOff.empty()) marks.push_back("data cut off: R " + recordNumbers(t, t.cutOff));
   if (static_cast<int>(t.records.size()) < t.usualRecords) {
     marks.push_back("fewer records than the usual " + std::to_string(t.usualRecords));
   }
-  if (!marks.empty()) line += "  ! " + joined(marks, "; ", [](const std::string& s) { return s; });
-  return line + "\n";
+  return line + marksText(marks) + "\n";
 }
 
 // ---- JSON ----
@@ -247,27 +302,85 @@ std::string jsonAddress(const SectorAddress& a) {
          ",\"n\":" + std::to_string(a.n) + "}";
 }
 
+std::string jsonBool(bool value) { return value ? "true" : "false"; }
+
+std::string jsonStrings(const std::vector<std::string>& values) {
+  return "[" + joined(values, ",", jsonString) + "]";
+}
+
 std::string jsonDisk(const DiskSummary& d) {
   const char* media = mediaName(d.mediaType);
+  std::string layout = "null";
+  if (d.layout.media != nullptr) {
+    layout = "{\"cylinders\":" + std::to_string(d.layout.cylinders) +
+             ",\"heads\":" + std::to_string(d.layout.heads) +
+             ",\"sectors\":" + std::to_string(d.layout.sectors) +
+             ",\"sectorBytes\":" + std::to_string(d.layout.sectorBytes) +
+             ",\"media\":" + jsonString(d.layout.media) + "}";
+  }
   return "{\"index\":" + std::to_string(d.index) + ",\"offset\":" + std::to_string(d.offset) +
          ",\"size\":" + std::to_string(d.size) + ",\"mediaType\":" + std::to_string(d.mediaType) +
          ",\"media\":" + (media != nullptr ? jsonString(media) : std::string("null")) +
+         ",\"writeProtected\":" + jsonBool(d.writeProtected) +
          ",\"name\":" + jsonString(displayName(d.name)) + ",\"tracks\":" + std::to_string(d.tracks) +
          ",\"sectorsPerTrack\":{\"min\":" + std::to_string(d.minSectors) +
          ",\"max\":" + std::to_string(d.maxSectors) + "},\"sizeCodes\":" + jsonInts(d.sizeCodes) +
-         "}";
+         ",\"layout\":" + layout + ",\"problems\":" + jsonStrings(d.problems) + "}";
+}
+
+std::string jsonRecord(const SectorRecord& record) {
+  const SectorId& id = record.id;
+  return "{\"c\":" + std::to_string(id.c) + ",\"h\":" + std::to_string(id.h) +
+         ",\"r\":" + std::to_string(id.r) + ",\"n\":" + std::to_string(id.n) +
+         ",\"recordCount\":" + std::to_string(record.recordCount) +
+         ",\"singleDensity\":" + jsonBool(record.density == kDensitySingle) +
+         ",\"density\":" + std::to_string(record.density) +
+         ",\"deleted\":" +
+         jsonBool(record.deletedMark == kDeletedDataMark || record.status == kStatusDeletedData) +
+         ",\"deletedMark\":" + std::to_string(record.deletedMark) +
+         ",\"status\":" + std::to_string(record.status) +
+         ",\"statusMeaning\":" + jsonString(statusMeaning(record.status)) +
+         ",\"markedBad\":" + jsonBool(isMarkedBad(record.status)) +
+         ",\"dataSize\":" + std::to_string(record.dataSize) +
+         ",\"dataAvailable\":" + std::to_string(record.dataAvailable) +
+         ",\"offset\":" + std::to_string(record.headerOffset) + "}";
 }
 
 std::string jsonTrack(const TrackListing& t) {
-  const std::string records = joined(t.records, ",", [](const SectorId& id) {
-    return "{\"c\":" + std::to_string(id.c) + ",\"h\":" + std::to_string(id.h) +
-           ",\"r\":" + std::to_string(id.r) + ",\"n\":" + std::to_string(id.n) + "}";
-  });
   return "{\"track\":" + std::to_string(t.track) + ",\"c\":" + std::to_string(t.c) +
          ",\"h\":" + std::to_string(t.h) + ",\"usualN\":" + std::to_string(t.usualN) +
-         ",\"records\":[" + records + "],\"duplicates\":" + jsonInts(t.duplicates) +
+         ",\"records\":[" + joined(t.records, ",", jsonRecord) +
+         "],\"duplicates\":" + jsonInts(t.duplicates) +
          ",\"mismatched\":" + jsonInts(t.mismatched) + ",\"missingR\":" + jsonInts(t.missingR) +
+         ",\"markedBad\":" + jsonInts(t.markedBad) + ",\"deleted\":" + jsonInts(t.deleted) +
+         ",\"singleDensity\":" + jsonInts(t.singleDensity) + ",\"cutOff\":" + jsonInts(t.cutOff) +
          ",\"usualRecords\":" + std::to_string(t.usualRecords) + "}";
+}
+
+// A sector of the cut plan: the file it belongs to, its address, and what
+// became of it.
+std::string jsonPlanSector(const PlanSector& s) {
+  const SectorOutcome& o = s.outcome;
+  std::string out = "{\"file\":" + jsonString(s.file) + ",\"sector\":" + jsonAddress(o.address) +
+                    ",\"found\":" + jsonBool(o.found) + ",\"bytesRead\":" +
+                    std::to_string(o.bytesRead) + ",\"bytesWanted\":" + std::to_string(o.slotBytes);
+  if (o.found) {
+    out += ",\"status\":" + std::to_string(o.record.status) +
+           ",\"statusMeaning\":" + jsonString(statusMeaning(o.record.status));
+  }
+  return out + "}";
+}
+
+std::string jsonCoverage(const CutCoverage& c) {
+  std::vector<SectorAddress> first;
+  for (const PlanSector& s : c.unread) {
+    if (first.size() < static_cast<std::size_t>(kFirstMissingShown)) first.push_back(s.outcome.address);
+  }
+  return "{\"disk\":0,\"sectors\":" + std::to_string(c.sectors) +
+         ",\"missing\":" + std::to_string(c.unread.size()) + ",\"firstMissing\":[" +
+         joined(first, ",", jsonAddress) + "],\"markedBad\":" + std::to_string(c.markedBad.size()) +
+         ",\"missingSectors\":[" + joined(c.unread, ",", jsonPlanSector) +
+         "],\"markedSectors\":[" + joined(c.markedBad, ",", jsonPlanSector) + "]}";
 }
 
 }  // namespace
@@ -330,7 +443,7 @@ std::string disksText(const std::vector<DiskSummary>& disks, const CutCoverage* 
   std::string out;
   for (const DiskSummary& d : disks) {
     out += diskLine(d);
-    if (d.index == 0 && coverage != nullptr) out += coverageLine(*coverage);
+    if (d.index == 0 && coverage != nullptr) out += coverageLines(*coverage);
   }
   return out;
 }
@@ -346,9 +459,7 @@ std::string disksJson(const std::string& imagePath, const std::vector<DiskSummar
   std::string out = "{\"image\":" + jsonString(safeUtf8(imagePath)) + ",\"disks\":[" +
                     joined(disks, ",", jsonDisk) + "]";
   if (coverage != nullptr) {
-    out += ",\"cutPlan\":{\"disk\":0,\"sectors\":" + std::to_string(coverage->sectors) +
-           ",\"missing\":" + std::to_string(coverage->missing) + ",\"firstMissing\":[" +
-           joined(coverage->firstMissing, ",", jsonAddress) + "]}";
+    out += ",\"cutPlan\":" + jsonCoverage(*coverage);
   }
   return out + "}\n";
 }

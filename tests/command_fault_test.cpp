@@ -128,12 +128,34 @@ TEST_F(FaultTest, FileSizeLimitKeepsTheEarlierFileAndTheOthersAreRight) {
 // Cuts the image at each length and checks everything the command promises.
 class TruncationSweep : public FaultTest {
  protected:
+  // File offset of the first data byte of any sector the plan reads: each
+  // file's run starts with its lowest sector.
+  std::size_t firstPlannedByte() const {
+    std::size_t first = built_.bytes.size();
+    for (const PlannedFile& f : kPlan) {
+      first = std::min(first, built_.recordOffset(0, f.track, f.r - 1) + 16);
+    }
+    return first;
+  }
+
   void sweep(const std::vector<std::size_t>& lengths) {
     for (std::size_t length : lengths) {
       SCOPED_TRACE("image cut at " + std::to_string(length) + " bytes");
       const Bytes bytes(built_.bytes.begin(), built_.bytes.begin() + static_cast<long>(length));
+      std::filesystem::remove_all(work_.path());
+      std::filesystem::create_directory(work_.path());
       const RunResult result = cut(images_.write("cut.d88", bytes));
       ASSERT_EQ(result.signal, 0);
+      // Cut off before the first byte of any sector the plan reads: nothing
+      // to salvage, so nothing is written.
+      if (length <= firstPlannedByte()) {
+        ASSERT_EQ(result.status, 1);
+        ASSERT_EQ(result.out, "");
+        ASSERT_EQ(lines(result.err).size(), 1u) << result.err;
+        ASSERT_NE(result.err.find("holds none of the sectors"), std::string::npos) << result.err;
+        ASSERT_TRUE(listDir(work_.path()).empty());
+        continue;
+      }
       ASSERT_EQ(result.out, d88test::progressLines());
 
       std::set<std::string> incomplete;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <d88/d88_image.h>
+
 #include "tests/support/planned_files.h"
 #include "tests/support/test_support.h"
 
@@ -103,40 +105,131 @@ TEST_F(CommandTest, ImageThatCannotBeOpenedGivesTheShiftJisMessage) {
   EXPECT_TRUE(outputs().empty());
 }
 
-// Missing sectors: every file keeps its full length, the bytes no sector
-// supplied are zero (never left over from an earlier cut), and each
-// incomplete file is named once with the first sector that was missing.
-TEST_F(CommandTest, MissingSectorsAreZeroAndNamed) {
+// ---- damaged images --------------------------------------------------------
+
+// The standard disk damaged by `damage`, as the only disk of an image.
+template <typename Damage>
+Bytes damaged(Damage&& damage) {
   Disk disk = d88build::standardDisk();
-  auto& t37 = disk.tracks[37];
-  t37.erase(t37.begin() + 6);            // VD000's first sector: track 37 R 7
-  disk.tracks[41].erase(disk.tracks[41].begin());  // MA002 crosses into track 41 R 1
-  disk.tracks[45][4].dataSize = 512;     // MB006: track 45 R 5 holds 512 bytes
-  disk.tracks[45][4].data.resize(512);
-  const RunResult result = cut({image(d88build::build({disk}).bytes)});
+  damage(disk);
+  return d88build::build({disk}).bytes;
+}
 
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.out, progressLines());
-  const std::vector<std::string> warnings = lines(result.err);
-  ASSERT_EQ(warnings.size(), 3u) << result.err;
-  EXPECT_NE(warnings[0].find("VD000"), std::string::npos);
-  EXPECT_NE(warnings[0].find("track 37 (C 18, H 1, R 7, N 3)"), std::string::npos) << warnings[0];
-  EXPECT_NE(warnings[1].find("MA002"), std::string::npos);
-  EXPECT_NE(warnings[1].find("track 41 (C 20, H 1, R 1, N 3)"), std::string::npos) << warnings[1];
-  EXPECT_NE(warnings[2].find("MB006"), std::string::npos);
-  EXPECT_NE(warnings[2].find("track 45 (C 22, H 1, R 5, N 3)"), std::string::npos) << warnings[2];
+// A planned file's expected bytes with the given 1,024-byte slots (from the
+// file's start) zeroed from `from` bytes into the slot on.
+Bytes withZeroedSlot(const PlannedFile& file, int slot, int from = 0) {
+  Bytes bytes = expected(file);
+  const auto start = bytes.begin() + slot * kSector;
+  std::fill(start + from, start + kSector, 0);
+  return bytes;
+}
 
-  EXPECT_EQ(readFile(work_.file("VD000")), Bytes(1792, 0));
-  Bytes ma002 = expected(kPlan[5]);
-  std::fill(ma002.begin() + kSector, ma002.end(), 0);
-  EXPECT_EQ(readFile(work_.file("MA002")), ma002);
-  Bytes mb006 = expected(kPlan[18]);
-  std::fill(mb006.begin() + 512, mb006.end(), 0);
-  EXPECT_EQ(readFile(work_.file("MB006")), mb006);
-  for (const PlannedFile& f : kPlan) {
-    EXPECT_EQ(readFile(work_.file(f.name)).size(), static_cast<std::size_t>(f.length)) << f.name;
+struct DamageCase {
+  const char* what;
+  Bytes (*image)();
+  int file;                 // index into kPlan of the file the damage touches
+  Bytes (*bytes)();         // that file's exact bytes after the run
+  std::vector<std::string> err;  // standard error, line by line; IMAGE stands for the path
+  int status;
+};
+
+const DamageCase kDamageCases[] = {
+    {"a sector renumbered in the middle of PROG",
+     [] { return damaged([](Disk& d) { d.tracks[61][2].r = 9; }); }, 0,
+     [] { return withZeroedSlot(kPlan[0], 8 + 2); },
+     {"Warning: PROG is incomplete: 1 of 80 sectors could not be read, the first at track 61 "
+      "(C 30, H 1, R 3, N 3); their bytes are written as zero"},
+     1},
+    {"a short sector",
+     [] { return damaged([](Disk& d) { d.tracks[45][4].data.resize(512); }); }, 18,
+     [] { return withZeroedSlot(kPlan[18], 0, 512); },
+     {"Warning: MB006 is incomplete: 1 of 1 sectors could not be read, the first at track 45 "
+      "(C 22, H 1, R 5, N 3); their bytes are written as zero"},
+     1},
+    {"a sector marked with a data CRC error",
+     [] { return damaged([](Disk& d) { d.tracks[40][3].status = d88::kStatusDataCrcError; }); }, 4,
+     [] { return expected(kPlan[4]); },
+     {"Warning: MA001: 1 of 5 sectors are marked bad in the image, the first at track 40 "
+      "(C 20, H 0, R 4, N 3): data CRC error; their bytes are copied as they are"},
+     1},
+    {"a deleted-data sector is sound",
+     [] {
+       return damaged([](Disk& d) {
+         d.tracks[39][4].status = d88::kStatusDeletedData;
+         d.tracks[39][4].deletedMark = d88::kDeletedDataMark;
+       });
+     },
+     12, [] { return expected(kPlan[12]); }, {}, 0},
+    {"a record count that runs into the next disk",
+     [] {
+       // Track 69 ends the disk without its R 8, yet its records say 8; the
+       // next disk's header begins like the record (34, 1, 8, 3) of 1,024 bytes.
+       Disk first = d88build::standardDisk(0, 35);
+       first.tracks[69].pop_back();
+       for (d88build::Record& rec : first.tracks[69]) rec.sectorCount = 8;
+       Disk next = d88build::standardDisk(1, 35);
+       next.name = std::string("\x22\x01\x08\x03\x08\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x04", 16);
+       return d88build::build({first, next}).bytes;
+     },
+     0, [] { return withZeroedSlot(kPlan[0], 79); },
+     {"Warning: PROG is incomplete: 1 of 80 sectors could not be read, the first at track 69 "
+      "(C 34, H 1, R 8, N 3); their bytes are written as zero"},
+     1},
+    {"random bytes leave earlier outputs as they were",
+     [] {
+       Bytes noise(2000);
+       for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = d88build::patternByte(7, 0, 0, i);
+       return noise;
+     },
+     0, [] { return Bytes(10, 0xEE); },
+     {"Error: IMAGE holds none of the sectors d88cut reads on disk 0; nothing is written"}, 1},
+};
+
+// Every readable byte of a damaged disk reaches the files, every doubtful
+// sector is named once per file, and a disk with nothing to salvage changes
+// nothing in the folder.
+TEST_F(CommandTest, DamagedImagesAreSalvagedAndNamed) {
+  for (const DamageCase& c : kDamageCases) {
+    SCOPED_TRACE(c.what);
+    for (const PlannedFile& f : kPlan) d88build::writeFile(work_.file(f.name), Bytes(10, 0xEE));
+    const std::string path = image(c.image());
+    const RunResult result = cut({path});
+
+    EXPECT_EQ(result.status, c.status);
+    std::vector<std::string> err = c.err;
+    for (std::string& line : err) {
+      const std::size_t at = line.find("IMAGE");
+      if (at != std::string::npos) line.replace(at, 5, path);
+    }
+    EXPECT_EQ(lines(result.err), err);
+    const bool nothingWritten = c.err.size() == 1 && c.err[0].rfind("Error:", 0) == 0;
+    EXPECT_EQ(result.out, nothingWritten ? "" : progressLines());
+    EXPECT_EQ(readFile(work_.file(kPlan[c.file].name)), c.bytes());
+    for (const PlannedFile& f : kPlan) {
+      if (&f == &kPlan[c.file]) continue;
+      EXPECT_EQ(readFile(work_.file(f.name)), nothingWritten ? Bytes(10, 0xEE) : expected(f))
+          << f.name;
+    }
+    EXPECT_EQ(outputs(), sortedPlannedNames());
   }
-  EXPECT_EQ(readFile(work_.file("PROG")), expected(kPlan[0]));
+}
+
+// Several damaged sectors in one file: each kind is named once, with the
+// count and the first in run order.
+TEST_F(CommandTest, EachKindOfDamageIsNamedOncePerFile) {
+  const RunResult result = cut({image(damaged([](Disk& d) {
+    d.tracks[64].erase(d.tracks[64].begin() + 5);
+    d.tracks[63].erase(d.tracks[63].begin() + 1);
+    d.tracks[66][0].status = d88::kStatusIdCrcError;
+    d.tracks[62][7].status = 0x42;
+  }))});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(lines(result.err),
+            (std::vector<std::string>{
+                "Warning: PROG is incomplete: 2 of 80 sectors could not be read, the first at "
+                "track 63 (C 31, H 1, R 2, N 3); their bytes are written as zero",
+                "Warning: PROG: 2 of 80 sectors are marked bad in the image, the first at track 62 "
+                "(C 31, H 0, R 8, N 3): unknown status 0x42; their bytes are copied as they are"}));
 }
 
 TEST_F(CommandTest, OutputThatCannotBeWrittenLeavesTheRestAndReportsIt) {

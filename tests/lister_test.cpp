@@ -34,7 +34,7 @@ Record record(int c, int h, int r, int n = 3) {
 
 std::vector<int> rs(const d88::TrackListing& t) {
   std::vector<int> out;
-  for (const d88::SectorId& id : t.records) out.push_back(id.r);
+  for (const d88::SectorRecord& record : t.records) out.push_back(record.id.r);
   return out;
 }
 
@@ -142,31 +142,97 @@ TEST_F(ListerTest, DiskSummariesOfAMultiDiskFile) {
   EXPECT_NE(text[2].find("media 0x30, 0 tracks"), std::string::npos) << text[2];
 }
 
-TEST_F(ListerTest, CutPlanCoverageCountsMissingSectorsInPlanOrder) {
+TEST_F(ListerTest, CutPlanCoverageCountsWhatTheCutWouldFind) {
   Disk disk = d88build::standardDisk();
   ASSERT_TRUE(load(d88build::build({disk}).bytes));
   d88::CutCoverage full = d88::checkCutPlan(image_);
   EXPECT_EQ(full.sectors, 115);
-  EXPECT_EQ(full.missing, 0);
-  EXPECT_NE(d88::disksText({d88::DiskSummary{}}, &full).find("d88cut: all 115 sectors it reads are present"),
-            std::string::npos);
+  EXPECT_TRUE(full.unread.empty());
+  EXPECT_EQ(d88::disksText({d88::DiskSummary{}}, &full),
+            "disk 0: offset 0 (0x0), 0 bytes, 2D, 0 tracks, name \"\"\n"
+            "  d88cut: all 115 sectors it reads are present\n");
 
-  disk.tracks[41].erase(disk.tracks[41].begin());          // MA002's fourth sector
-  disk.tracks[37][7].data.resize(768);                      // VD000 needs only 768 of R 8
-  disk.tracks[37][7].dataSize = 768;
+  disk.tracks[41].erase(disk.tracks[41].begin());  // MA002's fourth sector
+  disk.tracks[37][7].data.resize(768);             // VD000 needs only 768 of R 8
   disk.tracks[61].erase(disk.tracks[61].begin() + 2, disk.tracks[61].begin() + 5);  // PROG
+  disk.tracks[62][0].data.resize(1000);            // PROG, short
+  disk.tracks[40][4].status = d88::kStatusNoDataMark;  // MA001
+  disk.tracks[39][4].status = d88::kStatusDeletedData;  // MB000: sound
   ASSERT_TRUE(load(d88build::build({disk}).bytes));
   const d88::CutCoverage c = d88::checkCutPlan(image_);
-  EXPECT_EQ(c.missing, 4);
-  ASSERT_EQ(c.firstMissing.size(), 3u);
-  EXPECT_EQ(c.firstMissing[0].track, 61);
-  EXPECT_EQ(c.firstMissing[0].r, 3);
-  EXPECT_EQ(c.firstMissing[2].r, 5);
-  const std::string text = d88::disksText({d88::DiskSummary{}}, &c);
-  EXPECT_NE(text.find("d88cut: 4 of 115 sectors it reads are missing: track 61 (C 30, H 1, R 3, N 3), "
-                      "track 61 (C 30, H 1, R 4, N 3), track 61 (C 30, H 1, R 5, N 3), ..."),
-            std::string::npos)
-      << text;
+  ASSERT_EQ(c.unread.size(), 5u);
+  EXPECT_STREQ(c.unread[0].file, "PROG");
+  EXPECT_EQ(c.unread[0].outcome.address.track, 61);
+  EXPECT_EQ(c.unread[0].outcome.address.r, 3);
+  EXPECT_EQ(c.unread[3].outcome.address.track, 62);
+  EXPECT_EQ(c.unread[3].outcome.bytesRead, 1000);
+  EXPECT_STREQ(c.unread[4].file, "MA002");
+  ASSERT_EQ(c.markedBad.size(), 1u);
+  EXPECT_STREQ(c.markedBad[0].file, "MA001");
+  const std::vector<std::string> text = lines(d88::disksText({d88::DiskSummary{}}, &c));
+  ASSERT_EQ(text.size(), 3u);
+  EXPECT_EQ(text[1],
+            "  d88cut: 5 of 115 sectors it reads could not be read: track 61 (C 30, H 1, R 3, N 3), "
+            "track 61 (C 30, H 1, R 4, N 3), track 61 (C 30, H 1, R 5, N 3), ...");
+  EXPECT_EQ(text[2],
+            "  d88cut: 1 of 115 sectors it reads are marked bad in the image, the first at "
+            "track 40 (C 20, H 0, R 5, N 3): no data mark");
+
+  const JsonValue json = parseJson(d88::disksJson("x.d88", {d88::DiskSummary{}}, &c));
+  const JsonValue& plan = json["cutPlan"];
+  EXPECT_EQ(plan["missing"].asInt(), 5);
+  ASSERT_EQ(plan["missingSectors"].array.size(), 5u);
+  EXPECT_EQ(plan["missingSectors"][3]["bytesRead"].asInt(), 1000);
+  EXPECT_EQ(plan["missingSectors"][4]["file"].string, "MA002");
+  EXPECT_EQ(plan["markedSectors"][0]["statusMeaning"].string, "no data mark");
+  EXPECT_EQ(plan["markedSectors"][0]["sector"]["r"].asInt(), 5);
+}
+
+TEST_F(ListerTest, RecordStatusDensityAndSizeAreShownInWords) {
+  Disk disk;
+  std::vector<Record>& t = disk.tracks[0];
+  for (int r = 1; r <= 6; ++r) t.push_back(record(0, 0, r));
+  t[1].status = d88::kStatusDataCrcError;
+  t[2].deletedMark = d88::kDeletedDataMark;
+  t[3].density = d88::kDensitySingle;
+  t[4].data.resize(512);
+  t[5].status = 0x42;
+  ASSERT_TRUE(load(d88build::build({disk}).bytes));
+  const d88::TrackListing listing = d88::listTrack(image_, 0);
+  EXPECT_EQ(lines(d88::tracksText({}, {listing}))[1],
+            "track   0  C 0 H 0  N 3  6 records: 1 2(data CRC error) 3(deleted data) 4(single density) 5(512 bytes) "
+            "6(unknown status 0x42)  ! marked bad: R 2 (data CRC error), 6 (unknown status 0x42); "
+            "deleted data: R 3; single density: R 4");
+  const JsonValue json = parseJson(d88::tracksJson("x.d88", {}, {listing}));
+  const JsonValue& records = json["tracks"][0]["records"];
+  EXPECT_EQ(records[1]["status"].asInt(), 0xB0);
+  EXPECT_TRUE(records[1]["markedBad"].boolean);
+  EXPECT_TRUE(records[2]["deleted"].boolean);
+  EXPECT_TRUE(records[3]["singleDensity"].boolean);
+  EXPECT_EQ(records[4]["dataSize"].asInt(), 512);
+}
+
+TEST_F(ListerTest, DiskLineShowsProtectionAndDiskLevelProblems) {
+  Disk disk = d88build::standardDisk(0, 77);
+  disk.mediaType = 0x00;  // says 2D over a 2HD layout
+  disk.writeProtect = d88::kWriteProtected;
+  d88build::Image built = d88build::build({disk});
+  built.bytes.resize(built.bytes.size() - 100);  // the size field now runs past the end
+  ASSERT_TRUE(load(built.bytes));
+  d88::DiskSummary summary;
+  ASSERT_TRUE(d88::summarizeDisk(image_, 0, &summary));
+  EXPECT_TRUE(summary.writeProtected);
+  EXPECT_EQ(d88::disksText({summary}, nullptr),
+            "disk 0: offset 0 (0x0), " + std::to_string(built.bytes.size() + 100) +
+                " bytes, 2D (the tracks hold 2HD: 77 x 2 x 8 x 1024), write-protected, 154 tracks, "
+                "8 sectors/track, N 3, name \"DISK0\"  ! size field runs 100 bytes past the end of "
+                "the file; media byte says 2D, the tracks hold 2HD\n");
+
+  // A size field of 2^31 or more is shown as the unsigned number it is.
+  d88build::putLE32(built.bytes, 0x1C, 0xFFFFFFF0u);
+  ASSERT_TRUE(load(built.bytes));
+  ASSERT_TRUE(d88::summarizeDisk(image_, 0, &summary));
+  EXPECT_NE(d88::disksText({summary}, nullptr).find(", 4294967280 bytes, "), std::string::npos);
 }
 
 TEST(DisplayName, ShiftJisIsReadableAndAnythingElseEscaped) {

@@ -25,7 +25,8 @@ extern const PlannedFile kPlan[20];
 // The content of `file` cut from disk `seed` of standardDisk(), laid out as in
 // `image` (disk 0) and cut off after `available` bytes of the image file: the
 // sectors that are there, the part of the first missing sector that is there,
-// then zeros. *complete tells whether every sector was there.
+// then zeros (the builder lays tracks out in order, so every later sector of
+// the run is beyond the end too). *complete tells whether every sector was there.
 d88build::Bytes expectedContent(const PlannedFile& file, const d88build::Image& image,
                                 std::size_t available = std::numeric_limits<std::size_t>::max(),
                                 bool* complete = nullptr, int seed = 0);

@@ -71,6 +71,9 @@ bool isMarkedBad(std::uint8_t status);
 // error", "no address mark", "no data mark", or "unknown status 0xNN".
 std::string statusMeaning(std::uint8_t status);
 
+// "track T (C c, H h, R r, N n)": how messages name a sector.
+std::string sectorAddressText(const SectorAddress& address);
+
 // One sector record of a track: every field of its 16-byte header, and where
 // its data stands in the file.
 struct SectorRecord {
@@ -148,6 +151,12 @@ class D88Image {
   // offset, or for the last disk the end of the file. No record header or
   // data at or beyond it belongs to the disk. 0 when none is selected.
   std::int64_t diskEnd() const { return diskEnd_; }
+  // Entry `track` (0 to 163) of the selected disk's track table: the offset of
+  // the track's first record from the disk's start, 0 when absent or when
+  // `track` is out of range. Slots that a short table leaves to sector data are 0.
+  std::int32_t trackOffset(std::int32_t track) const {
+    return track >= 0 && track < kTrackCount ? trackOffsets_[track] : 0;
+  }
   // Name of the selected disk, at most 16 characters, empty when none; valid
   // as long as this instance lives.
   const char* diskName() const { return name_; }
