@@ -11,8 +11,13 @@ namespace {
 // each into a slice of its own.
 std::uint8_t transferBuffer[kTransferBufferSize];
 
-// The progress line that comes before each output file.
-void announce(const char* name) { std::printf("cutting ... %s\n", name); }
+// The progress line that comes before each output file. It goes out at once,
+// so that a message about the file follows it even when both streams are
+// redirected to one file.
+void announce(const char* name) {
+  std::printf("cutting ... %s\n", name);
+  std::fflush(stdout);
+}
 
 // Writes the cut's slice to its file and says on standard error what the
 // user must know about it. True when the file is whole and sound.
