@@ -1,8 +1,10 @@
 // Drives every operation of the reader over arbitrary bytes taken as an image
 // file, and checks the documented bounds of every result. Buffers carry guard
 // bytes: a byte written past a buffer's stated size is a finding.
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include <d88/d88_image.h>
@@ -49,6 +51,45 @@ void checkRun(d88::D88Image& image, int track, int c, int h, int r, int n, int t
   if (n < 0 || n > 23) FUZZ_CHECK(got == 0);
 }
 
+// The salvage read of a run: one outcome per sector, each within its slot,
+// the slots back to back, nothing written past the run.
+void checkSalvage(d88::D88Image& image, int track, int c, int h, int r, int n, int total) {
+  const int room = total > 0 ? total : 0;
+  fillGuard(room);
+  const std::vector<d88::SectorOutcome> outcomes = image.readRun({track, c, h, r, n}, buffer, total);
+  FUZZ_CHECK(guardIntact(room));
+  if (n < 0 || n > 23 || total <= 0) {
+    FUZZ_CHECK(outcomes.empty());
+    return;
+  }
+  const int sector = 128 << n;
+  FUZZ_CHECK(outcomes.size() == static_cast<std::size_t>((total + sector - 1) / sector));
+  int next = 0;
+  for (const d88::SectorOutcome& o : outcomes) {
+    FUZZ_CHECK(o.slotOffset == next && o.slotBytes > 0 && o.slotBytes <= sector);
+    FUZZ_CHECK(o.bytesRead >= 0 && o.bytesRead <= o.slotBytes);
+    FUZZ_CHECK(o.found || o.bytesRead == 0);
+    next += o.slotBytes;
+  }
+  FUZZ_CHECK(next == total);
+}
+
+// Every record of a track lies inside the selected disk, and the listing of
+// identities is the same walk.
+void checkRecords(d88::D88Image& image, int track) {
+  const std::vector<d88::SectorRecord> records = image.trackRecords(track);
+  std::uint8_t ids[4 * 64];
+  const int listed = image.listSectorIds(track, ids, sizeof ids);
+  FUZZ_CHECK(static_cast<std::size_t>(listed) == 4 * std::min<std::size_t>(records.size(), 64));
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const d88::SectorRecord& record = records[i];
+    FUZZ_CHECK(record.headerOffset >= image.diskOffset());
+    FUZZ_CHECK(record.headerOffset + d88::kSectorHeaderSize + record.dataAvailable <= image.diskEnd());
+    FUZZ_CHECK(record.dataAvailable >= 0 && record.dataAvailable <= record.dataSize);
+    if (i < 64) FUZZ_CHECK(ids[4 * i + 2] == record.id.r);
+  }
+}
+
 void exerciseDisk(d88::D88Image& image) {
   FUZZ_CHECK(image.mediaType() >= 0 && image.mediaType() <= 255);
   FUZZ_CHECK(std::strlen(image.diskName()) <= 16);
@@ -56,6 +97,7 @@ void exerciseDisk(d88::D88Image& image) {
 
   for (int track = -1; track <= d88::kTrackCount; ++track) {
     for (int capacity : {0, 3, 6, 31}) checkList(image, track, capacity);
+    checkRecords(image, track);
     // The identities listed drive the reads, so that they find real sectors.
     std::uint8_t ids[4 * 8];
     const int listed = image.listSectorIds(track, ids, sizeof ids);
@@ -73,10 +115,17 @@ void exerciseDisk(d88::D88Image& image) {
         checkRun(image, track, c, h, r, n, kMaxRead);
         image.setSectorRange(1, 16);
         checkRun(image, track, c, h, r, n, 300);
+        image.setSectorRange(1, 8);
+        checkSalvage(image, track, c, h, r, n, 5000);
+        checkSalvage(image, track, c, h, r, n & 3, 1792);
       }
     }
   }
-  for (int n : {-1, 24, 255}) checkRun(image, 0, 0, 0, 1, n, 1024);
+  for (int n : {-1, 24, 255}) {
+    checkRun(image, 0, 0, 0, 1, n, 1024);
+    checkSalvage(image, 0, 0, 0, 1, n, 1024);
+  }
+  checkSalvage(image, 0, 0, 0, 1, 3, 0);
   checkRun(image, 0, 0, 0, 1, 3, 0);
   checkRun(image, 0, 0, 0, 1, 3, -7);
   checkRead(image, 0, 0, 0, 1, 3, -1);
