@@ -21,11 +21,12 @@ void announce(const char* name) {
 
 // Writes the cut's slice to its file and says on standard error what the
 // user must know about it. True when the file is whole and sound.
-bool writeCut(const Cut& cut, const CutReadout& readout, const std::uint8_t* slice) {
-  announce(cut.name);
-  const int error = writeFileWhole(cut.name, slice + cut.skip, static_cast<std::size_t>(cut.length));
+bool writeCut(const char* name, const Cut& cut, const CutReadout& readout,
+              const std::uint8_t* slice) {
+  announce(name);
+  const int error = writeFileWhole(name, slice + cut.skip, static_cast<std::size_t>(cut.length));
   if (error != 0) {
-    std::fprintf(stderr, "Error: cannot write %s: %s\n", cut.name, std::strerror(error));
+    std::fprintf(stderr, "Error: cannot write %s: %s\n", name, std::strerror(error));
     return false;
   }
   const int total = static_cast<int>(readout.sectors.size());
@@ -34,7 +35,7 @@ bool writeCut(const Cut& cut, const CutReadout& readout, const std::uint8_t* sli
     std::fprintf(stderr,
                  "Warning: %s is incomplete: %d of %d sectors could not be read, the first at %s; "
                  "their bytes are written as zero\n",
-                 cut.name, static_cast<int>(readout.unread.size()), total,
+                 name, static_cast<int>(readout.unread.size()), total,
                  sectorAddressText(first.address).c_str());
   }
   if (!readout.markedBad.empty()) {
@@ -42,7 +43,7 @@ bool writeCut(const Cut& cut, const CutReadout& readout, const std::uint8_t* sli
     std::fprintf(stderr,
                  "Warning: %s: %d of %d sectors are marked bad in the image, the first at %s: %s; "
                  "their bytes are copied as they are\n",
-                 cut.name, static_cast<int>(readout.markedBad.size()), total,
+                 name, static_cast<int>(readout.markedBad.size()), total,
                  sectorAddressText(first.address).c_str(),
                  statusMeaning(first.record.status).c_str());
   }
@@ -77,14 +78,13 @@ CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer) {
 bool cutFile(D88Image& image, const char* name, std::int32_t track, std::int32_t c,
              std::int32_t h, std::int32_t r, std::int32_t n, std::int32_t skip,
              std::int32_t length) {
-  Cut cut{{}, track, c, h, r, n, skip, length};
-  std::snprintf(cut.name, sizeof cut.name, "%s", name);
-  if (std::strcmp(cut.name, name) != 0 || !fitsTheBuffer(cut, 0)) {
+  const Cut cut{{}, track, c, h, r, n, skip, length};
+  if (!fitsTheBuffer(cut, 0)) {
     std::fprintf(stderr, "Error: the cut for %s does not fit the transfer buffer\n", name);
     return false;
   }
   const CutReadout readout = readCut(image, cut, transferBuffer);
-  return writeCut(cut, readout, transferBuffer);
+  return writeCut(name, cut, readout, transferBuffer);
 }
 
 CutResult cutAllFiles(D88Image& image, const char* imagePath) {
@@ -117,7 +117,7 @@ CutResult cutAllFiles(D88Image& image, const char* imagePath) {
       allSound = false;
       continue;
     }
-    if (!writeCut(cut, readouts[i], transferBuffer + slices[i])) allSound = false;
+    if (!writeCut(cut.name, cut, readouts[i], transferBuffer + slices[i])) allSound = false;
   }
   return allSound ? CutResult::kWhole : CutResult::kDamaged;
 }
