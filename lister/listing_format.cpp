@@ -164,9 +164,10 @@ std::string recordNumbers(const TrackListing& track, const std::vector<int>& ind
 
 std::string diskLine(const DiskSummary& d) {
   char head[160];
-  std::snprintf(head, sizeof head, "disk %d: offset %ld (0x%lX), %ld bytes, %s, %d tracks", d.index,
-                static_cast<long>(d.offset), static_cast<unsigned long>(d.offset),
-                static_cast<long>(d.size), mediaText(d.mediaType).c_str(), d.tracks);
+  std::snprintf(head, sizeof head, "disk %d: offset %ld (0x%lX), %ld bytes, %s, %d track%s",
+                d.index, static_cast<long>(d.offset), static_cast<unsigned long>(d.offset),
+                static_cast<long>(d.size), mediaText(d.mediaType).c_str(), d.tracks,
+                d.tracks == 1 ? "" : "s");
   std::string line = head;
   if (d.tracks > 0) {
     line += ", " + std::to_string(d.minSectors);
