@@ -13,40 +13,122 @@ constexpr char kOpenFailureMessage[] =
     "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76"
     "\x83\x93\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1.\n";
 
+constexpr char kHelpText[] =
+    "Cuts twenty fixed regions of disk 0 of a D88 floppy-disk image into the files\n"
+    "PROG, VD000, VD001, MA000-MA008 and MB000-MB007 in the current directory.\n"
+    "DiskNo. is accepted and not read: disk 0 is always cut.\n"
+    "\n"
+    "  --help     show this help and exit\n"
+    "  --version  show the version and exit\n"
+    "  --         end of options: the next argument is the image, whatever its name\n"
+    "\n"
+    "Exit status: 0 when all twenty files were written whole from sound sectors,\n"
+    "1 otherwise. See d88cut(1).\n";
+
 // Static storage: the image stays open until exit, when its destruction closes it.
 d88::D88Image theImage;
+
+// What the command line asks for. Options are recognised before "--" only;
+// any argument that does not begin with "--" is an operand, so a disk number
+// such as -1 stays an operand as it always was.
+struct Arguments {
+  enum class Action { kUsage, kHelp, kVersion, kUnknownOption, kCut };
+  Action action = Action::kUsage;
+  const char* image = nullptr;    // the first operand
+  const char* disk = nullptr;     // the second operand, if any: not read
+  const char* unknown = nullptr;  // the option not understood
+};
+
+Arguments parseArguments(int argc, char** argv) {
+  Arguments args;
+  bool optionsEnded = false;
+  int operands = 0;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (!optionsEnded && std::strncmp(arg, "--", 2) == 0) {
+      if (std::strcmp(arg, "--") == 0) {
+        optionsEnded = true;
+        continue;
+      }
+      if (std::strcmp(arg, "--help") == 0) {
+        args.action = Arguments::Action::kHelp;
+      } else if (std::strcmp(arg, "--version") == 0) {
+        args.action = Arguments::Action::kVersion;
+      } else {
+        args.action = Arguments::Action::kUnknownOption;
+        args.unknown = arg;
+      }
+      return args;
+    }
+    // Operands after the second one are accepted and not read, as ever.
+    if (operands == 0) args.image = arg;
+    if (operands == 1) args.disk = arg;
+    ++operands;
+  }
+  if (args.image != nullptr) args.action = Arguments::Action::kCut;
+  return args;
+}
+
+void printUsage(std::FILE* stream, const char* program) {
+  std::fprintf(stream, "Usage: %s [d88file] (DiskNo.)\n", program);
+}
+
+// True for a disk number that names disk 0: one or more zero digits.
+bool namesDiskZero(const char* disk) {
+  return disk[0] != '\0' && disk[std::strspn(disk, "0")] == '\0';
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "Usage: %s [d88file] (DiskNo.)\n",
-                 argc > 0 && argv[0] != nullptr ? argv[0] : "d88cut");
-    return 1;
+  const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "d88cut";
+  const Arguments args = parseArguments(argc, argv);
+  switch (args.action) {
+    case Arguments::Action::kUsage:
+      printUsage(stderr, program);
+      return 1;
+    case Arguments::Action::kHelp:
+      printUsage(stdout, program);
+      std::fputs(kHelpText, stdout);
+      return 0;
+    case Arguments::Action::kVersion:
+      std::puts("d88cut " D88_VERSION);
+      return 0;
+    case Arguments::Action::kUnknownOption:
+      std::fprintf(stderr, "d88cut: unknown option %s (d88cut --help lists the options)\n",
+                   args.unknown);
+      return 1;
+    case Arguments::Action::kCut:
+      break;
   }
-  // A second argument (a disk number) is accepted and not read: disk 0 is cut.
-  const char* imagePath = argv[1];
-  if (!theImage.open(imagePath)) {
+  // The disk number is not read; a user who asked for another disk is told.
+  if (args.disk != nullptr && !namesDiskZero(args.disk)) {
+    std::fputs("Note: the disk number is not read; disk 0 is cut\n", stderr);
+  }
+  if (!theImage.open(args.image)) {
     std::fputs(kOpenFailureMessage, stderr);
+    // The same failure, readable on a UTF-8 terminal, with the system's reason.
+    std::fprintf(stderr, "d88cut: cannot open %s: %s\n", args.image,
+                 std::strerror(theImage.openError()));
     return 1;
   }
   // Nothing is written for a file that holds no disk, so earlier outputs survive.
   if (!theImage.selectDisk(0)) {
     std::fprintf(stderr, "Error: %s holds no D88 disk (no complete 688-byte disk header)\n",
-                 imagePath);
+                 args.image);
     return 1;
   }
-  const d88::CutResult result = d88::cutAllFiles(theImage, imagePath);
+  const d88::CutResult result = d88::cutAllFiles(theImage, args.image);
   // A failing disk or network share can make reads fail: say so, since every
   // sector it hid was reported as missing.
   if (theImage.readError() != 0) {
-    std::fprintf(stderr, "Error: cannot read %s: %s\n", imagePath,
+    std::fprintf(stderr, "Error: cannot read %s: %s\n", args.image,
                  std::strerror(theImage.readError()));
   }
   if (result == d88::CutResult::kNothingToSalvage) {
     std::fprintf(stderr,
                  "Error: %s holds none of the sectors d88cut reads on disk 0; nothing is written\n",
-                 imagePath);
+                 args.image);
   }
   return result == d88::CutResult::kWhole && theImage.readError() == 0 ? 0 : 1;
 }

@@ -1,8 +1,9 @@
-// d88ls: shows what a D88 image holds, before cutting it. Never writes a file.
-//   d88ls [--json] IMAGE          one line per disk, and whether disk 0 holds
-//                                 every sector d88cut reads
-//   d88ls [--json] IMAGE DISK     one line per track of that disk
+// d88ls: shows what D88 images hold, before cutting them. Never writes a file.
+//   d88ls [--json] IMAGE...        one line per disk of each image, and whether
+//                                  disk 0 holds every sector d88cut reads
+//   d88ls [--json] IMAGE DISK      one line per track of that disk
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,76 +15,170 @@
 
 namespace {
 
-void usage(const char* program) {
-  std::fprintf(stderr, "Usage: %s [--json] IMAGE [DISK]\n", program);
+constexpr char kHelpText[] =
+    "Shows what D88 floppy-disk images hold: one line per disk of each image and,\n"
+    "under disk 0, whether it holds every sector d88cut reads. With exactly two\n"
+    "arguments of which the second is a decimal number, one line per track of\n"
+    "that disk instead. Never writes a file.\n"
+    "\n"
+    "  --json     one JSON document per image, one per line (JSON Lines)\n"
+    "  --help     show this help and exit\n"
+    "  --version  show the version and exit\n"
+    "  --         end of options: the arguments after it are images, whatever their names\n"
+    "\n"
+    "Exit status: 0 when every image was listed, 1 otherwise. See d88ls(1).\n";
+
+// What the command line asks for. Options may stand anywhere before "--".
+struct Arguments {
+  enum class Action { kUsage, kHelp, kVersion, kUnknownOption, kListDisks, kListTracks };
+  Action action = Action::kUsage;
+  bool json = false;
+  std::vector<const char*> images;
+  const char* disk = nullptr;     // kListTracks: the disk index as given
+  const char* unknown = nullptr;  // kUnknownOption: the option not understood
+};
+
+// A disk index is plain decimal digits, nothing else (no sign, no space).
+bool isDiskIndex(const char* text) {
+  return text[0] != '\0' && text[std::strspn(text, "0123456789")] == '\0';
 }
 
-// A disk index as a whole decimal number, or -1.
-long parseDisk(const char* text) {
-  char* end = nullptr;
+Arguments parseArguments(int argc, char** argv) {
+  Arguments args;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (!optionsEnded && std::strncmp(arg, "--", 2) == 0) {
+      if (std::strcmp(arg, "--") == 0) {
+        optionsEnded = true;
+      } else if (std::strcmp(arg, "--json") == 0) {
+        args.json = true;
+      } else {
+        args.action = std::strcmp(arg, "--help") == 0      ? Arguments::Action::kHelp
+                      : std::strcmp(arg, "--version") == 0 ? Arguments::Action::kVersion
+                                                           : Arguments::Action::kUnknownOption;
+        args.unknown = arg;
+        return args;
+      }
+      continue;
+    }
+    args.images.push_back(arg);
+  }
+  if (args.images.size() == 2 && isDiskIndex(args.images[1])) {
+    args.disk = args.images[1];
+    args.images.pop_back();
+    args.action = Arguments::Action::kListTracks;
+  } else if (!args.images.empty()) {
+    args.action = Arguments::Action::kListDisks;
+  }
+  return args;
+}
+
+void printUsage(std::FILE* stream, const char* program) {
+  std::fprintf(stream, "Usage: %s [--json] IMAGE... | %s [--json] IMAGE DISK\n", program, program);
+}
+
+// Writes text to standard output; false, after a line on standard error, when it fails.
+bool writeOut(const std::string& text) {
+  if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "d88ls: cannot write the listing: %s\n", std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+// Opens one image; false, after a line on standard error naming it, when it cannot be.
+bool openImage(d88::D88Image& image, const char* path) {
+  if (image.open(path)) return true;
+  std::fprintf(stderr, "d88ls: cannot open %s: %s\n", path, std::strerror(image.openError()));
+  return false;
+}
+
+// The disks of one image, as text or as one JSON line, into *out; false,
+// after a line on standard error naming it, when the image cannot be read.
+bool listDisks(d88::D88Image& image, const char* path, bool json, std::string* out) {
+  if (!openImage(image, path)) return false;
+  std::vector<d88::DiskSummary> disks;
+  for (int i = 0; i < image.diskCount(); ++i) {
+    d88::DiskSummary summary;
+    if (d88::summarizeDisk(image, i, &summary)) disks.push_back(summary);
+  }
+  if (disks.empty()) {
+    std::fprintf(stderr, "d88ls: %s holds no D88 disk (no complete 688-byte disk header)\n", path);
+    return false;
+  }
+  d88::CutCoverage coverage;
+  const bool haveDisk0 = image.selectDisk(0);
+  if (haveDisk0) coverage = d88::checkCutPlan(image);
+  *out = json ? d88::disksJson(path, disks, haveDisk0 ? &coverage : nullptr)
+              : d88::disksText(disks, haveDisk0 ? &coverage : nullptr);
+  return true;
+}
+
+// The tracks of disk `diskText` (decimal digits) of one image, into *out.
+bool listTracks(d88::D88Image& image, const char* path, const char* diskText, bool json,
+                std::string* out) {
+  if (!openImage(image, path)) return false;
   errno = 0;
-  const long value = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || value < 0) return -1;
-  return value;
+  const unsigned long disk = std::strtoul(diskText, nullptr, 10);
+  d88::DiskSummary summary;
+  std::vector<d88::TrackListing> tracks;
+  if (errno != 0 || disk >= static_cast<unsigned long>(image.diskCount()) ||
+      !d88::summarizeDisk(image, static_cast<int>(disk), &summary, &tracks)) {
+    std::fprintf(stderr, "d88ls: %s has no disk %s (it holds %d)\n", path, diskText,
+                 static_cast<int>(image.diskCount()));
+    return false;
+  }
+  *out = json ? d88::tracksJson(path, summary, tracks) : d88::tracksText(summary, tracks);
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "d88ls";
-  bool json = false;
-  std::vector<const char*> args;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--json") == 0) {
-      json = true;
-    } else {
-      args.push_back(argv[i]);
-    }
+  const Arguments args = parseArguments(argc, argv);
+  switch (args.action) {
+    case Arguments::Action::kUsage:
+      printUsage(stderr, program);
+      return 1;
+    case Arguments::Action::kHelp:
+      printUsage(stdout, program);
+      return writeOut(kHelpText) ? 0 : 1;
+    case Arguments::Action::kVersion:
+      return writeOut("d88ls " D88_VERSION "\n") ? 0 : 1;
+    case Arguments::Action::kUnknownOption:
+      std::fprintf(stderr, "d88ls: unknown option %s (d88ls --help lists the options)\n",
+                   args.unknown);
+      return 1;
+    case Arguments::Action::kListDisks:
+    case Arguments::Action::kListTracks:
+      break;
   }
-  if (args.empty() || args.size() > 2) {
-    usage(program);
-    return 1;
-  }
-  const std::string imagePath = args[0];
 
+  // One reader for every image: open() starts afresh each time.
   static d88::D88Image image;
-  if (!image.open(imagePath.c_str())) {
-    std::fprintf(stderr, "d88ls: cannot open %s: %s\n", imagePath.c_str(),
-                 std::strerror(image.openError()));
-    return 1;
+  if (args.action == Arguments::Action::kListTracks) {
+    std::string out;
+    if (!listTracks(image, args.images[0], args.disk, args.json, &out)) return 1;
+    return writeOut(out) ? 0 : 1;
   }
-  std::string out;
-  if (args.size() == 2) {
-    const long disk = parseDisk(args[1]);
-    d88::DiskSummary summary;
-    std::vector<d88::TrackListing> tracks;
-    if (disk < 0 || disk >= image.diskCount() ||
-        !d88::summarizeDisk(image, static_cast<int>(disk), &summary, &tracks)) {
-      std::fprintf(stderr, "d88ls: %s has no disk %s (it holds %d)\n", imagePath.c_str(), args[1],
-                   static_cast<int>(image.diskCount()));
-      return 1;
+  // Each image is written as soon as it is listed; one that cannot be read is
+  // named on standard error and the others go on. Text blocks are headed by
+  // their image's name when there is more than one; a JSON line names its
+  // image itself.
+  const bool headed = !args.json && args.images.size() > 1;
+  int status = 0;
+  bool anyWritten = false;
+  for (const char* path : args.images) {
+    std::string out;
+    if (!listDisks(image, path, args.json, &out)) {
+      status = 1;
+      continue;
     }
-    out = json ? d88::tracksJson(imagePath, summary, tracks) : d88::tracksText(summary, tracks);
-  } else {
-    std::vector<d88::DiskSummary> disks;
-    for (int i = 0; i < image.diskCount(); ++i) {
-      d88::DiskSummary summary;
-      if (d88::summarizeDisk(image, i, &summary)) disks.push_back(summary);
-    }
-    d88::CutCoverage coverage;
-    const bool haveDisk0 = image.selectDisk(0);
-    if (haveDisk0) coverage = d88::checkCutPlan(image);
-    if (disks.empty()) {
-      std::fprintf(stderr, "d88ls: %s holds no D88 disk (no complete 688-byte disk header)\n",
-                   imagePath.c_str());
-      return 1;
-    }
-    out = json ? d88::disksJson(imagePath, disks, haveDisk0 ? &coverage : nullptr)
-               : d88::disksText(disks, haveDisk0 ? &coverage : nullptr);
+    if (headed) out = (anyWritten ? "\n" : "") + d88::safeUtf8(path) + ":\n" + out;
+    if (!writeOut(out)) return 1;
+    anyWritten = true;
   }
-  if (std::fputs(out.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "d88ls: cannot write the listing: %s\n", std::strerror(errno));
-    return 1;
-  }
-  return 0;
+  return status;
 }

@@ -80,13 +80,11 @@ TEST_F(FaultTest, ImagesThatAreNotDisksChangeNothing) {
     EXPECT_EQ(result.signal, 0);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
-    ASSERT_EQ(lines(result.err).size(), 1u) << result.err;
-    // Windows does not open a folder as a file: that is the open-failure
-    // message, which names no file. Elsewhere the error names the image.
-    const bool namesImage = !(kFolderIsNoFile && std::string(what) == "a folder");
-    if (namesImage) {
-      EXPECT_NE(result.err.find(path), std::string::npos) << result.err;
-    }
+    // Windows does not open a folder as a file: that is the open failure,
+    // the Shift_JIS line and then the line with the reason.
+    const bool openFails = kFolderIsNoFile && std::string(what) == "a folder";
+    ASSERT_EQ(lines(result.err).size(), openFails ? 2u : 1u) << result.err;
+    EXPECT_NE(result.err.find(path), std::string::npos) << result.err;
     EXPECT_EQ(snapshot(work_.path()), before);
   }
 }

@@ -63,16 +63,71 @@ TEST_F(CommandTest, ValidImageGivesTwentyExactFiles) {
   }
 }
 
+// The disk number is not read: disk 0 is cut whatever it says, and a number
+// other than 0 earns one note, with the cut and the status unchanged.
 TEST_F(CommandTest, ASecondArgumentIsNotReadAndDiskZeroIsCut) {
   const Bytes two =
       d88build::build({d88build::standardDisk(0), d88build::standardDisk(1)}).bytes;
-  for (const char* extra : {"1", "0", "anything"}) {
-    const RunResult result = cut({image(two), extra, "more"});
+  const std::string note = std::string("Note: the disk number is not read; disk 0 is cut") +
+                           d88test::kNewline;
+  const std::pair<std::vector<std::string>, bool> cases[] = {
+      {{"0"}, false},          {{"000"}, false},      {{"0", "more"}, false},
+      {{"1"}, true},           {{"1", "more"}, true}, {{"anything"}, true},
+      {{"-1"}, true},          {{""}, true},
+  };
+  for (const auto& [extra, noted] : cases) {
+    SCOPED_TRACE(extra[0]);
+    std::vector<std::string> args{image(two)};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const RunResult result = cut(args);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, progressLines());
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.err, noted ? note : "");
     EXPECT_EQ(readFile(work_.file("PROG")), expected(kPlan[0]));
   }
+}
+
+// Options: --help and --version answer on standard output and cut nothing;
+// "--" makes the next argument the image whatever its name; any other
+// argument that begins with "--" is refused.
+TEST_F(CommandTest, OptionsAnswerOrAreRefusedAndCutNothing) {
+  const std::string usage = std::string("Usage: ") + D88CUT_PATH + " [d88file] (DiskNo.)";
+  const std::string path = image(standardImage());
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string outStart;  // standard output begins with this
+    std::string errPart;   // standard error is one line holding this, or empty
+  };
+  const Case cases[] = {
+      {{"--version"}, 0, std::string("d88cut ") + D88_VERSION + d88test::kNewline, ""},
+      {{"--help"}, 0, usage + d88test::kNewline, ""},
+      {{path, "--help"}, 0, usage, ""},
+      {{"--version", path}, 0, "d88cut ", ""},
+      {{"--bogus", path}, 1, "", "unknown option --bogus"},
+      {{"--"}, 1, "", usage},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    const RunResult result = cut(c.args);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.out.rfind(c.outStart, 0), 0u) << result.out;
+    if (c.errPart.empty()) {
+      EXPECT_EQ(result.err, "");
+    } else {
+      ASSERT_EQ(lines(result.err).size(), 1u) << result.err;
+      EXPECT_NE(result.err.find(c.errPart), std::string::npos) << result.err;
+    }
+    EXPECT_TRUE(outputs().empty());
+  }
+  EXPECT_NE(cut({"--help"}).out.find("--version"), std::string::npos);
+
+  // An image called --help, after "--".
+  d88build::writeFile(work_.file("--help"), standardImage());
+  const RunResult named = cut({"--", "--help"});
+  EXPECT_EQ(named.status, 0) << named.err;
+  EXPECT_EQ(named.out, progressLines());
+  EXPECT_EQ(readFile(work_.file("MA002")), expected(kPlan[5]));
 }
 
 TEST_F(CommandTest, ExistingOutputsAreReplacedNotAppendedTo) {
@@ -101,7 +156,10 @@ TEST_F(CommandTest, ImageThatCannotBeOpenedGivesTheShiftJisMessage) {
       std::string(d88test::kNewline);
   // 28 Shift_JIS bytes, the full stop and the newline: LF, or CR LF on Windows.
   EXPECT_EQ(message.size(), 29u + std::string(d88test::kNewline).size());
-  EXPECT_EQ(result.err, message);
+  // Then the same, readable on a UTF-8 terminal, with the system's reason.
+  const std::string reason = "d88cut: cannot open " + images_.file("missing.d88") +
+                             ": No such file or directory" + d88test::kNewline;
+  EXPECT_EQ(result.err, message + reason);
   EXPECT_TRUE(outputs().empty());
 }
 

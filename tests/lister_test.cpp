@@ -305,11 +305,11 @@ TEST_F(ListerTest, CommandErrorsAreOneLineAndStatusOne) {
   const std::pair<const char*, std::vector<std::string>> cases[] = {
       {"no arguments", {}},
       {"only --json", {"--json"}},
+      {"only --", {"--"}},
+      {"an option not understood", {"--bogus", good}},
       {"image that does not exist", {dir_.file("missing.d88")}},
       {"disk not in the file", {good, "1"}},
-      {"disk that is not a number", {good, "x"}},
-      {"negative disk", {good, "-1"}},
-      {"too many arguments", {good, "0", "0"}},
+      {"disk index too large for any number", {good, "99999999999999999999999"}},
       {"no disk in the image", {empty}},
       {"no disk in the image, as JSON", {"--json", empty}},
   };
@@ -321,6 +321,80 @@ TEST_F(ListerTest, CommandErrorsAreOneLineAndStatusOne) {
     EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
   }
   EXPECT_TRUE(d88test::listDir(work_.path()).empty());
+}
+
+// Many images: each listed in turn, text blocks headed by the image's name,
+// JSON as one document per line; an image that cannot be read is one line on
+// standard error, the others go on and the status is 1. A second argument
+// that is not plain decimal digits is an image, never a disk index.
+TEST_F(ListerTest, CommandListsManyImagesAndGoesOnPastOnesThatCannotBeRead) {
+  const std::string a = dir_.write("a.d88", d88build::build({d88build::standardDisk(0, 2)}).bytes);
+  Disk one;
+  one.tracks[0] = {record(0, 0, 1)};
+  const std::string b = dir_.write("b.d88", d88build::build({one}).bytes);
+  const std::string missing = dir_.file("missing.d88");
+  const std::string empty = dir_.write("empty.d88", Bytes());
+
+  RunResult r = ls({a, missing, empty, b});
+  EXPECT_EQ(r.status, 1);
+  const std::vector<std::string> errors = lines(r.err);
+  ASSERT_EQ(errors.size(), 2u) << r.err;
+  EXPECT_NE(errors[0].find(missing), std::string::npos) << errors[0];
+  EXPECT_NE(errors[1].find(empty), std::string::npos) << errors[1];
+  std::vector<std::string> text = lines(r.out);
+  ASSERT_EQ(text.size(), 7u) << r.out;
+  EXPECT_EQ(text[0], a + ":");
+  EXPECT_EQ(text[1].rfind("disk 0: ", 0), 0u) << text[1];
+  EXPECT_EQ(text[3], "");
+  EXPECT_EQ(text[4], b + ":");
+  EXPECT_NE(text[5].find(", 1 track, 1 sectors/track"), std::string::npos) << text[5];
+
+  r = ls({"--json", a, missing, b});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+  const std::vector<std::string> docs = lines(r.out);
+  ASSERT_EQ(docs.size(), 2u) << r.out;
+  EXPECT_EQ(parseJson(docs[0])["image"].string, a);
+  EXPECT_EQ(parseJson(docs[1])["image"].string, b);
+  EXPECT_EQ(parseJson(docs[1])["disks"][0]["tracks"].asInt(), 1);
+
+  // One image alone keeps its listing unheaded.
+  r = ls({a});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(lines(r.out).size(), 2u) << r.out;
+
+  for (const char* notADisk : {"x", "-1", "-0", "+0", " +0", "0 ", "0x0", ""}) {
+    SCOPED_TRACE(std::string("second argument \"") + notADisk + "\"");
+    r = ls({a, notADisk});
+    EXPECT_EQ(r.status, 1);
+    ASSERT_EQ(lines(r.err).size(), 1u) << r.err;
+    EXPECT_NE(r.err.find(std::string("cannot open ") + notADisk + ":"), std::string::npos) << r.err;
+    EXPECT_EQ(lines(r.out).front(), a + ":");
+  }
+}
+
+TEST_F(ListerTest, CommandOptionsHelpVersionAndEndOfOptions) {
+  RunResult r = ls({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string("d88ls ") + D88_VERSION + d88test::kNewline);
+  EXPECT_EQ(r.err, "");
+
+  r = ls({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind(std::string("Usage: ") + D88LS_PATH + " [--json] IMAGE...", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("--json"), std::string::npos);
+  EXPECT_EQ(r.err, "");
+
+  // After "--", an image may be called --json, and --json is no longer an option.
+  const std::string image = write(d88build::build({d88build::standardDisk(0, 2)}).bytes);
+  const std::string named = dir_.file("--json");
+  ASSERT_TRUE(d88build::writeFile(named, d88test::readFile(image)));
+  r = ls({"--", named, "0"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("disk 0: ", 0), 0u) << r.out;
+  r = ls({"--", "--json"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot open --json:"), std::string::npos) << r.err;
 }
 
 }  // namespace
