@@ -1,6 +1,7 @@
 #include <d88/d88_image.h>
 
 #include "image/d88_layout.h"
+#include "image/utf8_path.h"
 
 #include <cerrno>
 #include <cstring>
@@ -35,7 +36,7 @@ bool D88Image::open(const char* path) {
   openError_ = 0;
   if (path == nullptr) return true;
   errno = 0;
-  file_.reset(std::fopen(path, "rb"));
+  file_.reset(openForReading(path));
   if (!file_) {
     openError_ = errno != 0 ? errno : ENOENT;
     return false;
