@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/console.h"
 #include "cutter/cut_plan.h"
 #include "cutter/output_file.h"
 
@@ -18,7 +19,7 @@ SectorAddress sectorOfRun(const D88Image& image, SectorAddress first, std::int32
 }
 
 // The progress line that comes before each output file.
-void announce(const char* name) { std::printf("cutting ... %s\n", name); }
+void announce(const char* name) { print(stdout, "cutting ... %s\n", name); }
 
 }  // namespace
 

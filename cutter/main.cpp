@@ -1,8 +1,11 @@
 // d88cut: cuts the twenty fixed regions of the first disk of a D88 image into
 // files in the current directory.
 #include <cstdio>
+#include <cstring>
 
+#include "console/console.h"
 #include "cutter/cut_plan.h"
+#include "cutter/output_file.h"
 
 namespace {
 
@@ -18,8 +21,10 @@ d88::D88Image theImage;
 }  // namespace
 
 int main(int argc, char** argv) {
+  d88::useUtf8Arguments(&argc, &argv);
+  d88::removeTemporaryOnInterrupt();
   if (argc < 2) {
-    std::fprintf(stderr, "Usage: %s [d88file] (DiskNo.)\n",
+    d88::print(stderr, "Usage: %s [d88file] (DiskNo.)\n",
                  argc > 0 && argv[0] != nullptr ? argv[0] : "d88cut");
     return 1;
   }
@@ -31,9 +36,15 @@ int main(int argc, char** argv) {
   }
   // Nothing is written for a file that holds no disk, so earlier outputs survive.
   if (!theImage.selectDisk(0)) {
-    std::fprintf(stderr, "Error: %s holds no D88 disk (no complete 688-byte disk header)\n",
-                 imagePath);
+    d88::print(stderr, "Error: %s holds no D88 disk (no complete 688-byte disk header)\n",
+               imagePath);
     return 1;
   }
-  return d88::cutAllFiles(theImage, imagePath) ? 0 : 1;
+  const bool allWhole = d88::cutAllFiles(theImage, imagePath);
+  // The files are cut whatever became of the progress lines.
+  if (const int error = d88::finishStandardOutput()) {
+    d88::print(stderr, "Error: cannot write to standard output: %s\n", std::strerror(error));
+    return 1;
+  }
+  return allWhole ? 0 : 1;
 }

@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "console/console.h"
 #include "lister/image_listing.h"
 #include "lister/listing_format.h"
 
 namespace {
 
 void usage(const char* program) {
-  std::fprintf(stderr, "Usage: %s [--json] IMAGE [DISK]\n", program);
+  d88::print(stderr, "Usage: %s [--json] IMAGE [DISK]\n", program);
 }
 
 // A disk index as a whole decimal number, or -1.
@@ -30,6 +31,7 @@ long parseDisk(const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  d88::useUtf8Arguments(&argc, &argv);
   const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "d88ls";
   bool json = false;
   std::vector<const char*> args;
@@ -48,8 +50,8 @@ int main(int argc, char** argv) {
 
   static d88::D88Image image;
   if (!image.open(imagePath.c_str())) {
-    std::fprintf(stderr, "d88ls: cannot open %s: %s\n", imagePath.c_str(),
-                 std::strerror(image.openError()));
+    d88::print(stderr, "d88ls: cannot open %s: %s\n", imagePath.c_str(),
+               std::strerror(image.openError()));
     return 1;
   }
   std::string out;
@@ -59,8 +61,8 @@ int main(int argc, char** argv) {
     std::vector<d88::TrackListing> tracks;
     if (disk < 0 || disk >= image.diskCount() ||
         !d88::summarizeDisk(image, static_cast<int>(disk), &summary, &tracks)) {
-      std::fprintf(stderr, "d88ls: %s has no disk %s (it holds %d)\n", imagePath.c_str(), args[1],
-                   static_cast<int>(image.diskCount()));
+      d88::print(stderr, "d88ls: %s has no disk %s (it holds %d)\n", imagePath.c_str(), args[1],
+                 static_cast<int>(image.diskCount()));
       return 1;
     }
     out = json ? d88::tracksJson(imagePath, summary, tracks) : d88::tracksText(summary, tracks);
@@ -74,15 +76,16 @@ int main(int argc, char** argv) {
     const bool haveDisk0 = image.selectDisk(0);
     if (haveDisk0) coverage = d88::checkCutPlan(image);
     if (disks.empty()) {
-      std::fprintf(stderr, "d88ls: %s holds no D88 disk (no complete 688-byte disk header)\n",
-                   imagePath.c_str());
+      d88::print(stderr, "d88ls: %s holds no D88 disk (no complete 688-byte disk header)\n",
+                 imagePath.c_str());
       return 1;
     }
     out = json ? d88::disksJson(imagePath, disks, haveDisk0 ? &coverage : nullptr)
                : d88::disksText(disks, haveDisk0 ? &coverage : nullptr);
   }
-  if (std::fputs(out.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "d88ls: cannot write the listing: %s\n", std::strerror(errno));
+  d88::print(stdout, "%s", out.c_str());
+  if (const int error = d88::finishStandardOutput()) {
+    d88::print(stderr, "d88ls: cannot write the listing: %s\n", std::strerror(error));
     return 1;
   }
   return 0;
