@@ -26,9 +26,6 @@ constexpr std::size_t kMaxNameLength = 4096;
 constexpr std::size_t kRandomLength = 6;
 constexpr int kNameAttempts = 100;
 
-// errno after a failed call, never 0: some C libraries leave it unset.
-int lastError() { return errno != 0 ? errno : EIO; }
-
 #ifdef _WIN32
 int errnoFromWindows(DWORD error) {
   switch (error) {
@@ -73,6 +70,9 @@ bool isDirectory(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
+#else
+// errno after a failed call, never 0: some C libraries leave it unset.
+int lastError() { return errno != 0 ? errno : EIO; }
 #endif
 
 // The temporary file this run is writing, for the interrupt handler: its name
