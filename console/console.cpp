@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -45,11 +46,24 @@ bool writeToConsole(HANDLE console, const std::wstring& wide) {
   }
   return true;
 }
-#endif
 
-bool writeText(std::FILE* stream, const std::string& text) {
-#ifdef _WIN32
-  // Text that is not UTF-8 is written as the bytes themselves, as elsewhere.
+// Formats the text, then writes it to a console as UTF-16, or as the bytes
+// themselves anywhere else (text that is not UTF-8 too).
+bool printOnWindows(std::FILE* stream, const char* format, std::va_list args) {
+  std::va_list again;
+  va_copy(again, args);
+  const int size = std::vsnprintf(nullptr, 0, format, args);
+  std::string text;
+  if (size > 0) {
+    text.resize(static_cast<std::size_t>(size) + 1);
+    std::vsnprintf(&text[0], text.size(), format, again);
+    text.pop_back();
+  }
+  va_end(again);
+  if (size < 0) {
+    errno = EINVAL;
+    return false;
+  }
   std::wstring wide;
   HANDLE console = consoleOf(stream);
   if (console != nullptr && toUtf16(text.c_str(), &wide)) {
@@ -57,7 +71,6 @@ bool writeText(std::FILE* stream, const std::string& text) {
     std::fflush(stream);
     return writeToConsole(console, wide);
   }
-#endif
   errno = 0;
   if (std::fwrite(text.data(), 1, text.size(), stream) != text.size()) {
     errno = lastError();
@@ -65,6 +78,7 @@ bool writeText(std::FILE* stream, const std::string& text) {
   }
   return true;
 }
+#endif
 
 }  // namespace
 
@@ -92,22 +106,14 @@ void useUtf8Arguments(int* argc, char*** argv) {
 bool print(std::FILE* stream, const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  std::va_list again;
-  va_copy(again, args);
-  const int size = std::vsnprintf(nullptr, 0, format, args);
+#ifdef _WIN32
+  const bool ok = printOnWindows(stream, format, args);
+#else
+  errno = 0;
+  const bool ok = std::vfprintf(stream, format, args) >= 0;
+  if (!ok) errno = lastError();
+#endif
   va_end(args);
-  std::string text;
-  if (size > 0) {
-    text.resize(static_cast<std::size_t>(size) + 1);
-    std::vsnprintf(&text[0], text.size(), format, again);
-    text.pop_back();
-  }
-  va_end(again);
-  if (size < 0) {
-    errno = EINVAL;
-    return false;
-  }
-  const bool ok = writeText(stream, text);
   if (!ok && stream == stdout && firstStandardOutputError == 0) {
     firstStandardOutputError = lastError();
   }
