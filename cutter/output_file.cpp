@@ -82,7 +82,8 @@ int lastError() { return errno != 0 ? errno : EIO; }
 volatile std::sig_atomic_t temporaryActive = 0;
 #ifdef _WIN32
 wchar_t temporaryName[kMaxNameLength];
-// Taken by the console handler and never given back: the process is ending.
+// Held while a temporary is created or renamed; the console handler takes it
+// and never gives it back, as the process is ending.
 SRWLOCK interruptLock = SRWLOCK_INIT;
 #else
 char temporaryName[kMaxNameLength];
