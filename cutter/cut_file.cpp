@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/console.h"
 #include "cutter/cut_plan.h"
 #include "cutter/output_file.h"
 
@@ -15,8 +16,8 @@ std::uint8_t transferBuffer[kTransferBufferSize];
 // so that a message about the file follows it even when both streams are
 // redirected to one file.
 void announce(const char* name) {
-  std::printf("cutting ... %s\n", name);
-  std::fflush(stdout);
+  print(stdout, "cutting ... %s\n", name);
+  flushStandardOutput();
 }
 
 // Writes the cut's slice to its file and says on standard error what the

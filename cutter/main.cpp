@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/console.h"
 #include "cutter/cut_plan.h"
+#include "cutter/output_file.h"
 
 namespace {
 
@@ -70,7 +72,7 @@ Arguments parseArguments(int argc, char** argv) {
 }
 
 void printUsage(std::FILE* stream, const char* program) {
-  std::fprintf(stream, "Usage: %s [d88file] (DiskNo.)\n", program);
+  d88::print(stream, "Usage: %s [d88file] (DiskNo.)\n", program);
 }
 
 // True for a disk number that names disk 0: one or more zero digits.
@@ -81,6 +83,8 @@ bool namesDiskZero(const char* disk) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  d88::useUtf8Arguments(&argc, &argv);
+  d88::removeTemporaryOnInterrupt();
   const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "d88cut";
   const Arguments args = parseArguments(argc, argv);
   switch (args.action) {
@@ -89,14 +93,14 @@ int main(int argc, char** argv) {
       return 1;
     case Arguments::Action::kHelp:
       printUsage(stdout, program);
-      std::fputs(kHelpText, stdout);
+      d88::print(stdout, "%s", kHelpText);
       return 0;
     case Arguments::Action::kVersion:
-      std::puts("d88cut " D88_VERSION);
+      d88::print(stdout, "d88cut " D88_VERSION "\n");
       return 0;
     case Arguments::Action::kUnknownOption:
-      std::fprintf(stderr, "d88cut: unknown option %s (d88cut --help lists the options)\n",
-                   args.unknown);
+      d88::print(stderr, "d88cut: unknown option %s (d88cut --help lists the options)\n",
+               args.unknown);
       return 1;
     case Arguments::Action::kCut:
       break;
@@ -108,27 +112,32 @@ int main(int argc, char** argv) {
   if (!theImage.open(args.image)) {
     std::fputs(kOpenFailureMessage, stderr);
     // The same failure, readable on a UTF-8 terminal, with the system's reason.
-    std::fprintf(stderr, "d88cut: cannot open %s: %s\n", args.image,
-                 std::strerror(theImage.openError()));
+    d88::print(stderr, "d88cut: cannot open %s: %s\n", args.image,
+               std::strerror(theImage.openError()));
     return 1;
   }
   // Nothing is written for a file that holds no disk, so earlier outputs survive.
   if (!theImage.selectDisk(0)) {
-    std::fprintf(stderr, "Error: %s holds no D88 disk (no complete 688-byte disk header)\n",
-                 args.image);
+    d88::print(stderr, "Error: %s holds no D88 disk (no complete 688-byte disk header)\n",
+               args.image);
     return 1;
   }
   const d88::CutResult result = d88::cutAllFiles(theImage, args.image);
   // A failing disk or network share can make reads fail: say so, since every
   // sector it hid was reported as missing.
   if (theImage.readError() != 0) {
-    std::fprintf(stderr, "Error: cannot read %s: %s\n", args.image,
-                 std::strerror(theImage.readError()));
+    d88::print(stderr, "Error: cannot read %s: %s\n", args.image,
+               std::strerror(theImage.readError()));
   }
   if (result == d88::CutResult::kNothingToSalvage) {
-    std::fprintf(stderr,
-                 "Error: %s holds none of the sectors d88cut reads on disk 0; nothing is written\n",
-                 args.image);
+    d88::print(stderr,
+               "Error: %s holds none of the sectors d88cut reads on disk 0; nothing is written\n",
+               args.image);
+  }
+  // The files are cut whatever became of the progress lines.
+  if (const int error = d88::flushStandardOutput()) {
+    d88::print(stderr, "Error: cannot write to standard output: %s\n", std::strerror(error));
+    return 1;
   }
   return result == d88::CutResult::kWhole && theImage.readError() == 0 ? 0 : 1;
 }

@@ -1,33 +1,40 @@
 #include "cutter/output_file.h"
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 #ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
 #include <windows.h>
+
+#include "image/platform.h"
 #else
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace d88 {
 namespace {
 
 constexpr std::size_t kMaxNameLength = 4096;
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-// errno after a failed call, never 0: some C libraries leave it unset.
-int lastError() { return errno != 0 ? errno : EIO; }
+// Random characters at the end of a temporary name, and tries at a free name.
+constexpr std::size_t kRandomLength = 6;
+constexpr int kNameAttempts = 100;
 
 #ifdef _WIN32
+
+// The UTF-16 form of a path, or false with errno EINVAL.
+bool widePath(const char* path, std::wstring* wide) {
+  if (toUtf16(path, wide)) return true;
+  errno = EINVAL;
+  return false;
+}
+
 struct HandleCloser {
   using pointer = HANDLE;
   void operator()(HANDLE h) const {
@@ -36,86 +43,270 @@ struct HandleCloser {
 };
 using Handle = std::unique_ptr<void, HandleCloser>;
 
-int errnoFromWindows(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return EACCES;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      return EEXIST;
-    case ERROR_FILENAME_EXCED_RANGE:
-      return ENAMETOOLONG;
-    default:
-      return EIO;
-  }
-}
-
-bool isDirectory(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
+bool isDirectory(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
+#else
+// errno after a failed call, never 0: some C libraries leave it unset.
+int lastError() { return errno != 0 ? errno : EIO; }
 #endif
 
-// A new file for binary writing. It refuses to reuse what is already there,
-// and so never writes through a link that someone left under that name.
-File createNew(const char* path) {
+// The temporary file this run is writing, for the interrupt handler: its name
+// is stored before the flag is set, and both change only while interrupts
+// are held off (InterruptsHeld), so the handler never removes a file of
+// another's, nor a name that is already in place.
+volatile std::sig_atomic_t temporaryActive = 0;
 #ifdef _WIN32
-  const int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-  if (fd < 0) return nullptr;
-  File file(_fdopen(fd, "wb"));
-  if (!file) _close(fd);
-  return file;
+wchar_t temporaryName[kMaxNameLength];
+// Held while a temporary is created or renamed; the console handler takes it
+// and never gives it back, as the process is ending.
+SRWLOCK interruptLock = SRWLOCK_INIT;
 #else
-  return File(std::fopen(path, "wbx"));
+char temporaryName[kMaxNameLength];
+// The signals that remove the temporary before they end the process.
+constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+sigset_t interruptSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signalNumber : kInterruptSignals) sigaddset(&set, signalNumber);
+  return set;
+}
 #endif
+
+// Holds off the interrupts that removeTemporaryOnInterrupt() handles while it
+// lives: creating and registering a temporary, or renaming and forgetting it,
+// is then one step as the handler sees it.
+class InterruptsHeld {
+ public:
+#ifdef _WIN32
+  InterruptsHeld() { AcquireSRWLockExclusive(&interruptLock); }
+  ~InterruptsHeld() { ReleaseSRWLockExclusive(&interruptLock); }
+#else
+  InterruptsHeld() {
+    const sigset_t held = interruptSignals();
+    sigprocmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~InterruptsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+#endif
+  InterruptsHeld(const InterruptsHeld&) = delete;
+  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+ private:
+#ifndef _WIN32
+  sigset_t previous_;
+#endif
+};
+
+#ifdef _WIN32
+BOOL WINAPI onConsoleInterrupt(DWORD) {
+  AcquireSRWLockExclusive(&interruptLock);
+  // The file was opened with FILE_SHARE_DELETE: it goes when the exiting
+  // process closes it.
+  if (temporaryActive) DeleteFileW(temporaryName);
+  return FALSE;  // on to the default handler, which ends the process
+}
+#else
+// Only async-signal-safe calls: unlink, signal, raise.
+void onInterruptSignal(int signalNumber) {
+  if (temporaryActive) unlink(temporaryName);
+  signal(signalNumber, SIG_DFL);
+  // Held until the handler returns; then it ends the process as usual.
+  raise(signalNumber);
+}
+#endif
+
+// A file this call created, closed by its destructor if not before.
+class NewFile {
+ public:
+  NewFile() = default;
+  ~NewFile() { close(); }
+  NewFile(const NewFile&) = delete;
+  NewFile& operator=(const NewFile&) = delete;
+
+  // Creates `path`, which must not exist yet: what is there is never reused,
+  // so nothing is written through a link someone left under that name.
+  // Returns 0, EEXIST when the name is taken, or the errno of the failure.
+  int create(const char* path) {
+#ifdef _WIN32
+    std::wstring wide;
+    if (!widePath(path, &wide)) return EINVAL;
+    handle_ = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle_ != INVALID_HANDLE_VALUE ? 0 : errnoFromWindows(GetLastError());
+#else
+    errno = 0;
+    fd_ = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return fd_ >= 0 ? 0 : lastError();
+#endif
+  }
+
+  // Writes all of `data`; 0 or the errno of the failure.
+  int write(const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+#ifdef _WIN32
+      const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+      DWORD done = 0;
+      if (!WriteFile(handle_, data, chunk, &done, nullptr)) return errnoFromWindows(GetLastError());
+#else
+      errno = 0;
+      const ssize_t done = ::write(fd_, data, size);
+      if (done < 0 && errno == EINTR) continue;
+      if (done < 0) return lastError();
+#endif
+      if (done == 0) return EIO;
+      data += done;
+      size -= static_cast<std::size_t>(done);
+    }
+    return 0;
+  }
+
+  // Closes the file; 0 or the errno of the failure.
+  int close() {
+#ifdef _WIN32
+    if (handle_ == INVALID_HANDLE_VALUE) return 0;
+    const BOOL closed = CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    return closed ? 0 : errnoFromWindows(GetLastError());
+#else
+    if (fd_ < 0) return 0;
+    errno = 0;
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result == 0 ? 0 : lastError();
+#endif
+  }
+
+ private:
+#ifdef _WIN32
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+#else
+  int fd_ = -1;
+#endif
+};
+
+// Random letters and digits for temporary names; runs started together get
+// different ones from their process ids.
+char randomCharacter() {
+  static std::uint64_t state =
+      static_cast<std::uint64_t>(
+          std::chrono::high_resolution_clock::now().time_since_epoch().count()) ^
+#ifdef _WIN32
+      (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32);
+#else
+      (static_cast<std::uint64_t>(getpid()) << 32);
+#endif
+  // splitmix64
+  state += 0x9E3779B97F4A7C15u;
+  std::uint64_t z = state;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+  z ^= z >> 31;
+  static constexpr char kAlphabet[] =
+      "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  return kAlphabet[z % (sizeof kAlphabet - 1)];
 }
 
-// Puts `from` in the place of `to`, replacing a file that is there.
-int replaceFile(const char* from, const char* to) {
+// Stores `path` as the temporary the interrupt handler removes.
+void registerTemporary(const char* path) {
 #ifdef _WIN32
-  // Plain rename fails when the target exists; a folder in its place is
-  // reported as such, as on other systems.
-  if (isDirectory(to)) return EISDIR;
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : errnoFromWindows(GetLastError());
+  std::wstring wide;
+  if (!toUtf16(path, &wide) || wide.size() >= kMaxNameLength) return;
+  std::memcpy(temporaryName, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+#else
+  std::memcpy(temporaryName, path, std::strlen(path) + 1);
+#endif
+  temporaryActive = 1;
+}
+
+// Creates a temporary file beside `name` whose name no one else holds, and
+// registers it; `temporary` receives its name.
+int createTemporary(const char* name, char (&temporary)[kMaxNameLength], NewFile* file) {
+  const std::size_t length = std::strlen(name);
+  const std::size_t markerLength = sizeof kTemporaryMarker - 1;
+  if (length + markerLength + kRandomLength >= kMaxNameLength) return ENAMETOOLONG;
+  std::memcpy(temporary, name, length);
+  std::memcpy(temporary + length, kTemporaryMarker, markerLength);
+  char* random = temporary + length + markerLength;
+  random[kRandomLength] = '\0';
+  int error = EEXIST;
+  for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
+    for (std::size_t i = 0; i < kRandomLength; ++i) random[i] = randomCharacter();
+    const InterruptsHeld held;
+    error = file->create(temporary);
+    if (error == 0) registerTemporary(temporary);
+  }
+  return error;
+}
+
+// Removes the temporary this call created and forgets it.
+void removeTemporary(const char* temporary) {
+  const InterruptsHeld held;
+#ifdef _WIN32
+  std::wstring wide;
+  if (toUtf16(temporary, &wide)) DeleteFileW(wide.c_str());
+#else
+  unlink(temporary);
+#endif
+  temporaryActive = 0;
+}
+
+// Puts the temporary `from` in the place of `to`, replacing a file that is
+// there, and forgets it.
+int replaceWithTemporary(const char* from, const char* to) {
+  const InterruptsHeld held;
+  int error = 0;
+#ifdef _WIN32
+  std::wstring wideFrom;
+  std::wstring wideTo;
+  if (!widePath(from, &wideFrom) || !widePath(to, &wideTo)) {
+    error = EINVAL;
+  } else if (isDirectory(wideTo)) {
+    // Moving onto a folder is reported as such, as on other systems.
+    error = EISDIR;
+  } else if (!MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    error = errnoFromWindows(GetLastError());
+  }
 #else
   errno = 0;
-  return std::rename(from, to) == 0 ? 0 : lastError();
+  if (std::rename(from, to) != 0) error = lastError();
 #endif
+  if (error == 0) temporaryActive = 0;
+  return error;
 }
 
 }  // namespace
 
 int writeFileWhole(const char* name, const std::uint8_t* data, std::size_t size) {
   char temporary[kMaxNameLength];
-  const int needed = std::snprintf(temporary, sizeof temporary, "%s%s", name, kTemporarySuffix);
-  if (needed < 0 || static_cast<std::size_t>(needed) >= sizeof temporary) return ENAMETOOLONG;
-
-  // A leftover from an interrupted run is removed, not written through.
-  std::remove(temporary);
-  errno = 0;
-  File out = createNew(temporary);
-  if (!out) return lastError();
-  // One write of the whole slice: a stream buffer would only add a copy.
-  std::setvbuf(out.get(), nullptr, _IONBF, 0);
-
-  int error = 0;
-  errno = 0;
-  if (size != 0 && std::fwrite(data, 1, size, out.get()) != size) error = lastError();
-  errno = 0;
-  if (error == 0 && std::fflush(out.get()) != 0) error = lastError();
-  errno = 0;
-  if (std::fclose(out.release()) != 0 && error == 0) error = lastError();
-  if (error == 0) error = replaceFile(temporary, name);
-  if (error != 0) std::remove(temporary);
+  NewFile out;
+  int error = createTemporary(name, temporary, &out);
+  if (error != 0) return error;
+  error = out.write(data, size);
+  const int closeError = out.close();
+  if (error == 0) error = closeError;
+  if (error == 0) error = replaceWithTemporary(temporary, name);
+  if (error != 0) removeTemporary(temporary);
   return error;
+}
+
+void removeTemporaryOnInterrupt() {
+#ifdef _WIN32
+  SetConsoleCtrlHandler(onConsoleInterrupt, TRUE);
+#else
+  for (int signalNumber : kInterruptSignals) {
+    struct sigaction previous {};
+    // A signal the caller ignores (nohup, a background job) stays ignored.
+    if (sigaction(signalNumber, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) {
+      continue;
+    }
+    struct sigaction action {};
+    action.sa_handler = onInterruptSignal;
+    action.sa_mask = interruptSignals();
+    sigaction(signalNumber, &action, nullptr);
+  }
+#endif
 }
 
 bool isSameFile(const char* a, const char* b) {
@@ -124,8 +315,10 @@ bool isSameFile(const char* a, const char* b) {
   BY_HANDLE_FILE_INFORMATION infoA{};
   BY_HANDLE_FILE_INFORMATION infoB{};
   const auto identify = [](const char* path, BY_HANDLE_FILE_INFORMATION* info) {
-    Handle h(CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    std::wstring wide;
+    if (!toUtf16(path, &wide)) return false;
+    Handle h(CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return h.get() != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h.get(), info) != 0;
   };
   if (!identify(a, &infoA) || !identify(b, &infoB)) return false;

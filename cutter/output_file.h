@@ -7,15 +7,22 @@
 
 namespace d88 {
 
-// Suffix of the temporary file written beside an output before it replaces it.
-constexpr const char kTemporarySuffix[] = ".d88cut-tmp";
+// A temporary file is named NAME + this + six random letters and digits.
+constexpr const char kTemporaryMarker[] = ".d88cut-";
 
-// Writes `size` bytes to the file `name`, replacing any file of that name only
-// once the new one is complete and closed. Returns 0, or the errno value of the
-// failure; on failure `name` is as it was and no temporary file remains.
+// Writes `size` bytes to the file `name` (UTF-8) through a temporary file of
+// this run's own, created beside it, which replaces any file `name` only once
+// complete and closed. Returns 0, or the errno value of the failure; on
+// failure `name` is as it was and the temporary file is gone. Files the call
+// did not create are never removed.
 int writeFileWhole(const char* name, const std::uint8_t* data, std::size_t size);
 
-// True when both paths exist and name the same file.
+// Makes SIGINT, SIGTERM and SIGHUP (those not ignored), and Ctrl-C or a closed
+// console window on Windows, first remove the temporary file writeFileWhole()
+// is writing, then end the process as that signal would have.
+void removeTemporaryOnInterrupt();
+
+// True when both paths (UTF-8) exist and name the same file.
 bool isSameFile(const char* a, const char* b);
 
 }  // namespace d88

@@ -1,5 +1,7 @@
 #include "image/random_access_file.h"
 
+#include "image/platform.h"
+
 #include <cerrno>
 
 #ifdef _WIN32
@@ -15,43 +17,11 @@
 namespace d88 {
 
 #ifdef _WIN32
-namespace {
-
-// The file API takes UTF-16 names; the program's names are UTF-8.
-bool widen(const char* utf8, std::wstring* wide) {
-  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, nullptr, 0);
-  if (units <= 0) return false;
-  wide->assign(static_cast<std::size_t>(units), L'\0');
-  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, &(*wide)[0], units) != units) {
-    return false;
-  }
-  wide->resize(static_cast<std::size_t>(units) - 1);
-  return true;
-}
-
-int errnoFromWindows(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return EACCES;
-    case ERROR_FILENAME_EXCED_RANGE:
-      return ENAMETOOLONG;
-    default:
-      return EIO;
-  }
-}
-
-}  // namespace
 
 int RandomAccessFile::open(const char* path) {
   close();
   std::wstring wide;
-  if (path == nullptr || !widen(path, &wide)) return EINVAL;
+  if (path == nullptr || !toUtf16(path, &wide)) return EINVAL;
   HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return errnoFromWindows(GetLastError());

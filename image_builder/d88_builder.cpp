@@ -1,5 +1,6 @@
 #include "image_builder/d88_builder.h"
 
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -117,7 +118,8 @@ Disk standardDisk(int seed, int cylinders, int heads, int sectors, int n) {
 }
 
 bool writeFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  // The path is UTF-8, on Windows too.
+  std::ofstream out(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
   out.close();

@@ -64,7 +64,7 @@ void putByte(Bytes& bytes, std::size_t offset, std::uint8_t value);
 void putLE16(Bytes& bytes, std::size_t offset, std::uint16_t value);
 void putLE32(Bytes& bytes, std::size_t offset, std::uint32_t value);
 
-// Writes bytes to a file; false when it cannot be written whole.
+// Writes bytes to the file at UTF-8 `path`; false when it cannot be written whole.
 bool writeFile(const std::string& path, const Bytes& bytes);
 
 }  // namespace d88build

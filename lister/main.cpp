@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "console/console.h"
 #include "lister/image_listing.h"
 #include "lister/listing_format.h"
 
@@ -75,13 +76,14 @@ Arguments parseArguments(int argc, char** argv) {
 }
 
 void printUsage(std::FILE* stream, const char* program) {
-  std::fprintf(stream, "Usage: %s [--json] IMAGE... | %s [--json] IMAGE DISK\n", program, program);
+  d88::print(stream, "Usage: %s [--json] IMAGE... | %s [--json] IMAGE DISK\n", program, program);
 }
 
 // Writes text to standard output; false, after a line on standard error, when it fails.
 bool writeOut(const std::string& text) {
-  if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "d88ls: cannot write the listing: %s\n", std::strerror(errno));
+  d88::print(stdout, "%s", text.c_str());
+  if (const int error = d88::flushStandardOutput()) {
+    d88::print(stderr, "d88ls: cannot write the listing: %s\n", std::strerror(error));
     return false;
   }
   return true;
@@ -90,7 +92,7 @@ bool writeOut(const std::string& text) {
 // Opens one image; false, after a line on standard error naming it, when it cannot be.
 bool openImage(d88::D88Image& image, const char* path) {
   if (image.open(path)) return true;
-  std::fprintf(stderr, "d88ls: cannot open %s: %s\n", path, std::strerror(image.openError()));
+  d88::print(stderr, "d88ls: cannot open %s: %s\n", path, std::strerror(image.openError()));
   return false;
 }
 
@@ -104,7 +106,7 @@ bool listDisks(d88::D88Image& image, const char* path, bool json, std::string* o
     if (d88::summarizeDisk(image, i, &summary)) disks.push_back(summary);
   }
   if (disks.empty()) {
-    std::fprintf(stderr, "d88ls: %s holds no D88 disk (no complete 688-byte disk header)\n", path);
+    d88::print(stderr, "d88ls: %s holds no D88 disk (no complete 688-byte disk header)\n", path);
     return false;
   }
   d88::CutCoverage coverage;
@@ -125,8 +127,8 @@ bool listTracks(d88::D88Image& image, const char* path, const char* diskText, bo
   std::vector<d88::TrackListing> tracks;
   if (errno != 0 || disk >= static_cast<unsigned long>(image.diskCount()) ||
       !d88::summarizeDisk(image, static_cast<int>(disk), &summary, &tracks)) {
-    std::fprintf(stderr, "d88ls: %s has no disk %s (it holds %d)\n", path, diskText,
-                 static_cast<int>(image.diskCount()));
+    d88::print(stderr, "d88ls: %s has no disk %s (it holds %d)\n", path, diskText,
+               static_cast<int>(image.diskCount()));
     return false;
   }
   *out = json ? d88::tracksJson(path, summary, tracks) : d88::tracksText(summary, tracks);
@@ -136,6 +138,7 @@ bool listTracks(d88::D88Image& image, const char* path, const char* diskText, bo
 }  // namespace
 
 int main(int argc, char** argv) {
+  d88::useUtf8Arguments(&argc, &argv);
   const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "d88ls";
   const Arguments args = parseArguments(argc, argv);
   switch (args.action) {
@@ -148,8 +151,8 @@ int main(int argc, char** argv) {
     case Arguments::Action::kVersion:
       return writeOut("d88ls " D88_VERSION "\n") ? 0 : 1;
     case Arguments::Action::kUnknownOption:
-      std::fprintf(stderr, "d88ls: unknown option %s (d88ls --help lists the options)\n",
-                   args.unknown);
+      d88::print(stderr, "d88ls: unknown option %s (d88ls --help lists the options)\n",
+                 args.unknown);
       return 1;
     case Arguments::Action::kListDisks:
     case Arguments::Action::kListTracks:

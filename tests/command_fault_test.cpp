@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -12,6 +13,14 @@
 
 #include "tests/support/planned_files.h"
 #include "tests/support/test_support.h"
+
+#ifdef __linux__
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -88,6 +97,126 @@ TEST_F(FaultTest, ImagesThatAreNotDisksChangeNothing) {
     EXPECT_EQ(snapshot(work_.path()), before);
   }
 }
+
+// Two runs on different images, started together in one folder, again and
+// again: both succeed quietly, and each final file is one run's whole output.
+#ifdef _WIN32
+constexpr int kPairedRuns = 8;  // every process start is slow under Wine
+#else
+constexpr int kPairedRuns = 30;
+#endif
+
+TEST_F(FaultTest, TwoRunsInOneFolderEachFinishAndEveryFileIsOneRunsWhole) {
+  const d88build::Image other = d88build::build({d88build::standardDisk(1, 35)});
+  const std::string images[2] = {images_.write("zero.d88", built_.bytes),
+                                 images_.write("one.d88", other.bytes)};
+  for (int pair = 0; pair < kPairedRuns; ++pair) {
+    SCOPED_TRACE("pair " + std::to_string(pair));
+    d88test::Process first = d88test::start({D88CUT_PATH, images[0]}, {work_.path(), -1});
+    d88test::Process second = d88test::start({D88CUT_PATH, images[1]}, {work_.path(), -1});
+    for (d88test::Process* process : {&first, &second}) {
+      const RunResult result = d88test::finish(*process);
+      ASSERT_EQ(result.status, 0) << result.err;
+      ASSERT_EQ(result.err, "");
+    }
+    ASSERT_EQ(listDir(work_.path()), d88test::sortedPlannedNames());
+    for (const PlannedFile& f : kPlan) {
+      const Bytes got = readFile(work_.file(f.name));
+      ASSERT_TRUE(got == d88test::expectedContent(f, built_) ||
+                  got == d88test::expectedContent(f, other, SIZE_MAX, nullptr, 1))
+          << f.name;
+    }
+  }
+}
+
+#ifndef _WIN32
+TEST_F(FaultTest, AStandardOutputThatCannotBeWrittenIsAnErrorAndTheFilesAreStillCut) {
+  const std::string image = images_.write("good.d88", built_.bytes);
+  const struct {
+    const char* what;
+    d88test::StdoutElsewhere to;
+    int reason;
+  } cases[] = {
+      {"a full device", {"/dev/full", false}, ENOSPC},
+      {"a closed pipe, SIGPIPE ignored", {"", true}, EPIPE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(work_.path());
+    std::filesystem::create_directory(work_.path());
+    const RunResult result = d88test::run({D88CUT_PATH, image}, {work_.path(), -1}, c.to);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, std::string("Error: cannot write to standard output: ") +
+                              std::strerror(c.reason) + "\n");
+    ASSERT_EQ(listDir(work_.path()), d88test::sortedPlannedNames());
+    for (const PlannedFile& f : kPlan) {
+      EXPECT_EQ(readFile(work_.file(f.name)), d88test::expectedContent(f, built_)) << f.name;
+    }
+  }
+}
+#endif
+
+#ifdef __linux__
+// The command is stopped (SIGSTOP) as soon as a temporary file of its appears
+// in the folder; if the file is still there once it has stopped, the
+// interrupt is sent and the command let go, so the interrupt lands between
+// the temporary's creation and its rename: while the file is written. When the
+// command had got past the rename already, it is let go and caught at its next
+// file. Earlier outputs from another image are in the folder throughout.
+TEST_F(FaultTest, AnInterruptWhileAFileIsWrittenLeavesNothingBehind) {
+  const d88build::Image earlier = d88build::build({d88build::standardDisk(1, 35)});
+  ASSERT_EQ(cut(images_.write("earlier.d88", earlier.bytes)).status, 0);
+  const std::string image = images_.write("good.d88", built_.bytes);
+  for (int interrupt : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(interrupt));
+    bool landed = false;
+    for (int attempt = 0; attempt < 20 && !landed; ++attempt) {
+      const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+      ASSERT_GE(watch, 0);
+      ASSERT_GE(inotify_add_watch(watch, work_.path().c_str(), IN_CREATE), 0);
+      d88test::Process process = d88test::start({D88CUT_PATH, image}, {work_.path(), -1});
+      siginfo_t ended{};
+      while (!landed) {
+        pollfd ready{watch, POLLIN, 0};
+        if (poll(&ready, 1, 20) == 0) {
+          ended.si_pid = 0;
+          waitid(P_PID, static_cast<id_t>(process.pid), &ended, WEXITED | WNOHANG | WNOWAIT);
+          if (ended.si_pid != 0) break;
+          continue;
+        }
+        alignas(inotify_event) char events[4096];
+        const ssize_t size = read(watch, events, sizeof events);
+        for (ssize_t at = 0; at < size && !landed;) {
+          const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+          at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+          if (event->len == 0 || std::strstr(event->name, ".d88cut-") == nullptr) continue;
+          kill(process.pid, SIGSTOP);
+          siginfo_t state{};
+          waitid(P_PID, static_cast<id_t>(process.pid), &state, WSTOPPED | WEXITED | WNOWAIT);
+          if (state.si_code != CLD_STOPPED) break;
+          landed = std::filesystem::exists(work_.file(event->name));
+          if (landed) kill(process.pid, interrupt);
+          kill(process.pid, SIGCONT);
+        }
+      }
+      close(watch);
+      const RunResult result = d88test::finish(process);
+      if (!landed) continue;
+      EXPECT_EQ(result.signal, interrupt) << result.err;
+      EXPECT_EQ(listDir(work_.path()), d88test::sortedPlannedNames())
+          << "a temporary file was left behind";
+      for (const PlannedFile& f : kPlan) {
+        const Bytes got = readFile(work_.file(f.name));
+        EXPECT_TRUE(got == d88test::expectedContent(f, built_) ||
+                    got == d88test::expectedContent(f, earlier, SIZE_MAX, nullptr, 1))
+            << f.name;
+      }
+    }
+    EXPECT_TRUE(landed) << "no interrupt landed while a file was written";
+  }
+}
+#endif
 
 #ifndef _WIN32
 // PROG (81,920 bytes) is over the limit; every other file is under it.

@@ -317,4 +317,36 @@ TEST_F(CommandTest, AnImageNamedLikeAnOutputIsNeverReplaced) {
   EXPECT_EQ(readFile(work_.file("MA002")), expected(kPlan[5]));
 }
 
+// Images named in Japanese, emoji and Korean, in folders named the same way:
+// on Windows these are outside any ANSI code page. d88cut cuts them into their
+// folder, d88ls lists them, and messages give their paths as UTF-8.
+TEST_F(CommandTest, ImagesAndFoldersNamedInAnyScriptAreCutAndListed) {
+  for (const std::string name : {"\u30b2\u30fc\u30e0", "\U0001F600disk", "\ud55c\uad6d\uc5b4"}) {
+    SCOPED_TRACE(name);
+    const std::string folder = work_.file(name);
+    std::filesystem::create_directory(std::filesystem::u8path(folder));
+    const std::string imageName = name + ".d88";
+    d88build::writeFile(folder + "/" + imageName, standardImage());
+
+    const RunResult cutting = d88test::run({D88CUT_PATH, imageName}, {folder, -1});
+    EXPECT_EQ(cutting.status, 0) << cutting.err;
+    EXPECT_EQ(cutting.err, "");
+    std::vector<std::string> names = sortedPlannedNames();
+    names.push_back(imageName);
+    EXPECT_EQ(listDir(folder), names);
+    for (const PlannedFile& f : kPlan) {
+      EXPECT_EQ(readFile(folder + "/" + f.name), expected(f)) << f.name;
+    }
+
+    const std::string relative = name + "/" + imageName;
+    const RunResult listing = d88test::run({D88LS_PATH, "--json", relative}, {work_.path(), -1});
+    EXPECT_EQ(listing.status, 0) << listing.err;
+    EXPECT_NE(listing.out.find("\"image\":\"" + relative + "\""), std::string::npos) << listing.out;
+    const RunResult missing = d88test::run({D88LS_PATH, relative + "x"}, {work_.path(), -1});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "d88ls: cannot open " + relative + "x: No such file or directory" +
+                               d88test::kNewline);
+  }
+}
+
 }  // namespace

@@ -41,17 +41,20 @@ TEST(OutputFile, AFolderInPlaceIsAnErrorAndStays) {
 }
 
 #ifndef _WIN32
-TEST(OutputFile, ALeftoverTemporaryIsReplacedAndALinkNotFollowed) {
+// A name like a temporary's that the call did not create, here a link left
+// by an older run, is neither written through nor removed.
+TEST(OutputFile, AFileNamedLikeATemporaryIsLeftAlone) {
   TempDir dir;
   const std::string path = dir.file("OUT");
   const std::string victim = dir.file("victim");
   d88build::writeFile(victim, Bytes(3, 9));
-  ASSERT_EQ(symlink(victim.c_str(), (path + d88::kTemporarySuffix).c_str()), 0);
+  const std::string leftover = path + d88::kTemporaryMarker + "tmp";
+  ASSERT_EQ(symlink(victim.c_str(), leftover.c_str()), 0);
   const Bytes data(10, 7);
   EXPECT_EQ(d88::writeFileWhole(path.c_str(), data.data(), data.size()), 0);
   EXPECT_EQ(readFile(path), data);
   EXPECT_EQ(readFile(victim), Bytes(3, 9));
-  EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"OUT", "victim"}));
+  EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"OUT", "OUT.d88cut-tmp", "victim"}));
 }
 
 TEST(OutputFile, AnUnwritableFolderIsAnErrorWithTheSystemsReason) {

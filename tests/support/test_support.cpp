@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <random>
 #include <stdexcept>
@@ -29,7 +30,7 @@ TempDir::TempDir() {
     const fs::path candidate = fs::temp_directory_path() / ("d88test-" + std::to_string(random()));
     std::error_code error;
     if (fs::create_directory(candidate, error)) {
-      path_ = candidate.string();
+      path_ = candidate.u8string();
       return;
     }
   }
@@ -39,12 +40,12 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ignored;
   // Folders made read-only by a test are opened up again so they can go.
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-  fs::remove_all(path_, ignored);
+  fs::permissions(fs::u8path(path_), fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(fs::u8path(path_), ignored);
 }
 
 std::string TempDir::file(const std::string& name) const {
-  return (fs::path(path_) / name).string();
+  return (fs::u8path(path_) / fs::u8path(name)).u8string();
 }
 
 std::string TempDir::write(const std::string& name, const Bytes& bytes) const {
@@ -54,14 +55,14 @@ std::string TempDir::write(const std::string& name, const Bytes& bytes) const {
 }
 
 Bytes readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(fs::u8path(path), std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::vector<std::string> listDir(const std::string& path) {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(path)) {
-    names.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(fs::u8path(path))) {
+    names.push_back(entry.path().filename().u8string());
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -94,38 +95,43 @@ std::string quoted(const std::string& arg) {
 
 HANDLE inheritableFile(const std::string& path) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileW(fs::u8path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 #endif
 
 }  // namespace
 
-RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
-  TempDir capture;
-  const std::string outPath = capture.file("stdout");
-  const std::string errPath = capture.file("stderr");
-  RunResult result;
+Process start(const std::vector<std::string>& argv, const RunOptions& options,
+              const StdoutElsewhere& stdoutTo) {
+  Process process;
+  process.capture = std::make_shared<TempDir>();
+  process.outPath = process.capture->file("stdout");
+  process.errPath = process.capture->file("stderr");
 #ifdef _WIN32
+  // Arguments and folder are UTF-8; the wide call passes any name through.
   std::string commandLine;
   for (const std::string& a : argv) commandLine += (commandLine.empty() ? "" : " ") + quoted(a);
-  HANDLE out = inheritableFile(outPath);
-  HANDLE err = inheritableFile(errPath);
-  STARTUPINFOA startup{};
+  (void)stdoutTo;
+  std::wstring wideCommandLine = fs::u8path(commandLine).wstring();
+  const std::wstring program = fs::u8path(argv[0]).wstring();
+  const std::wstring cwd = fs::u8path(options.cwd).wstring();
+  HANDLE out = inheritableFile(process.outPath);
+  HANDLE err = inheritableFile(process.errPath);
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = out;
   startup.hStdError = err;
-  PROCESS_INFORMATION process{};
+  PROCESS_INFORMATION info{};
   BOOL started = FALSE;
   DWORD error = 0;
   // Wine now and then fails to start a process when many come in a row.
   for (int attempt = 0; attempt < 5 && !started; ++attempt) {
     if (attempt > 0) Sleep(200);
-    started = CreateProcessA(argv[0].c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
-                             nullptr, options.cwd.empty() ? nullptr : options.cwd.c_str(),
-                             &startup, &process);
+    started = CreateProcessW(program.c_str(), wideCommandLine.data(), nullptr, nullptr, TRUE, 0,
+                             nullptr, cwd.empty() ? nullptr : cwd.c_str(), &startup, &info);
     if (!started) error = GetLastError();
   }
   CloseHandle(out);
@@ -133,29 +139,32 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
   if (!started) {
     throw std::runtime_error("cannot start " + argv[0] + ": error " + std::to_string(error));
   }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  // Windows has no signals; a crash shows as an NTSTATUS exception code.
-  if (code >= 0xC0000000u) {
-    result.signal = static_cast<int>(code & 0xFFFF);
-  } else {
-    result.status = static_cast<int>(code);
-  }
+  CloseHandle(info.hThread);
+  process.handle = info.hProcess;
 #else
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
 
+  int closedPipe[2] = {-1, -1};
+  if (stdoutTo.closedPipe) {
+    if (pipe(closedPipe) != 0) throw std::runtime_error("pipe failed");
+    close(closedPipe[0]);
+  }
+  const std::string outTarget = stdoutTo.file.empty() ? process.outPath : stdoutTo.file;
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int out = stdoutTo.closedPipe
+                        ? closedPipe[1]
+                        : ::open(outTarget.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(process.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    // The commands start as from an interactive shell, even where this test
+    // runs as a background job that ignores interrupts.
+    for (int interrupt : {SIGINT, SIGTERM, SIGHUP}) signal(interrupt, SIG_DFL);
+    if (stdoutTo.closedPipe) signal(SIGPIPE, SIG_IGN);
     if (options.fileSizeLimit >= 0) {
       signal(SIGXFSZ, SIG_IGN);
       const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
@@ -165,16 +174,44 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
     execv(args[0], args.data());
     _exit(127);
   }
+  if (stdoutTo.closedPipe) close(closedPipe[1]);
+  process.pid = pid;
+#endif
+  return process;
+}
+
+RunResult finish(Process& process) {
+  RunResult result;
+#ifdef _WIN32
+  WaitForSingleObject(process.handle, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.handle, &code);
+  CloseHandle(process.handle);
+  process.handle = nullptr;
+  // Windows has no signals; a crash shows as an NTSTATUS exception code.
+  if (code >= 0xC0000000u) {
+    result.signal = static_cast<int>(code & 0xFFFF);
+  } else {
+    result.status = static_cast<int>(code);
+  }
+#else
   int wstatus = 0;
-  while (waitpid(pid, &wstatus, 0) < 0) {
+  while (waitpid(process.pid, &wstatus, 0) < 0) {
     if (errno != EINTR) throw std::runtime_error("waitpid failed");
   }
+  process.pid = -1;
   if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
   if (WIFSIGNALED(wstatus)) result.signal = WTERMSIG(wstatus);
 #endif
-  result.out = contents(outPath);
-  result.err = contents(errPath);
+  result.out = contents(process.outPath);
+  result.err = contents(process.errPath);
   return result;
+}
+
+RunResult run(const std::vector<std::string>& argv, const RunOptions& options,
+              const StdoutElsewhere& stdoutTo) {
+  Process process = start(argv, options, stdoutTo);
+  return finish(process);
 }
 
 std::vector<std::string> lines(const std::string& text) {

@@ -3,6 +3,7 @@
 #define D88CUT_TESTS_SUPPORT_TEST_SUPPORT_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ constexpr const char kNewline[] = "\r\n";
 #else
 constexpr const char kNewline[] = "\n";
 #endif
+
+// Paths here are UTF-8 strings, on Windows too.
 
 // A fresh folder under the system's temporary folder, removed with its contents.
 class TempDir {
@@ -56,8 +59,34 @@ struct RunOptions {
   long long fileSizeLimit = -1;
 };
 
-// Runs `argv` (argv[0] is the program path and its argv[0]) in options.cwd.
-RunResult run(const std::vector<std::string>& argv, const RunOptions& options);
+// Not on Windows: standard output sent to `file` instead of being kept
+// (RunResult::out is then empty), or, with `closedPipe`, to a pipe whose
+// reading end is closed, with SIGPIPE ignored.
+struct StdoutElsewhere {
+  std::string file;
+  bool closedPipe = false;
+};
+
+// A started process, its output kept in files until finish().
+struct Process {
+#ifdef _WIN32
+  void* handle = nullptr;
+#else
+  int pid = -1;
+#endif
+  std::string outPath;
+  std::string errPath;
+  std::shared_ptr<TempDir> capture;
+};
+
+// Starts `argv` (argv[0] is the program path and its argv[0]) in options.cwd.
+Process start(const std::vector<std::string>& argv, const RunOptions& options,
+              const StdoutElsewhere& stdoutTo = StdoutElsewhere());
+// Waits for a started process to end and gives what it did.
+RunResult finish(Process& process);
+// start() then finish().
+RunResult run(const std::vector<std::string>& argv, const RunOptions& options,
+              const StdoutElsewhere& stdoutTo = StdoutElsewhere());
 
 // Splits text into its lines, without the newlines (LF or CR LF).
 std::vector<std::string> lines(const std::string& text);

@@ -1,0 +1,132 @@
+#include "console/console.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+
+#include "image/platform.h"
+#endif
+
+namespace d88 {
+namespace {
+
+// The first failed write to standard output, reported at the end.
+int firstStandardOutputError = 0;
+
+// errno after a failed call, never 0: some C libraries leave it unset.
+int lastError() { return errno != 0 ? errno : EIO; }
+
+#ifdef _WIN32
+// The console behind `stream`, or nullptr when it goes to a file or a pipe.
+HANDLE consoleOf(std::FILE* stream) {
+  const intptr_t osHandle = _get_osfhandle(_fileno(stream));
+  if (osHandle == -1) return nullptr;
+  HANDLE handle = reinterpret_cast<HANDLE>(osHandle);
+  DWORD mode = 0;
+  return GetConsoleMode(handle, &mode) ? handle : nullptr;
+}
+
+bool writeToConsole(HANDLE console, const std::wstring& wide) {
+  std::size_t done = 0;
+  while (done < wide.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
+    DWORD written = 0;
+    if (!WriteConsoleW(console, wide.data() + done, chunk, &written, nullptr) || written == 0) {
+      errno = EIO;
+      return false;
+    }
+    done += written;
+  }
+  return true;
+}
+
+// Formats the text, then writes it to a console as UTF-16, or as the bytes
+// themselves anywhere else (text that is not UTF-8 too).
+bool printOnWindows(std::FILE* stream, const char* format, std::va_list args) {
+  std::va_list again;
+  va_copy(again, args);
+  const int size = std::vsnprintf(nullptr, 0, format, args);
+  std::string text;
+  if (size > 0) {
+    text.resize(static_cast<std::size_t>(size) + 1);
+    std::vsnprintf(&text[0], text.size(), format, again);
+    text.pop_back();
+  }
+  va_end(again);
+  if (size < 0) {
+    errno = EINVAL;
+    return false;
+  }
+  std::wstring wide;
+  HANDLE console = consoleOf(stream);
+  if (console != nullptr && toUtf16(text.c_str(), &wide)) {
+    // What the stream still holds goes first, so the order stays.
+    std::fflush(stream);
+    return writeToConsole(console, wide);
+  }
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), stream) != text.size()) {
+    errno = lastError();
+    return false;
+  }
+  return true;
+}
+#endif
+
+}  // namespace
+
+void useUtf8Arguments(int* argc, char*** argv) {
+#ifdef _WIN32
+  static std::vector<std::string> arguments;
+  static std::vector<char*> pointers;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return;
+  arguments.clear();
+  for (int i = 0; i < count; ++i) arguments.push_back(toUtf8(wide[i]));
+  LocalFree(wide);
+  pointers.clear();
+  for (std::string& a : arguments) pointers.push_back(&a[0]);
+  pointers.push_back(nullptr);
+  *argc = count;
+  *argv = pointers.data();
+#else
+  (void)argc;
+  (void)argv;
+#endif
+}
+
+bool print(std::FILE* stream, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+#ifdef _WIN32
+  const bool ok = printOnWindows(stream, format, args);
+#else
+  errno = 0;
+  const bool ok = std::vfprintf(stream, format, args) >= 0;
+  if (!ok) errno = lastError();
+#endif
+  va_end(args);
+  if (!ok && stream == stdout && firstStandardOutputError == 0) {
+    firstStandardOutputError = lastError();
+  }
+  return ok;
+}
+
+int flushStandardOutput() {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  if (firstStandardOutputError == 0 && !flushed) firstStandardOutputError = lastError();
+  // A failure through some other path leaves only the stream's error flag.
+  if (firstStandardOutputError == 0 && std::ferror(stdout)) firstStandardOutputError = EIO;
+  return firstStandardOutputError;
+}
+
+}  // namespace d88

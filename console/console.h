@@ -1,0 +1,34 @@
+// The programs' arguments and messages as UTF-8 text on every system. On
+// Windows the arguments come from the wide command line, and text for a
+// console window is written as UTF-16 so that names read correctly whatever
+// the console's code page; elsewhere these are plain pass-throughs.
+#ifndef D88CUT_CONSOLE_CONSOLE_H_
+#define D88CUT_CONSOLE_CONSOLE_H_
+
+#include <cstdio>
+
+#if defined(__GNUC__) || defined(__clang__)
+#define D88_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#else
+#define D88_PRINTF_FORMAT(f, a)
+#endif
+
+namespace d88 {
+
+// On Windows, points *argc and *argv at the program's arguments in UTF-8,
+// kept until exit; elsewhere leaves them as they are. Call first in main.
+void useUtf8Arguments(int* argc, char*** argv);
+
+// Writes printf-formatted UTF-8 text to `stream` (stdout or stderr): to a
+// Windows console as UTF-16, anywhere else as the bytes themselves. False,
+// with errno set, when the text could not be written.
+bool print(std::FILE* stream, const char* format, ...) D88_PRINTF_FORMAT(2, 3);
+
+// Flushes standard output. 0 when everything written to it so far got out,
+// else the errno value of the first write to it that failed; may be called
+// any number of times.
+int flushStandardOutput();
+
+}  // namespace d88
+
+#endif  // D88CUT_CONSOLE_CONSOLE_H_
