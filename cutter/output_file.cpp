@@ -25,6 +25,10 @@ constexpr std::size_t kMaxNameLength = 4096;
 // Random characters at the end of a temporary name, and tries at a free name.
 constexpr std::size_t kRandomLength = 6;
 constexpr int kNameAttempts = 100;
+#ifdef _WIN32
+// Tries at replacing a file that another process holds for an instant.
+constexpr int kReplaceAttempts = 10;
+#endif
 
 #ifdef _WIN32
 
@@ -265,8 +269,20 @@ int replaceWithTemporary(const char* from, const char* to) {
   } else if (isDirectory(wideTo)) {
     // Moving onto a folder is reported as such, as on other systems.
     error = EISDIR;
-  } else if (!MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    error = errnoFromWindows(GetLastError());
+  } else {
+    // Another run replacing the same name at the same moment (or a virus
+    // scanner looking at it) holds the old file for an instant, and the
+    // replace is refused; it is tried again a few times before it counts.
+    for (int attempt = 1;; ++attempt) {
+      if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING)) break;
+      const DWORD code = GetLastError();
+      const bool busy = code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION;
+      if (!busy || attempt == kReplaceAttempts) {
+        error = errnoFromWindows(code);
+        break;
+      }
+      Sleep(static_cast<DWORD>(10 * attempt));
+    }
   }
 #else
   errno = 0;
