@@ -200,12 +200,15 @@ class D88Image {
 
  private:
   struct Track;
+  struct Piece;
   class TrackCache;
 
   void forgetDisk();
   // The records of `track`, walked once and kept while the disk stays
   // selected; nullptr when the track is not there.
   const Track* track(std::int32_t index);
+  void readInto(Piece& piece, std::int64_t count);
+  bool walkTrack(Track& track, std::uint32_t piece, std::int64_t start, bool mayRead);
   // The first record of `track` with identity (c, h, r, n) that a search
   // reaches; nullptr when there is none.
   const SectorRecord* findSector(const Track& track, std::int32_t c, std::int32_t h,
@@ -230,6 +233,11 @@ class D88Image {
   std::int32_t diskOffset_ = 0;
   std::int64_t diskEnd_ = 0;
   std::int32_t trackOffsets_[kTrackCount] = {};
+  // File offsets where the selected disk's tracks start, sorted: where one
+  // track starts is where the one before it most likely ends.
+  std::vector<std::int64_t> trackStarts_;
+  // The track walked last; a walk of the next one reads well ahead.
+  std::int32_t lastWalked_ = -2;
   std::int32_t mediaType_ = -1;
   std::int32_t writeProtect_ = -1;
   char name_[kNameLength + 1] = {};
