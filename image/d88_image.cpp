@@ -29,6 +29,8 @@ constexpr std::int64_t kSequentialReadAhead = 256 * 1024;
 // the walked records), beyond the track being walked; a damaged disk whose
 // tracks overlap would otherwise keep its records many times.
 constexpr std::size_t kCacheBudget = 16 * 1024 * 1024;
+// Storage of read-ahead pieces kept for reuse when the cache is cleared.
+constexpr std::size_t kSparePieces = 8;
 
 // r + 1 and the like without signed overflow, whatever a caller passed in.
 std::int32_t plusOne(std::int32_t v) {
@@ -129,8 +131,28 @@ class D88Image::TrackCache {
     for (const Piece& piece : pieces_) held += piece.capacity;
     if (held >= kCacheBudget) clear();
   }
+  // Storage for a piece of at least `count` bytes: one that a cleared piece
+  // left, while that is large enough (its bytes are then likely still in the
+  // processor's cache), or new storage.
+  void allocate(Piece& piece, std::size_t count) {
+    if (!spare_.empty() && spare_.back().capacity >= count) {
+      piece.bytes = std::move(spare_.back().bytes);
+      piece.capacity = spare_.back().capacity;
+      spare_.pop_back();
+      return;
+    }
+    piece.bytes.reset(new std::uint8_t[count]);
+    piece.capacity = count;
+  }
   void clear() {
     for (Track& t : tracks_) t = Track();
+    // Storage of read-ahead size is kept for the next pieces, up to a few.
+    for (Piece& piece : pieces_) {
+      if (piece.capacity == static_cast<std::size_t>(kSequentialReadAhead) &&
+          spare_.size() < kSparePieces) {
+        spare_.push_back(std::move(piece));
+      }
+    }
     // The shared arrays keep their storage while it is small: the next disk
     // needs about as much. A large one from a damaged disk is given back.
     records_.clear();
@@ -147,6 +169,7 @@ class D88Image::TrackCache {
   std::vector<SectorRecord> records_;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> keys_;
   std::vector<Piece> pieces_;
+  std::vector<Piece> spare_;
 };
 
 D88Image::D88Image() : file_(new RandomAccessFile), cache_(new TrackCache) {}
@@ -305,10 +328,11 @@ void D88Image::readInto(Piece& piece, std::int64_t count) {
   if (count <= have || piece.ended) return;
   const std::size_t wanted = static_cast<std::size_t>(count);
   if (wanted > piece.capacity) {
-    std::unique_ptr<std::uint8_t[]> grown(new std::uint8_t[wanted]);
-    if (piece.size > 0) std::memcpy(grown.get(), piece.bytes.get(), piece.size);
-    piece.bytes = std::move(grown);
-    piece.capacity = wanted;
+    Piece grown;
+    cache_->allocate(grown, wanted);
+    if (piece.size > 0) std::memcpy(grown.bytes.get(), piece.bytes.get(), piece.size);
+    piece.bytes = std::move(grown.bytes);
+    piece.capacity = grown.capacity;
   }
   const std::int64_t got =
       file_->readAt(piece.start + have, piece.bytes.get() + have, wanted - piece.size);
