@@ -23,14 +23,13 @@ constexpr std::uint32_t kFullHeaderEnd = kDiskHeaderSize;
 // track longer than that is read on in pieces that double each time.
 constexpr std::int64_t kTrackReadLimit = 64 * 1024;
 // A pass that asks for the tracks one after the other is read ahead in
-// pieces of this many bytes, so that one read serves many tracks.
+// pieces of this many bytes, so that one read serves many tracks, yet the
+// buffer stays in the processor's cache.
 constexpr std::int64_t kSequentialReadAhead = 256 * 1024;
 // Bytes the cache holds for the selected disk at most (the file's bytes and
 // the walked records), beyond the track being walked; a damaged disk whose
 // tracks overlap would otherwise keep its records many times.
 constexpr std::size_t kCacheBudget = 16 * 1024 * 1024;
-// Storage of read-ahead pieces kept for reuse when the cache is cleared.
-constexpr std::size_t kSparePieces = 8;
 
 // r + 1 and the like without signed overflow, whatever a caller passed in.
 std::int32_t plusOne(std::int32_t v) {
@@ -122,6 +121,36 @@ class D88Image::TrackCache {
   std::vector<std::pair<std::uint32_t, std::uint32_t>>& keys() { return keys_; }
   const std::vector<std::pair<std::uint32_t, std::uint32_t>>& keys() const { return keys_; }
   std::vector<Piece>& pieces() { return pieces_; }
+  // The piece made last; nullptr when there is none.
+  const Piece* newestPiece() const { return pieces_.empty() ? nullptr : &pieces_[newest_]; }
+  std::uint32_t newestIndex() const { return newest_; }
+
+  // An empty piece for the bytes from `start`, made the newest. There is one
+  // read-ahead piece at a time: a new one takes the place (and the storage)
+  // of the one before, whose tracks are walked again when next asked for, so
+  // that a long pass reads into one buffer that stays in the processor's
+  // cache. Any other piece is added. The budget is kept first.
+  std::uint32_t newPiece(std::int64_t start, bool readAhead) {
+    keepWithinBudget();
+    std::size_t at = pieces_.size();
+    if (readAhead && readAhead_ < pieces_.size()) {
+      at = readAhead_;
+      for (Track& t : tracks_) {
+        if (t.walked && t.piece == at) t = Track();
+      }
+    } else {
+      pieces_.emplace_back();
+      // The read-ahead storage of the disk selected before is used again.
+      if (readAhead) pieces_.back() = std::move(spare_);
+    }
+    if (readAhead) readAhead_ = at;
+    Piece& piece = pieces_[at];
+    piece.start = start;
+    piece.size = 0;
+    piece.ended = false;
+    newest_ = static_cast<std::uint32_t>(at);
+    return newest_;
+  }
   const Piece& piece(const Track& t) const { return pieces_[t.piece]; }
 
   // Forgets everything when what is held has reached the budget.
@@ -131,28 +160,15 @@ class D88Image::TrackCache {
     for (const Piece& piece : pieces_) held += piece.capacity;
     if (held >= kCacheBudget) clear();
   }
-  // Storage for a piece of at least `count` bytes: one that a cleared piece
-  // left, while that is large enough (its bytes are then likely still in the
-  // processor's cache), or new storage.
-  void allocate(Piece& piece, std::size_t count) {
-    if (!spare_.empty() && spare_.back().capacity >= count) {
-      piece.bytes = std::move(spare_.back().bytes);
-      piece.capacity = spare_.back().capacity;
-      spare_.pop_back();
-      return;
-    }
-    piece.bytes.reset(new std::uint8_t[count]);
-    piece.capacity = count;
-  }
   void clear() {
     for (Track& t : tracks_) t = Track();
-    // Storage of read-ahead size is kept for the next pieces, up to a few.
-    for (Piece& piece : pieces_) {
-      if (piece.capacity == static_cast<std::size_t>(kSequentialReadAhead) &&
-          spare_.size() < kSparePieces) {
-        spare_.push_back(std::move(piece));
-      }
+    // The read-ahead storage is kept for the next pass while it is of the
+    // usual size; one grown by a long track is given back.
+    if (readAhead_ < pieces_.size() &&
+        pieces_[readAhead_].capacity <= static_cast<std::size_t>(kSequentialReadAhead)) {
+      spare_ = std::move(pieces_[readAhead_]);
     }
+    readAhead_ = kNone;
     // The shared arrays keep their storage while it is small: the next disk
     // needs about as much. A large one from a damaged disk is given back.
     records_.clear();
@@ -169,7 +185,10 @@ class D88Image::TrackCache {
   std::vector<SectorRecord> records_;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> keys_;
   std::vector<Piece> pieces_;
-  std::vector<Piece> spare_;
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::size_t readAhead_ = kNone;  // the read-ahead piece, kNone when there is none
+  std::uint32_t newest_ = 0;
+  Piece spare_;  // storage for the next read-ahead piece
 };
 
 D88Image::D88Image() : file_(new RandomAccessFile), cache_(new TrackCache) {}
@@ -297,25 +316,20 @@ const D88Image::Track* D88Image::track(std::int32_t index) {
   lastWalked_ = index;
   const std::int64_t start = static_cast<std::int64_t>(diskOffset_) + offset;
   const std::int64_t end = diskEnd_;
-  auto& pieces = cache_->pieces();
-  if (!pieces.empty()) {
-    const Piece& last = pieces.back();
-    if (start >= last.start && start < last.start + static_cast<std::int64_t>(last.size) &&
-        walkTrack(t, static_cast<std::uint32_t>(pieces.size() - 1), start, false)) {
+  if (const Piece* last = cache_->newestPiece()) {
+    if (start >= last->start && start < last->start + static_cast<std::int64_t>(last->size) &&
+        walkTrack(t, cache_->newestIndex(), start, false)) {
       return &t;
     }
   }
-  cache_->keepWithinBudget();
   // Where this track most likely ends: where the next track in the file starts.
   const auto next = std::upper_bound(trackStarts_.begin(), trackStarts_.end(), start);
   std::int64_t want = std::min(next != trackStarts_.end() ? *next : end, end) - start;
   want = std::min(want, kTrackReadLimit);
   if (sequential) want = std::max(want, kSequentialReadAhead);
-  Piece piece;
-  piece.start = start;
-  pieces.push_back(std::move(piece));
-  readInto(pieces.back(), std::max<std::int64_t>(want, kSectorHeaderSize));
-  walkTrack(t, static_cast<std::uint32_t>(pieces.size() - 1), start, true);
+  const std::uint32_t at = cache_->newPiece(start, sequential);
+  readInto(cache_->pieces()[at], std::max<std::int64_t>(want, kSectorHeaderSize));
+  walkTrack(t, at, start, true);
   return &t;
 }
 
@@ -328,11 +342,10 @@ void D88Image::readInto(Piece& piece, std::int64_t count) {
   if (count <= have || piece.ended) return;
   const std::size_t wanted = static_cast<std::size_t>(count);
   if (wanted > piece.capacity) {
-    Piece grown;
-    cache_->allocate(grown, wanted);
-    if (piece.size > 0) std::memcpy(grown.bytes.get(), piece.bytes.get(), piece.size);
-    piece.bytes = std::move(grown.bytes);
-    piece.capacity = grown.capacity;
+    std::unique_ptr<std::uint8_t[]> grown(new std::uint8_t[wanted]);
+    if (piece.size > 0) std::memcpy(grown.get(), piece.bytes.get(), piece.size);
+    piece.bytes = std::move(grown);
+    piece.capacity = wanted;
   }
   const std::int64_t got =
       file_->readAt(piece.start + have, piece.bytes.get() + have, wanted - piece.size);
