@@ -204,7 +204,9 @@ void D88Image::forgetDisk() {
   diskSize_ = 0;
   diskEnd_ = 0;
   trackStarts_.clear();
-  lastWalked_ = -2;
+  // The first track asked for after a selection starts a pass when it is
+  // track 0; any other is read on its own.
+  lastWalked_ = -1;
   std::memset(name_, 0, sizeof name_);
 }
 
@@ -217,6 +219,7 @@ bool D88Image::open(const char* path) {
   std::memset(diskOffsets_, 0, sizeof diskOffsets_);
   std::fill(std::begin(diskEnds_), std::end(diskEnds_), 0);
   diskCount_ = 0;
+  headers_.clear();
   openError_ = 0;
   if (path == nullptr) return true;
   openError_ = file_->open(path);
@@ -229,8 +232,14 @@ bool D88Image::open(const char* path) {
   const std::int64_t fileEnd = file_->size() >= 0 ? file_->size() : kNoEnd;
   std::int64_t offset = 0;
   while (diskCount_ < kMaxDisks && offset <= kMaxOffset) {
-    std::uint8_t header[kDiskHeaderSize];
-    if (file_->readAt(offset, header, kDiskHeaderSize) != kDiskHeaderSize) break;
+    // Each header is kept: selecting a disk then needs no read.
+    const std::size_t kept = headers_.size();
+    headers_.resize(kept + kDiskHeaderSize);
+    std::uint8_t* header = headers_.data() + kept;
+    if (file_->readAt(offset, header, kDiskHeaderSize) != kDiskHeaderSize) {
+      headers_.resize(kept);
+      break;
+    }
     const std::int32_t size = asSigned32(readLE32(header + kDiskSizeOffset));
     diskOffsets_[diskCount_] = static_cast<std::int32_t>(offset);
     // Until a next disk is found, a disk's records run to the end of the file.
@@ -254,10 +263,7 @@ bool D88Image::selectDisk(std::int32_t index) {
   forgetDisk();
   if (index < 0 || index >= diskCount_) return false;
 
-  std::uint8_t header[kDiskHeaderSize];
-  if (file_->readAt(diskOffsets_[index], header, kDiskHeaderSize) != kDiskHeaderSize) {
-    return false;
-  }
+  const std::uint8_t* header = headers_.data() + static_cast<std::size_t>(index) * kDiskHeaderSize;
 
   // Many real images have a table of only 154 or 160 entries: their first
   // track starts inside the 688 bytes, and the slots from there on hold

@@ -123,9 +123,9 @@ class D88Image {
   // Bytes of the open file; -1 when none is open or it has no size to tell.
   std::int64_t fileSize() const;
 
-  // Loads the header and track table of disk `index` (0 to diskCount() - 1).
-  // Any call first forgets the previous selection; false when there is no
-  // file, the index is not a disk found by open(), or its header cannot be read.
+  // Loads the header and track table of disk `index` (0 to diskCount() - 1),
+  // as open() read them. Any call first forgets the previous selection; false
+  // when there is no file or the index is not a disk found by open().
   bool selectDisk(std::int32_t index);
 
   // Sector numbers of the first and last sector of every track, used by runs
@@ -227,6 +227,8 @@ class D88Image {
   std::int32_t firstSector_ = 1;
   std::int32_t lastSector_ = 16;
   std::int32_t diskOffsets_[kMaxDisks] = {};
+  // The 688-byte header of each disk found by open(), back to back.
+  std::vector<std::uint8_t> headers_;
   // Where each disk's records end; see diskEnd().
   std::int64_t diskEnds_[kMaxDisks] = {};
   std::int32_t diskSize_ = 0;
@@ -237,7 +239,7 @@ class D88Image {
   // track starts is where the one before it most likely ends.
   std::vector<std::int64_t> trackStarts_;
   // The track walked last; a walk of the next one reads well ahead.
-  std::int32_t lastWalked_ = -2;
+  std::int32_t lastWalked_ = -1;
   std::int32_t mediaType_ = -1;
   std::int32_t writeProtect_ = -1;
   char name_[kNameLength + 1] = {};
