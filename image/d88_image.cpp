@@ -141,7 +141,10 @@ class D88Image::TrackCache {
     } else {
       pieces_.emplace_back();
       // The read-ahead storage of the disk selected before is used again.
-      if (readAhead) pieces_.back() = std::move(spare_);
+      if (readAhead) {
+        pieces_.back() = std::move(spare_);
+        spare_ = Piece();
+      }
     }
     if (readAhead) readAhead_ = at;
     Piece& piece = pieces_[at];
