@@ -204,10 +204,14 @@ class D88Image {
   class TrackCache;
 
   void forgetDisk();
-  // The records of `track`, walked once and kept while the disk stays
-  // selected; nullptr when the track is not there.
+  // The records of `track`, walked when first asked for and kept while the
+  // disk stays selected and the cache has room; nullptr when the track is
+  // not there. Valid until the next call.
   const Track* track(std::int32_t index);
+  // Makes `piece` hold `count` bytes from its start, fewer at the disk's or the file's end.
   void readInto(Piece& piece, std::int64_t count);
+  // Walks the track starting at `start` in piece `piece`; false when it ran
+  // past the piece and `mayRead` forbade reading on.
   bool walkTrack(Track& track, std::uint32_t piece, std::int64_t start, bool mayRead);
   // The first record of `track` with identity (c, h, r, n) that a search
   // reaches; nullptr when there is none.
