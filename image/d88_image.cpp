@@ -18,11 +18,17 @@ constexpr std::int64_t kMaxOffset = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t kNoEnd = std::numeric_limits<std::int64_t>::max();
 // Any table entry below this points inside the 688-byte header: see selectDisk().
 constexpr std::uint32_t kFullHeaderEnd = kDiskHeaderSize;
-// A track is read from the file in one piece of at least this many bytes,
-// enough for any common track, so that a walk seldom needs a second read.
-constexpr std::size_t kTrackReadAhead = 16 * 1024;
-// Track bytes kept for the selected disk at most, beyond the track being read;
-// a damaged disk whose tracks overlap would otherwise keep its bytes many times.
+// A track read on its own (not as part of a sequential pass) is read in one
+// piece as far as where the next track starts, but no further than this; a
+// track longer than that is read on in pieces that double each time.
+constexpr std::int64_t kTrackReadLimit = 64 * 1024;
+// A pass that asks for the tracks one after the other is read ahead in
+// pieces of this many bytes, so that one read serves many tracks, yet the
+// buffer stays in the processor's cache.
+constexpr std::int64_t kSequentialReadAhead = 256 * 1024;
+// Bytes the cache holds for the selected disk at most (the file's bytes and
+// the walked records), beyond the track being walked; a damaged disk whose
+// tracks overlap would otherwise keep its records many times.
 constexpr std::size_t kCacheBudget = 16 * 1024 * 1024;
 
 // r + 1 and the like without signed overflow, whatever a caller passed in.
@@ -82,37 +88,110 @@ std::string sectorAddressText(const SectorAddress& a) {
   return text;
 }
 
-// One walked track: its records, the file's bytes from its first record as far
-// as its records go, and a sorted index of the identities a search can reach.
+// One walked track: where its records and its search index stand in the
+// cache's shared arrays, and which piece of the file holds its bytes.
 struct D88Image::Track {
-  std::int64_t start = 0;
-  std::vector<std::uint8_t> bytes;
-  std::vector<SectorRecord> records;
+  bool walked = false;
+  std::uint32_t piece = 0;
+  std::size_t firstRecord = 0;
+  std::size_t recordCount = 0;
   // (identity, record index) of the first record of each identity that a
   // search reaches, sorted by identity.
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> searchable;
+  std::size_t firstKey = 0;
+  std::size_t keyCount = 0;
 };
 
-// The walked tracks of the selected disk, within a byte budget.
+// Bytes of the file from `start`, read in one piece and extended at its end.
+struct D88Image::Piece {
+  std::int64_t start = 0;
+  std::unique_ptr<std::uint8_t[]> bytes;
+  std::size_t size = 0;
+  std::size_t capacity = 0;
+  bool ended = false;  // a read came up short: the file ends at start + size
+};
+
+// The walked tracks of the selected disk and the pieces of the file they
+// were walked in, within a byte budget. Records and search entries of all
+// tracks share two arrays, so a walk allocates nothing once they have grown.
 class D88Image::TrackCache {
  public:
-  const Track* find(std::int32_t index) const {
-    return tracks_[static_cast<std::size_t>(index)].get();
+  Track& slot(std::int32_t index) { return tracks_[static_cast<std::size_t>(index)]; }
+  const std::vector<SectorRecord>& records() const { return records_; }
+  std::vector<SectorRecord>& records() { return records_; }
+  std::vector<std::pair<std::uint32_t, std::uint32_t>>& keys() { return keys_; }
+  const std::vector<std::pair<std::uint32_t, std::uint32_t>>& keys() const { return keys_; }
+  std::vector<Piece>& pieces() { return pieces_; }
+  // The piece made last; nullptr when there is none.
+  const Piece* newestPiece() const { return pieces_.empty() ? nullptr : &pieces_[newest_]; }
+  std::uint32_t newestIndex() const { return newest_; }
+
+  // An empty piece for the bytes from `start`, made the newest. There is one
+  // read-ahead piece at a time: a new one takes the place (and the storage)
+  // of the one before, whose tracks are walked again when next asked for, so
+  // that a long pass reads into one buffer that stays in the processor's
+  // cache. Any other piece is added. The budget is kept first.
+  std::uint32_t newPiece(std::int64_t start, bool readAhead) {
+    keepWithinBudget();
+    std::size_t at = pieces_.size();
+    if (readAhead && readAhead_ < pieces_.size()) {
+      at = readAhead_;
+      for (Track& t : tracks_) {
+        if (t.walked && t.piece == at) t = Track();
+      }
+    } else {
+      pieces_.emplace_back();
+      // The read-ahead storage of the disk selected before is used again.
+      if (readAhead) {
+        pieces_.back() = std::move(spare_);
+        spare_ = Piece();
+      }
+    }
+    if (readAhead) readAhead_ = at;
+    Piece& piece = pieces_[at];
+    piece.start = start;
+    piece.size = 0;
+    piece.ended = false;
+    newest_ = static_cast<std::uint32_t>(at);
+    return newest_;
   }
-  const Track* store(std::int32_t index, std::unique_ptr<Track> track) {
-    if (bytes_ + track->bytes.size() > kCacheBudget) clear();
-    bytes_ += track->bytes.size();
-    tracks_[static_cast<std::size_t>(index)] = std::move(track);
-    return find(index);
+  const Piece& piece(const Track& t) const { return pieces_[t.piece]; }
+
+  // Forgets everything when what is held has reached the budget.
+  void keepWithinBudget() {
+    std::size_t held = records_.capacity() * sizeof(SectorRecord) +
+                       keys_.capacity() * sizeof(keys_[0]);
+    for (const Piece& piece : pieces_) held += piece.capacity;
+    if (held >= kCacheBudget) clear();
   }
   void clear() {
-    for (auto& t : tracks_) t.reset();
-    bytes_ = 0;
+    for (Track& t : tracks_) t = Track();
+    // The read-ahead storage is kept for the next pass while it is of the
+    // usual size; one grown by a long track is given back.
+    if (readAhead_ < pieces_.size() &&
+        pieces_[readAhead_].capacity <= static_cast<std::size_t>(kSequentialReadAhead)) {
+      spare_ = std::move(pieces_[readAhead_]);
+    }
+    readAhead_ = kNone;
+    // The shared arrays keep their storage while it is small: the next disk
+    // needs about as much. A large one from a damaged disk is given back.
+    records_.clear();
+    keys_.clear();
+    if (records_.capacity() * sizeof(SectorRecord) > kCacheBudget / 4) {
+      records_.shrink_to_fit();
+      keys_.shrink_to_fit();
+    }
+    pieces_.clear();
   }
 
  private:
-  std::array<std::unique_ptr<Track>, kTrackCount> tracks_;
-  std::size_t bytes_ = 0;
+  std::array<Track, kTrackCount> tracks_;
+  std::vector<SectorRecord> records_;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> keys_;
+  std::vector<Piece> pieces_;
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::size_t readAhead_ = kNone;  // the read-ahead piece, kNone when there is none
+  std::uint32_t newest_ = 0;
+  Piece spare_;  // storage for the next read-ahead piece
 };
 
 D88Image::D88Image() : file_(new RandomAccessFile), cache_(new TrackCache) {}
@@ -127,6 +206,10 @@ void D88Image::forgetDisk() {
   writeProtect_ = -1;
   diskSize_ = 0;
   diskEnd_ = 0;
+  trackStarts_.clear();
+  // The first track asked for after a selection starts a pass when it is
+  // track 0; any other is read on its own.
+  lastWalked_ = -1;
   std::memset(name_, 0, sizeof name_);
 }
 
@@ -139,6 +222,7 @@ bool D88Image::open(const char* path) {
   std::memset(diskOffsets_, 0, sizeof diskOffsets_);
   std::fill(std::begin(diskEnds_), std::end(diskEnds_), 0);
   diskCount_ = 0;
+  headers_.clear();
   openError_ = 0;
   if (path == nullptr) return true;
   openError_ = file_->open(path);
@@ -151,8 +235,14 @@ bool D88Image::open(const char* path) {
   const std::int64_t fileEnd = file_->size() >= 0 ? file_->size() : kNoEnd;
   std::int64_t offset = 0;
   while (diskCount_ < kMaxDisks && offset <= kMaxOffset) {
-    std::uint8_t header[kDiskHeaderSize];
-    if (file_->readAt(offset, header, kDiskHeaderSize) != kDiskHeaderSize) break;
+    // Each header is kept: selecting a disk then needs no read.
+    const std::size_t kept = headers_.size();
+    headers_.resize(kept + kDiskHeaderSize);
+    std::uint8_t* header = headers_.data() + kept;
+    if (file_->readAt(offset, header, kDiskHeaderSize) != kDiskHeaderSize) {
+      headers_.resize(kept);
+      break;
+    }
     const std::int32_t size = asSigned32(readLE32(header + kDiskSizeOffset));
     diskOffsets_[diskCount_] = static_cast<std::int32_t>(offset);
     // Until a next disk is found, a disk's records run to the end of the file.
@@ -176,10 +266,7 @@ bool D88Image::selectDisk(std::int32_t index) {
   forgetDisk();
   if (index < 0 || index >= diskCount_) return false;
 
-  std::uint8_t header[kDiskHeaderSize];
-  if (file_->readAt(diskOffsets_[index], header, kDiskHeaderSize) != kDiskHeaderSize) {
-    return false;
-  }
+  const std::uint8_t* header = headers_.data() + static_cast<std::size_t>(index) * kDiskHeaderSize;
 
   // Many real images have a table of only 154 or 160 entries: their first
   // track starts inside the 688 bytes, and the slots from there on hold
@@ -207,6 +294,10 @@ bool D88Image::selectDisk(std::int32_t index) {
   for (int i = 0; i < kNameLength && header[kNameOffset + i] != 0; ++i) {
     name_[i] = static_cast<char>(header[kNameOffset + i]);
   }
+  for (std::int32_t offset : trackOffsets_) {
+    if (offset > 0 && offset <= diskSize_) trackStarts_.push_back(std::int64_t{diskOffset_} + offset);
+  }
+  std::sort(trackStarts_.begin(), trackStarts_.end());
   return true;
 }
 
@@ -215,45 +306,92 @@ void D88Image::setSectorRange(std::int32_t first, std::int32_t last) {
   lastSector_ = last;
 }
 
-// Walks the records of a track from its first, reading the file in few large
-// pieces, until the record count of the header just read is reached or a
-// header does not lie wholly before the disk's end.
+// Walks the records of a track from its first until the record count of the
+// header just read is reached or a header does not lie wholly before the
+// disk's end. The walk takes its bytes from the piece of the file read last
+// when the track starts inside it and ends before it does; otherwise it reads
+// a piece of its own: as far as the next track's start, or well ahead when
+// the tracks are asked for one after the other.
 const D88Image::Track* D88Image::track(std::int32_t index) {
   if (!file_->isOpen() || index < 0 || index >= kTrackCount) return nullptr;
   const std::int32_t offset = trackOffsets_[index];
   // A negative entry is a value of 2^31 or more in the file: far beyond any
   // disk this reader accepts, so it is treated as absent like a zero.
   if (offset <= 0 || offset > diskSize_) return nullptr;
-  if (const Track* known = cache_->find(index)) return known;
+  Track& t = cache_->slot(index);
+  if (t.walked) return &t;
 
-  auto walked = std::make_unique<Track>();
-  Track& t = *walked;
-  t.start = static_cast<std::int64_t>(diskOffset_) + offset;
+  const bool sequential = index == lastWalked_ + 1;
+  lastWalked_ = index;
+  const std::int64_t start = static_cast<std::int64_t>(diskOffset_) + offset;
   const std::int64_t end = diskEnd_;
-  // Makes the track's bytes reach `until` (never beyond the disk's end);
-  // returns the file offset they reach, which is less at the end of the file.
-  bool fileEnded = false;
+  if (const Piece* last = cache_->newestPiece()) {
+    if (start >= last->start && start < last->start + static_cast<std::int64_t>(last->size) &&
+        walkTrack(t, cache_->newestIndex(), start, false)) {
+      return &t;
+    }
+  }
+  // Where this track most likely ends: where the next track in the file starts.
+  const auto next = std::upper_bound(trackStarts_.begin(), trackStarts_.end(), start);
+  std::int64_t want = std::min(next != trackStarts_.end() ? *next : end, end) - start;
+  want = std::min(want, kTrackReadLimit);
+  if (sequential) want = std::max(want, kSequentialReadAhead);
+  const std::uint32_t at = cache_->newPiece(start, sequential);
+  readInto(cache_->pieces()[at], std::max<std::int64_t>(want, kSectorHeaderSize));
+  walkTrack(t, at, start, true);
+  return &t;
+}
+
+// Makes `piece` hold `count` bytes from its start, fewer where the disk or
+// the file ends first. A piece only grows at its end, so the offsets into it
+// that walked tracks keep stay valid.
+void D88Image::readInto(Piece& piece, std::int64_t count) {
+  const std::int64_t have = static_cast<std::int64_t>(piece.size);
+  count = std::min(count, diskEnd_ - piece.start);
+  if (count <= have || piece.ended) return;
+  const std::size_t wanted = static_cast<std::size_t>(count);
+  if (wanted > piece.capacity) {
+    std::unique_ptr<std::uint8_t[]> grown(new std::uint8_t[wanted]);
+    if (piece.size > 0) std::memcpy(grown.get(), piece.bytes.get(), piece.size);
+    piece.bytes = std::move(grown);
+    piece.capacity = wanted;
+  }
+  const std::int64_t got =
+      file_->readAt(piece.start + have, piece.bytes.get() + have, wanted - piece.size);
+  const std::int64_t kept = got > 0 ? got : 0;
+  piece.size += static_cast<std::size_t>(kept);
+  if (kept < count - have) piece.ended = true;
+}
+
+// Walks the track that starts at file offset `start` in piece `at`, filling
+// `t`. With `mayRead` false the walk gives up (and keeps nothing) where the
+// piece ends before the track does; otherwise the piece is read on.
+bool D88Image::walkTrack(Track& t, std::uint32_t at, std::int64_t start, bool mayRead) {
+  Piece& piece = cache_->pieces()[at];
+  std::vector<SectorRecord>& records = cache_->records();
+  const std::size_t firstRecord = records.size();
+  const std::int64_t end = diskEnd_;
+  // Makes the piece reach `until` (never beyond the disk's end); returns the
+  // file offset it reaches, which is less at the end of the file. Reads grow
+  // at least twofold, so a long track costs few reads.
+  bool short_ = false;
   const auto reach = [&](std::int64_t until) {
     until = std::min(until, end);
-    std::int64_t have = t.start + static_cast<std::int64_t>(t.bytes.size());
-    if (until <= have || fileEnded) return std::min(have, std::max(until, t.start));
-    std::int64_t want = std::max<std::int64_t>(
-        until - have, std::max<std::int64_t>(kTrackReadAhead, static_cast<std::int64_t>(t.bytes.size())));
-    want = std::min(want, end - have);
-    const std::size_t old = t.bytes.size();
-    t.bytes.resize(old + static_cast<std::size_t>(want));
-    const std::int64_t got = file_->readAt(have, t.bytes.data() + old, static_cast<std::size_t>(want));
-    const std::int64_t kept = got > 0 ? got : 0;
-    t.bytes.resize(old + static_cast<std::size_t>(kept));
-    if (kept < want) fileEnded = true;
-    have += kept;
-    return std::min(have, until);
+    const std::int64_t have = piece.start + static_cast<std::int64_t>(piece.size);
+    if (until > have && !piece.ended) {
+      if (!mayRead) {
+        short_ = true;
+        return have;
+      }
+      readInto(piece, std::max(until - piece.start, 2 * static_cast<std::int64_t>(piece.size)));
+    }
+    return std::min(piece.start + static_cast<std::int64_t>(piece.size), std::max(until, start));
   };
 
-  std::int64_t position = t.start;
+  std::int64_t position = start;
   for (std::int64_t i = 0; end - position >= kSectorHeaderSize; ++i) {
     if (reach(position + kSectorHeaderSize) < position + kSectorHeaderSize) break;
-    const std::uint8_t* raw = t.bytes.data() + (position - t.start);
+    const std::uint8_t* raw = piece.bytes.get() + (position - piece.start);
     SectorRecord record{};
     record.id = {raw[kSectorCOffset], raw[kSectorHOffset], raw[kSectorROffset], raw[kSectorNOffset]};
     record.recordCount = readLE16(raw + kSectorCountOffset);
@@ -264,41 +402,47 @@ const D88Image::Track* D88Image::track(std::int32_t index) {
     record.headerOffset = position;
     const std::int64_t data = position + kSectorHeaderSize;
     record.dataAvailable = static_cast<std::int32_t>(reach(data + record.dataSize) - data);
-    t.records.push_back(record);
+    if (short_) break;
+    records.push_back(record);
     if (i == record.recordCount - 1) break;
     position = data + record.dataSize;
   }
-  // Read-ahead past the last record's data is not kept.
-  if (!t.records.empty()) {
-    const SectorRecord& last = t.records.back();
-    const std::int64_t used = last.headerOffset + kSectorHeaderSize + last.dataAvailable - t.start;
-    t.bytes.resize(static_cast<std::size_t>(used));
-  } else {
-    t.bytes.clear();
+  if (short_) {
+    records.resize(firstRecord);
+    return false;
   }
-  t.bytes.shrink_to_fit();
 
+  t.walked = true;
+  t.piece = at;
+  t.firstRecord = firstRecord;
+  t.recordCount = records.size() - firstRecord;
   // A search stops at a header that says its track has no records, and the
-  // first record of an identity wins.
-  for (std::size_t i = 0; i < t.records.size() && t.records[i].recordCount != 0; ++i) {
-    t.searchable.emplace_back(identityKey(t.records[i].id), static_cast<std::uint32_t>(i));
+  // first record of an identity wins: sorting by (identity, index) puts it
+  // first among its equals.
+  auto& keys = cache_->keys();
+  t.firstKey = keys.size();
+  for (std::size_t i = 0; i < t.recordCount && records[firstRecord + i].recordCount != 0; ++i) {
+    keys.emplace_back(identityKey(records[firstRecord + i].id), static_cast<std::uint32_t>(i));
   }
-  std::stable_sort(t.searchable.begin(), t.searchable.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  t.searchable.erase(std::unique(t.searchable.begin(), t.searchable.end(),
-                                 [](const auto& a, const auto& b) { return a.first == b.first; }),
-                     t.searchable.end());
-  return cache_->store(index, std::move(walked));
+  const auto from = keys.begin() + static_cast<std::ptrdiff_t>(t.firstKey);
+  std::sort(from, keys.end());
+  keys.erase(std::unique(from, keys.end(),
+                         [](const auto& a, const auto& b) { return a.first == b.first; }),
+             keys.end());
+  t.keyCount = keys.size() - t.firstKey;
+  return true;
 }
 
 const SectorRecord* D88Image::findSector(const Track& t, std::int32_t c, std::int32_t h,
                                          std::int32_t r, std::int32_t n) const {
   std::uint32_t key = 0;
   if (!identityKey(c, h, r, n, &key)) return nullptr;
-  const auto at = std::lower_bound(t.searchable.begin(), t.searchable.end(), key,
+  const auto first = cache_->keys().begin() + static_cast<std::ptrdiff_t>(t.firstKey);
+  const auto last = first + static_cast<std::ptrdiff_t>(t.keyCount);
+  const auto at = std::lower_bound(first, last, key,
                                    [](const auto& entry, std::uint32_t k) { return entry.first < k; });
-  if (at == t.searchable.end() || at->first != key) return nullptr;
-  return &t.records[at->second];
+  if (at == last || at->first != key) return nullptr;
+  return &cache_->records()[t.firstRecord + at->second];
 }
 
 std::int32_t D88Image::copyData(const Track& t, const SectorRecord& record, std::uint8_t* buffer,
@@ -306,8 +450,9 @@ std::int32_t D88Image::copyData(const Track& t, const SectorRecord& record, std:
   const std::int32_t length = std::min<std::int32_t>(
       std::min<std::int32_t>(record.dataSize, maxBytes), record.dataAvailable);
   if (length <= 0) return 0;
-  const std::int64_t from = record.headerOffset + kSectorHeaderSize - t.start;
-  std::memcpy(buffer, t.bytes.data() + from, static_cast<std::size_t>(length));
+  const Piece& piece = cache_->piece(t);
+  const std::int64_t from = record.headerOffset + kSectorHeaderSize - piece.start;
+  std::memcpy(buffer, piece.bytes.get() + from, static_cast<std::size_t>(length));
   return length;
 }
 
@@ -397,9 +542,9 @@ std::int32_t D88Image::listSectorIds(std::int32_t track, std::uint8_t* buffer,
   if (t == nullptr) return 0;
   // A record count of 0 does not end the listing; only the capacity does.
   const std::size_t fit = static_cast<std::size_t>(capacityBytes / kSectorIdSize);
-  const std::size_t count = std::min(fit, t->records.size());
+  const std::size_t count = std::min(fit, t->recordCount);
   for (std::size_t i = 0; i < count; ++i) {
-    const SectorId& id = t->records[i].id;
+    const SectorId& id = cache_->records()[t->firstRecord + i].id;
     std::uint8_t* entry = buffer + kSectorIdSize * i;
     entry[0] = id.c;
     entry[1] = id.h;
@@ -411,7 +556,9 @@ std::int32_t D88Image::listSectorIds(std::int32_t track, std::uint8_t* buffer,
 
 std::vector<SectorRecord> D88Image::trackRecords(std::int32_t track) {
   const Track* t = this->track(track);
-  return t != nullptr ? t->records : std::vector<SectorRecord>();
+  if (t == nullptr) return {};
+  const auto first = cache_->records().begin() + static_cast<std::ptrdiff_t>(t->firstRecord);
+  return std::vector<SectorRecord>(first, first + static_cast<std::ptrdiff_t>(t->recordCount));
 }
 
 }  // namespace d88

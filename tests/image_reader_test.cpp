@@ -679,6 +679,46 @@ TEST_F(ListTest, ListingStopsAtAHeaderCutOffByTheEndOfTheFile) {
 
 // Cut a two-disk image at many lengths: every sector reads exactly the bytes
 // of it that the file still holds, and nothing beyond.
+// The reader keeps what it has walked and reads ahead for passes over the
+// tracks; whatever was read before, and in whatever order, every sector
+// comes out the same. Disks 0 and 1 end with a track longer than a read-ahead
+// piece (20 sectors of 16 KiB), so that a pass's piece grows past its usual size.
+TEST_F(ReaderTest, EverySectorComesOutTheSameWhateverWasReadBefore) {
+  constexpr int kTracks = 40;
+  constexpr int kLongTrack = kTracks;
+  constexpr int kLongSector = 16384;
+  std::vector<Disk> disks;
+  for (int seed = 0; seed < 3; ++seed) {
+    Disk disk = d88build::standardDisk(seed, kTracks / 2);
+    if (seed < 2) {
+      for (int r = 1; r <= 20; ++r) {
+        disk.tracks[kLongTrack].push_back(
+            record(kLongTrack / 2, 0, r, 7, pattern(kLongTrack, r, kLongSector, seed)));
+      }
+    }
+    disks.push_back(disk);
+  }
+  ASSERT_TRUE(load(d88build::build(disks).bytes));
+  const auto check = [&](int disk, int track) {
+    const bool isLong = track == kLongTrack;
+    if (isLong && disk == 2) return;
+    const int size = isLong ? kLongSector : kSector;
+    for (int r = 1; r <= (isLong ? 20 : 8); ++r) {
+      ASSERT_EQ(read(track, track / 2, track % 2, r, isLong ? 7 : 3, size),
+                pattern(track, r, static_cast<std::size_t>(size), disk))
+          << "disk " << disk << " track " << track << " r " << r;
+    }
+  };
+  for (int disk : {2, 0, 1, 0, 2, 1}) {
+    SCOPED_TRACE(disk);
+    ASSERT_TRUE(image_.selectDisk(disk));
+    for (int track = 0; track <= kLongTrack; ++track) check(disk, track);
+    for (int track = kLongTrack; track >= 0; --track) check(disk, track);
+    for (int track = 0; track <= kLongTrack; track += 3) check(disk, track);
+  }
+  EXPECT_EQ(image_.readError(), 0);
+}
+
 TEST_F(ReaderTest, TruncationSweepReadsExactlyWhatTheFileHolds) {
   d88build::Image built = d88build::build({d88build::standardDisk(0, 3), d88build::standardDisk(1, 3)});
   const std::size_t size = built.bytes.size();

@@ -123,9 +123,9 @@ class D88Image {
   // Bytes of the open file; -1 when none is open or it has no size to tell.
   std::int64_t fileSize() const;
 
-  // Loads the header and track table of disk `index` (0 to diskCount() - 1).
-  // Any call first forgets the previous selection; false when there is no
-  // file, the index is not a disk found by open(), or its header cannot be read.
+  // Loads the header and track table of disk `index` (0 to diskCount() - 1),
+  // as open() read them. Any call first forgets the previous selection; false
+  // when there is no file or the index is not a disk found by open().
   bool selectDisk(std::int32_t index);
 
   // Sector numbers of the first and last sector of every track, used by runs
@@ -200,12 +200,19 @@ class D88Image {
 
  private:
   struct Track;
+  struct Piece;
   class TrackCache;
 
   void forgetDisk();
-  // The records of `track`, walked once and kept while the disk stays
-  // selected; nullptr when the track is not there.
+  // The records of `track`, walked when first asked for and kept while the
+  // disk stays selected and the cache has room; nullptr when the track is
+  // not there. Valid until the next call.
   const Track* track(std::int32_t index);
+  // Makes `piece` hold `count` bytes from its start, fewer at the disk's or the file's end.
+  void readInto(Piece& piece, std::int64_t count);
+  // Walks the track starting at `start` in piece `piece`; false when it ran
+  // past the piece and `mayRead` forbade reading on.
+  bool walkTrack(Track& track, std::uint32_t piece, std::int64_t start, bool mayRead);
   // The first record of `track` with identity (c, h, r, n) that a search
   // reaches; nullptr when there is none.
   const SectorRecord* findSector(const Track& track, std::int32_t c, std::int32_t h,
@@ -224,12 +231,19 @@ class D88Image {
   std::int32_t firstSector_ = 1;
   std::int32_t lastSector_ = 16;
   std::int32_t diskOffsets_[kMaxDisks] = {};
+  // The 688-byte header of each disk found by open(), back to back.
+  std::vector<std::uint8_t> headers_;
   // Where each disk's records end; see diskEnd().
   std::int64_t diskEnds_[kMaxDisks] = {};
   std::int32_t diskSize_ = 0;
   std::int32_t diskOffset_ = 0;
   std::int64_t diskEnd_ = 0;
   std::int32_t trackOffsets_[kTrackCount] = {};
+  // File offsets where the selected disk's tracks start, sorted: where one
+  // track starts is where the one before it most likely ends.
+  std::vector<std::int64_t> trackStarts_;
+  // The track walked last; a walk of the next one reads well ahead.
+  std::int32_t lastWalked_ = -1;
   std::int32_t mediaType_ = -1;
   std::int32_t writeProtect_ = -1;
   char name_[kNameLength + 1] = {};
