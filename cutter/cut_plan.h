@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <d88/d88_image.h>
@@ -50,6 +51,9 @@ constexpr std::int32_t kTransferBufferSize = 0x134000;
 // The twenty cuts in the order the command makes them: PROG, VD000, VD001,
 // then the MA table, then the MB table.
 const CutPlan& cutPlan();
+
+// "track T (C c, H h, R r, N n)": how the command's messages name a sector.
+std::string sectorAddressText(const SectorAddress& address);
 
 // What the cut of one region found in the image, sector by sector.
 struct CutReadout {

@@ -71,6 +71,16 @@ Arguments parseArguments(int argc, char** argv) {
   return args;
 }
 
+// The status after --help or --version: 1, with a message, when standard
+// output could not take the answer.
+int answered() {
+  if (const int error = d88::flushStandardOutput()) {
+    d88::print(stderr, "Error: cannot write to standard output: %s\n", std::strerror(error));
+    return 1;
+  }
+  return 0;
+}
+
 void printUsage(std::FILE* stream, const char* program) {
   d88::print(stream, "Usage: %s [d88file] (DiskNo.)\n", program);
 }
@@ -94,10 +104,10 @@ int main(int argc, char** argv) {
     case Arguments::Action::kHelp:
       printUsage(stdout, program);
       d88::print(stdout, "%s", kHelpText);
-      return 0;
+      return answered();
     case Arguments::Action::kVersion:
       d88::print(stdout, "d88cut " D88_VERSION "\n");
-      return 0;
+      return answered();
     case Arguments::Action::kUnknownOption:
       d88::print(stderr, "d88cut: unknown option %s (d88cut --help lists the options)\n",
                args.unknown);

@@ -30,6 +30,16 @@ constexpr std::int64_t kSequentialReadAhead = 256 * 1024;
 // the walked records), beyond the track being walked; a damaged disk whose
 // tracks overlap would otherwise keep its records many times.
 constexpr std::size_t kCacheBudget = 16 * 1024 * 1024;
+// A piece of the file never grows beyond this. A walk that runs on past it
+// (a record count of 0, data sizes that skip far ahead) reads its headers
+// through a small window instead, and the data of such records is read from
+// the file when asked for: memory follows the records walked, not the bytes
+// they skip.
+constexpr std::int64_t kMaxPieceBytes = 1024 * 1024;
+// The window through which headers past a piece are read: headers close
+// together share one read; after a long record, a header is read alone.
+constexpr std::int64_t kHeaderWindow = 64 * 1024;
+constexpr std::int64_t kLongRecord = 4096;
 
 // r + 1 and the like without signed overflow, whatever a caller passed in.
 std::int32_t plusOne(std::int32_t v) {
@@ -80,18 +90,16 @@ std::string statusMeaning(std::uint8_t status) {
   }
 }
 
-std::string sectorAddressText(const SectorAddress& a) {
-  char text[96];
-  std::snprintf(text, sizeof text, "track %d (C %d, H %d, R %d, N %d)", static_cast<int>(a.track),
-                static_cast<int>(a.c), static_cast<int>(a.h), static_cast<int>(a.r),
-                static_cast<int>(a.n));
-  return text;
-}
-
 // One walked track: where its records and its search index stand in the
 // cache's shared arrays, and which piece of the file holds its bytes.
 struct D88Image::Track {
   bool walked = false;
+  std::int64_t start = 0;  // file offset of the first record
+  // Where the walk stopped caching, at a record whose count is 0: a search
+  // ends there, a listing goes on from `next` (record `nextIndex` of the
+  // track). -1 when the cached records are the whole walk.
+  std::int64_t next = -1;
+  std::int64_t nextIndex = 0;
   std::uint32_t piece = 0;
   std::size_t firstRecord = 0;
   std::size_t recordCount = 0;
@@ -155,6 +163,13 @@ class D88Image::TrackCache {
     return newest_;
   }
   const Piece& piece(const Track& t) const { return pieces_[t.piece]; }
+  // A walked track that starts at file offset `start`; nullptr when none is.
+  const Track* walkedFrom(std::int64_t start) const {
+    for (const Track& t : tracks_) {
+      if (t.walked && t.start == start) return &t;
+    }
+    return nullptr;
+  }
 
   // Forgets everything when what is held has reached the budget.
   void keepWithinBudget() {
@@ -318,12 +333,20 @@ const D88Image::Track* D88Image::track(std::int32_t index) {
   // A negative entry is a value of 2^31 or more in the file: far beyond any
   // disk this reader accepts, so it is treated as absent like a zero.
   if (offset <= 0 || offset > diskSize_) return nullptr;
+  if (cache_->slot(index).walked) return &cache_->slot(index);
+  const std::int64_t start = static_cast<std::int64_t>(diskOffset_) + offset;
+  // Table entries that point at the same place share one walk.
+  if (const Track* same = cache_->walkedFrom(start)) {
+    cache_->slot(index) = *same;
+    return &cache_->slot(index);
+  }
+  // Whatever the tracks claim, what is kept stays near the budget: a walk
+  // starts only when what is held is below it.
+  cache_->keepWithinBudget();
   Track& t = cache_->slot(index);
-  if (t.walked) return &t;
 
   const bool sequential = index == lastWalked_ + 1;
   lastWalked_ = index;
-  const std::int64_t start = static_cast<std::int64_t>(diskOffset_) + offset;
   const std::int64_t end = diskEnd_;
   if (const Piece* last = cache_->newestPiece()) {
     if (start >= last->start && start < last->start + static_cast<std::int64_t>(last->size) &&
@@ -363,17 +386,22 @@ void D88Image::readInto(Piece& piece, std::int64_t count) {
   if (kept < count - have) piece.ended = true;
 }
 
-// Walks the track that starts at file offset `start` in piece `at`, filling
-// `t`. With `mayRead` false the walk gives up (and keeps nothing) where the
-// piece ends before the track does; otherwise the piece is read on.
-bool D88Image::walkTrack(Track& t, std::uint32_t at, std::int64_t start, bool mayRead) {
-  Piece& piece = cache_->pieces()[at];
-  std::vector<SectorRecord>& records = cache_->records();
-  const std::size_t firstRecord = records.size();
+// Walks records from file offset `position`, record `index` of its track, in
+// `piece`, appending them to `out`: until the record count of the header just
+// read is reached, a header does not lie wholly before the disk's end, `limit`
+// records are out, or (with `stopAtEmpty`) after a header whose record count
+// is 0. With `mayRead` false the walk gives up where the piece ends before the
+// track does; otherwise the piece is read on, up to kMaxPieceBytes, and
+// headers beyond that are read through a window.
+D88Image::WalkEnd D88Image::walkRecords(Piece& piece, std::int64_t position, std::int64_t index,
+                                        bool mayRead, bool stopAtEmpty, std::size_t limit,
+                                        std::vector<SectorRecord>& out, std::int64_t* next) {
+  const std::int64_t start = position;
   const std::int64_t end = diskEnd_;
-  // Makes the piece reach `until` (never beyond the disk's end); returns the
-  // file offset it reaches, which is less at the end of the file. Reads grow
-  // at least twofold, so a long track costs few reads.
+  // Makes the piece reach `until` (never beyond the disk's end, nor beyond
+  // kMaxPieceBytes); returns the file offset it reaches, which is less at the
+  // end of the file or of the piece. Reads grow at least twofold, so a long
+  // track costs few reads.
   bool short_ = false;
   const auto reach = [&](std::int64_t until) {
     until = std::min(until, end);
@@ -383,15 +411,60 @@ bool D88Image::walkTrack(Track& t, std::uint32_t at, std::int64_t start, bool ma
         short_ = true;
         return have;
       }
-      readInto(piece, std::max(until - piece.start, 2 * static_cast<std::int64_t>(piece.size)));
+      if (until - piece.start <= kMaxPieceBytes) {
+        readInto(piece, std::min(kMaxPieceBytes,
+                                 std::max(until - piece.start,
+                                          2 * static_cast<std::int64_t>(piece.size))));
+      }
     }
     return std::min(piece.start + static_cast<std::int64_t>(piece.size), std::max(until, start));
   };
+  // The 16 header bytes at `at`: from the piece when it holds them, else
+  // through the window; nullptr when they are not all in the disk.
+  std::vector<std::uint8_t> window;
+  std::int64_t windowStart = 0;
+  std::int64_t lastDataSize = 0;
+  const auto header = [&](std::int64_t at) -> const std::uint8_t* {
+    const std::int64_t need = at + kSectorHeaderSize;
+    if (reach(need) >= need) return piece.bytes.get() + (at - piece.start);
+    if (short_) return nullptr;
+    // The piece ends before the header: the file or the disk ends there.
+    if (piece.ended || need <= piece.start + kMaxPieceBytes) return nullptr;
+    if (at < windowStart || need > windowStart + static_cast<std::int64_t>(window.size())) {
+      const std::int64_t want =
+          std::min(end - at, lastDataSize >= kLongRecord ? kSectorHeaderSize : kHeaderWindow);
+      window.resize(static_cast<std::size_t>(want));
+      const std::int64_t got = file_->readAt(at, window.data(), window.size());
+      window.resize(static_cast<std::size_t>(got > 0 ? got : 0));
+      windowStart = at;
+      if (static_cast<std::int64_t>(window.size()) < kSectorHeaderSize) return nullptr;
+    }
+    return window.data() + (at - windowStart);
+  };
+  // Bytes of the data at `data` of `size` bytes that the disk holds.
+  const auto available = [&](std::int64_t data, std::int64_t size) -> std::int64_t {
+    const std::int64_t reached = reach(data + size);
+    if (reached >= data + size) return size;
+    if (piece.ended || reached >= end || data + size <= piece.start + kMaxPieceBytes) {
+      return std::max<std::int64_t>(0, reached - data);
+    }
+    // Past the piece's limit: the disk's end says how much is there, unless
+    // the file has no size to tell; then the data is read to count it.
+    if (end != kNoEnd) return std::min(size, end - data);
+    std::vector<std::uint8_t> scratch(static_cast<std::size_t>(size));
+    const std::int64_t got = file_->readAt(data, scratch.data(), scratch.size());
+    return got > 0 ? got : 0;
+  };
 
-  std::int64_t position = start;
-  for (std::int64_t i = 0; end - position >= kSectorHeaderSize; ++i) {
-    if (reach(position + kSectorHeaderSize) < position + kSectorHeaderSize) break;
-    const std::uint8_t* raw = piece.bytes.get() + (position - piece.start);
+  const std::size_t first = out.size();
+  *next = -1;
+  for (std::int64_t i = index; end - position >= kSectorHeaderSize; ++i) {
+    if (out.size() - first >= limit) {
+      *next = position;
+      return WalkEnd::kLimit;
+    }
+    const std::uint8_t* raw = header(position);
+    if (raw == nullptr) break;
     SectorRecord record{};
     record.id = {raw[kSectorCOffset], raw[kSectorHOffset], raw[kSectorROffset], raw[kSectorNOffset]};
     record.recordCount = readLE16(raw + kSectorCountOffset);
@@ -401,24 +474,46 @@ bool D88Image::walkTrack(Track& t, std::uint32_t at, std::int64_t start, bool ma
     record.dataSize = readLE16(raw + kDataSizeOffset);
     record.headerOffset = position;
     const std::int64_t data = position + kSectorHeaderSize;
-    record.dataAvailable = static_cast<std::int32_t>(reach(data + record.dataSize) - data);
+    record.dataAvailable = static_cast<std::int32_t>(available(data, record.dataSize));
     if (short_) break;
-    records.push_back(record);
+    out.push_back(record);
     if (i == record.recordCount - 1) break;
+    lastDataSize = record.dataSize;
     position = data + record.dataSize;
+    if (stopAtEmpty && record.recordCount == 0) {
+      *next = position;
+      return WalkEnd::kEmptyCount;
+    }
   }
   if (short_) {
-    records.resize(firstRecord);
-    return false;
+    out.resize(first);
+    return WalkEnd::kShort;
   }
+  return WalkEnd::kDone;
+}
 
+// Walks the track that starts at file offset `start` in piece `at`, filling
+// `t`: its records up to and with the first whose record count is 0 (a search
+// ends there; a listing walks on from there when asked), and the index a
+// search uses. False when `mayRead` is false and the piece ends too soon.
+bool D88Image::walkTrack(Track& t, std::uint32_t at, std::int64_t start, bool mayRead) {
+  std::vector<SectorRecord>& records = cache_->records();
+  const std::size_t firstRecord = records.size();
+  std::int64_t next = -1;
+  const WalkEnd ended = walkRecords(cache_->pieces()[at], start, 0, mayRead, true,
+                                    static_cast<std::size_t>(-1), records, &next);
+  if (ended == WalkEnd::kShort) return false;
+
+  t.start = start;
+  t.next = ended == WalkEnd::kEmptyCount ? next : -1;
+  t.nextIndex = static_cast<std::int64_t>(records.size() - firstRecord);
   t.walked = true;
   t.piece = at;
   t.firstRecord = firstRecord;
   t.recordCount = records.size() - firstRecord;
-  // A search stops at a header that says its track has no records, and the
-  // first record of an identity wins: sorting by (identity, index) puts it
-  // first among its equals.
+  // A search stops at a header that says its track has no records (the last
+  // one cached), and the first record of an identity wins: sorting by
+  // (identity, index) puts it first among its equals.
   auto& keys = cache_->keys();
   t.firstKey = keys.size();
   for (std::size_t i = 0; i < t.recordCount && records[firstRecord + i].recordCount != 0; ++i) {
@@ -451,9 +546,15 @@ std::int32_t D88Image::copyData(const Track& t, const SectorRecord& record, std:
       std::min<std::int32_t>(record.dataSize, maxBytes), record.dataAvailable);
   if (length <= 0) return 0;
   const Piece& piece = cache_->piece(t);
-  const std::int64_t from = record.headerOffset + kSectorHeaderSize - piece.start;
-  std::memcpy(buffer, piece.bytes.get() + from, static_cast<std::size_t>(length));
-  return length;
+  const std::int64_t data = record.headerOffset + kSectorHeaderSize;
+  if (data >= piece.start &&
+      data + length <= piece.start + static_cast<std::int64_t>(piece.size)) {
+    std::memcpy(buffer, piece.bytes.get() + (data - piece.start), static_cast<std::size_t>(length));
+    return length;
+  }
+  // Data that a long walk skipped over is read from the file when asked for.
+  const std::int64_t got = file_->readAt(data, buffer, static_cast<std::size_t>(length));
+  return static_cast<std::int32_t>(got > 0 ? got : 0);
 }
 
 std::int32_t D88Image::readSector(std::int32_t track, std::int32_t c, std::int32_t h,
@@ -535,30 +636,37 @@ SectorAddress D88Image::followingSector(const SectorAddress& at) const {
   return next;
 }
 
+std::vector<SectorRecord> D88Image::trackRecords(std::int32_t track, std::size_t maxRecords) {
+  const Track* t = this->track(track);
+  if (t == nullptr) return {};
+  const auto first = cache_->records().begin() + static_cast<std::ptrdiff_t>(t->firstRecord);
+  const std::size_t cached = std::min(t->recordCount, maxRecords);
+  std::vector<SectorRecord> out(first, first + static_cast<std::ptrdiff_t>(cached));
+  // A record count of 0 does not end a listing: the walk goes on from where
+  // the cached records stop, read afresh and not kept.
+  if (t->next >= 0 && out.size() < maxRecords) {
+    Piece piece;
+    piece.start = t->next;
+    std::int64_t next = -1;
+    walkRecords(piece, t->next, t->nextIndex, true, false, maxRecords - out.size(), out, &next);
+  }
+  return out;
+}
+
 std::int32_t D88Image::listSectorIds(std::int32_t track, std::uint8_t* buffer,
                                      std::int32_t capacityBytes) {
   if (buffer == nullptr || capacityBytes < kSectorIdSize) return 0;
-  const Track* t = this->track(track);
-  if (t == nullptr) return 0;
-  // A record count of 0 does not end the listing; only the capacity does.
-  const std::size_t fit = static_cast<std::size_t>(capacityBytes / kSectorIdSize);
-  const std::size_t count = std::min(fit, t->recordCount);
-  for (std::size_t i = 0; i < count; ++i) {
-    const SectorId& id = cache_->records()[t->firstRecord + i].id;
+  const std::vector<SectorRecord> records =
+      trackRecords(track, static_cast<std::size_t>(capacityBytes / kSectorIdSize));
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const SectorId& id = records[i].id;
     std::uint8_t* entry = buffer + kSectorIdSize * i;
     entry[0] = id.c;
     entry[1] = id.h;
     entry[2] = id.r;
     entry[3] = id.n;
   }
-  return static_cast<std::int32_t>(count * kSectorIdSize);
-}
-
-std::vector<SectorRecord> D88Image::trackRecords(std::int32_t track) {
-  const Track* t = this->track(track);
-  if (t == nullptr) return {};
-  const auto first = cache_->records().begin() + static_cast<std::ptrdiff_t>(t->firstRecord);
-  return std::vector<SectorRecord>(first, first + static_cast<std::ptrdiff_t>(t->recordCount));
+  return static_cast<std::int32_t>(records.size() * kSectorIdSize);
 }
 
 }  // namespace d88

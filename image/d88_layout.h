@@ -6,10 +6,11 @@
 
 #include <cstdint>
 
+#include <d88/d88_image.h>
+
 namespace d88 {
 
-// Disk header: 688 bytes at the start of every disk.
-constexpr int kDiskHeaderSize = 0x2B0;
+// Disk header: kDiskHeaderSize (688) bytes at the start of every disk.
 constexpr int kNameOffset = 0x00;
 constexpr int kWriteProtectOffset = 0x1A;
 constexpr int kMediaTypeOffset = 0x1B;

@@ -52,7 +52,7 @@ std::vector<std::string> diskProblems(const D88Image& image, const DiskSummary& 
     problems.push_back("size field runs " + std::to_string(end - image.fileSize()) +
                        " bytes past the end of the file");
   }
-  if (s.size < static_cast<std::uint32_t>(0x2B0)) {
+  if (s.size < static_cast<std::uint32_t>(kDiskHeaderSize)) {
     problems.push_back("size field smaller than a disk header: no disk after this one is read");
   }
   int beyond = 0;
@@ -80,10 +80,7 @@ TrackListing listTrack(D88Image& image, int track) {
   listing.track = track;
   listing.c = track >> 1;
   listing.h = track & 1;
-  listing.records = image.trackRecords(track);
-  if (listing.records.size() > static_cast<std::size_t>(kMaxListedRecords)) {
-    listing.records.resize(kMaxListedRecords);
-  }
+  listing.records = image.trackRecords(track, kMaxListedRecords);
   if (listing.records.empty()) return listing;
 
   std::map<int, int> sizeCodeCounts;

@@ -10,6 +10,8 @@
 #define D88_HAVE_ICONV 1
 #endif
 
+#include "cutter/cut_plan.h"
+
 namespace d88 {
 namespace {
 

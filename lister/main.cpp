@@ -25,7 +25,7 @@ constexpr char kHelpText[] =
     "  --json     one JSON document per image, one per line (JSON Lines)\n"
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n"
-    "  --         end of options: the arguments after it are images, whatever their names\n"
+    "  --         end of options: no argument after it is taken for an option\n"
     "\n"
     "Exit status: 0 when every image was listed, 1 otherwise. See d88ls(1).\n";
 

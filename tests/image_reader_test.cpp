@@ -247,6 +247,32 @@ TEST_F(ReaderTest, WalksStayInsideTheirDisk) {
   EXPECT_EQ(read(1, 0, 1, 1, 1, kSector), pattern(1, 1, 256));
 }
 
+// A track longer than the reader keeps in memory at once (about 2.4 MB here,
+// the last record cut off by the end of the file): every record is still
+// listed, read whole and counted exactly, through the file.
+TEST_F(ReaderTest, TracksLongerThanAPieceAreReadFromTheFile) {
+  constexpr int kRecords = 40;
+  constexpr std::size_t kBytes = 60000;
+  std::vector<Record> records;
+  for (int r = 1; r <= kRecords; ++r) records.push_back(record(0, 0, r, 7, pattern(0, r, kBytes)));
+  d88build::Image built = d88build::build({oneTrack(0, records)});
+  built.bytes.resize(built.bytes.size() - 1000);
+  ASSERT_TRUE(load(built.bytes));
+  const std::vector<d88::SectorRecord> listed = image_.trackRecords(0);
+  ASSERT_EQ(listed.size(), static_cast<std::size_t>(kRecords));
+  EXPECT_EQ(listed.back().dataAvailable, static_cast<int>(kBytes - 1000));
+  for (int r : {1, 17, 18, 39, 40, 2}) {
+    const std::size_t whole = r == kRecords ? kBytes - 1000 : kBytes;
+    EXPECT_EQ(read(0, 0, 0, r, 7, 65535), pattern(0, r, whole)) << r;
+  }
+  // Table entries that point at one place give the same records.
+  d88build::putLE32(built.bytes, 0x20 + 4, static_cast<std::uint32_t>(built.recordOffset(0, 0, 0)));
+  ASSERT_TRUE(load(built.bytes));
+  EXPECT_EQ(read(0, 0, 0, 39, 7, 65535), pattern(0, 39, kBytes));
+  EXPECT_EQ(read(1, 0, 0, 39, 7, 65535), pattern(0, 39, kBytes));
+  EXPECT_EQ(image_.trackRecords(1).size(), static_cast<std::size_t>(kRecords));
+}
+
 TEST_F(ReaderTest, RecordHeadersGiveEveryField) {
   Record bad = record(20, 0, 5, 3, pattern(40, 5, 512));
   bad.status = d88::kStatusDataCrcError;
@@ -675,10 +701,6 @@ TEST_F(ListTest, ListingStopsAtAHeaderCutOffByTheEndOfTheFile) {
   }
 }
 
-// ---- truncation sweep -----------------------------------------------------
-
-// Cut a two-disk image at many lengths: every sector reads exactly the bytes
-// of it that the file still holds, and nothing beyond.
 // The reader keeps what it has walked and reads ahead for passes over the
 // tracks; whatever was read before, and in whatever order, every sector
 // comes out the same. Disks 0 and 1 end with a track longer than a read-ahead
@@ -719,6 +741,10 @@ TEST_F(ReaderTest, EverySectorComesOutTheSameWhateverWasReadBefore) {
   EXPECT_EQ(image_.readError(), 0);
 }
 
+// ---- truncation sweep -----------------------------------------------------
+
+// Cut a two-disk image at many lengths: every sector reads exactly the bytes
+// of it that the file still holds, and nothing beyond.
 TEST_F(ReaderTest, TruncationSweepReadsExactlyWhatTheFileHolds) {
   d88build::Image built = d88build::build({d88build::standardDisk(0, 3), d88build::standardDisk(1, 3)});
   const std::size_t size = built.bytes.size();

@@ -20,6 +20,9 @@ class RandomAccessFile;
 
 // Disks stand back to back from offset 0; the reader looks at no more than this many.
 constexpr int kMaxDisks = 64;
+// Bytes of a disk header, at the start of every disk; a disk's size field is
+// never smaller on a sound image.
+constexpr int kDiskHeaderSize = 0x2B0;
 // Tracks in a full track table.
 constexpr int kTrackCount = 164;
 // Characters of a disk name that are kept (the 17th byte of the field is not read).
@@ -70,9 +73,6 @@ bool isMarkedBad(std::uint8_t status);
 // The status in words: "normal", "deleted data", "ID CRC error", "data CRC
 // error", "no address mark", "no data mark", or "unknown status 0xNN".
 std::string statusMeaning(std::uint8_t status);
-
-// "track T (C c, H h, R r, N n)": how messages name a sector.
-std::string sectorAddressText(const SectorAddress& address);
 
 // One sector record of a track: every field of its 16-byte header, and where
 // its data stands in the file.
@@ -148,8 +148,10 @@ class D88Image {
   // Size in bytes of the selected disk as its header gives it; 0 when none.
   std::int32_t diskSize() const { return diskSize_; }
   // File offset where the selected disk's records end: the next disk's
-  // offset, or for the last disk the end of the file. No record header or
-  // data at or beyond it belongs to the disk. 0 when none is selected.
+  // offset; for the last disk the end of the file (INT64_MAX when the file
+  // has no size to tell), and for the 64th the end its size field gives. No
+  // record header or data at or beyond it belongs to the disk. 0 when none
+  // is selected.
   std::int64_t diskEnd() const { return diskEnd_; }
   // Entry `track` (0 to 163) of the selected disk's track table: the offset of
   // the track's first record from the disk's start, 0 when absent or when
@@ -162,9 +164,11 @@ class D88Image {
   const char* diskName() const { return name_; }
 
   // Copies the data of the first record of `track` whose identity is exactly
-  // (c, h, r, n) into buffer, at most maxBytes of it. Returns the bytes copied:
-  // the sector's length capped at maxBytes, fewer when the disk or the file
-  // ends inside the sector, 0 when the track or the sector is not there.
+  // (c, h, r, n) into buffer, at most maxBytes of it. The search walks the
+  // track from its first record and ends at a header whose record count is 0
+  // or at the count of the header just read. Returns the bytes copied: the
+  // sector's length capped at maxBytes, fewer when the disk or the file ends
+  // inside the sector, 0 when the track or the sector is not there.
   std::int32_t readSector(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
                           std::int32_t n, std::uint8_t* buffer, std::int32_t maxBytes);
 
@@ -190,9 +194,11 @@ class D88Image {
   std::int32_t listSectorIds(std::int32_t track, std::uint8_t* buffer,
                              std::int32_t capacityBytes);
 
-  // Every record of `track`, in record order: the records listSectorIds()
-  // lists, with all their header fields. Empty when the track is not there.
-  std::vector<SectorRecord> trackRecords(std::int32_t track);
+  // The records of `track`, in record order, at most maxRecords of them: the
+  // records listSectorIds() lists, with all their header fields. Empty when
+  // the track is not there.
+  std::vector<SectorRecord> trackRecords(std::int32_t track,
+                                         std::size_t maxRecords = static_cast<std::size_t>(-1));
 
   // The address that follows `at` in a run under the current sector range:
   // r + 1, or after lastSector the first sector of the next track.
@@ -210,6 +216,12 @@ class D88Image {
   const Track* track(std::int32_t index);
   // Makes `piece` hold `count` bytes from its start, fewer at the disk's or the file's end.
   void readInto(Piece& piece, std::int64_t count);
+  // Why walkRecords() stopped: the walk's own end, `limit` records out, a
+  // record count of 0 (with stopAtEmpty), or a piece too short to read on.
+  enum class WalkEnd { kDone, kLimit, kEmptyCount, kShort };
+  WalkEnd walkRecords(Piece& piece, std::int64_t position, std::int64_t index, bool mayRead,
+                      bool stopAtEmpty, std::size_t limit, std::vector<SectorRecord>& out,
+                      std::int64_t* next);
   // Walks the track starting at `start` in piece `piece`; false when it ran
   // past the piece and `mayRead` forbade reading on.
   bool walkTrack(Track& track, std::uint32_t piece, std::int64_t start, bool mayRead);
