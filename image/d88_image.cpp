@@ -222,6 +222,7 @@ void D88Image::forgetDisk() {
   diskSize_ = 0;
   diskEnd_ = 0;
   trackStarts_.clear();
+  sharedStarts_ = false;
   // The first track asked for after a selection starts a pass when it is
   // track 0; any other is read on its own.
   lastWalked_ = -1;
@@ -313,6 +314,7 @@ bool D88Image::selectDisk(std::int32_t index) {
     if (offset > 0 && offset <= diskSize_) trackStarts_.push_back(std::int64_t{diskOffset_} + offset);
   }
   std::sort(trackStarts_.begin(), trackStarts_.end());
+  sharedStarts_ = std::adjacent_find(trackStarts_.begin(), trackStarts_.end()) != trackStarts_.end();
   return true;
 }
 
@@ -336,7 +338,7 @@ const D88Image::Track* D88Image::track(std::int32_t index) {
   if (cache_->slot(index).walked) return &cache_->slot(index);
   const std::int64_t start = static_cast<std::int64_t>(diskOffset_) + offset;
   // Table entries that point at the same place share one walk.
-  if (const Track* same = cache_->walkedFrom(start)) {
+  if (const Track* same = sharedStarts_ ? cache_->walkedFrom(start) : nullptr) {
     cache_->slot(index) = *same;
     return &cache_->slot(index);
   }

@@ -254,6 +254,8 @@ class D88Image {
   // File offsets where the selected disk's tracks start, sorted: where one
   // track starts is where the one before it most likely ends.
   std::vector<std::int64_t> trackStarts_;
+  // Whether two table entries of the selected disk point at one place.
+  bool sharedStarts_ = false;
   // The track walked last; a walk of the next one reads well ahead.
   std::int32_t lastWalked_ = -1;
   std::int32_t mediaType_ = -1;
