@@ -10,18 +10,15 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+#endif
 
 #include "image/platform.h"
-#endif
 
 namespace d88 {
 namespace {
 
 // The first failed write to standard output, reported at the end.
 int firstStandardOutputError = 0;
-
-// errno after a failed call, never 0: some C libraries leave it unset.
-int lastError() { return errno != 0 ? errno : EIO; }
 
 #ifdef _WIN32
 // The console behind `stream`, or nullptr when it goes to a file or a pipe.
@@ -73,7 +70,7 @@ bool printOnWindows(std::FILE* stream, const char* format, std::va_list args) {
   }
   errno = 0;
   if (std::fwrite(text.data(), 1, text.size(), stream) != text.size()) {
-    errno = lastError();
+    errno = lastErrno();
     return false;
   }
   return true;
@@ -111,11 +108,11 @@ bool print(std::FILE* stream, const char* format, ...) {
 #else
   errno = 0;
   const bool ok = std::vfprintf(stream, format, args) >= 0;
-  if (!ok) errno = lastError();
+  if (!ok) errno = lastErrno();
 #endif
   va_end(args);
   if (!ok && stream == stdout && firstStandardOutputError == 0) {
-    firstStandardOutputError = lastError();
+    firstStandardOutputError = lastErrno();
   }
   return ok;
 }
@@ -123,7 +120,7 @@ bool print(std::FILE* stream, const char* format, ...) {
 int flushStandardOutput() {
   errno = 0;
   const bool flushed = std::fflush(stdout) == 0;
-  if (firstStandardOutputError == 0 && !flushed) firstStandardOutputError = lastError();
+  if (firstStandardOutputError == 0 && !flushed) firstStandardOutputError = lastErrno();
   // A failure through some other path leaves only the stream's error flag.
   if (firstStandardOutputError == 0 && std::ferror(stdout)) firstStandardOutputError = EIO;
   return firstStandardOutputError;

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <memory>
 
+#include "image/platform.h"
+
 #ifdef _WIN32
 #include <windows.h>
-
-#include "image/platform.h"
 #else
 #include <fcntl.h>
 #include <signal.h>
@@ -52,8 +52,6 @@ bool isDirectory(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 #else
-// errno after a failed call, never 0: some C libraries leave it unset.
-int lastError() { return errno != 0 ? errno : EIO; }
 #endif
 
 // The temporary file this run is writing, for the interrupt handler: its name
@@ -142,7 +140,7 @@ class NewFile {
 #else
     errno = 0;
     fd_ = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    return fd_ >= 0 ? 0 : lastError();
+    return fd_ >= 0 ? 0 : lastErrno();
 #endif
   }
 
@@ -157,7 +155,7 @@ class NewFile {
       errno = 0;
       const ssize_t done = ::write(fd_, data, size);
       if (done < 0 && errno == EINTR) continue;
-      if (done < 0) return lastError();
+      if (done < 0) return lastErrno();
 #endif
       if (done == 0) return EIO;
       data += done;
@@ -178,7 +176,7 @@ class NewFile {
     errno = 0;
     const int result = ::close(fd_);
     fd_ = -1;
-    return result == 0 ? 0 : lastError();
+    return result == 0 ? 0 : lastErrno();
 #endif
   }
 
@@ -286,7 +284,7 @@ int replaceWithTemporary(const char* from, const char* to) {
   }
 #else
   errno = 0;
-  if (std::rename(from, to) != 0) error = lastError();
+  if (std::rename(from, to) != 0) error = lastErrno();
 #endif
   if (error == 0) temporaryActive = 0;
   return error;

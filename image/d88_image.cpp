@@ -46,26 +46,30 @@ std::int32_t plusOne(std::int32_t v) {
   return asSigned32(static_cast<std::uint32_t>(v) + 1u);
 }
 
+std::uint32_t identityKey(const SectorId& id) {
+  return static_cast<std::uint32_t>(id.c) << 24 | static_cast<std::uint32_t>(id.h) << 16 |
+         static_cast<std::uint32_t>(id.r) << 8 | id.n;
+}
+
 // C, H, R, N in one number for searching; false when a part is not a byte.
 bool identityKey(std::int32_t c, std::int32_t h, std::int32_t r, std::int32_t n,
                  std::uint32_t* key) {
   for (std::int32_t v : {c, h, r, n}) {
     if (v < 0 || v > 0xFF) return false;
   }
-  *key = static_cast<std::uint32_t>(c) << 24 | static_cast<std::uint32_t>(h) << 16 |
-         static_cast<std::uint32_t>(r) << 8 | static_cast<std::uint32_t>(n);
+  *key = identityKey(SectorId{static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(h),
+                              static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(n)});
   return true;
-}
-
-std::uint32_t identityKey(const SectorId& id) {
-  return static_cast<std::uint32_t>(id.c) << 24 | static_cast<std::uint32_t>(id.h) << 16 |
-         static_cast<std::uint32_t>(id.r) << 8 | id.n;
 }
 
 }  // namespace
 
 bool isMarkedBad(std::uint8_t status) {
   return status != kStatusNormal && status != kStatusDeletedData;
+}
+
+bool isDeletedData(const SectorRecord& record) {
+  return record.status == kStatusDeletedData || record.deletedMark == kDeletedDataMark;
 }
 
 std::string statusMeaning(std::uint8_t status) {
@@ -96,10 +100,9 @@ struct D88Image::Track {
   bool walked = false;
   std::int64_t start = 0;  // file offset of the first record
   // Where the walk stopped caching, at a record whose count is 0: a search
-  // ends there, a listing goes on from `next` (record `nextIndex` of the
+  // ends there, a listing goes on from `next` (record `recordCount` of the
   // track). -1 when the cached records are the whole walk.
   std::int64_t next = -1;
-  std::int64_t nextIndex = 0;
   std::uint32_t piece = 0;
   std::size_t firstRecord = 0;
   std::size_t recordCount = 0;
@@ -137,9 +140,8 @@ class D88Image::TrackCache {
   // read-ahead piece at a time: a new one takes the place (and the storage)
   // of the one before, whose tracks are walked again when next asked for, so
   // that a long pass reads into one buffer that stays in the processor's
-  // cache. Any other piece is added. The budget is kept first.
+  // cache. Any other piece is added.
   std::uint32_t newPiece(std::int64_t start, bool readAhead) {
-    keepWithinBudget();
     std::size_t at = pieces_.size();
     if (readAhead && readAhead_ < pieces_.size()) {
       at = readAhead_;
@@ -508,7 +510,6 @@ bool D88Image::walkTrack(Track& t, std::uint32_t at, std::int64_t start, bool ma
 
   t.start = start;
   t.next = ended == WalkEnd::kEmptyCount ? next : -1;
-  t.nextIndex = static_cast<std::int64_t>(records.size() - firstRecord);
   t.walked = true;
   t.piece = at;
   t.firstRecord = firstRecord;
@@ -650,7 +651,7 @@ std::vector<SectorRecord> D88Image::trackRecords(std::int32_t track, std::size_t
     Piece piece;
     piece.start = t->next;
     std::int64_t next = -1;
-    walkRecords(piece, t->next, t->nextIndex, true, false, maxRecords - out.size(), out, &next);
+    walkRecords(piece, t->next, static_cast<std::int64_t>(t->recordCount), true, false, maxRecords - out.size(), out, &next);
   }
   return out;
 }

@@ -8,6 +8,8 @@
 
 namespace d88 {
 
+int lastErrno() { return errno != 0 ? errno : EIO; }
+
 #ifdef _WIN32
 bool toUtf16(const char* utf8, std::wstring* out) {
   out->clear();

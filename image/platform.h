@@ -9,6 +9,9 @@
 
 namespace d88 {
 
+// errno after a failed call, never 0: some C libraries leave it unset.
+int lastErrno();
+
 #ifdef _WIN32
 // The UTF-16 form of UTF-8 text; false (and `out` empty) when `utf8` is not
 // valid UTF-8.

@@ -78,10 +78,10 @@ int RandomAccessFile::open(const char* path) {
   do {
     fd = ::open(path, O_RDONLY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return errno != 0 ? errno : EIO;
+  if (fd < 0) return lastErrno();
   struct stat st {};
   if (fstat(fd, &st) != 0) {
-    const int error = errno != 0 ? errno : EIO;
+    const int error = lastErrno();
     ::close(fd);
     return error;
   }

@@ -97,9 +97,7 @@ TrackListing listTrack(D88Image& image, int track) {
     if (!seen.insert(key).second) listing.duplicates.push_back(index);
     if (id.c != listing.c || id.h != listing.h) listing.mismatched.push_back(index);
     if (isMarkedBad(record.status)) listing.markedBad.push_back(index);
-    if (record.status == kStatusDeletedData || record.deletedMark == kDeletedDataMark) {
-      listing.deleted.push_back(index);
-    }
+    if (isDeletedData(record)) listing.deleted.push_back(index);
     if (record.density == kDensitySingle) listing.singleDensity.push_back(index);
     if (record.dataAvailable < record.dataSize) listing.cutOff.push_back(index);
     numbers.insert(id.r);

@@ -338,7 +338,7 @@ std::string jsonRecord(const SectorRecord& record) {
          ",\"singleDensity\":" + jsonBool(record.density == kDensitySingle) +
          ",\"density\":" + std::to_string(record.density) +
          ",\"deleted\":" +
-         jsonBool(record.deletedMark == kDeletedDataMark || record.status == kStatusDeletedData) +
+         jsonBool(isDeletedData(record)) +
          ",\"deletedMark\":" + std::to_string(record.deletedMark) +
          ",\"status\":" + std::to_string(record.status) +
          ",\"statusMeaning\":" + jsonString(statusMeaning(record.status)) +

@@ -101,17 +101,23 @@ bool openImage(d88::D88Image& image, const char* path) {
 bool listDisks(d88::D88Image& image, const char* path, bool json, std::string* out) {
   if (!openImage(image, path)) return false;
   std::vector<d88::DiskSummary> disks;
+  d88::CutCoverage coverage;
+  bool haveDisk0 = false;
   for (int i = 0; i < image.diskCount(); ++i) {
     d88::DiskSummary summary;
-    if (d88::summarizeDisk(image, i, &summary)) disks.push_back(summary);
+    if (!d88::summarizeDisk(image, i, &summary)) continue;
+    disks.push_back(summary);
+    // Disk 0 is selected and its tracks walked just now: its coverage costs
+    // no second walk.
+    if (i == 0) {
+      coverage = d88::checkCutPlan(image);
+      haveDisk0 = true;
+    }
   }
   if (disks.empty()) {
     d88::print(stderr, "d88ls: %s holds no D88 disk (no complete 688-byte disk header)\n", path);
     return false;
   }
-  d88::CutCoverage coverage;
-  const bool haveDisk0 = image.selectDisk(0);
-  if (haveDisk0) coverage = d88::checkCutPlan(image);
   *out = json ? d88::disksJson(path, disks, haveDisk0 ? &coverage : nullptr)
               : d88::disksText(disks, haveDisk0 ? &coverage : nullptr);
   return true;

@@ -88,6 +88,9 @@ struct SectorRecord {
                                // fewer where the disk or the file ends first
 };
 
+// True when the record holds deleted data: by its status or by its mark.
+bool isDeletedData(const SectorRecord& record);
+
 // What became of one sector of a run read by D88Image::readRun().
 struct SectorOutcome {
   SectorAddress address;    // the sector sought
