@@ -4,7 +4,7 @@
 // tracks in order after the 688-byte header). No checks, no temporary files.
 #include <cstdio>
 
-#include "cutter/cut_plan.h"
+#include "cut_plan.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) return 1;

@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "cutter/cut_plan.h"
+#include "cut_plan.h"
 #include <d88/d88_image.h>
-#include "image_builder/d88_builder.h"
+#include "d88_builder.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
-#include "console/console.h"
+#include "console.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -12,13 +13,51 @@
 #include <windows.h>
 #endif
 
-#include "image/platform.h"
+#include "platform.h"
 
 namespace d88 {
 namespace {
 
 // The first failed write to standard output, reported at the end.
 int firstStandardOutputError = 0;
+
+// errno after a failed write. On Windows a pipe whose reader has gone fails
+// with a code the C library reports as EINVAL; it is a closed pipe, as on
+// every other system.
+int writeErrno() {
+#ifdef _WIN32
+  const DWORD error = GetLastError();
+  if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) return EPIPE;
+#endif
+  return lastErrno();
+}
+
+// Length of the valid UTF-8 sequence at text[i], 0 when it is not one.
+std::size_t utf8Length(const std::string& text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char b0 = byte(i);
+  if (b0 < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned int min = 0;
+  unsigned int code = 0;
+  if ((b0 & 0xE0) == 0xC0) {
+    length = 2, code = b0 & 0x1Fu, min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    length = 3, code = b0 & 0x0Fu, min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    length = 4, code = b0 & 0x07u, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    code = code << 6 | (byte(i + k) & 0x3Fu);
+  }
+  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
 
 #ifdef _WIN32
 // The console behind `stream`, or nullptr when it goes to a file or a pipe.
@@ -70,7 +109,7 @@ bool printOnWindows(std::FILE* stream, const char* format, std::va_list args) {
   }
   errno = 0;
   if (std::fwrite(text.data(), 1, text.size(), stream) != text.size()) {
-    errno = lastErrno();
+    errno = writeErrno();
     return false;
   }
   return true;
@@ -108,11 +147,11 @@ bool print(std::FILE* stream, const char* format, ...) {
 #else
   errno = 0;
   const bool ok = std::vfprintf(stream, format, args) >= 0;
-  if (!ok) errno = lastErrno();
+  if (!ok) errno = writeErrno();
 #endif
   va_end(args);
   if (!ok && stream == stdout && firstStandardOutputError == 0) {
-    firstStandardOutputError = lastErrno();
+    firstStandardOutputError = errno != 0 ? errno : EIO;
   }
   return ok;
 }
@@ -120,10 +159,34 @@ bool print(std::FILE* stream, const char* format, ...) {
 int flushStandardOutput() {
   errno = 0;
   const bool flushed = std::fflush(stdout) == 0;
-  if (firstStandardOutputError == 0 && !flushed) firstStandardOutputError = lastErrno();
+  if (firstStandardOutputError == 0 && !flushed) firstStandardOutputError = writeErrno();
   // A failure through some other path leaves only the stream's error flag.
   if (firstStandardOutputError == 0 && std::ferror(stdout)) firstStandardOutputError = EIO;
   return firstStandardOutputError;
+}
+
+void ignoreBrokenPipe() {
+#ifndef _WIN32
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
+std::string safeUtf8(const std::string& bytes) {
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t length = utf8Length(bytes, i);
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    if (length == 0 || byte < 0x20 || byte == 0x7F) {
+      char text[5];
+      std::snprintf(text, sizeof text, "\\x%02X", byte);
+      out += text;
+      ++i;
+    } else {
+      out.append(bytes, i, length);
+      i += length;
+    }
+  }
+  return out;
 }
 
 }  // namespace d88

@@ -6,6 +6,7 @@
 #define D88CUT_CONSOLE_CONSOLE_H_
 
 #include <cstdio>
+#include <string>
 
 #if defined(__GNUC__) || defined(__clang__)
 #define D88_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
@@ -28,6 +29,16 @@ bool print(std::FILE* stream, const char* format, ...) D88_PRINTF_FORMAT(2, 3);
 // else the errno value of the first write to it that failed; may be called
 // any number of times.
 int flushStandardOutput();
+
+// Makes a write to a pipe whose reader has gone fail with EPIPE instead of
+// ending the process, so that a program can finish its work and say so.
+// Nothing to do on Windows, where such a write only fails.
+void ignoreBrokenPipe();
+
+// Any bytes as valid UTF-8 that is safe on a terminal: an invalid sequence
+// or a control character becomes \xNN. Every name a message shows goes
+// through it, so that no name can forge a line of output.
+std::string safeUtf8(const std::string& bytes);
 
 }  // namespace d88
 

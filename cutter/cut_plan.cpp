@@ -1,22 +1,10 @@
-#include "cutter/cut_plan.h"
+#include "cut_plan.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace d88 {
-
-const CutEntry kMaTable[] = {
-    {40, 1, 2048}, {40, 3, 5120}, {40, 8, 4096}, {41, 4, 4096}, {42, 1, 2048},
-    {42, 3, 2048}, {42, 5, 1024}, {42, 6, 3072}, {45, 1, 1024}, {0, 0, 0},
-};
-
-const CutEntry kMbTable[] = {
-    {39, 5, 1024}, {39, 6, 1024}, {39, 7, 1024}, {39, 8, 1024},
-    {41, 8, 1024}, {45, 4, 1024}, {45, 5, 1024}, {45, 6, 1024}, {0, 0, 0},
-};
-
 namespace {
-
-constexpr std::int32_t kPlanSizeCode = 3;
 
 // Appends the rows of a numbered table, named prefix + three-digit row index.
 int appendTable(CutPlan& plan, int next, const char* prefix, const CutEntry* table) {
@@ -36,12 +24,10 @@ int appendTable(CutPlan& plan, int next, const char* prefix, const CutEntry* tab
 }
 
 CutPlan makePlan() {
-  CutPlan plan{{
-      {"PROG", 60, 30, 0, 1, kPlanSizeCode, 0, 81920},
-      {"VD000", 37, 18, 1, 7, kPlanSizeCode, 0, 1792},
-      {"VD001", 43, 21, 1, 6, kPlanSizeCode, 0, 1024},
-  }};
-  int next = appendTable(plan, 3, "MA", kMaTable);
+  CutPlan plan{};
+  int next = 0;
+  for (const Cut& cut : kFixedCuts) plan[static_cast<std::size_t>(next++)] = cut;
+  next = appendTable(plan, next, "MA", kMaTable);
   appendTable(plan, next, "MB", kMbTable);
   return plan;
 }
@@ -51,6 +37,38 @@ CutPlan makePlan() {
 const CutPlan& cutPlan() {
   static const CutPlan plan = makePlan();
   return plan;
+}
+
+std::string sectorAddressText(const SectorAddress& a) {
+  char text[96];
+  std::snprintf(text, sizeof text, "track %d (C %d, H %d, R %d, N %d)", static_cast<int>(a.track),
+                static_cast<int>(a.c), static_cast<int>(a.h), static_cast<int>(a.r),
+                static_cast<int>(a.n));
+  return text;
+}
+
+CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer) {
+  const std::int32_t wanted = cut.skip + cut.length;
+  if (buffer != nullptr) std::memset(buffer, 0, static_cast<std::size_t>(wanted));
+  CutReadout readout;
+  for (SectorOutcome& sector : image.readRun({cut.track, cut.c, cut.h, cut.r, cut.n},
+                                             kPlanSectorRange, buffer, wanted)) {
+    // Sectors wholly inside the part passed over give the file nothing.
+    if (sector.slotOffset + sector.slotBytes <= cut.skip) continue;
+    const std::size_t index = readout.sectors.size();
+    readout.bytesRead += sector.bytesRead;
+    if (sector.bytesRead < sector.slotBytes) readout.unread.push_back(index);
+    if (sector.found && isMarkedBad(sector.record.status)) readout.markedBad.push_back(index);
+    readout.sectors.push_back(std::move(sector));
+  }
+  return readout;
+}
+
+bool planFindsAnySector(D88Image& image) {
+  for (const Cut& cut : cutPlan()) {
+    if (readCut(image, cut, nullptr).bytesRead > 0) return true;
+  }
+  return false;
 }
 
 }  // namespace d88

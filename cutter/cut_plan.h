@@ -1,10 +1,13 @@
 // The cutting command's fixed plan: the twenty regions of disk 0 that become
-// files, and the routine that cuts one of them.
+// files, and how one of them is read from the image. d88cut writes them;
+// d88ls reads them to say whether a disk holds every sector they take.
 #ifndef D88CUT_CUTTER_CUT_PLAN_H_
 #define D88CUT_CUTTER_CUT_PLAN_H_
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <initializer_list>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,8 +25,14 @@ struct CutEntry {
 };
 
 // The MA and MB tables; each ends with a row whose sector is 0.
-extern const CutEntry kMaTable[];
-extern const CutEntry kMbTable[];
+inline constexpr CutEntry kMaTable[] = {
+    {40, 1, 2048}, {40, 3, 5120}, {40, 8, 4096}, {41, 4, 4096}, {42, 1, 2048},
+    {42, 3, 2048}, {42, 5, 1024}, {42, 6, 3072}, {45, 1, 1024}, {0, 0, 0},
+};
+inline constexpr CutEntry kMbTable[] = {
+    {39, 5, 1024}, {39, 6, 1024}, {39, 7, 1024}, {39, 8, 1024},
+    {41, 8, 1024}, {45, 4, 1024}, {45, 5, 1024}, {45, 6, 1024}, {0, 0, 0},
+};
 
 // One cut: `length` bytes, after `skip` bytes passed over, of the run of
 // sectors that starts at (c, h, r, n) on `track`, into the file `name`.
@@ -38,15 +47,32 @@ struct Cut {
   std::int32_t length;
 };
 
+// The size code of every sector the plan reads.
+constexpr std::int32_t kPlanSizeCode = 3;
+
+// The three cuts that come before the numbered tables.
+inline constexpr Cut kFixedCuts[] = {
+    {"PROG", 60, 30, 0, 1, kPlanSizeCode, 0, 81920},
+    {"VD000", 37, 18, 1, 7, kPlanSizeCode, 0, 1792},
+    {"VD001", 43, 21, 1, 6, kPlanSizeCode, 0, 1024},
+};
+
 constexpr int kCutCount = 20;
 using CutPlan = std::array<Cut, kCutCount>;
 
 // Sector numbers of every track of the disks the command cuts.
-constexpr std::int32_t kPlanFirstSector = 1;
-constexpr std::int32_t kPlanLastSector = 8;
+constexpr SectorRange kPlanSectorRange{1, 8};
 
-// Bytes of the transfer buffer: a whole 2HD disk, 77 x 2 x 8 x 1,024.
-constexpr std::int32_t kTransferBufferSize = 0x134000;
+// The bytes the largest cut reads (skip + length): what a buffer for one cut holds.
+constexpr std::int32_t largestCutBytes() {
+  std::int32_t largest = 0;
+  for (const Cut& cut : kFixedCuts) largest = std::max(largest, cut.skip + cut.length);
+  for (const CutEntry* table : {kMaTable, kMbTable}) {
+    for (int i = 0; table[i].sector != 0; ++i) largest = std::max(largest, table[i].length);
+  }
+  return largest;
+}
+constexpr std::int32_t kLargestCutBytes = largestCutBytes();
 
 // The twenty cuts in the order the command makes them: PROG, VD000, VD001,
 // then the MA table, then the MB table.
@@ -59,7 +85,7 @@ std::string sectorAddressText(const SectorAddress& address);
 struct CutReadout {
   // The sectors the file takes bytes from, in run order.
   std::vector<SectorOutcome> sectors;
-  // Bytes copied from the image into the file's slice, in all.
+  // Bytes copied (or, without a buffer, that would be) into the file's slice.
   std::int64_t bytesRead = 0;
   // Indexes into `sectors`: those not read whole (not found, or short), and
   // those the image marks bad (their bytes are still copied).
@@ -70,33 +96,15 @@ struct CutReadout {
   bool sound() const { return unread.empty() && markedBad.empty(); }
 };
 
-// Reads the run of `cut` from the selected disk of `image`, with the plan's
+// Reads the run of `cut` from the selected disk of `image`, under the plan's
 // sector range, into buffer[0, skip + length): every sector that is there is
-// copied, and every byte that no sector supplies is zero.
+// copied, and every byte that no sector supplies is zero. With a null buffer
+// nothing is copied and the readout says what a read would find.
 CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer);
 
-// Cuts one region of the selected disk of `image` into the file `name` in the
-// current directory. Prints the progress line on standard output, and on
-// standard error a warning when sectors could not be read (their bytes are
-// written as zero) or are marked bad in the image, or an error when the file
-// could not be written (an earlier file of that name then stays as it was).
-// True only when the file was written whole from sectors that were all there
-// and sound.
-bool cutFile(D88Image& image, const char* name, std::int32_t track, std::int32_t c,
-             std::int32_t h, std::int32_t r, std::int32_t n, std::int32_t skip,
-             std::int32_t length);
-
-enum class CutResult {
-  kWhole,             // all twenty files written whole from sound sectors
-  kDamaged,           // all cut, but at least one warning or error was printed
-  kNothingToSalvage,  // not one byte of any cut sector is there: nothing written
-};
-
-// Cuts every file of the plan from the selected disk of `image`, in plan
-// order. When the disk holds not one byte of any sector the plan reads,
-// nothing is written or printed. An output whose name is the image file
-// itself (`imagePath`) is reported and never written.
-CutResult cutAllFiles(D88Image& image, const char* imagePath);
+// True when the selected disk of `image` holds at least one byte of one
+// sector that the plan reads.
+bool planFindsAnySector(D88Image& image);
 
 }  // namespace d88
 

@@ -2,10 +2,12 @@
 // files in the current directory.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
-#include "console/console.h"
-#include "cutter/cut_plan.h"
-#include "cutter/output_file.h"
+#include "console.h"
+#include "cut_file.h"
+#include "cut_plan.h"
+#include "output_file.h"
 
 namespace {
 
@@ -90,19 +92,28 @@ bool namesDiskZero(const char* disk) {
   return disk[0] != '\0' && disk[std::strspn(disk, "0")] == '\0';
 }
 
+// "Error: cannot read IMAGE: REASON", for a read of the image that failed.
+void reportReadFailure(const std::string& image, const d88::Status& failure) {
+  d88::print(stderr, "Error: cannot read %s: %s\n", image.c_str(), failure.reason().c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   d88::useUtf8Arguments(&argc, &argv);
   d88::removeTemporaryOnInterrupt();
-  const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "d88cut";
+  // A closed standard output must not stop the cut half-way: the files are
+  // all cut, then the failed progress lines are reported.
+  d88::ignoreBrokenPipe();
+  const std::string program =
+      d88::safeUtf8(argc > 0 && argv[0] != nullptr ? argv[0] : "d88cut");
   const Arguments args = parseArguments(argc, argv);
   switch (args.action) {
     case Arguments::Action::kUsage:
-      printUsage(stderr, program);
+      printUsage(stderr, program.c_str());
       return 1;
     case Arguments::Action::kHelp:
-      printUsage(stdout, program);
+      printUsage(stdout, program.c_str());
       d88::print(stdout, "%s", kHelpText);
       return answered();
     case Arguments::Action::kVersion:
@@ -110,11 +121,12 @@ int main(int argc, char** argv) {
       return answered();
     case Arguments::Action::kUnknownOption:
       d88::print(stderr, "d88cut: unknown option %s (d88cut --help lists the options)\n",
-               args.unknown);
+                 d88::safeUtf8(args.unknown).c_str());
       return 1;
     case Arguments::Action::kCut:
       break;
   }
+  const std::string image = d88::safeUtf8(args.image);
   // The disk number is not read; a user who asked for another disk is told.
   if (args.disk != nullptr && !namesDiskZero(args.disk)) {
     std::fputs("Note: the disk number is not read; disk 0 is cut\n", stderr);
@@ -122,32 +134,45 @@ int main(int argc, char** argv) {
   if (!theImage.open(args.image)) {
     std::fputs(kOpenFailureMessage, stderr);
     // The same failure, readable on a UTF-8 terminal, with the system's reason.
-    d88::print(stderr, "d88cut: cannot open %s: %s\n", args.image,
+    d88::print(stderr, "d88cut: cannot open %s: %s\n", image.c_str(),
                std::strerror(theImage.openError()));
     return 1;
   }
-  // Nothing is written for a file that holds no disk, so earlier outputs survive.
+  // Nothing is written for a file that holds no disk, or none of the sectors
+  // the cuts read, so that earlier outputs survive.
   if (!theImage.selectDisk(0)) {
-    d88::print(stderr, "Error: %s holds no D88 disk (no complete 688-byte disk header)\n",
-               args.image);
+    if (!theImage.readFailure().ok()) {
+      reportReadFailure(image, theImage.readFailure());
+    } else {
+      d88::print(stderr, "Error: %s holds no D88 disk (no complete 688-byte disk header)\n",
+                 image.c_str());
+    }
     return 1;
   }
-  const d88::CutResult result = d88::cutAllFiles(theImage, args.image);
+  if (!d88::planFindsAnySector(theImage)) {
+    if (!theImage.readFailure().ok()) {
+      reportReadFailure(image, theImage.readFailure());
+    } else {
+      d88::print(stderr,
+                 "Error: %s holds none of the sectors d88cut reads on disk 0; nothing is written\n",
+                 image.c_str());
+    }
+    return 1;
+  }
+  bool allWhole = true;
+  for (const d88::Cut& cut : d88::cutPlan()) {
+    if (d88::cutFile(theImage, args.image, cut) != d88::CutFileResult::kWhole) allWhole = false;
+  }
   // A failing disk or network share can make reads fail: say so, since every
   // sector it hid was reported as missing.
-  if (theImage.readError() != 0) {
-    d88::print(stderr, "Error: cannot read %s: %s\n", args.image,
-               std::strerror(theImage.readError()));
-  }
-  if (result == d88::CutResult::kNothingToSalvage) {
-    d88::print(stderr,
-               "Error: %s holds none of the sectors d88cut reads on disk 0; nothing is written\n",
-               args.image);
+  if (!theImage.readFailure().ok()) {
+    reportReadFailure(image, theImage.readFailure());
+    allWhole = false;
   }
   // The files are cut whatever became of the progress lines.
   if (const int error = d88::flushStandardOutput()) {
     d88::print(stderr, "Error: cannot write to standard output: %s\n", std::strerror(error));
     return 1;
   }
-  return result == d88::CutResult::kWhole && theImage.readError() == 0 ? 0 : 1;
+  return allWhole ? 0 : 1;
 }

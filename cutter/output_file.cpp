@@ -1,4 +1,4 @@
-#include "cutter/output_file.h"
+#include "output_file.h"
 
 #include <cerrno>
 #include <chrono>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "image/platform.h"
+#include "platform.h"
 
 #ifdef _WIN32
 #include <windows.h>

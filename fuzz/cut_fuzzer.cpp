@@ -6,8 +6,8 @@
 
 #include <cstdio>
 
-#include "cutter/cut_plan.h"
-#include "fuzz/fuzz_support.h"
+#include "cut_plan.h"
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   d88::D88Image& image = d88fuzz::openInput(data, size);

@@ -1,4 +1,4 @@
-#include "fuzz/fuzz_support.h"
+#include "fuzz_support.h"
 
 #include <unistd.h>
 

@@ -4,9 +4,9 @@
 // whatever names and identities the image holds.
 #include <string>
 
-#include "fuzz/fuzz_support.h"
-#include "lister/image_listing.h"
-#include "lister/listing_format.h"
+#include "fuzz_support.h"
+#include "image_listing.h"
+#include "listing_format.h"
 
 namespace {
 

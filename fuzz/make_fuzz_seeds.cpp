@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "image_builder/d88_builder.h"
+#include "d88_builder.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <initializer_list>
 #include <vector>
 
-#include "fuzz/fuzz_support.h"
+#include "fuzz_support.h"
 #include <d88/d88_image.h>
 
-#include "image/d88_layout.h"
+#include "d88_layout.h"
 
 namespace {
 

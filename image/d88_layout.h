@@ -41,13 +41,6 @@ inline std::uint32_t readLE32(const std::uint8_t* p) {
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-// A 32-bit file value kept in a signed 32-bit integer, as the reader stores
-// offsets and sizes: values of 2^31 and above become negative.
-inline std::int32_t asSigned32(std::uint32_t v) {
-  return v <= 0x7FFFFFFFu ? static_cast<std::int32_t>(v)
-                          : static_cast<std::int32_t>(static_cast<std::int64_t>(v) - 0x100000000LL);
-}
-
 }  // namespace d88
 
 #endif  // D88CUT_IMAGE_D88_LAYOUT_H_

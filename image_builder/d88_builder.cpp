@@ -1,4 +1,4 @@
-#include "image_builder/d88_builder.h"
+#include "d88_builder.h"
 
 #include <filesystem>
 #include <fstream>

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "image_builder/d88_builder.h"
+#include "d88_builder.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

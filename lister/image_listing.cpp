@@ -1,10 +1,11 @@
-#include "lister/image_listing.h"
+#include "image_listing.h"
 
 #include <algorithm>
 #include <map>
 #include <set>
 
-#include "cutter/cut_plan.h"
+#include "cut_plan.h"
+#include <string>
 
 namespace d88 {
 namespace {
@@ -57,8 +58,8 @@ std::vector<std::string> diskProblems(const D88Image& image, const DiskSummary& 
   }
   int beyond = 0;
   for (int t = 0; t < kTrackCount; ++t) {
-    const std::int32_t offset = image.trackOffset(t);
-    if (offset != 0 && (offset < 0 || offset > image.diskSize())) ++beyond;
+    const std::uint32_t entry = image.trackOffset(t);
+    if (entry != 0 && !trackEntryInDisk(entry, image.diskSize())) ++beyond;
   }
   if (beyond > 0) {
     problems.push_back(std::to_string(beyond) + " track table " +
@@ -80,7 +81,11 @@ TrackListing listTrack(D88Image& image, int track) {
   listing.track = track;
   listing.c = track >> 1;
   listing.h = track & 1;
-  listing.records = image.trackRecords(track, kMaxListedRecords);
+  TrackWalk walk = image.walkTrack(track);
+  listing.records = std::move(walk.records);
+  listing.end = walk.end;
+  listing.endOffset = walk.endOffset;
+  listing.error = std::move(walk.error);
   if (listing.records.empty()) return listing;
 
   std::map<int, int> sizeCodeCounts;
@@ -115,7 +120,10 @@ std::vector<TrackListing> listTracks(D88Image& image) {
   std::vector<TrackListing> tracks;
   for (int track = 0; track < kTrackCount; ++track) {
     TrackListing listing = listTrack(image, track);
-    if (!listing.records.empty()) tracks.push_back(std::move(listing));
+    // A track whose first header could not be read is listed too, to say so.
+    if (!listing.records.empty() || listing.end == TrackEnd::kReadError) {
+      tracks.push_back(std::move(listing));
+    }
   }
   // A track with fewer records than most is often one cut off by the end of the file.
   std::map<std::size_t, int> counts;
@@ -133,13 +141,14 @@ bool summarizeDisk(D88Image& image, int index, DiskSummary* summary,
   DiskSummary s;
   s.index = index;
   s.offset = image.diskOffset();
-  s.size = static_cast<std::uint32_t>(image.diskSize());
+  s.size = image.diskSize();
   s.mediaType = image.mediaType();
   s.writeProtected = image.writeProtect() == kWriteProtected;
   s.name = image.diskName();
   std::set<int> sizeCodes;
   std::vector<TrackListing> listed = listTracks(image);
   for (const TrackListing& track : listed) {
+    if (track.records.empty()) continue;
     const int count = static_cast<int>(track.records.size());
     s.minSectors = s.tracks == 0 ? count : std::min(s.minSectors, count);
     s.maxSectors = std::max(s.maxSectors, count);
@@ -156,9 +165,9 @@ bool summarizeDisk(D88Image& image, int index, DiskSummary* summary,
 
 CutCoverage checkCutPlan(D88Image& image) {
   CutCoverage coverage;
-  static std::uint8_t buffer[kTransferBufferSize];
   for (const Cut& cut : cutPlan()) {
-    const CutReadout readout = readCut(image, cut, buffer);
+    // What a cut would find is all that is asked: nothing is copied.
+    const CutReadout readout = readCut(image, cut, nullptr);
     coverage.sectors += static_cast<int>(readout.sectors.size());
     for (std::size_t i : readout.unread) coverage.unread.push_back({cut.name, readout.sectors[i]});
     for (std::size_t i : readout.markedBad) {
@@ -166,6 +175,25 @@ CutCoverage checkCutPlan(D88Image& image) {
     }
   }
   return coverage;
+}
+
+std::string trackEndText(const TrackListing& t) {
+  switch (t.end) {
+    case TrackEnd::kRecordCount:
+      return "";
+    case TrackEnd::kZeroCount:
+      return "record count 0 at record " + std::to_string(t.records.size() - 1);
+    case TrackEnd::kDiskEnd:
+      return "records run on to the end of the disk";
+    case TrackEnd::kHeaderCutOff:
+      return "record header at offset " + std::to_string(t.endOffset) +
+             " cut off by the end of the disk";
+    case TrackEnd::kCap:
+      return "cut short after " + std::to_string(kMaxTrackRecords) + " records";
+    case TrackEnd::kReadError:
+      return "read error at offset " + std::to_string(t.endOffset) + ": " + t.error.reason();
+  }
+  return "";
 }
 
 const char* mediaName(int mediaType) {

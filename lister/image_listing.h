@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <d88/d88_image.h>
+#include <d88/status.h>
 
 namespace d88 {
 
@@ -17,6 +18,9 @@ struct TrackListing {
   int c = 0;  // the track's own cylinder and head: track / 2, track % 2
   int h = 0;
   std::vector<SectorRecord> records;  // in record order
+  TrackEnd end = TrackEnd::kRecordCount;  // why the walk of the track ended
+  std::int64_t endOffset = 0;             // where: see TrackWalk::endOffset
+  Status error;                           // TrackEnd::kReadError: why
   int usualN = 0;                     // the size code most records carry
   std::vector<int> duplicates;        // indexes of records whose identity came earlier
   std::vector<int> mismatched;        // indexes of records whose C or H is not the track's
@@ -39,7 +43,7 @@ struct TrackLayout {
 
 struct DiskSummary {
   int index = 0;
-  std::int32_t offset = 0;
+  std::int64_t offset = 0;
   std::uint32_t size = 0;  // the size field, as the header has it
   int mediaType = 0;
   bool writeProtected = false;
@@ -66,9 +70,6 @@ struct CutCoverage {
   std::vector<PlanSector> markedBad;  // marked bad in the image, in plan order
 };
 
-// Records listed per track at most; a track whose headers say it has no
-// records would otherwise be listed on through the rest of the disk.
-constexpr int kMaxListedRecords = 1024;
 // Sectors named on the coverage line of the text listing; JSON lists all.
 constexpr int kFirstMissingShown = 3;
 
@@ -81,8 +82,12 @@ std::vector<TrackListing> listTracks(D88Image& image);
 bool summarizeDisk(D88Image& image, int index, DiskSummary* summary,
                    std::vector<TrackListing>* tracks = nullptr);
 // Which sectors of the cut plan the selected disk lacks or marks bad, found
-// as the cutting command reads them. Sets the plan's sector range.
+// as the cutting command reads them.
 CutCoverage checkCutPlan(D88Image& image);
+// Why a walk ended, in words, for the listing's marks; empty for a walk that
+// ended by its record count.
+std::string trackEndText(const TrackListing& track);
+
 // "2D", "2DD" or "2HD" for the known media bytes, nullptr for any other.
 const char* mediaName(int mediaType);
 

@@ -1,4 +1,4 @@
-#include "lister/listing_format.h"
+#include "listing_format.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -10,7 +10,8 @@
 #define D88_HAVE_ICONV 1
 #endif
 
-#include "cutter/cut_plan.h"
+#include "console.h"
+#include "cut_plan.h"
 
 namespace d88 {
 namespace {
@@ -22,32 +23,6 @@ std::string hexByte(unsigned char byte) {
 }
 
 bool isControl(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
-
-// Length of the valid UTF-8 sequence at text[i], 0 when it is not one.
-std::size_t utf8Length(const std::string& text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char b0 = byte(i);
-  if (b0 < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned int min = 0;
-  unsigned int code = 0;
-  if ((b0 & 0xE0) == 0xC0) {
-    length = 2, code = b0 & 0x1Fu, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    length = 3, code = b0 & 0x0Fu, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    length = 4, code = b0 & 0x07u, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    code = code << 6 | (byte(i + k) & 0x3Fu);
-  }
-  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
 
 // Bytes of the Shift_JIS character that starts with `lead`: 2 after a lead
 // byte of a double-byte character, else 1.
@@ -271,6 +246,8 @@ std::string trackLine(const TrackListing& t) {
   if (static_cast<int>(t.records.size()) < t.usualRecords) {
     marks.push_back("fewer records than the usual " + std::to_string(t.usualRecords));
   }
+  const std::string ending = trackEndText(t);
+  if (!ending.empty()) marks.push_back(ending);
   return line + marksText(marks) + "\n";
 }
 
@@ -348,6 +325,25 @@ std::string jsonRecord(const SectorRecord& record) {
          ",\"offset\":" + std::to_string(record.headerOffset) + "}";
 }
 
+// Why a walk ended, as JSON names it.
+const char* jsonTrackEnd(TrackEnd end) {
+  switch (end) {
+    case TrackEnd::kRecordCount:
+      return "recordCount";
+    case TrackEnd::kZeroCount:
+      return "zeroCount";
+    case TrackEnd::kDiskEnd:
+      return "diskEnd";
+    case TrackEnd::kHeaderCutOff:
+      return "headerCutOff";
+    case TrackEnd::kCap:
+      return "cap";
+    case TrackEnd::kReadError:
+      return "readError";
+  }
+  return "unknown";
+}
+
 std::string jsonTrack(const TrackListing& t) {
   return "{\"track\":" + std::to_string(t.track) + ",\"c\":" + std::to_string(t.c) +
          ",\"h\":" + std::to_string(t.h) + ",\"usualN\":" + std::to_string(t.usualN) +
@@ -356,7 +352,11 @@ std::string jsonTrack(const TrackListing& t) {
          ",\"mismatched\":" + jsonInts(t.mismatched) + ",\"missingR\":" + jsonInts(t.missingR) +
          ",\"markedBad\":" + jsonInts(t.markedBad) + ",\"deleted\":" + jsonInts(t.deleted) +
          ",\"singleDensity\":" + jsonInts(t.singleDensity) + ",\"cutOff\":" + jsonInts(t.cutOff) +
-         ",\"usualRecords\":" + std::to_string(t.usualRecords) + "}";
+         ",\"usualRecords\":" + std::to_string(t.usualRecords) +
+         ",\"end\":" + jsonString(jsonTrackEnd(t.end)) +
+         ",\"endOffset\":" + std::to_string(t.endOffset) +
+         (t.end == TrackEnd::kReadError ? ",\"error\":" + jsonString(t.error.reason()) : "") +
+         "}";
 }
 
 // A sector of the cut plan: the file it belongs to, its address, and what
@@ -386,22 +386,6 @@ std::string jsonCoverage(const CutCoverage& c) {
 }
 
 }  // namespace
-
-std::string safeUtf8(const std::string& bytes) {
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size();) {
-    const std::size_t length = utf8Length(bytes, i);
-    const auto byte = static_cast<unsigned char>(bytes[i]);
-    if (length == 0 || isControl(byte)) {
-      out += hexByte(byte);
-      ++i;
-    } else {
-      out.append(bytes, i, length);
-      i += length;
-    }
-  }
-  return out;
-}
 
 std::string displayName(const std::string& raw) {
   ShiftJisConverter converter;
@@ -464,6 +448,11 @@ std::string disksJson(const std::string& imagePath, const std::vector<DiskSummar
     out += ",\"cutPlan\":" + jsonCoverage(*coverage);
   }
   return out + "}\n";
+}
+
+std::string errorJson(const std::string& imagePath, const std::string& reason) {
+  return "{\"image\":" + jsonString(safeUtf8(imagePath)) + ",\"error\":" +
+         jsonString(safeUtf8(reason)) + "}\n";
 }
 
 std::string tracksJson(const std::string& imagePath, const DiskSummary& disk,

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "lister/image_listing.h"
+#include "image_listing.h"
 
 namespace d88 {
 
@@ -15,9 +15,6 @@ namespace d88 {
 // as \\. The result is always valid UTF-8 and safe to print on a terminal.
 std::string displayName(const std::string& raw);
 
-// Any bytes as valid UTF-8: invalid sequences and control characters as \xNN.
-std::string safeUtf8(const std::string& bytes);
-
 // One line per disk; the cut plan's coverage under disk 0 when given.
 std::string disksText(const std::vector<DiskSummary>& disks, const CutCoverage* coverage);
 // The disk's line, then one line per track.
@@ -25,6 +22,8 @@ std::string tracksText(const DiskSummary& disk, const std::vector<TrackListing>&
 
 std::string disksJson(const std::string& imagePath, const std::vector<DiskSummary>& disks,
                       const CutCoverage* coverage);
+// The JSON line of an image that could not be listed: its name and why.
+std::string errorJson(const std::string& imagePath, const std::string& reason);
 std::string tracksJson(const std::string& imagePath, const DiskSummary& disk,
                        const std::vector<TrackListing>& tracks);
 

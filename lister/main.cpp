@@ -2,17 +2,14 @@
 //   d88ls [--json] IMAGE...        one line per disk of each image, and whether
 //                                  disk 0 holds every sector d88cut reads
 //   d88ls [--json] IMAGE DISK      one line per track of that disk
-#include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string>
 #include <vector>
 
-#include "console/console.h"
-#include "lister/image_listing.h"
-#include "lister/listing_format.h"
+#include "console.h"
+#include "list_image.h"
 
 namespace {
 
@@ -76,7 +73,9 @@ Arguments parseArguments(int argc, char** argv) {
 }
 
 void printUsage(std::FILE* stream, const char* program) {
-  d88::print(stream, "Usage: %s [--json] IMAGE... | %s [--json] IMAGE DISK\n", program, program);
+  const std::string name = d88::safeUtf8(program);
+  d88::print(stream, "Usage: %s [--json] IMAGE... | %s [--json] IMAGE DISK\n", name.c_str(),
+             name.c_str());
 }
 
 // Writes text to standard output; false, after a line on standard error, when it fails.
@@ -89,56 +88,16 @@ bool writeOut(const std::string& text) {
   return true;
 }
 
-// Opens one image; false, after a line on standard error naming it, when it cannot be.
-bool openImage(d88::D88Image& image, const char* path) {
-  if (image.open(path)) return true;
-  d88::print(stderr, "d88ls: cannot open %s: %s\n", path, std::strerror(image.openError()));
+// Writes one image's listing, and its error on standard error; false when
+// the image failed, or standard output did (*outputFailed then).
+bool emit(const d88::ImageListing& listing, const std::string& heading, bool* outputFailed) {
+  if (!listing.out.empty() && !writeOut(heading + listing.out)) {
+    *outputFailed = true;
+    return false;
+  }
+  if (listing.error.empty()) return true;
+  d88::print(stderr, "d88ls: %s\n", listing.error.c_str());
   return false;
-}
-
-// The disks of one image, as text or as one JSON line, into *out; false,
-// after a line on standard error naming it, when the image cannot be read.
-bool listDisks(d88::D88Image& image, const char* path, bool json, std::string* out) {
-  if (!openImage(image, path)) return false;
-  std::vector<d88::DiskSummary> disks;
-  d88::CutCoverage coverage;
-  bool haveDisk0 = false;
-  for (int i = 0; i < image.diskCount(); ++i) {
-    d88::DiskSummary summary;
-    if (!d88::summarizeDisk(image, i, &summary)) continue;
-    disks.push_back(summary);
-    // Disk 0 is selected and its tracks walked just now: its coverage costs
-    // no second walk.
-    if (i == 0) {
-      coverage = d88::checkCutPlan(image);
-      haveDisk0 = true;
-    }
-  }
-  if (disks.empty()) {
-    d88::print(stderr, "d88ls: %s holds no D88 disk (no complete 688-byte disk header)\n", path);
-    return false;
-  }
-  *out = json ? d88::disksJson(path, disks, haveDisk0 ? &coverage : nullptr)
-              : d88::disksText(disks, haveDisk0 ? &coverage : nullptr);
-  return true;
-}
-
-// The tracks of disk `diskText` (decimal digits) of one image, into *out.
-bool listTracks(d88::D88Image& image, const char* path, const char* diskText, bool json,
-                std::string* out) {
-  if (!openImage(image, path)) return false;
-  errno = 0;
-  const unsigned long disk = std::strtoul(diskText, nullptr, 10);
-  d88::DiskSummary summary;
-  std::vector<d88::TrackListing> tracks;
-  if (errno != 0 || disk >= static_cast<unsigned long>(image.diskCount()) ||
-      !d88::summarizeDisk(image, static_cast<int>(disk), &summary, &tracks)) {
-    d88::print(stderr, "d88ls: %s has no disk %s (it holds %d)\n", path, diskText,
-               static_cast<int>(image.diskCount()));
-    return false;
-  }
-  *out = json ? d88::tracksJson(path, summary, tracks) : d88::tracksText(summary, tracks);
-  return true;
 }
 
 }  // namespace
@@ -158,7 +117,7 @@ int main(int argc, char** argv) {
       return writeOut("d88ls " D88_VERSION "\n") ? 0 : 1;
     case Arguments::Action::kUnknownOption:
       d88::print(stderr, "d88ls: unknown option %s (d88ls --help lists the options)\n",
-                 args.unknown);
+                 d88::safeUtf8(args.unknown).c_str());
       return 1;
     case Arguments::Action::kListDisks:
     case Arguments::Action::kListTracks:
@@ -167,10 +126,11 @@ int main(int argc, char** argv) {
 
   // One reader for every image: open() starts afresh each time.
   static d88::D88Image image;
+  bool outputFailed = false;
   if (args.action == Arguments::Action::kListTracks) {
-    std::string out;
-    if (!listTracks(image, args.images[0], args.disk, args.json, &out)) return 1;
-    return writeOut(out) ? 0 : 1;
+    const d88::ImageListing listing =
+        d88::listImageTracks(image, args.images[0], args.disk, args.json);
+    return emit(listing, "", &outputFailed) ? 0 : 1;
   }
   // Each image is written as soon as it is listed; one that cannot be read is
   // named on standard error and the others go on. Text blocks are headed by
@@ -180,14 +140,14 @@ int main(int argc, char** argv) {
   int status = 0;
   bool anyWritten = false;
   for (const char* path : args.images) {
-    std::string out;
-    if (!listDisks(image, path, args.json, &out)) {
-      status = 1;
-      continue;
+    const d88::ImageListing listing = d88::listImageDisks(image, path, args.json);
+    std::string heading;
+    if (headed && !listing.out.empty()) {
+      heading = (anyWritten ? "\n" : "") + d88::safeUtf8(path) + ":\n";
     }
-    if (headed) out = (anyWritten ? "\n" : "") + d88::safeUtf8(path) + ":\n" + out;
-    if (!writeOut(out)) return 1;
-    anyWritten = true;
+    if (!emit(listing, heading, &outputFailed)) status = 1;
+    if (outputFailed) return 1;
+    anyWritten = anyWritten || !listing.out.empty();
   }
   return status;
 }

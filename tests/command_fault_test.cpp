@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/planned_files.h"
-#include "tests/support/test_support.h"
+#include "planned_files.h"
+#include "test_support.h"
 
 #ifdef __linux__
 #include <poll.h>

@@ -8,8 +8,8 @@
 
 #include <d88/d88_image.h>
 
-#include "tests/support/planned_files.h"
-#include "tests/support/test_support.h"
+#include "planned_files.h"
+#include "test_support.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 
 #include <d88/d88_image.h>
 
-#include "image/d88_layout.h"
-#include "tests/support/test_support.h"
+#include "d88_layout.h"
+#include "test_support.h"
 
 namespace {
 

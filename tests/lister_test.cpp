@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "lister/image_listing.h"
-#include "lister/listing_format.h"
-#include "tests/support/json_value.h"
-#include "tests/support/test_support.h"
+#include "image_listing.h"
+#include "listing_format.h"
+#include "json_value.h"
+#include "test_support.h"
 
 namespace {
 

@@ -4,12 +4,12 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "cutter/output_file.h"
+#include "output_file.h"
 
 #ifndef _WIN32
 #include <unistd.h>
 #endif
-#include "tests/support/test_support.h"
+#include "test_support.h"
 
 namespace {
 

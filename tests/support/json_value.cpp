@@ -1,4 +1,4 @@
-#include "tests/support/json_value.h"
+#include "json_value.h"
 
 #include <cstdlib>
 #include <stdexcept>

@@ -1,8 +1,8 @@
-#include "tests/support/planned_files.h"
+#include "planned_files.h"
 
 #include <algorithm>
 
-#include "tests/support/test_support.h"
+#include "test_support.h"
 
 namespace d88test {
 

@@ -2,9 +2,10 @@
 // file, the header and track table of one selected disk, and its sectors read
 // by identity, alone or as runs that continue across heads and cylinders.
 //
-// The reader never prints and never throws; every failure is a result value.
-// A damaged or truncated image is ordinary input: every count, size and offset
-// taken from the file is checked before it is used.
+// The reader never prints and never throws; every failure is a result value,
+// and status() says why. A damaged or truncated image is ordinary input:
+// every count, size and offset taken from the file is a claim, checked
+// before it is used, and no walk or allocation grows with what it claims.
 #ifndef D88_D88_IMAGE_H_
 #define D88_D88_IMAGE_H_
 
@@ -14,9 +15,9 @@
 #include <string>
 #include <vector>
 
-namespace d88 {
+#include <d88/status.h>
 
-class RandomAccessFile;
+namespace d88 {
 
 // Disks stand back to back from offset 0; the reader looks at no more than this many.
 constexpr int kMaxDisks = 64;
@@ -33,6 +34,20 @@ constexpr int kMaxSizeCode = 23;
 
 // Bytes of one listed sector identity: C, H, R, N.
 constexpr int kSectorIdSize = 4;
+
+// Records one walk of a track reads at most. A physical track holds a few
+// dozen sectors; a walk that goes on past this is following damage, and
+// stopping here keeps time and memory bounded whatever the counts claim.
+constexpr int kMaxTrackRecords = 256;
+
+// An input with no size to tell (a pipe, a terminal, a character device) is
+// read into memory as far as the reader needs it, and no further than this.
+constexpr std::uint64_t kMaxStreamBytes = 256u * 1024u * 1024u;
+
+// True when a track-table entry points at a record inside its disk: not 0
+// (absent) and not beyond the disk's size field. Both are the file's
+// unsigned 32-bit values.
+bool trackEntryInDisk(std::uint32_t entry, std::uint32_t diskSize);
 
 // Sector identity as the disk controller sees it.
 struct SectorId {
@@ -99,6 +114,50 @@ struct SectorOutcome {
   std::int32_t bytesRead;   // bytes copied into its slot: slotBytes when whole
   bool found;               // a record with this identity stands in its track
   SectorRecord record;      // that record, when found
+  Status status;            // why bytesRead < slotBytes; ok when whole
+};
+
+// The sector numbers of the first and last sector of every track: a run
+// moves to the next track after `last`.
+struct SectorRange {
+  std::int32_t first;
+  std::int32_t last;
+};
+
+// The address that follows `at` in a run: r + 1, or after range.last sector
+// range.first of the next track (the other head, or head 0 of the next cylinder).
+SectorAddress followingSector(const SectorAddress& at, const SectorRange& range);
+
+// Why a walk of a track's records ended.
+enum class TrackEnd {
+  kRecordCount,   // the record count of the header just read was reached
+  kZeroCount,     // the last record's header says its track has 0 records
+  kDiskEnd,       // the next header would start at or past the disk's end
+  kHeaderCutOff,  // the next header starts inside the disk but is cut off by its end
+  kCap,           // kMaxTrackRecords records were read: the walk is cut short
+  kReadError,     // reading the image failed; see TrackWalk::error
+};
+
+// The records of one track as a listing reads them, and why the walk ended.
+struct TrackWalk {
+  std::vector<SectorRecord> records;  // in record order
+  TrackEnd end = TrackEnd::kRecordCount;
+  // File offset where the walk ended: the header it did not take (kDiskEnd,
+  // kHeaderCutOff, kCap), the failed read (kReadError), or the header of the
+  // last record (kRecordCount, kZeroCount).
+  std::int64_t endOffset = 0;
+  Status error;  // kReadError: the system's reason
+};
+
+// What the reader has done since open(): what its byte source read and what
+// its walks keep. Tests and benchmarks use it to show that work and memory
+// stay bounded whatever an image claims.
+struct ReaderStats {
+  std::uint64_t readCalls = 0;     // reads of the file or stream
+  std::uint64_t bytesRead = 0;     // bytes those reads brought in
+  std::uint64_t bytesHeld = 0;     // bytes the byte source holds now (read-ahead, stream copy)
+  std::uint64_t recordsWalked = 0; // record headers decoded by walks
+  std::uint64_t recordsKept = 0;   // records the track cache holds now
 };
 
 class D88Image {
@@ -111,60 +170,64 @@ class D88Image {
   D88Image& operator=(const D88Image&) = delete;
 
   // Forgets everything about the previous file (its disks, the selected disk,
-  // its track table), then with a path opens `path` (UTF-8) for reading and
-  // finds its disks. False only when the file cannot be opened, see
-  // openError(); no disk found is still true, with diskCount() 0. With
-  // nullptr: closes and returns true.
+  // its track table, its failures), then with a path opens `path` (UTF-8;
+  // "-" is standard input) for reading and finds its disks. False only when
+  // the file cannot be opened; no disk found is still true, with
+  // diskCount() 0, and a read that failed while the disks were sought is
+  // kept in status() and readFailure(). With nullptr: closes and returns true.
   bool open(const char* path);
 
-  // Why the last open() failed: the system's errno value; 0 after a
-  // successful open() or open(nullptr).
-  int openError() const { return openError_; }
-  // errno value of the last read of the image that failed, 0 when none has
-  // since open(): a read error looks like missing data to every other call.
+  // Why the last open(), selectDisk() or read that failed did so; ok when
+  // none has failed since open(). A sector that is not there is a failure
+  // of the read that sought it (Code::kNotFound).
+  const Status& status() const;
+  // The first failure since open() to get bytes from the file at all (an
+  // I/O error, a stream past kMaxStreamBytes, memory): every call after it
+  // may have missed data. Ok when there was none.
+  const Status& readFailure() const;
+  // The errno value of the last open() that failed; 0 after one that did not.
+  int openError() const;
+  // The errno value of readFailure(), 0 when none (or when it has none).
   int readError() const;
   // Bytes of the open file; -1 when none is open or it has no size to tell.
   std::int64_t fileSize() const;
 
-  // Loads the header and track table of disk `index` (0 to diskCount() - 1),
-  // as open() read them. Any call first forgets the previous selection; false
-  // when there is no file or the index is not a disk found by open().
+  // Makes disk `index` (0 to diskCount() - 1) the selected disk, from the
+  // header open() read. Any call first forgets the previous selection; false
+  // when there is no file or no such disk.
   bool selectDisk(std::int32_t index);
 
-  // Sector numbers of the first and last sector of every track, used by runs
-  // to move from one track to the next. Not checked.
+  // Sector numbers of the first and last sector of every track, used by
+  // readSectors() to move from one track to the next. Not checked.
   void setSectorRange(std::int32_t first, std::int32_t last);
 
   // Disks found by the last successful open(), 0 to 64. Each disk starts
   // where the one before it ends by its size field; a size field smaller than
   // a disk header ends the list after that disk.
-  std::int32_t diskCount() const { return diskCount_; }
+  std::int32_t diskCount() const;
   // Always -1: kept for callers that expect it.
-  std::int32_t currentDisk() const { return currentDisk_; }
+  std::int32_t currentDisk() const;
   // Media type byte of the selected disk (0 to 255), -1 when none is selected.
-  std::int32_t mediaType() const { return mediaType_; }
+  std::int32_t mediaType() const;
   // Write-protect byte of the selected disk (0 to 255; 0x10 means
   // protected), -1 when none is selected.
-  std::int32_t writeProtect() const { return writeProtect_; }
+  std::int32_t writeProtect() const;
   // File offset of the selected disk; -1 after a failed selection.
-  std::int32_t diskOffset() const { return diskOffset_; }
-  // Size in bytes of the selected disk as its header gives it; 0 when none.
-  std::int32_t diskSize() const { return diskSize_; }
+  std::int64_t diskOffset() const;
+  // The selected disk's size field, as the header has it; 0 when none.
+  std::uint32_t diskSize() const;
   // File offset where the selected disk's records end: the next disk's
-  // offset; for the last disk the end of the file (INT64_MAX when the file
-  // has no size to tell), and for the 64th the end its size field gives. No
-  // record header or data at or beyond it belongs to the disk. 0 when none
-  // is selected.
-  std::int64_t diskEnd() const { return diskEnd_; }
-  // Entry `track` (0 to 163) of the selected disk's track table: the offset of
-  // the track's first record from the disk's start, 0 when absent or when
-  // `track` is out of range. Slots that a short table leaves to sector data are 0.
-  std::int32_t trackOffset(std::int32_t track) const {
-    return track >= 0 && track < kTrackCount ? trackOffsets_[track] : 0;
-  }
+  // offset; for the last disk the end of the file (INT64_MAX when it has no
+  // size to tell), and for the 64th the end its size field gives. 0 when
+  // none is selected.
+  std::int64_t diskEnd() const;
+  // Entry `track` (0 to 163) of the selected disk's track table: the offset
+  // of the track's first record from the disk's start; 0 when absent, when
+  // `track` is out of range, or when a short table leaves the slot to sector data.
+  std::uint32_t trackOffset(std::int32_t track) const;
   // Name of the selected disk, at most 16 characters, empty when none; valid
   // as long as this instance lives.
-  const char* diskName() const { return name_; }
+  const char* diskName() const;
 
   // Copies the data of the first record of `track` whose identity is exactly
   // (c, h, r, n) into buffer, at most maxBytes of it. The search walks the
@@ -176,94 +239,47 @@ class D88Image {
                           std::int32_t n, std::uint8_t* buffer, std::int32_t maxBytes);
 
   // Reads totalBytes of consecutive sectors of size code n, starting at
-  // (c, h, r, n) on `track`, into buffer. Returns the bytes of the sectors read
-  // whole before the first that failed, totalBytes when all came; 0 for a size
-  // code outside 0 to 23. After lastSector the run moves to the next track:
-  // the other head, or head 0 of the next cylinder.
+  // (c, h, r, n) on `track`, into buffer, under setSectorRange(). Returns the
+  // bytes of the sectors read whole before the first that failed, totalBytes
+  // when all came; 0 for a size code outside 0 to 23.
   std::int32_t readSectors(std::int32_t track, std::int32_t c, std::int32_t h, std::int32_t r,
                            std::int32_t n, std::uint8_t* buffer, std::int32_t totalBytes);
 
-  // Reads the same run as readSectors() sector by sector to its end, for
-  // salvage: every sector found is copied into its slot (a short one as far
-  // as its data goes), and a slot whose sector is not found is left as it
-  // was. Returns one outcome per sector, in run order; none for totalBytes
-  // of 0 or less or a size code outside 0 to 23.
-  std::vector<SectorOutcome> readRun(const SectorAddress& first, std::uint8_t* buffer,
-                                     std::int32_t totalBytes);
+  // Reads the run of totalBytes that starts at `first`, under `range`, sector
+  // by sector to its end, for salvage: every sector found is copied into its
+  // slot (a short one as far as its data goes); a slot whose sector is not
+  // found is left as it was. With a null buffer nothing is copied and
+  // bytesRead says what would be. One outcome per sector, in run order; none
+  // for totalBytes of 0 or less or a size code outside 0 to 23.
+  std::vector<SectorOutcome> readRun(const SectorAddress& first, const SectorRange& range,
+                                     std::uint8_t* buffer, std::int32_t totalBytes);
 
   // Writes the identity (C, H, R, N) of each record of `track`, in record
   // order, as 4-byte entries into buffer; only whole entries that fit in
-  // capacityBytes. Returns the bytes written, 0 when the track is not there.
+  // capacityBytes. A record count of 0 does not end this walk; the count of
+  // a later header, the disk's end or kMaxTrackRecords does. Returns the
+  // bytes written, 0 when the track is not there.
   std::int32_t listSectorIds(std::int32_t track, std::uint8_t* buffer,
                              std::int32_t capacityBytes);
 
-  // The records of `track`, in record order, at most maxRecords of them: the
-  // records listSectorIds() lists, with all their header fields. Empty when
-  // the track is not there.
+  // The records of `track` as walkTrack() gives them, at most maxRecords.
   std::vector<SectorRecord> trackRecords(std::int32_t track,
-                                         std::size_t maxRecords = static_cast<std::size_t>(-1));
+                                         std::size_t maxRecords = kMaxTrackRecords);
 
-  // The address that follows `at` in a run under the current sector range:
-  // r + 1, or after lastSector the first sector of the next track.
+  // The records of `track`, in record order, up to and with the first whose
+  // record count is 0, at most kMaxTrackRecords, and why the walk ended. No
+  // records, ending kRecordCount, when the track is absent or out of range.
+  TrackWalk walkTrack(std::int32_t track);
+
+  // followingSector() under setSectorRange().
   SectorAddress followingSector(const SectorAddress& at) const;
 
+  // What has been read and kept since open().
+  ReaderStats stats() const;
+
  private:
-  struct Track;
-  struct Piece;
-  class TrackCache;
-
-  void forgetDisk();
-  // The records of `track`, walked when first asked for and kept while the
-  // disk stays selected and the cache has room; nullptr when the track is
-  // not there. Valid until the next call.
-  const Track* track(std::int32_t index);
-  // Makes `piece` hold `count` bytes from its start, fewer at the disk's or the file's end.
-  void readInto(Piece& piece, std::int64_t count);
-  // Why walkRecords() stopped: the walk's own end, `limit` records out, a
-  // record count of 0 (with stopAtEmpty), or a piece too short to read on.
-  enum class WalkEnd { kDone, kLimit, kEmptyCount, kShort };
-  WalkEnd walkRecords(Piece& piece, std::int64_t position, std::int64_t index, bool mayRead,
-                      bool stopAtEmpty, std::size_t limit, std::vector<SectorRecord>& out,
-                      std::int64_t* next);
-  // Walks the track starting at `start` in piece `piece`; false when it ran
-  // past the piece and `mayRead` forbade reading on.
-  bool walkTrack(Track& track, std::uint32_t piece, std::int64_t start, bool mayRead);
-  // The first record of `track` with identity (c, h, r, n) that a search
-  // reaches; nullptr when there is none.
-  const SectorRecord* findSector(const Track& track, std::int32_t c, std::int32_t h,
-                                 std::int32_t r, std::int32_t n) const;
-  template <typename Visit>
-  void forEachRunSector(const SectorAddress& first, std::int32_t totalBytes, Visit&& visit) const;
-  // Copies up to maxBytes of the record's data; returns the bytes copied.
-  std::int32_t copyData(const Track& track, const SectorRecord& record, std::uint8_t* buffer,
-                        std::int32_t maxBytes) const;
-
-  std::unique_ptr<RandomAccessFile> file_;
-  std::unique_ptr<TrackCache> cache_;
-  int openError_ = 0;
-  std::int32_t currentDisk_ = -1;
-  std::int32_t diskCount_ = 0;
-  std::int32_t firstSector_ = 1;
-  std::int32_t lastSector_ = 16;
-  std::int32_t diskOffsets_[kMaxDisks] = {};
-  // The 688-byte header of each disk found by open(), back to back.
-  std::vector<std::uint8_t> headers_;
-  // Where each disk's records end; see diskEnd().
-  std::int64_t diskEnds_[kMaxDisks] = {};
-  std::int32_t diskSize_ = 0;
-  std::int32_t diskOffset_ = 0;
-  std::int64_t diskEnd_ = 0;
-  std::int32_t trackOffsets_[kTrackCount] = {};
-  // File offsets where the selected disk's tracks start, sorted: where one
-  // track starts is where the one before it most likely ends.
-  std::vector<std::int64_t> trackStarts_;
-  // Whether two table entries of the selected disk point at one place.
-  bool sharedStarts_ = false;
-  // The track walked last; a walk of the next one reads well ahead.
-  std::int32_t lastWalked_ = -1;
-  std::int32_t mediaType_ = -1;
-  std::int32_t writeProtect_ = -1;
-  char name_[kNameLength + 1] = {};
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace d88

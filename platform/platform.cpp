@@ -1,4 +1,4 @@
-#include "image/platform.h"
+#include "platform.h"
 
 #include <cerrno>
 

@@ -1,0 +1,215 @@
+#include "byte_source.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include <d88/d88_image.h>
+
+namespace d88 {
+namespace {
+
+// Reads left until the one that the test seam makes fail; 0 when off.
+std::atomic<std::uint64_t> readsUntilFailure{0};
+
+bool seamFailsThisRead() {
+  std::uint64_t left = readsUntilFailure.load();
+  while (left > 0) {
+    if (readsUntilFailure.compare_exchange_weak(left, left - 1)) return left == 1;
+  }
+  return false;
+}
+
+std::string atOffset(std::int64_t offset) { return "read at offset " + std::to_string(offset); }
+
+Status streamTooLarge() {
+  return Status::tooLarge("an input without a size is read only up to " +
+                          std::to_string(kMaxStreamBytes / (1024 * 1024)) + " MiB");
+}
+
+// Allocates `size` bytes, or says that memory ran out.
+Status allocate(std::unique_ptr<std::uint8_t[]>* out, std::size_t size) {
+  out->reset(new (std::nothrow) std::uint8_t[size]);
+  return *out ? Status() : Status::outOfMemory("cannot hold " + std::to_string(size) + " bytes");
+}
+
+}  // namespace
+
+void failNthReadForTesting(std::uint64_t nth) { readsUntilFailure.store(nth); }
+
+int ByteSource::open(const char* path) {
+  close();
+  return file_.open(path);
+}
+
+void ByteSource::close() {
+  file_.close();
+  readCalls_ = 0;
+  bytesRead_ = 0;
+  window_.reset();
+  windowStart_ = 0;
+  windowSize_ = 0;
+  readAhead_ = kReadAheadBytes;
+  chunks_.clear();
+  streamSize_ = 0;
+  streamEnded_ = false;
+  straddle_.reset();
+}
+
+std::uint64_t ByteSource::bytesHeld() const {
+  std::uint64_t held = chunks_.size() * kStreamChunkBytes;
+  if (window_) held += kMaxWindowBytes;
+  if (straddle_) held += kMaxWindowBytes;
+  return held;
+}
+
+Status ByteSource::readFile(std::int64_t offset, std::uint8_t* out, std::size_t count,
+                            std::size_t* got) {
+  *got = 0;
+  ++readCalls_;
+  if (seamFailsThisRead()) return Status::ioError(EIO, atOffset(offset));
+  int error = 0;
+  const std::int64_t n = file_.seekable() ? file_.readAt(offset, out, count, &error)
+                                          : file_.readNext(out, count, &error);
+  if (n < 0) return Status::ioError(error, atOffset(offset));
+  *got = static_cast<std::size_t>(n);
+  bytesRead_ += *got;
+  return Status();
+}
+
+Status ByteSource::fillWindow(std::int64_t offset, std::size_t want) {
+  if (!window_) {
+    Status s = allocate(&window_, kMaxWindowBytes);
+    if (!s.ok()) return s;
+  }
+  // Reads that follow on from the window are a pass in order: each reaches
+  // twice as far ahead. A jump elsewhere starts small again, so that headers
+  // far apart cost a little each, not a whole window.
+  const std::int64_t windowEnd = windowStart_ + static_cast<std::int64_t>(windowSize_);
+  const bool inOrder = windowSize_ > 0 && offset >= windowStart_ &&
+                       offset <= windowEnd + static_cast<std::int64_t>(readAhead_);
+  readAhead_ = inOrder ? std::min(readAhead_ * 2, kMaxWindowBytes) : kReadAheadBytes;
+  std::size_t length = std::max(want, readAhead_);
+  const std::int64_t left = file_.size() - offset;
+  if (static_cast<std::int64_t>(length) > left) length = static_cast<std::size_t>(left);
+  windowSize_ = 0;
+  windowStart_ = offset;
+  std::size_t got = 0;
+  Status s = readFile(offset, window_.get(), length, &got);
+  windowSize_ = got;
+  return s;
+}
+
+Status ByteSource::fillStream(std::int64_t until) {
+  const auto limit = static_cast<std::int64_t>(kMaxStreamBytes);
+  const std::int64_t target = std::min(until, limit);
+  while (streamSize_ < target && !streamEnded_) {
+    const auto chunk = static_cast<std::size_t>(streamSize_ / static_cast<std::int64_t>(kStreamChunkBytes));
+    const auto within = static_cast<std::size_t>(streamSize_ % static_cast<std::int64_t>(kStreamChunkBytes));
+    if (chunk == chunks_.size()) {
+      std::unique_ptr<std::uint8_t[]> fresh;
+      Status s = allocate(&fresh, kStreamChunkBytes);
+      if (!s.ok()) return s;
+      chunks_.push_back(std::move(fresh));
+    }
+    std::size_t got = 0;
+    Status s = readFile(streamSize_, chunks_[chunk].get() + within, kStreamChunkBytes - within, &got);
+    if (!s.ok()) return s;
+    if (got == 0) streamEnded_ = true;
+    streamSize_ += static_cast<std::int64_t>(got);
+  }
+  // Asked for bytes past the limit: they are refused only if the stream
+  // really goes on.
+  if (until > limit && !streamEnded_) {
+    std::uint8_t probe = 0;
+    std::size_t got = 0;
+    Status s = readFile(streamSize_, &probe, 1, &got);
+    if (!s.ok()) return s;
+    if (got > 0) return streamTooLarge();
+    streamEnded_ = true;
+  }
+  return Status();
+}
+
+Status ByteSource::view(std::int64_t offset, std::size_t want, const std::uint8_t** bytes,
+                        std::size_t* got) {
+  *bytes = nullptr;
+  *got = 0;
+  if (!file_.isOpen()) return Status::notOpen();
+  if (offset < 0 || want > kMaxWindowBytes) return Status::corruption(atOffset(offset));
+  if (want == 0) return Status();
+  if (file_.seekable()) {
+    if (offset >= file_.size()) return Status();
+    const std::int64_t wantEnd = std::min(offset + static_cast<std::int64_t>(want), file_.size());
+    const std::int64_t windowEnd = windowStart_ + static_cast<std::int64_t>(windowSize_);
+    if (offset < windowStart_ || wantEnd > windowEnd) {
+      Status s = fillWindow(offset, want);
+      if (!s.ok()) return s;
+    }
+    const std::int64_t end = std::min(wantEnd, windowStart_ + static_cast<std::int64_t>(windowSize_));
+    if (end <= offset) return Status();
+    *bytes = window_.get() + (offset - windowStart_);
+    *got = static_cast<std::size_t>(end - offset);
+    return Status();
+  }
+  Status s = fillStream(offset + static_cast<std::int64_t>(want));
+  if (!s.ok()) return s;
+  if (offset >= streamSize_) return Status();
+  const std::size_t n = static_cast<std::size_t>(
+      std::min(static_cast<std::int64_t>(want), streamSize_ - offset));
+  const auto chunk = static_cast<std::size_t>(offset / static_cast<std::int64_t>(kStreamChunkBytes));
+  const auto within = static_cast<std::size_t>(offset % static_cast<std::int64_t>(kStreamChunkBytes));
+  if (within + n <= kStreamChunkBytes) {
+    *bytes = chunks_[chunk].get() + within;
+  } else {
+    if (!straddle_) {
+      Status a = allocate(&straddle_, kMaxWindowBytes);
+      if (!a.ok()) return a;
+    }
+    const std::size_t first = kStreamChunkBytes - within;
+    std::memcpy(straddle_.get(), chunks_[chunk].get() + within, first);
+    std::memcpy(straddle_.get() + first, chunks_[chunk + 1].get(), n - first);
+    *bytes = straddle_.get();
+  }
+  *got = n;
+  return Status();
+}
+
+Status ByteSource::copy(std::int64_t offset, std::size_t count, std::uint8_t* out,
+                        std::size_t* got) {
+  *got = 0;
+  while (*got < count) {
+    const std::uint8_t* bytes = nullptr;
+    std::size_t n = 0;
+    Status s = view(offset + static_cast<std::int64_t>(*got),
+                    std::min(count - *got, kMaxWindowBytes), &bytes, &n);
+    if (!s.ok()) return s;
+    if (n == 0) break;
+    std::memcpy(out + *got, bytes, n);
+    *got += n;
+  }
+  return Status();
+}
+
+Status ByteSource::available(std::int64_t offset, std::size_t count, std::size_t* got) {
+  *got = 0;
+  if (!file_.isOpen()) return Status::notOpen();
+  if (offset < 0) return Status::corruption(atOffset(offset));
+  std::int64_t end = 0;
+  if (file_.seekable()) {
+    end = file_.size();
+  } else {
+    Status s = fillStream(offset + static_cast<std::int64_t>(count));
+    if (!s.ok()) return s;
+    end = streamSize_;
+  }
+  if (end > offset) {
+    *got = static_cast<std::size_t>(std::min(static_cast<std::int64_t>(count), end - offset));
+  }
+  return Status();
+}
+
+}  // namespace d88

@@ -1,0 +1,95 @@
+// The one place where the image's bytes are read: "these bytes at this
+// offset, at most this many". A regular file is read at offsets through a
+// read-ahead window of bounded size; a stream (a pipe, a device) is copied
+// into memory as far as it is asked for, up to kMaxStreamBytes. Every read
+// of the image by the reader goes through here, so this is where reads are
+// counted and where tests make one fail. Private to the reader.
+#ifndef D88CUT_IMAGE_BYTE_SOURCE_H_
+#define D88CUT_IMAGE_BYTE_SOURCE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <d88/status.h>
+
+#include "system_file.h"
+
+namespace d88 {
+
+// Bytes the read-ahead window starts with, and the most it grows to while
+// the image is read in order. A view is never larger than the window.
+constexpr std::size_t kReadAheadBytes = 16 * 1024;
+constexpr std::size_t kMaxWindowBytes = 256 * 1024;
+// A stream is kept in pieces of this size, so that growing it never copies
+// what is already held.
+constexpr std::size_t kStreamChunkBytes = 1024 * 1024;
+
+class ByteSource {
+ public:
+  ByteSource() = default;
+  ByteSource(const ByteSource&) = delete;
+  ByteSource& operator=(const ByteSource&) = delete;
+
+  // Opens `path` (UTF-8; "-" is standard input). Returns 0 or the errno
+  // value that says why it cannot be opened.
+  int open(const char* path);
+  // Closes the file and gives back everything held.
+  void close();
+  bool isOpen() const { return file_.isOpen(); }
+
+  // Bytes of a regular file; -1 for a stream, which has no size to tell.
+  std::int64_t size() const { return file_.size(); }
+
+  // Points *bytes at the source's bytes from `offset`, at most `want` of them
+  // (want <= kMaxWindowBytes), and sets *got to how many there are: fewer
+  // only where the source ends. Valid until the next call.
+  Status view(std::int64_t offset, std::size_t want, const std::uint8_t** bytes,
+              std::size_t* got);
+  // Copies the bytes from `offset`, at most `count` of them, into `out`;
+  // *got as for view().
+  Status copy(std::int64_t offset, std::size_t count, std::uint8_t* out, std::size_t* got);
+  // How many of the `count` bytes from `offset` the source holds: of a
+  // regular file known from its size, of a stream found by reading it.
+  Status available(std::int64_t offset, std::size_t count, std::size_t* got);
+
+  // Reads of the file or stream, and the bytes they brought, since open().
+  std::uint64_t readCalls() const { return readCalls_; }
+  std::uint64_t bytesRead() const { return bytesRead_; }
+  // Bytes held now: the window, or the copy of a stream.
+  std::uint64_t bytesHeld() const;
+
+ private:
+  // One read of the system file, through the fault seam.
+  Status readFile(std::int64_t offset, std::uint8_t* out, std::size_t count, std::size_t* got);
+  Status fillWindow(std::int64_t offset, std::size_t want);
+  // Makes the stream's copy reach `until` bytes, or the stream's end.
+  Status fillStream(std::int64_t until);
+
+  SystemFile file_;
+  std::uint64_t readCalls_ = 0;
+  std::uint64_t bytesRead_ = 0;
+
+  // Regular files: the window of bytes read last, and how far the next read
+  // reaches ahead (it doubles while reads follow on from the window).
+  std::unique_ptr<std::uint8_t[]> window_;
+  std::int64_t windowStart_ = 0;
+  std::size_t windowSize_ = 0;
+  std::size_t readAhead_ = kReadAheadBytes;
+
+  // Streams: the bytes read so far, in chunks, and whether the stream ended.
+  std::vector<std::unique_ptr<std::uint8_t[]>> chunks_;
+  std::int64_t streamSize_ = 0;
+  bool streamEnded_ = false;
+  // A view that straddles two chunks is copied here.
+  std::unique_ptr<std::uint8_t[]> straddle_;
+};
+
+// Test seam: makes read call number `nth` (counted from 1, across all byte
+// sources of the process) from now fail with EIO; 0 turns it off.
+void failNthReadForTesting(std::uint64_t nth);
+
+}  // namespace d88
+
+#endif  // D88CUT_IMAGE_BYTE_SOURCE_H_

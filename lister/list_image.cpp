@@ -1,0 +1,107 @@
+#include "list_image.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "console.h"
+#include "image_listing.h"
+#include "listing_format.h"
+
+namespace d88 {
+namespace {
+
+// A failure of the image as a whole: the message, and for JSON the
+// image's error document in place of its listing.
+ImageListing failed(const char* path, bool json, const std::string& message,
+                    const std::string& reason) {
+  ImageListing listing;
+  listing.error = message;
+  listing.reason = reason;
+  if (json) listing.out = errorJson(path, reason);
+  return listing;
+}
+
+// Opens the image; the failure, when it cannot be opened or read at all.
+bool openImage(D88Image& image, const char* path, bool json, ImageListing* failure) {
+  const std::string name = safeUtf8(path);
+  if (!image.open(path)) {
+    const std::string reason = image.status().reason();
+    *failure = failed(path, json, "cannot open " + name + ": " + reason, reason);
+    return false;
+  }
+  return true;
+}
+
+// After a listing: a read that failed on the way makes the whole image fail.
+// The text listed so far stays; JSON gives the error document instead.
+ImageListing finish(D88Image& image, const char* path, bool json, std::string out) {
+  if (image.readFailure().ok()) return ImageListing{std::move(out), "", ""};
+  const std::string reason = image.readFailure().reason();
+  ImageListing listing = failed(path, json, "cannot read " + safeUtf8(path) + ": " + reason, reason);
+  if (!json) listing.out = std::move(out);
+  return listing;
+}
+
+}  // namespace
+
+ImageListing listImageDisks(D88Image& image, const char* path, bool json) {
+  ImageListing failure;
+  if (!openImage(image, path, json, &failure)) return failure;
+  try {
+    std::vector<DiskSummary> disks;
+    CutCoverage coverage;
+    bool haveDisk0 = false;
+    for (int i = 0; i < image.diskCount(); ++i) {
+      DiskSummary summary;
+      if (!summarizeDisk(image, i, &summary)) continue;
+      disks.push_back(summary);
+      // Disk 0 is selected and its tracks walked just now: its coverage costs
+      // no second walk.
+      if (i == 0) {
+        coverage = checkCutPlan(image);
+        haveDisk0 = true;
+      }
+    }
+    if (disks.empty()) {
+      if (!image.readFailure().ok()) return finish(image, path, json, "");
+      return failed(path, json,
+                    safeUtf8(path) + " holds no D88 disk (no complete 688-byte disk header)",
+                    "no complete 688-byte disk header");
+    }
+    std::string out = json ? disksJson(path, disks, haveDisk0 ? &coverage : nullptr)
+                           : disksText(disks, haveDisk0 ? &coverage : nullptr);
+    return finish(image, path, json, std::move(out));
+  } catch (const std::bad_alloc&) {
+    return failed(path, json, "cannot list " + safeUtf8(path) + ": out of memory", "out of memory");
+  }
+}
+
+ImageListing listImageTracks(D88Image& image, const char* path, const char* diskText, bool json) {
+  ImageListing failure;
+  if (!openImage(image, path, json, &failure)) return failure;
+  try {
+    errno = 0;
+    const unsigned long disk = std::strtoul(diskText, nullptr, 10);
+    DiskSummary summary;
+    std::vector<TrackListing> tracks;
+    if (errno != 0 || disk >= static_cast<unsigned long>(image.diskCount()) ||
+        !summarizeDisk(image, static_cast<int>(disk), &summary, &tracks)) {
+      if (!image.readFailure().ok()) return finish(image, path, json, "");
+      const std::string reason = "no disk " + safeUtf8(diskText) + " (it holds " +
+                                 std::to_string(image.diskCount()) + ")";
+      return failed(path, json,
+                    safeUtf8(path) + " has no disk " + safeUtf8(diskText) + " (it holds " +
+                        std::to_string(image.diskCount()) + ")",
+                    reason);
+    }
+    std::string out =
+        json ? tracksJson(path, summary, tracks) : tracksText(summary, tracks);
+    return finish(image, path, json, std::move(out));
+  } catch (const std::bad_alloc&) {
+    return failed(path, json, "cannot list " + safeUtf8(path) + ": out of memory", "out of memory");
+  }
+}
+
+}  // namespace d88
