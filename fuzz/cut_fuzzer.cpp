@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "cut_file.h"
 #include "cut_plan.h"
 #include "fuzz_support.h"
 
@@ -13,8 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   d88::D88Image& image = d88fuzz::openInput(data, size);
   if (!image.selectDisk(0)) return 0;
   for (const d88::Cut& cut : d88::cutPlan()) std::remove(cut.name);
-  const bool nothing = d88::cutAllFiles(image, d88fuzz::kInputName) ==
-                       d88::CutResult::kNothingToSalvage;
+  // As d88cut does: nothing is written unless the disk holds some sector of the plan.
+  const bool nothing = !d88::planFindsAnySector(image);
+  if (!nothing) {
+    for (const d88::Cut& cut : d88::cutPlan()) d88::cutFile(image, d88fuzz::kInputName, cut);
+  }
   for (const d88::Cut& cut : d88::cutPlan()) {
     struct stat st {};
     if (nothing) {

@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(d88::summarizeDisk(image, 0, &disks[0], &tracks));
   FUZZ_CHECK(disks[0].tracks >= 0 && disks[0].tracks <= d88::kTrackCount);
   for (const d88::TrackListing& t : tracks) {
-    FUZZ_CHECK(!t.records.empty() && t.records.size() <= d88::kMaxListedRecords);
+    FUZZ_CHECK(t.records.size() <= static_cast<std::size_t>(d88::kMaxTrackRecords));
+    FUZZ_CHECK(!t.records.empty() || t.end == d88::TrackEnd::kReadError);
   }
   const d88::CutCoverage coverage = d88::checkCutPlan(image);
   FUZZ_CHECK(coverage.unread.size() <= static_cast<std::size_t>(coverage.sectors));

@@ -56,7 +56,7 @@ void checkRun(d88::D88Image& image, int track, int c, int h, int r, int n, int t
 void checkSalvage(d88::D88Image& image, int track, int c, int h, int r, int n, int total) {
   const int room = total > 0 ? total : 0;
   fillGuard(room);
-  const std::vector<d88::SectorOutcome> outcomes = image.readRun({track, c, h, r, n}, buffer, total);
+  const std::vector<d88::SectorOutcome> outcomes = image.readRun({track, c, h, r, n}, {1, 8}, buffer, total);
   FUZZ_CHECK(guardIntact(room));
   if (n < 0 || n > 23 || total <= 0) {
     FUZZ_CHECK(outcomes.empty());
@@ -74,13 +74,22 @@ void checkSalvage(d88::D88Image& image, int track, int c, int h, int r, int n, i
   FUZZ_CHECK(next == total);
 }
 
-// Every record of a track lies inside the selected disk, and the listing of
-// identities is the same walk.
+// Every record of a track lies inside the selected disk, the walk is
+// bounded, and the listing of identities is the same walk (which goes on
+// past a record count of 0).
 void checkRecords(d88::D88Image& image, int track) {
-  const std::vector<d88::SectorRecord> records = image.trackRecords(track);
+  const d88::TrackWalk walk = image.walkTrack(track);
+  const std::vector<d88::SectorRecord>& records = walk.records;
+  FUZZ_CHECK(records.size() <= static_cast<std::size_t>(d88::kMaxTrackRecords));
+  FUZZ_CHECK(image.trackRecords(track).size() == records.size());
   std::uint8_t ids[4 * 64];
   const int listed = image.listSectorIds(track, ids, sizeof ids);
-  FUZZ_CHECK(static_cast<std::size_t>(listed) == 4 * std::min<std::size_t>(records.size(), 64));
+  const std::size_t shown = 4 * std::min<std::size_t>(records.size(), 64);
+  if (walk.end == d88::TrackEnd::kZeroCount) {
+    FUZZ_CHECK(static_cast<std::size_t>(listed) >= shown);
+  } else {
+    FUZZ_CHECK(static_cast<std::size_t>(listed) == shown);
+  }
   for (std::size_t i = 0; i < records.size(); ++i) {
     const d88::SectorRecord& record = records[i];
     FUZZ_CHECK(record.headerOffset >= image.diskOffset());

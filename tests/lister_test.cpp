@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "image_listing.h"
+#include "console.h"
 #include "listing_format.h"
 #include "json_value.h"
 #include "test_support.h"
@@ -88,12 +89,22 @@ TEST_F(ListerTest, GapCountsFromSectorOne) {
   EXPECT_NE(d88::tracksText({}, {t}).find("gap: R 1, 4-6"), std::string::npos);
 }
 
-TEST_F(ListerTest, RecordCountZeroIsListedOnToTheEndOfTheFile) {
+// A header that says its track has no records ends the listing there, as it
+// ends a search, and the listing says so rather than running on into the
+// tracks that follow.
+TEST_F(ListerTest, RecordCountZeroEndsTheTrackAndIsNamed) {
   Disk disk = d88build::standardDisk(0, 2, 2, 8, 0);
   for (Record& rec : disk.tracks[0]) rec.sectorCount = 0;
+  disk.tracks[1][2].sectorCount = 0;
   ASSERT_TRUE(load(d88build::build({disk}).bytes));
-  // The walk goes on through the following tracks' records to the end of the file.
-  EXPECT_EQ(d88::listTrack(image_, 0).records.size(), 32u);
+  const d88::TrackListing first = d88::listTrack(image_, 0);
+  EXPECT_EQ(first.records.size(), 1u);
+  EXPECT_EQ(first.end, d88::TrackEnd::kZeroCount);
+  const d88::TrackListing second = d88::listTrack(image_, 1);
+  EXPECT_EQ(second.records.size(), 3u);
+  const std::string text = d88::tracksText({}, {first, second});
+  EXPECT_NE(text.find("record count 0 at record 0"), std::string::npos) << text;
+  EXPECT_NE(text.find("record count 0 at record 2"), std::string::npos) << text;
 }
 
 TEST_F(ListerTest, TruncatedLastTrackHasFewerRecordsThanUsual) {
@@ -311,7 +322,6 @@ TEST_F(ListerTest, CommandErrorsAreOneLineAndStatusOne) {
       {"disk not in the file", {good, "1"}},
       {"disk index too large for any number", {good, "99999999999999999999999"}},
       {"no disk in the image", {empty}},
-      {"no disk in the image, as JSON", {"--json", empty}},
   };
   for (const auto& [what, args] : cases) {
     SCOPED_TRACE(what);
@@ -319,6 +329,22 @@ TEST_F(ListerTest, CommandErrorsAreOneLineAndStatusOne) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+  }
+  // As JSON, an image that cannot be listed still gets its line, saying why.
+  const std::pair<const char*, std::vector<std::string>> jsonCases[] = {
+      {"no disk in the image", {"--json", empty}},
+      {"disk not in the file", {"--json", good, "1"}},
+      {"image that does not exist", {"--json", dir_.file("missing.d88")}},
+  };
+  for (const auto& [what, args] : jsonCases) {
+    SCOPED_TRACE(what);
+    const RunResult r = ls(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+    ASSERT_EQ(lines(r.out).size(), 1u) << r.out;
+    const d88test::JsonValue doc = parseJson(lines(r.out)[0]);
+    EXPECT_EQ(doc["image"].string, args[1]);
+    EXPECT_FALSE(doc["error"].string.empty()) << r.out;
   }
   EXPECT_TRUE(d88test::listDir(work_.path()).empty());
 }
@@ -353,10 +379,12 @@ TEST_F(ListerTest, CommandListsManyImagesAndGoesOnPastOnesThatCannotBeRead) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
   const std::vector<std::string> docs = lines(r.out);
-  ASSERT_EQ(docs.size(), 2u) << r.out;
+  ASSERT_EQ(docs.size(), 3u) << r.out;
   EXPECT_EQ(parseJson(docs[0])["image"].string, a);
-  EXPECT_EQ(parseJson(docs[1])["image"].string, b);
-  EXPECT_EQ(parseJson(docs[1])["disks"][0]["tracks"].asInt(), 1);
+  EXPECT_EQ(parseJson(docs[1])["image"].string, missing);
+  EXPECT_EQ(parseJson(docs[1])["error"].string, "No such file or directory");
+  EXPECT_EQ(parseJson(docs[2])["image"].string, b);
+  EXPECT_EQ(parseJson(docs[2])["disks"][0]["tracks"].asInt(), 1);
 
   // One image alone keeps its listing unheaded.
   r = ls({a});
