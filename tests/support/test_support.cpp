@@ -146,25 +146,59 @@ Process start(const std::vector<std::string>& argv, const RunOptions& options,
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
 
-  int closedPipe[2] = {-1, -1};
-  if (stdoutTo.closedPipe) {
-    if (pipe(closedPipe) != 0) throw std::runtime_error("pipe failed");
-    close(closedPipe[0]);
+  int outPipe[2] = {-1, -1};
+  const bool piped = stdoutTo.closedPipe || stdoutTo.closedAfterFirstLine;
+  if (piped) {
+    if (pipe(outPipe) != 0) throw std::runtime_error("pipe failed");
+    if (stdoutTo.closedPipe) {
+      close(outPipe[0]);
+      outPipe[0] = -1;
+    }
+  }
+  // A stream on standard input: a pipe fed by a process of its own, so that
+  // any amount goes through while the program reads.
+  int inPipe[2] = {-1, -1};
+  const bool feed = options.stdinFile.empty() && !options.stdinBytes.empty();
+  if (feed) {
+    if (pipe(inPipe) != 0) throw std::runtime_error("pipe failed");
+    const pid_t feeder = fork();
+    if (feeder < 0) throw std::runtime_error("fork failed");
+    if (feeder == 0) {
+      close(inPipe[0]);
+      signal(SIGPIPE, SIG_DFL);
+      std::size_t done = 0;
+      while (done < options.stdinBytes.size()) {
+        const ssize_t n = write(inPipe[1], options.stdinBytes.data() + done,
+                                options.stdinBytes.size() - done);
+        if (n <= 0) _exit(0);
+        done += static_cast<std::size_t>(n);
+      }
+      _exit(0);
+    }
+    close(inPipe[1]);
+    inPipe[1] = -1;
+    process.feeder = feeder;
   }
   const std::string outTarget = stdoutTo.file.empty() ? process.outPath : stdoutTo.file;
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    const int out = stdoutTo.closedPipe
-                        ? closedPipe[1]
-                        : ::open(outTarget.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int out = piped ? outPipe[1]
+                          : ::open(outTarget.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = ::open(process.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    if (outPipe[0] >= 0) close(outPipe[0]);
+    if (!options.stdinFile.empty()) {
+      const int in = ::open(options.stdinFile.c_str(), O_RDONLY);
+      if (in < 0 || dup2(in, 0) < 0) _exit(126);
+    } else if (feed) {
+      if (dup2(inPipe[0], 0) < 0) _exit(126);
+      close(inPipe[0]);
+    }
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
     // The commands start as from an interactive shell, even where this test
     // runs as a background job that ignores interrupts.
-    for (int interrupt : {SIGINT, SIGTERM, SIGHUP}) signal(interrupt, SIG_DFL);
-    if (stdoutTo.closedPipe) signal(SIGPIPE, SIG_IGN);
+    for (int interrupt : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(interrupt, SIG_DFL);
     if (options.fileSizeLimit >= 0) {
       signal(SIGXFSZ, SIG_IGN);
       const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
@@ -174,7 +208,20 @@ Process start(const std::vector<std::string>& argv, const RunOptions& options,
     execv(args[0], args.data());
     _exit(127);
   }
-  if (stdoutTo.closedPipe) close(closedPipe[1]);
+  if (feed) close(inPipe[0]);
+  if (piped) close(outPipe[1]);
+  if (stdoutTo.closedAfterFirstLine) {
+    // Read up to the first newline, keep it as the output, then go away.
+    std::string firstLine;
+    char ch = 0;
+    while (read(outPipe[0], &ch, 1) == 1) {
+      firstLine += ch;
+      if (ch == '\n') break;
+    }
+    close(outPipe[0]);
+    process.firstLine = firstLine;
+    process.outIsFirstLine = true;
+  }
   process.pid = pid;
 #endif
   return process;
@@ -202,8 +249,16 @@ RunResult finish(Process& process) {
   process.pid = -1;
   if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
   if (WIFSIGNALED(wstatus)) result.signal = WTERMSIG(wstatus);
+  if (process.feeder >= 0) {
+    // The program may have stopped reading early: the feeder then ends on
+    // its broken pipe.
+    int fed = 0;
+    while (waitpid(process.feeder, &fed, 0) < 0 && errno == EINTR) {
+    }
+    process.feeder = -1;
+  }
 #endif
-  result.out = contents(process.outPath);
+  result.out = process.outIsFirstLine ? process.firstLine : contents(process.outPath);
   result.err = contents(process.errPath);
   return result;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "d88_builder.h"
@@ -54,17 +55,27 @@ struct RunResult {
 };
 
 struct RunOptions {
+  RunOptions(std::string folder = "", long long limit = -1)  // NOLINT: {cwd, limit} reads well
+      : cwd(std::move(folder)), fileSizeLimit(limit) {}
+
   std::string cwd;
   // When >= 0: RLIMIT_FSIZE for the child, with SIGXFSZ ignored (not on Windows).
   long long fileSizeLimit = -1;
+  // Not on Windows: standard input from this file when set, else from a
+  // pipe fed with stdinBytes when those are set (a stream with no size).
+  std::string stdinFile;
+  Bytes stdinBytes;
 };
 
 // Not on Windows: standard output sent to `file` instead of being kept
 // (RunResult::out is then empty), or, with `closedPipe`, to a pipe whose
-// reading end is closed, with SIGPIPE ignored.
+// reading end is closed before the program starts, or, with
+// `closedAfterFirstLine`, once its first line has been read (as `head -1`
+// does; RunResult::out then holds that line). SIGPIPE is left at its default.
 struct StdoutElsewhere {
   std::string file;
   bool closedPipe = false;
+  bool closedAfterFirstLine = false;
 };
 
 // A started process, its output kept in files until finish().
@@ -73,8 +84,12 @@ struct Process {
   void* handle = nullptr;
 #else
   int pid = -1;
+  int feeder = -1;  // the process that feeds standard input, if any
 #endif
   std::string outPath;
+  // With StdoutElsewhere::closedAfterFirstLine: the output is this line.
+  bool outIsFirstLine = false;
+  std::string firstLine;
   std::string errPath;
   std::shared_ptr<TempDir> capture;
 };
