@@ -86,12 +86,13 @@ Status ByteSource::fillWindow(std::int64_t offset, std::size_t want) {
     if (!s.ok()) return s;
   }
   // Reads that follow on from the window are a pass in order: each reaches
-  // twice as far ahead. A jump elsewhere starts small again, so that headers
-  // far apart cost a little each, not a whole window.
+  // twice as far ahead. A jump past it halves the reach, so that headers far
+  // apart (records with long data) cost a small read each, not a whole window.
   const std::int64_t windowEnd = windowStart_ + static_cast<std::int64_t>(windowSize_);
   const bool inOrder = windowSize_ > 0 && offset >= windowStart_ &&
                        offset <= windowEnd + static_cast<std::int64_t>(readAhead_);
-  readAhead_ = inOrder ? std::min(readAhead_ * 2, kMaxWindowBytes) : kReadAheadBytes;
+  readAhead_ = inOrder ? std::min(readAhead_ * 2, kMaxWindowBytes)
+                       : std::max(readAhead_ / 2, kMinReadAheadBytes);
   std::size_t length = std::max(want, readAhead_);
   const std::int64_t left = file_.size() - offset;
   if (static_cast<std::int64_t>(length) > left) length = static_cast<std::size_t>(left);
