@@ -163,6 +163,67 @@ TEST_F(CommandTest, ImageThatCannotBeOpenedGivesTheShiftJisMessage) {
   EXPECT_TRUE(outputs().empty());
 }
 
+#ifndef _WIN32
+// "-" is standard input: a regular file behind it is read at offsets, a pipe
+// is read into memory; either way the cut is the same as from the file.
+TEST_F(CommandTest, StandardInputCutsTheSameFilesFromAFileOrAPipe) {
+  const std::string path = image(standardImage());
+  for (const bool pipe : {false, true}) {
+    SCOPED_TRACE(pipe ? "a pipe" : "a file");
+    std::filesystem::remove_all(work_.path());
+    std::filesystem::create_directory(work_.path());
+    d88test::RunOptions options(work_.path());
+    if (pipe) {
+      options.stdinBytes = standardImage();
+    } else {
+      options.stdinFile = path;
+    }
+    const RunResult result = d88test::run({D88CUT_PATH, "-"}, options);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, progressLines());
+    ASSERT_EQ(outputs(), sortedPlannedNames());
+    for (const PlannedFile& f : kPlan) EXPECT_EQ(readFile(work_.file(f.name)), expected(f)) << f.name;
+  }
+  // A pipe that holds no disk is told apart from one that cannot be read.
+  d88test::RunOptions empty(work_.path());
+  empty.stdinBytes = Bytes(100, 0);
+  const RunResult result = d88test::run({D88CUT_PATH, "-"}, empty);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Error: - holds no D88 disk (no complete 688-byte disk header)\n");
+}
+
+// A folder opens but cannot be read: the system's reason, nothing written.
+TEST_F(CommandTest, AFolderIsAReadErrorWithItsReason) {
+  const RunResult result = cut({images_.path()});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Error: cannot read " + images_.path() + ": Is a directory\n");
+  EXPECT_TRUE(outputs().empty());
+}
+#endif
+
+// A size field of 2^31 or more is an unsigned size like any other: past the
+// end of the file here, so every track is inside the disk.
+TEST_F(CommandTest, ASizeFieldOf2To31OrMoreIsUnsigned) {
+  for (const std::uint32_t size : {0x80000000u, 0xFFFFFFFFu, 0x7FFFFFFFu}) {
+    SCOPED_TRACE(size);
+    Bytes bytes = standardImage();
+    d88build::putLE32(bytes, 0x1C, size);
+    const RunResult result = cut({image(bytes)});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    for (const PlannedFile& f : kPlan) EXPECT_EQ(readFile(work_.file(f.name)), expected(f)) << f.name;
+  }
+}
+
+// Control characters in a name never reach a message raw: no name can forge
+// a line of output.
+TEST_F(CommandTest, ControlCharactersInNamesAreEscapedInMessages) {
+  const RunResult result = cut({images_.file("x\nd88cut: fake line")});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(lines(result.err).size(), 2u) << result.err;
+  EXPECT_NE(result.err.find("x\\x0Ad88cut: fake line"), std::string::npos) << result.err;
+}
+
 // ---- damaged images --------------------------------------------------------
 
 // The standard disk damaged by `damage`, as the only disk of an image.

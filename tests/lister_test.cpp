@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "image_listing.h"
+#include "byte_source.h"
 #include "console.h"
+#include "image_listing.h"
+#include "list_image.h"
 #include "listing_format.h"
 #include "json_value.h"
 #include "test_support.h"
@@ -106,6 +108,73 @@ TEST_F(ListerTest, RecordCountZeroEndsTheTrackAndIsNamed) {
   EXPECT_NE(text.find("record count 0 at record 0"), std::string::npos) << text;
   EXPECT_NE(text.find("record count 0 at record 2"), std::string::npos) << text;
 }
+
+// Every way a walk can end other than by its count is named after "!" and
+// given in JSON.
+TEST_F(ListerTest, EveryWalkEndingButTheCountIsNamed) {
+  Disk disk;
+  // Track 0: records whose count never ends the walk, past the cap.
+  for (int i = 0; i < d88::kMaxTrackRecords + 10; ++i) {
+    Record rec = record(0, 0, i % 8 + 1, 0);
+    rec.sectorCount = 0xFFFF;
+    disk.tracks[0].push_back(rec);
+  }
+  // Track 1: counts too high, so the records run on to the end of the disk.
+  disk.tracks[1] = {record(0, 1, 1), record(0, 1, 2)};
+  for (Record& rec : disk.tracks[1]) rec.sectorCount = 9;
+  d88build::Image built = d88build::build({disk});
+  // The file ends 6 bytes into a header that the count of track 1 asks for.
+  built.bytes.resize(built.bytes.size() + 6, 0);
+  const std::string path = write(built.bytes);
+  const d88::ImageListing text = d88::listImageTracks(image_, path.c_str(), "0", false);
+  EXPECT_EQ(text.error, "");
+  EXPECT_NE(text.out.find("cut short after 256 records"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find(" cut off by the end of the disk"), std::string::npos) << text.out;
+  const JsonValue json = parseJson(d88::listImageTracks(image_, path.c_str(), "0", true).out);
+  EXPECT_EQ(json["tracks"][0]["end"].string, "cap");
+  EXPECT_EQ(json["tracks"][1]["end"].string, "headerCutOff");
+}
+
+// A read that fails part way: what was listed stays, the failing track says
+// where, and d88ls says why and fails; as JSON the image gets an error line.
+TEST_F(ListerTest, AReadThatFailsPartWayIsNamedAndFails) {
+  const std::string path = write(d88build::build({d88build::standardDisk()}).bytes);
+  // Read 3 falls on a track well inside the listing.
+  d88::failNthReadForTesting(3);
+  const d88::ImageListing text = d88::listImageTracks(image_, path.c_str(), "0", false);
+  d88::failNthReadForTesting(0);
+  EXPECT_EQ(text.error, "cannot read " + path + ": Input/output error");
+  const std::size_t mark = text.out.find("read error at offset ");
+  ASSERT_NE(mark, std::string::npos) << text.out;
+  EXPECT_NE(text.out.find(": Input/output error", mark), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("track   0"), std::string::npos) << text.out;
+
+  d88::failNthReadForTesting(3);
+  const d88::ImageListing json = d88::listImageDisks(image_, path.c_str(), true);
+  d88::failNthReadForTesting(0);
+  EXPECT_FALSE(json.error.empty());
+  const JsonValue doc = parseJson(json.out);
+  EXPECT_EQ(doc["image"].string, path);
+  EXPECT_EQ(doc["error"].string, "Input/output error");
+
+  // The reader used for it starts afresh with the next image.
+  EXPECT_EQ(d88::listImageDisks(image_, path.c_str(), false).error, "");
+}
+
+#ifndef _WIN32
+TEST_F(ListerTest, CommandReadsStandardInputAndEscapesNames) {
+  d88test::RunOptions options(work_.path());
+  options.stdinBytes = d88build::build({d88build::standardDisk(0, 2)}).bytes;
+  const RunResult piped = d88test::run({D88LS_PATH, "-", "0"}, options);
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(lines(piped.out).size(), 5u) << piped.out;
+
+  const RunResult forged = ls({dir_.file("x\nd88ls: fake line")});
+  EXPECT_EQ(forged.status, 1);
+  EXPECT_EQ(lines(forged.err).size(), 1u) << forged.err;
+  EXPECT_NE(forged.err.find("x\\x0Ad88ls: fake line"), std::string::npos) << forged.err;
+}
+#endif
 
 TEST_F(ListerTest, TruncatedLastTrackHasFewerRecordsThanUsual) {
   d88build::Image built = d88build::build({d88build::standardDisk(0, 3, 2, 8, 1)});
