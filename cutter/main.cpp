@@ -20,7 +20,8 @@ constexpr char kOpenFailureMessage[] =
 constexpr char kHelpText[] =
     "Cuts twenty fixed regions of disk 0 of a D88 floppy-disk image into the files\n"
     "PROG, VD000, VD001, MA000-MA008 and MB000-MB007 in the current directory.\n"
-    "DiskNo. is accepted and not read: disk 0 is always cut.\n"
+    "DiskNo. is accepted and not read: disk 0 is always cut. An image named -\n"
+    "is standard input.\n"
     "\n"
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n"

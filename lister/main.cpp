@@ -17,7 +17,7 @@ constexpr char kHelpText[] =
     "Shows what D88 floppy-disk images hold: one line per disk of each image and,\n"
     "under disk 0, whether it holds every sector d88cut reads. With exactly two\n"
     "arguments of which the second is a decimal number, one line per track of\n"
-    "that disk instead. Never writes a file.\n"
+    "that disk instead. An image named - is standard input. Never writes a file.\n"
     "\n"
     "  --json     one JSON document per image, one per line (JSON Lines)\n"
     "  --help     show this help and exit\n"
