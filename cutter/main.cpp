@@ -1,6 +1,7 @@
 // d88cut: cuts the twenty fixed regions of the first disk of a D88 image into
 // files in the current directory.
 #include <cstdio>
+#include <new>
 #include <cstring>
 #include <string>
 
@@ -100,7 +101,7 @@ void reportReadFailure(const std::string& image, const d88::Status& failure) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
   d88::useUtf8Arguments(&argc, &argv);
   d88::removeTemporaryOnInterrupt();
   // A closed standard output must not stop the cut half-way: the files are
@@ -176,4 +177,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   return allWhole ? 0 : 1;
+}
+
+int main(int argc, char** argv) {
+  // Memory that runs out is an error with a message, never an abort.
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("Error: out of memory\n", stderr);
+    return 1;
+  }
 }

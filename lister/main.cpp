@@ -3,6 +3,7 @@
 //                                  disk 0 holds every sector d88cut reads
 //   d88ls [--json] IMAGE DISK      one line per track of that disk
 #include <cstdio>
+#include <new>
 #include <cstring>
 #include <string>
 #include <string>
@@ -102,7 +103,7 @@ bool emit(const d88::ImageListing& listing, const std::string& heading, bool* ou
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
   d88::useUtf8Arguments(&argc, &argv);
   const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "d88ls";
   const Arguments args = parseArguments(argc, argv);
@@ -150,4 +151,14 @@ int main(int argc, char** argv) {
     anyWritten = anyWritten || !listing.out.empty();
   }
   return status;
+}
+
+int main(int argc, char** argv) {
+  // Memory that runs out is an error with a message, never an abort.
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("d88ls: out of memory\n", stderr);
+    return 1;
+  }
 }
