@@ -39,14 +39,6 @@ const CutPlan& cutPlan() {
   return plan;
 }
 
-std::string sectorAddressText(const SectorAddress& a) {
-  char text[96];
-  std::snprintf(text, sizeof text, "track %d (C %d, H %d, R %d, N %d)", static_cast<int>(a.track),
-                static_cast<int>(a.c), static_cast<int>(a.h), static_cast<int>(a.r),
-                static_cast<int>(a.n));
-  return text;
-}
-
 CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer) {
   const std::int32_t wanted = cut.skip + cut.length;
   if (buffer != nullptr) std::memset(buffer, 0, static_cast<std::size_t>(wanted));

@@ -78,9 +78,6 @@ constexpr std::int32_t kLargestCutBytes = largestCutBytes();
 // then the MA table, then the MB table.
 const CutPlan& cutPlan();
 
-// "track T (C c, H h, R r, N n)": how the command's messages name a sector.
-std::string sectorAddressText(const SectorAddress& address);
-
 // What the cut of one region found in the image, sector by sector.
 struct CutReadout {
   // The sectors the file takes bytes from, in run order.

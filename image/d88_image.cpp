@@ -35,14 +35,6 @@ bool identityOf(std::int32_t c, std::int32_t h, std::int32_t r, std::int32_t n, 
   return true;
 }
 
-std::string addressText(const SectorAddress& a) {
-  char text[96];
-  std::snprintf(text, sizeof text, "track %d (C %d, H %d, R %d, N %d)", static_cast<int>(a.track),
-                static_cast<int>(a.c), static_cast<int>(a.h), static_cast<int>(a.r),
-                static_cast<int>(a.n));
-  return text;
-}
-
 // Calls visit(address, slotOffset, slotBytes) for each sector of the run of
 // totalBytes that starts at `first`, until it returns false. The one place
 // where a run's sectors and their slots are worked out.
@@ -64,6 +56,14 @@ void forEachRunSector(const SectorAddress& first, const SectorRange& range,
 
 bool trackEntryInDisk(std::uint32_t entry, std::uint32_t diskSize) {
   return entry != 0 && entry <= diskSize;
+}
+
+std::string sectorAddressText(const SectorAddress& a) {
+  char text[96];
+  std::snprintf(text, sizeof text, "track %d (C %d, H %d, R %d, N %d)", static_cast<int>(a.track),
+                static_cast<int>(a.c), static_cast<int>(a.h), static_cast<int>(a.r),
+                static_cast<int>(a.n));
+  return text;
 }
 
 bool isMarkedBad(std::uint8_t status) {
@@ -215,7 +215,7 @@ struct D88Image::Impl {
     if (t == nullptr) return nullptr;
     SectorId id{};
     const SectorRecord* record = identityOf(a.c, a.h, a.r, a.n, &id) ? t->find(id) : nullptr;
-    if (record == nullptr) fail(Status::notFound("no sector " + addressText(a)));
+    if (record == nullptr) fail(Status::notFound("no sector at " + sectorAddressText(a)));
     return record;
   }
 };

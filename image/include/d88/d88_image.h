@@ -67,6 +67,9 @@ struct SectorAddress {
   std::int32_t n;
 };
 
+// "track T (C c, H h, R r, N n)": how messages name a sector.
+std::string sectorAddressText(const SectorAddress& address);
+
 // The status byte of a record header: what the disk controller reported
 // when the sector was read for the image.
 constexpr std::uint8_t kStatusNormal = 0x00;
