@@ -165,6 +165,41 @@ int flushStandardOutput() {
   return firstStandardOutputError;
 }
 
+std::vector<std::string> expandWildcard(const char* argument) {
+  std::vector<std::string> names;
+#ifdef _WIN32
+  const std::string pattern = argument;
+  const std::size_t slash = pattern.find_last_of("\\/:");
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  std::wstring wide;
+  if (pattern.find_first_of("*?", nameStart) != std::string::npos &&
+      toUtf16(pattern.c_str(), &wide)) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wide.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        const std::string name = toUtf8(found.cFileName);
+        if (name == "." || name == "..") continue;
+        names.push_back(pattern.substr(0, nameStart) + name);
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+    std::sort(names.begin(), names.end());
+  }
+#endif
+  if (names.empty()) names.emplace_back(argument);
+  return names;
+}
+
+bool isValidUtf8(const std::string& bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t length = utf8Length(bytes, i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
 void ignoreBrokenPipe() {
 #ifndef _WIN32
   std::signal(SIGPIPE, SIG_IGN);

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #if defined(__GNUC__) || defined(__clang__)
 #define D88_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
@@ -34,6 +35,15 @@ int flushStandardOutput();
 // ending the process, so that a program can finish its work and say so.
 // Nothing to do on Windows, where such a write only fails.
 void ignoreBrokenPipe();
+
+// The names an argument stands for. On Windows, where the shell leaves
+// wildcards to the program, an argument with * or ? in its last part gives
+// the names of the files it matches, in order, with its folder part kept;
+// one that matches nothing, and any argument elsewhere, gives itself.
+std::vector<std::string> expandWildcard(const char* argument);
+
+// True when `bytes` is valid UTF-8.
+bool isValidUtf8(const std::string& bytes);
 
 // Any bytes as valid UTF-8 that is safe on a terminal: an invalid sequence
 // or a control character becomes \xNN. Every name a message shows goes

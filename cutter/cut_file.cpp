@@ -44,17 +44,36 @@ void warnAbout(const char* name, const CutReadout& readout) {
 
 }  // namespace
 
-CutFileResult cutFile(D88Image& image, const char* imagePath, const Cut& cut) {
+std::string outputPath(const CutTarget& target, const char* name) {
+  if (target.folder == nullptr || target.folder[0] == '\0') return name;
+  std::string path = target.folder;
+  const char last = path.back();
+  if (last != '/' && last != '\\') path += '/';
+  return path + name;
+}
+
+void reportFolderFailure(const CutTarget& target, int error) {
+  const std::string folder = target.folder != nullptr ? safeUtf8(target.folder) : ".";
+  print(stderr, "Error: cannot write into %s: %s; the remaining files are not written\n",
+        folder.c_str(), std::strerror(error));
+}
+
+CutFileResult cutFile(D88Image& image, const CutTarget& target, const Cut& cut) {
   const CutReadout readout = readCut(image, cut, transferBuffer);
   announce(cut.name);
-  if (isSameFile(cut.name, imagePath)) {
+  const std::string path = outputPath(target, cut.name);
+  if (isSameFile(path.c_str(), target.imagePath)) {
     print(stderr, "Error: cannot write %s: it is the image being cut\n", cut.name);
     return CutFileResult::kFailed;
   }
-  const int error = writeFileWhole(cut.name, transferBuffer + cut.skip,
-                                   static_cast<std::size_t>(cut.length));
-  if (error != 0) {
-    print(stderr, "Error: cannot write %s: %s\n", cut.name, std::strerror(error));
+  const WriteResult written = writeFileWhole(path.c_str(), transferBuffer + cut.skip,
+                                             static_cast<std::size_t>(cut.length));
+  if (written.folderFailed) {
+    reportFolderFailure(target, written.error);
+    return CutFileResult::kFolderFailed;
+  }
+  if (written.error != 0) {
+    print(stderr, "Error: cannot write %s: %s\n", cut.name, std::strerror(written.error));
     return CutFileResult::kFailed;
   }
   warnAbout(cut.name, readout);

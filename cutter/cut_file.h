@@ -2,25 +2,42 @@
 #ifndef D88CUT_CUTTER_CUT_FILE_H_
 #define D88CUT_CUTTER_CUT_FILE_H_
 
+#include <string>
+
 #include <d88/d88_image.h>
 
 #include "cut_plan.h"
 
 namespace d88 {
 
-enum class CutFileResult {
-  kWhole,    // written, from sectors that were all there and none marked bad
-  kDamaged,  // written, with sectors missing, short or marked bad (named in a warning)
-  kFailed,   // not written (named in an error); an earlier file of that name stays
+// Where the cuts of one image go.
+struct CutTarget {
+  const char* imagePath;  // the image being cut (UTF-8): never overwritten
+  const char* folder;     // the folder the files go into; nullptr for the current one
 };
 
-// Cuts `cut` from the selected disk of `image` into the file cut.name in the
-// current directory, through a temporary file and a rename. Prints the
-// progress line on standard output, and on standard error a warning when
-// sectors could not be read (their bytes are written as zero) or are marked
-// bad, or an error when the file could not be written. A file whose name is
-// the image itself (`imagePath`) is never written.
-CutFileResult cutFile(D88Image& image, const char* imagePath, const Cut& cut);
+enum class CutFileResult {
+  kWhole,         // written, from sectors that were all there and none marked bad
+  kDamaged,       // written, with sectors missing, short or marked bad (named in a warning)
+  kFailed,        // not written (named in an error); an earlier file of that name stays
+  kFolderFailed,  // not written because the folder takes no files (named in an error):
+                  // the remaining cuts are not to be tried
+};
+
+// The path of the output `name` in target.folder.
+std::string outputPath(const CutTarget& target, const char* name);
+
+// Cuts `cut` from the selected disk of `image` into its file in
+// target.folder, through a temporary file and a rename. Prints the progress
+// line on standard output, and on standard error a warning when sectors could
+// not be read (their bytes are written as zero) or are marked bad, or an error
+// when the file could not be written: "cannot write NAME" for the file alone,
+// "cannot write into FOLDER" when the folder or its filesystem refuses it.
+CutFileResult cutFile(D88Image& image, const CutTarget& target, const Cut& cut);
+
+// "Error: cannot write into FOLDER: REASON; the remaining files are not
+// written", for target.folder ("." for the current one).
+void reportFolderFailure(const CutTarget& target, int error);
 
 }  // namespace d88
 

@@ -1,9 +1,10 @@
 // d88cut: cuts the twenty fixed regions of the first disk of a D88 image into
-// files in the current directory.
+// files in the current directory, or the folder -o names.
 #include <cstdio>
 #include <new>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "console.h"
 #include "cut_file.h"
@@ -20,29 +21,33 @@ constexpr char kOpenFailureMessage[] =
 
 constexpr char kHelpText[] =
     "Cuts twenty fixed regions of disk 0 of a D88 floppy-disk image into the files\n"
-    "PROG, VD000, VD001, MA000-MA008 and MB000-MB007 in the current directory.\n"
+    "PROG, VD000, VD001, MA000-MA008 and MB000-MB007, in the current directory or DIR.\n"
     "DiskNo. is accepted and not read: disk 0 is always cut. An image named -\n"
     "is standard input.\n"
     "\n"
-    "  --help     show this help and exit\n"
-    "  --version  show the version and exit\n"
-    "  --         end of options: the next argument is the image, whatever its name\n"
+    "  -o, --output DIR  write the files into DIR, made when missing (not its parents)\n"
+    "  -h, --help        show this help and exit\n"
+    "  -V, --version     show the version and exit\n"
+    "  --                end of options: the next argument is the image, whatever its name\n"
     "\n"
-    "Exit status: 0 when all twenty files were written whole from sound sectors,\n"
-    "1 otherwise. See d88cut(1).\n";
+    "Exit status: 0 when all twenty files were written whole from sound sectors;\n"
+    "2 when all twenty were written but some are incomplete or hold sectors marked\n"
+    "bad; 1 otherwise (nothing cut, a file not written, a read that failed).\n"
+    "See d88cut(1).\n";
 
 // Static storage: the image stays open until exit, when its destruction closes it.
 d88::D88Image theImage;
 
 // What the command line asks for. Options are recognised before "--" only;
-// any argument that does not begin with "--" is an operand, so a disk number
-// such as -1 stays an operand as it always was.
+// "-" alone is an operand (standard input), any other argument that begins
+// with "-" is an option.
 struct Arguments {
-  enum class Action { kUsage, kHelp, kVersion, kUnknownOption, kCut };
+  enum class Action { kUsage, kHelp, kVersion, kUnknownOption, kMissingFolder, kCut };
   Action action = Action::kUsage;
   const char* image = nullptr;    // the first operand
   const char* disk = nullptr;     // the second operand, if any: not read
-  const char* unknown = nullptr;  // the option not understood
+  const char* folder = nullptr;   // -o DIR: where the files go
+  const char* unknown = nullptr;  // the option not understood, or missing its folder
 };
 
 Arguments parseArguments(int argc, char** argv) {
@@ -51,25 +56,43 @@ Arguments parseArguments(int argc, char** argv) {
   int operands = 0;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    if (!optionsEnded && std::strncmp(arg, "--", 2) == 0) {
-      if (std::strcmp(arg, "--") == 0) {
-        optionsEnded = true;
-        continue;
-      }
-      if (std::strcmp(arg, "--help") == 0) {
-        args.action = Arguments::Action::kHelp;
-      } else if (std::strcmp(arg, "--version") == 0) {
-        args.action = Arguments::Action::kVersion;
-      } else {
-        args.action = Arguments::Action::kUnknownOption;
+    const bool option = !optionsEnded && arg[0] == '-' && arg[1] != '\0';
+    if (!option) {
+      // Operands after the second one are accepted and not read, as ever.
+      if (operands == 0) args.image = arg;
+      if (operands == 1) args.disk = arg;
+      ++operands;
+      continue;
+    }
+    if (std::strcmp(arg, "--") == 0) {
+      optionsEnded = true;
+    } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+      args.action = Arguments::Action::kHelp;
+      return args;
+    } else if (std::strcmp(arg, "--version") == 0 || std::strcmp(arg, "-V") == 0) {
+      args.action = Arguments::Action::kVersion;
+      return args;
+    } else if (std::strncmp(arg, "--output=", 9) == 0) {
+      args.folder = arg + 9;
+    } else if (std::strncmp(arg, "-o", 2) == 0 && arg[2] != '\0') {
+      args.folder = arg + 2;
+    } else if (std::strcmp(arg, "--output") == 0 || std::strcmp(arg, "-o") == 0) {
+      if (i + 1 == argc) {
+        args.action = Arguments::Action::kMissingFolder;
         args.unknown = arg;
+        return args;
       }
+      args.folder = argv[++i];
+    } else {
+      args.action = Arguments::Action::kUnknownOption;
+      args.unknown = arg;
       return args;
     }
-    // Operands after the second one are accepted and not read, as ever.
-    if (operands == 0) args.image = arg;
-    if (operands == 1) args.disk = arg;
-    ++operands;
+    if (args.folder != nullptr && args.folder[0] == '\0') {
+      args.action = Arguments::Action::kMissingFolder;
+      args.unknown = arg;
+      return args;
+    }
   }
   if (args.image != nullptr) args.action = Arguments::Action::kCut;
   return args;
@@ -125,15 +148,27 @@ static int run(int argc, char** argv) {
       d88::print(stderr, "d88cut: unknown option %s (d88cut --help lists the options)\n",
                  d88::safeUtf8(args.unknown).c_str());
       return 1;
+    case Arguments::Action::kMissingFolder:
+      d88::print(stderr, "d88cut: option %s needs a folder (d88cut --help lists the options)\n",
+                 d88::safeUtf8(args.unknown).c_str());
+      return 1;
     case Arguments::Action::kCut:
       break;
   }
-  const std::string image = d88::safeUtf8(args.image);
+  // On Windows the program expands a wildcard itself; it cuts one image only.
+  const std::vector<std::string> matches = d88::expandWildcard(args.image);
+  if (matches.size() > 1) {
+    d88::print(stderr, "d88cut: %s matches %d images; name one\n",
+               d88::safeUtf8(args.image).c_str(), static_cast<int>(matches.size()));
+    return 1;
+  }
+  const std::string imagePath = matches.empty() ? std::string(args.image) : matches.front();
+  const std::string image = d88::safeUtf8(imagePath);
   // The disk number is not read; a user who asked for another disk is told.
   if (args.disk != nullptr && !namesDiskZero(args.disk)) {
     std::fputs("Note: the disk number is not read; disk 0 is cut\n", stderr);
   }
-  if (!theImage.open(args.image)) {
+  if (!theImage.open(imagePath.c_str())) {
     std::fputs(kOpenFailureMessage, stderr);
     // The same failure, readable on a UTF-8 terminal, with the system's reason.
     d88::print(stderr, "d88cut: cannot open %s: %s\n", image.c_str(),
@@ -158,25 +193,40 @@ static int run(int argc, char** argv) {
       d88::print(stderr,
                  "Error: %s holds none of the sectors d88cut reads on disk 0; nothing is written\n",
                  image.c_str());
+      // A lead: what the disk does hold, in the listing's words.
+      d88::print(stderr, "Note: disk 0 holds %s; d88ls %s lists it\n",
+                 d88::trackCountsText(theImage.countTracks()).c_str(), image.c_str());
     }
     return 1;
   }
+  const d88::CutTarget target{imagePath.c_str(), args.folder};
+  if (args.folder != nullptr) {
+    if (const int error = d88::makeFolder(args.folder)) {
+      d88::reportFolderFailure(target, error);
+      return 1;
+    }
+  }
+  bool allWritten = true;
   bool allWhole = true;
   for (const d88::Cut& cut : d88::cutPlan()) {
-    if (d88::cutFile(theImage, args.image, cut) != d88::CutFileResult::kWhole) allWhole = false;
+    const d88::CutFileResult result = d88::cutFile(theImage, target, cut);
+    if (result == d88::CutFileResult::kFolderFailed) return 1;
+    if (result == d88::CutFileResult::kFailed) allWritten = false;
+    if (result != d88::CutFileResult::kWhole) allWhole = false;
   }
   // A failing disk or network share can make reads fail: say so, since every
   // sector it hid was reported as missing.
   if (!theImage.readFailure().ok()) {
     reportReadFailure(image, theImage.readFailure());
-    allWhole = false;
+    allWritten = false;
   }
   // The files are cut whatever became of the progress lines.
   if (const int error = d88::flushStandardOutput()) {
     d88::print(stderr, "Error: cannot write to standard output: %s\n", std::strerror(error));
     return 1;
   }
-  return allWhole ? 0 : 1;
+  if (!allWritten) return 1;
+  return allWhole ? 0 : 2;
 }
 
 int main(int argc, char** argv) {

@@ -290,19 +290,74 @@ int replaceWithTemporary(const char* from, const char* to) {
   return error;
 }
 
+// True when `name` exists and the user may not write it: a read-only file
+// that cp would not replace either.
+bool isReadOnlyFile(const char* name) {
+#ifdef _WIN32
+  std::wstring wide;
+  if (!toUtf16(name, &wide)) return false;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+         (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+#else
+  struct stat st {};
+  if (stat(name, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  return access(name, W_OK) != 0 && errno == EACCES;
+#endif
+}
+
+// Failures to create a file in a folder, or to write into its filesystem,
+// that no other file there escapes.
+bool isFolderError(int error, bool creating) {
+  switch (error) {
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+    case EROFS:
+      return true;
+    case EACCES:
+    case EPERM:
+    case ENOENT:
+    case ENOTDIR:
+      return creating;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
-int writeFileWhole(const char* name, const std::uint8_t* data, std::size_t size) {
+WriteResult writeFileWhole(const char* name, const std::uint8_t* data, std::size_t size) {
+  if (isReadOnlyFile(name)) return WriteResult{EACCES, false};
   char temporary[kMaxNameLength];
   NewFile out;
   int error = createTemporary(name, temporary, &out);
-  if (error != 0) return error;
+  if (error != 0) return WriteResult{error, isFolderError(error, true)};
   error = out.write(data, size);
   const int closeError = out.close();
   if (error == 0) error = closeError;
-  if (error == 0) error = replaceWithTemporary(temporary, name);
+  const bool written = error == 0;
+  if (written) error = replaceWithTemporary(temporary, name);
   if (error != 0) removeTemporary(temporary);
+  return WriteResult{error, error != 0 && !written && isFolderError(error, false)};
+}
+
+int makeFolder(const char* path) {
+#ifdef _WIN32
+  std::wstring wide;
+  if (!widePath(path, &wide)) return EINVAL;
+  if (CreateDirectoryW(wide.c_str(), nullptr)) return 0;
+  const DWORD code = GetLastError();
+  if (code == ERROR_ALREADY_EXISTS) return isDirectory(wide) ? 0 : ENOTDIR;
+  return errnoFromWindows(code);
+#else
+  if (::mkdir(path, 0777) == 0) return 0;
+  const int error = lastErrno();
+  struct stat st {};
+  if (error == EEXIST) return stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
   return error;
+#endif
 }
 
 void removeTemporaryOnInterrupt() {

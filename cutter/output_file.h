@@ -10,12 +10,26 @@ namespace d88 {
 // A temporary file is named NAME + this + six random letters and digits.
 constexpr const char kTemporaryMarker[] = ".d88cut-";
 
+// How writing a file went.
+struct WriteResult {
+  int error = 0;  // 0, or the errno value of the failure
+  // The failure is the folder's or its filesystem's (no permission to create
+  // files, read-only, missing, full, over quota): no other file can be
+  // written there either.
+  bool folderFailed = false;
+};
+
 // Writes `size` bytes to the file `name` (UTF-8) through a temporary file of
 // this run's own, created beside it, which replaces any file `name` only once
-// complete and closed. Returns 0, or the errno value of the failure; on
-// failure `name` is as it was and the temporary file is gone. Files the call
-// did not create are never removed.
-int writeFileWhole(const char* name, const std::uint8_t* data, std::size_t size);
+// complete and closed. An existing `name` that the user may not write is
+// left as it is (EACCES), as cp would. On failure `name` is as it was and
+// the temporary file is gone. Files the call did not create are never removed.
+WriteResult writeFileWhole(const char* name, const std::uint8_t* data, std::size_t size);
+
+// Makes the folder `path` (UTF-8) when it is missing; its parents must
+// exist. Returns 0, or the errno value of the failure (ENOTDIR when `path`
+// is something other than a folder).
+int makeFolder(const char* path);
 
 // Makes SIGINT, SIGTERM and SIGHUP (those not ignored), and Ctrl-C or a closed
 // console window on Windows, first remove the temporary file writeFileWhole()

@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<d88::DiskSummary> disks(1);
   std::vector<d88::TrackListing> tracks;
   FUZZ_CHECK(d88::summarizeDisk(image, 0, &disks[0], &tracks));
-  FUZZ_CHECK(disks[0].tracks >= 0 && disks[0].tracks <= d88::kTrackCount);
+  FUZZ_CHECK(disks[0].counts.tracks >= 0 && disks[0].counts.tracks <= d88::kTrackCount);
   for (const d88::TrackListing& t : tracks) {
     FUZZ_CHECK(t.records.size() <= static_cast<std::size_t>(d88::kMaxTrackRecords));
     FUZZ_CHECK(!t.records.empty() || t.end == d88::TrackEnd::kReadError);

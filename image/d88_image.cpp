@@ -413,6 +413,38 @@ std::int32_t D88Image::listSectorIds(std::int32_t track, std::uint8_t* buffer,
   return static_cast<std::int32_t>(listed * kSectorIdSize);
 }
 
+TrackCounts D88Image::countTracks() {
+  TrackCounts counts;
+  bool seen[256] = {};
+  for (std::int32_t t = 0; t < kTrackCount; ++t) {
+    if (!trackEntryInDisk(trackOffset(t), diskSize())) continue;
+    const CachedTrack* walked = impl_->track(t);
+    if (walked == nullptr || walked->walk.records.empty()) continue;
+    const int records = static_cast<int>(walked->walk.records.size());
+    counts.minRecords = counts.tracks == 0 ? records : std::min(counts.minRecords, records);
+    counts.maxRecords = std::max(counts.maxRecords, records);
+    ++counts.tracks;
+    for (const SectorRecord& record : walked->walk.records) seen[record.id.n] = true;
+  }
+  for (int n = 0; n < 256; ++n) {
+    if (seen[n]) counts.sizeCodes.push_back(n);
+  }
+  return counts;
+}
+
+std::string trackCountsText(const TrackCounts& counts) {
+  std::string text = std::to_string(counts.tracks) + " track" + (counts.tracks == 1 ? "" : "s");
+  if (counts.tracks == 0) return text;
+  text += ", " + std::to_string(counts.minRecords);
+  if (counts.maxRecords != counts.minRecords) text += "-" + std::to_string(counts.maxRecords);
+  text += " sectors/track, N ";
+  for (std::size_t i = 0; i < counts.sizeCodes.size(); ++i) {
+    if (i != 0) text += ",";
+    text += std::to_string(counts.sizeCodes[i]);
+  }
+  return text;
+}
+
 SectorAddress D88Image::followingSector(const SectorAddress& at) const {
   return d88::followingSector(at, impl_->range);
 }

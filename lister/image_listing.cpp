@@ -145,17 +145,9 @@ bool summarizeDisk(D88Image& image, int index, DiskSummary* summary,
   s.mediaType = image.mediaType();
   s.writeProtected = image.writeProtect() == kWriteProtected;
   s.name = image.diskName();
-  std::set<int> sizeCodes;
   std::vector<TrackListing> listed = listTracks(image);
-  for (const TrackListing& track : listed) {
-    if (track.records.empty()) continue;
-    const int count = static_cast<int>(track.records.size());
-    s.minSectors = s.tracks == 0 ? count : std::min(s.minSectors, count);
-    s.maxSectors = std::max(s.maxSectors, count);
-    ++s.tracks;
-    for (const SectorRecord& record : track.records) sizeCodes.insert(record.id.n);
-  }
-  s.sizeCodes.assign(sizeCodes.begin(), sizeCodes.end());
+  // The tracks are walked already: the counts read what the walks keep.
+  s.counts = image.countTracks();
   s.layout = layoutOf(listed);
   s.problems = diskProblems(image, s);
   *summary = std::move(s);

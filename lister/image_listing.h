@@ -48,10 +48,7 @@ struct DiskSummary {
   int mediaType = 0;
   bool writeProtected = false;
   std::string name;  // as stored: often Shift_JIS
-  int tracks = 0;    // tracks that hold at least one record
-  int minSectors = 0;
-  int maxSectors = 0;
-  std::vector<int> sizeCodes;  // distinct, ascending
+  TrackCounts counts;  // tracks that hold records, records per track, size codes
   TrackLayout layout;          // cylinders 0 when no track holds records
   // What deserves a look at the level of the disk, in words.
   std::vector<std::string> problems;

@@ -154,13 +154,7 @@ std::string diskLine(const DiskSummary& d) {
     line += std::string(" (the tracks hold ") + d.layout.media + ": " + layoutText(d.layout) + ")";
   }
   if (d.writeProtected) line += ", write-protected";
-  line += ", " + std::to_string(d.tracks) + " track" + (d.tracks == 1 ? "" : "s");
-  if (d.tracks > 0) {
-    line += ", " + std::to_string(d.minSectors);
-    if (d.maxSectors != d.minSectors) line += "-" + std::to_string(d.maxSectors);
-    line += " sectors/track, N ";
-    line += joined(d.sizeCodes, ",", [](int n) { return std::to_string(n); });
-  }
+  line += ", " + trackCountsText(d.counts);
   line += ", name \"" + displayName(d.name) + "\"";
   return line + marksText(d.problems) + "\n";
 }
@@ -301,9 +295,10 @@ std::string jsonDisk(const DiskSummary& d) {
          ",\"size\":" + std::to_string(d.size) + ",\"mediaType\":" + std::to_string(d.mediaType) +
          ",\"media\":" + (media != nullptr ? jsonString(media) : std::string("null")) +
          ",\"writeProtected\":" + jsonBool(d.writeProtected) +
-         ",\"name\":" + jsonString(displayName(d.name)) + ",\"tracks\":" + std::to_string(d.tracks) +
-         ",\"sectorsPerTrack\":{\"min\":" + std::to_string(d.minSectors) +
-         ",\"max\":" + std::to_string(d.maxSectors) + "},\"sizeCodes\":" + jsonInts(d.sizeCodes) +
+         ",\"name\":" + jsonString(displayName(d.name)) + ",\"tracks\":" + std::to_string(d.counts.tracks) +
+         ",\"sectorsPerTrack\":{\"min\":" + std::to_string(d.counts.minRecords) +
+         ",\"max\":" + std::to_string(d.counts.maxRecords) +
+         "},\"sizeCodes\":" + jsonInts(d.counts.sizeCodes) +
          ",\"layout\":" + layout + ",\"problems\":" + jsonStrings(d.problems) + "}";
 }
 

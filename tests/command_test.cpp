@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -73,7 +74,7 @@ TEST_F(CommandTest, ASecondArgumentIsNotReadAndDiskZeroIsCut) {
   const std::pair<std::vector<std::string>, bool> cases[] = {
       {{"0"}, false},          {{"000"}, false},      {{"0", "more"}, false},
       {{"1"}, true},           {{"1", "more"}, true}, {{"anything"}, true},
-      {{"-1"}, true},          {{""}, true},
+      {{"-"}, true},           {{""}, true},
   };
   for (const auto& [extra, noted] : cases) {
     SCOPED_TRACE(extra[0]);
@@ -104,7 +105,13 @@ TEST_F(CommandTest, OptionsAnswerOrAreRefusedAndCutNothing) {
       {{"--help"}, 0, usage + d88test::kNewline, ""},
       {{path, "--help"}, 0, usage, ""},
       {{"--version", path}, 0, "d88cut ", ""},
+      {{"-V"}, 0, std::string("d88cut ") + D88_VERSION + d88test::kNewline, ""},
+      {{"-h"}, 0, usage + d88test::kNewline, ""},
       {{"--bogus", path}, 1, "", "unknown option --bogus"},
+      {{"-x", path}, 1, "", "unknown option -x"},
+      {{path, "-1"}, 1, "", "unknown option -1"},
+      {{"-o"}, 1, "", "option -o needs a folder"},
+      {{"--output=", path}, 1, "", "option --output= needs a folder"},
       {{"--"}, 1, "", usage},
   };
   for (const Case& c : cases) {
@@ -122,12 +129,14 @@ TEST_F(CommandTest, OptionsAnswerOrAreRefusedAndCutNothing) {
   }
   EXPECT_NE(cut({"--help"}).out.find("--version"), std::string::npos);
 
-  // An image called --help, after "--".
-  d88build::writeFile(work_.file("--help"), standardImage());
-  const RunResult named = cut({"--", "--help"});
-  EXPECT_EQ(named.status, 0) << named.err;
-  EXPECT_EQ(named.out, progressLines());
-  EXPECT_EQ(readFile(work_.file("MA002")), expected(kPlan[5]));
+  // Images called --help and -h, after "--".
+  for (const char* name : {"--help", "-h"}) {
+    d88build::writeFile(work_.file(name), standardImage());
+    const RunResult named = cut({"--", name});
+    EXPECT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(named.out, progressLines());
+    EXPECT_EQ(readFile(work_.file("MA002")), expected(kPlan[5]));
+  }
 }
 
 TEST_F(CommandTest, ExistingOutputsAreReplacedNotAppendedTo) {
@@ -258,19 +267,19 @@ const DamageCase kDamageCases[] = {
      [] { return withZeroedSlot(kPlan[0], 8 + 2); },
      {"Warning: PROG is incomplete: 1 of 80 sectors could not be read, the first at track 61 "
       "(C 30, H 1, R 3, N 3); their bytes are written as zero"},
-     1},
+     2},
     {"a short sector",
      [] { return damaged([](Disk& d) { d.tracks[45][4].data.resize(512); }); }, 18,
      [] { return withZeroedSlot(kPlan[18], 0, 512); },
      {"Warning: MB006 is incomplete: 1 of 1 sectors could not be read, the first at track 45 "
       "(C 22, H 1, R 5, N 3); their bytes are written as zero"},
-     1},
+     2},
     {"a sector marked with a data CRC error",
      [] { return damaged([](Disk& d) { d.tracks[40][3].status = d88::kStatusDataCrcError; }); }, 4,
      [] { return expected(kPlan[4]); },
      {"Warning: MA001: 1 of 5 sectors are marked bad in the image, the first at track 40 "
       "(C 20, H 0, R 4, N 3): data CRC error; their bytes are copied as they are"},
-     1},
+     2},
     {"a deleted-data sector is sound",
      [] {
        return damaged([](Disk& d) {
@@ -293,7 +302,7 @@ const DamageCase kDamageCases[] = {
      0, [] { return withZeroedSlot(kPlan[0], 79); },
      {"Warning: PROG is incomplete: 1 of 80 sectors could not be read, the first at track 69 "
       "(C 34, H 1, R 8, N 3); their bytes are written as zero"},
-     1},
+     2},
     {"random bytes leave earlier outputs as they were",
      [] {
        Bytes noise(2000);
@@ -301,7 +310,9 @@ const DamageCase kDamageCases[] = {
        return noise;
      },
      0, [] { return Bytes(10, 0xEE); },
-     {"Error: IMAGE holds none of the sectors d88cut reads on disk 0; nothing is written"}, 1},
+     {"Error: IMAGE holds none of the sectors d88cut reads on disk 0; nothing is written",
+      "Note: disk 0 holds 0 tracks; d88ls IMAGE lists it"},
+     1},
 };
 
 // Every readable byte of a damaged disk reaches the files, every doubtful
@@ -321,7 +332,7 @@ TEST_F(CommandTest, DamagedImagesAreSalvagedAndNamed) {
       if (at != std::string::npos) line.replace(at, 5, path);
     }
     EXPECT_EQ(lines(result.err), err);
-    const bool nothingWritten = c.err.size() == 1 && c.err[0].rfind("Error:", 0) == 0;
+    const bool nothingWritten = !c.err.empty() && c.err[0].rfind("Error:", 0) == 0;
     EXPECT_EQ(result.out, nothingWritten ? "" : progressLines());
     EXPECT_EQ(readFile(work_.file(kPlan[c.file].name)), c.bytes());
     for (const PlannedFile& f : kPlan) {
@@ -342,7 +353,7 @@ TEST_F(CommandTest, EachKindOfDamageIsNamedOncePerFile) {
     d.tracks[66][0].status = d88::kStatusIdCrcError;
     d.tracks[62][7].status = 0x42;
   }))});
-  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.status, 2);
   EXPECT_EQ(lines(result.err),
             (std::vector<std::string>{
                 "Warning: PROG is incomplete: 2 of 80 sectors could not be read, the first at "
@@ -350,6 +361,131 @@ TEST_F(CommandTest, EachKindOfDamageIsNamedOncePerFile) {
                 "Warning: PROG: 2 of 80 sectors are marked bad in the image, the first at track 62 "
                 "(C 31, H 0, R 8, N 3): unknown status 0x42; their bytes are copied as they are"}));
 }
+
+// ---- exit statuses and the output folder -----------------------------------
+
+// The copy of d88cut that the folder tests run: in a folder anyone may read,
+// so that it also runs as an ordinary user when the tests run as root.
+std::string runnableCopy(const TempDir& dir) {
+  const std::string copy = dir.file("d88cut-copy");
+  if (!std::filesystem::exists(copy)) {
+    std::filesystem::copy_file(D88CUT_PATH, copy);
+    std::filesystem::permissions(copy, std::filesystem::perms::all);
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+  }
+  return copy;
+}
+
+// Each outcome of a cut has its status, so that scripts need not read
+// standard error: 0 whole, 2 written with gaps or marks, 1 nothing or not all
+// written. Run as an ordinary user, so that permissions hold as for users.
+TEST_F(CommandTest, ExitStatusTellsTheOutcomesApart) {
+  const std::string program = runnableCopy(images_);
+  const std::string whole = images_.write("whole.d88", standardImage());
+  const std::string salvaged = images_.write(
+      "salvaged.d88", damaged([](Disk& d) { d.tracks[40][3].status = d88::kStatusDataCrcError; }));
+  const std::string junk = images_.write("junk.d88", Bytes(5000, 0x42));
+  namespace fs = std::filesystem;
+  struct Case {
+    const char* what;
+    std::string image;
+    std::function<void(const std::string&)> prepare;  // the output folder, before the run
+    int status;
+    std::string errStart;  // the first line of standard error begins so; empty: no message
+    bool allWritten;
+  };
+  const Case cases[] = {
+      {"whole", whole, [](const std::string&) {}, 0, "", true},
+      {"salvaged", salvaged, [](const std::string&) {}, 2, "Warning: MA001: 1 of 5", true},
+      {"junk", junk, [](const std::string&) {}, 1, "Error: ", false},
+#ifndef _WIN32
+      {"a folder that takes no files", whole,
+       [](const std::string& dir) { fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read |
+                                                             fs::perms::group_exec | fs::perms::others_read |
+                                                             fs::perms::others_exec); },
+       1, "Error: cannot write into ", false},
+      {"a read-only earlier output", whole,
+       [](const std::string& dir) {
+         d88build::writeFile(dir + "/VD001", Bytes(7, 0xEE));
+         fs::permissions(dir + "/VD001", fs::perms::owner_read | fs::perms::group_read |
+                                             fs::perms::others_read);
+       },
+       1, "Error: cannot write VD001: Permission denied", false},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir out;
+    fs::permissions(out.path(), fs::perms::all);
+    c.prepare(out.path());
+    d88test::RunOptions options(out.path());
+    options.asOrdinaryUser = true;
+    const RunResult result = d88test::run({program, c.image}, options);
+    EXPECT_EQ(result.status, c.status) << result.err;
+    if (c.errStart.empty()) {
+      EXPECT_EQ(result.err, "");
+    } else {
+      EXPECT_EQ(result.err.rfind(c.errStart, 0), 0u) << result.err;
+    }
+    if (c.allWritten) {
+      EXPECT_EQ(listDir(out.path()), sortedPlannedNames());
+    }
+  }
+#ifndef _WIN32
+  // The folder that takes no files gets one line, and the read-only file
+  // stays as it was while the others are written.
+  TempDir locked;
+  fs::permissions(locked.path(), fs::perms::owner_all | fs::perms::others_exec);
+  d88test::RunOptions asUser(locked.path());
+  asUser.asOrdinaryUser = true;
+  const RunResult refused = d88test::run({program, whole}, asUser);
+  EXPECT_EQ(lines(refused.err).size(), 1u) << refused.err;
+  EXPECT_NE(refused.err.find("Permission denied; the remaining files are not written"),
+            std::string::npos) << refused.err;
+  TempDir kept;
+  fs::permissions(kept.path(), fs::perms::all);
+  d88build::writeFile(kept.file("VD001"), Bytes(7, 0xEE));
+  fs::permissions(kept.file("VD001"), fs::perms::owner_read | fs::perms::others_read);
+  d88test::RunOptions keep(kept.path());
+  keep.asOrdinaryUser = true;
+  const RunResult partly = d88test::run({program, whole}, keep);
+  EXPECT_EQ(readFile(kept.file("VD001")), Bytes(7, 0xEE));
+  EXPECT_EQ(readFile(kept.file("MB007")), expected(kPlan[19]));
+  EXPECT_EQ(lines(partly.err).size(), 1u) << partly.err;
+#endif
+}
+
+// -o writes the files into a folder, made when missing (but not its
+// parents); the current folder stays untouched.
+TEST_F(CommandTest, OutputFolderIsMadeAndFilled) {
+  const std::string path = image(standardImage());
+  for (const std::vector<std::string>& option :
+       {std::vector<std::string>{"-o", "new"}, {"--output", "new"}, {"--output=new"}, {"-onew"}}) {
+    SCOPED_TRACE(option[0]);
+    std::filesystem::remove_all(work_.file("new"));
+    std::vector<std::string> args = option;
+    args.push_back(path);
+    const RunResult result = cut(args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, progressLines());
+    EXPECT_EQ(outputs(), std::vector<std::string>{"new"});
+    ASSERT_EQ(listDir(work_.file("new")), sortedPlannedNames());
+    for (const PlannedFile& f : kPlan) {
+      EXPECT_EQ(readFile(work_.file(std::string("new/") + f.name)), expected(f));
+    }
+  }
+  const RunResult noParent = cut({"-o", "missing/new", path});
+  EXPECT_EQ(noParent.status, 1);
+  EXPECT_EQ(noParent.err, std::string("Error: cannot write into missing/new: No such file or "
+                                      "directory; the remaining files are not written") +
+                              d88test::kNewline);
+  EXPECT_FALSE(std::filesystem::exists(work_.file("missing")));
+  // Nothing to cut: no folder is made.
+  const RunResult junk = cut({"-o", "junk", image(Bytes(100, 0))});
+  EXPECT_EQ(junk.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(work_.file("junk")));
+}
+
 
 TEST_F(CommandTest, OutputThatCannotBeWrittenLeavesTheRestAndReportsIt) {
   std::filesystem::create_directory(work_.file("MA003"));

@@ -204,15 +204,15 @@ TEST_F(ListerTest, DiskSummariesOfAMultiDiskFile) {
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(d88::summarizeDisk(image_, i, &disks[static_cast<std::size_t>(i)]));
 
   EXPECT_EQ(disks[0].offset, 0);
-  EXPECT_EQ(disks[0].tracks, 4);
+  EXPECT_EQ(disks[0].counts.tracks, 4);
   EXPECT_EQ(disks[0].name, "FIRST");
   EXPECT_EQ(disks[1].offset, static_cast<std::int32_t>(built.diskOffsets[1]));
   EXPECT_EQ(disks[1].size, static_cast<std::int32_t>(built.diskOffsets[2] - built.diskOffsets[1]));
-  EXPECT_EQ(disks[1].tracks, 80);
-  EXPECT_EQ(disks[1].minSectors, 15);
-  EXPECT_EQ(disks[1].maxSectors, 17);
-  EXPECT_EQ(disks[1].sizeCodes, (std::vector<int>{1, 2}));
-  EXPECT_EQ(disks[2].tracks, 0);
+  EXPECT_EQ(disks[1].counts.tracks, 80);
+  EXPECT_EQ(disks[1].counts.minRecords, 15);
+  EXPECT_EQ(disks[1].counts.maxRecords, 17);
+  EXPECT_EQ(disks[1].counts.sizeCodes, (std::vector<int>{1, 2}));
+  EXPECT_EQ(disks[2].counts.tracks, 0);
 
   const std::vector<std::string> text = lines(d88::disksText(disks, nullptr));
   ASSERT_EQ(text.size(), 3u);

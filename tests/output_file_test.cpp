@@ -23,9 +23,9 @@ TEST(OutputFile, ReplacesAnExistingFileAndLeavesNoTemporary) {
   const std::string path = dir.file("OUT");
   d88build::writeFile(path, Bytes(5000, 1));
   const Bytes data(300, 7);
-  EXPECT_EQ(d88::writeFileWhole(path.c_str(), data.data(), data.size()), 0);
+  EXPECT_EQ(d88::writeFileWhole(path.c_str(), data.data(), data.size()).error, 0);
   EXPECT_EQ(readFile(path), data);
-  EXPECT_EQ(d88::writeFileWhole(path.c_str(), nullptr, 0), 0);
+  EXPECT_EQ(d88::writeFileWhole(path.c_str(), nullptr, 0).error, 0);
   EXPECT_EQ(readFile(path), Bytes());
   EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"OUT"});
 }
@@ -35,7 +35,7 @@ TEST(OutputFile, AFolderInPlaceIsAnErrorAndStays) {
   const std::string path = dir.file("OUT");
   std::filesystem::create_directory(path);
   const Bytes data(10, 7);
-  EXPECT_EQ(d88::writeFileWhole(path.c_str(), data.data(), data.size()), EISDIR);
+  EXPECT_EQ(d88::writeFileWhole(path.c_str(), data.data(), data.size()).error, EISDIR);
   EXPECT_TRUE(std::filesystem::is_directory(path));
   EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"OUT"});
 }
@@ -51,7 +51,7 @@ TEST(OutputFile, AFileNamedLikeATemporaryIsLeftAlone) {
   const std::string leftover = path + d88::kTemporaryMarker + "tmp";
   ASSERT_EQ(symlink(victim.c_str(), leftover.c_str()), 0);
   const Bytes data(10, 7);
-  EXPECT_EQ(d88::writeFileWhole(path.c_str(), data.data(), data.size()), 0);
+  EXPECT_EQ(d88::writeFileWhole(path.c_str(), data.data(), data.size()).error, 0);
   EXPECT_EQ(readFile(path), data);
   EXPECT_EQ(readFile(victim), Bytes(3, 9));
   EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"OUT", "OUT.d88cut-tmp", "victim"}));
@@ -63,7 +63,9 @@ TEST(OutputFile, AnUnwritableFolderIsAnErrorWithTheSystemsReason) {
   std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_read |
                                                std::filesystem::perms::owner_exec);
   const Bytes data(10, 7);
-  EXPECT_EQ(d88::writeFileWhole(dir.file("OUT").c_str(), data.data(), data.size()), EACCES);
+  const d88::WriteResult result = d88::writeFileWhole(dir.file("OUT").c_str(), data.data(), data.size());
+  EXPECT_EQ(result.error, EACCES);
+  EXPECT_TRUE(result.folderFailed);
 }
 #endif
 

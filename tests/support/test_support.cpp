@@ -17,6 +17,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <grp.h>
 #include <unistd.h>
 #endif
 
@@ -194,6 +195,10 @@ Process start(const std::vector<std::string>& argv, const RunOptions& options,
     } else if (feed) {
       if (dup2(inPipe[0], 0) < 0) _exit(126);
       close(inPipe[0]);
+    }
+    if (options.asOrdinaryUser && geteuid() == 0) {
+      constexpr uid_t kNobody = 65534;
+      if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(126);
     }
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
     // The commands start as from an interactive shell, even where this test

@@ -65,6 +65,9 @@ struct RunOptions {
   // pipe fed with stdinBytes when those are set (a stream with no size).
   std::string stdinFile;
   Bytes stdinBytes;
+  // Not on Windows: when the tests run as root, the program runs as the
+  // user nobody, so that permissions hold for it as for an ordinary user.
+  bool asOrdinaryUser = false;
 };
 
 // Not on Windows: standard output sent to `file` instead of being kept

@@ -152,6 +152,18 @@ struct TrackWalk {
   Status error;  // kReadError: the system's reason
 };
 
+// How the tracks of a disk are laid out, as a listing sums them up.
+struct TrackCounts {
+  int tracks = 0;       // tracks whose walk gives at least one record
+  int minRecords = 0;   // the fewest and most records of those tracks
+  int maxRecords = 0;
+  std::vector<int> sizeCodes;  // the size codes N seen, distinct, ascending
+};
+
+// "80 tracks, 16 sectors/track, N 1", "154 tracks, 5-8 sectors/track, N 2,3"
+// or "0 tracks": the words of d88ls's disk line.
+std::string trackCountsText(const TrackCounts& counts);
+
 // What the reader has done since open(): what its byte source read and what
 // its walks keep. Tests and benchmarks use it to show that work and memory
 // stay bounded whatever an image claims.
@@ -273,6 +285,9 @@ class D88Image {
   // record count is 0, at most kMaxTrackRecords, and why the walk ended. No
   // records, ending kRecordCount, when the track is absent or out of range.
   TrackWalk walkTrack(std::int32_t track);
+
+  // The layout of the selected disk's tracks, from the walks of all of them.
+  TrackCounts countTracks();
 
   // followingSector() under setSectorRange().
   SectorAddress followingSector(const SectorAddress& at) const;
