@@ -281,6 +281,20 @@ std::string jsonStrings(const std::vector<std::string>& values) {
   return "[" + joined(values, ",", jsonString) + "]";
 }
 
+// The image's name member: the name itself when it is valid UTF-8 (JSON's
+// escapes keep any control character); else readable with \xNN, and its
+// bytes in hex beside it, so that a script can open the image again.
+std::string jsonImage(const std::string& path) {
+  if (isValidUtf8(path)) return "\"image\":" + jsonString(path);
+  std::string hex;
+  for (char ch : path) {
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02x", static_cast<unsigned>(static_cast<unsigned char>(ch)));
+    hex += digits;
+  }
+  return "\"image\":" + jsonString(safeUtf8(path)) + ",\"imageHex\":\"" + hex + "\"";
+}
+
 std::string jsonDisk(const DiskSummary& d) {
   const char* media = mediaName(d.mediaType);
   std::string layout = "null";
@@ -437,7 +451,7 @@ std::string tracksText(const DiskSummary& disk, const std::vector<TrackListing>&
 
 std::string disksJson(const std::string& imagePath, const std::vector<DiskSummary>& disks,
                       const CutCoverage* coverage) {
-  std::string out = "{\"image\":" + jsonString(safeUtf8(imagePath)) + ",\"disks\":[" +
+  std::string out = "{" + jsonImage(imagePath) + ",\"disks\":[" +
                     joined(disks, ",", jsonDisk) + "]";
   if (coverage != nullptr) {
     out += ",\"cutPlan\":" + jsonCoverage(*coverage);
@@ -446,13 +460,13 @@ std::string disksJson(const std::string& imagePath, const std::vector<DiskSummar
 }
 
 std::string errorJson(const std::string& imagePath, const std::string& reason) {
-  return "{\"image\":" + jsonString(safeUtf8(imagePath)) + ",\"error\":" +
+  return "{" + jsonImage(imagePath) + ",\"error\":" +
          jsonString(safeUtf8(reason)) + "}\n";
 }
 
 std::string tracksJson(const std::string& imagePath, const DiskSummary& disk,
                        const std::vector<TrackListing>& tracks) {
-  return "{\"image\":" + jsonString(safeUtf8(imagePath)) + ",\"disk\":" + jsonDisk(disk) +
+  return "{" + jsonImage(imagePath) + ",\"disk\":" + jsonDisk(disk) +
          ",\"tracks\":[" + joined(tracks, ",", jsonTrack) + "]}\n";
 }
 

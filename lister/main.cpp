@@ -6,7 +6,6 @@
 #include <new>
 #include <cstring>
 #include <string>
-#include <string>
 #include <vector>
 
 #include "console.h"
@@ -21,13 +20,15 @@ constexpr char kHelpText[] =
     "that disk instead. An image named - is standard input. Never writes a file.\n"
     "\n"
     "  --json     one JSON document per image, one per line (JSON Lines)\n"
-    "  --help     show this help and exit\n"
-    "  --version  show the version and exit\n"
+    "  -h, --help     show this help and exit\n"
+    "  -V, --version  show the version and exit\n"
     "  --         end of options: no argument after it is taken for an option\n"
     "\n"
     "Exit status: 0 when every image was listed, 1 otherwise. See d88ls(1).\n";
 
-// What the command line asks for. Options may stand anywhere before "--".
+// What the command line asks for. Options may stand anywhere before "--";
+// "-" alone is an image (standard input), any other argument that begins
+// with "-" is an option.
 struct Arguments {
   enum class Action { kUsage, kHelp, kVersion, kUnknownOption, kListDisks, kListTracks };
   Action action = Action::kUsage;
@@ -47,15 +48,18 @@ Arguments parseArguments(int argc, char** argv) {
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    if (!optionsEnded && std::strncmp(arg, "--", 2) == 0) {
+    if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
+      const auto is = [arg](const char* a, const char* b) {
+        return std::strcmp(arg, a) == 0 || std::strcmp(arg, b) == 0;
+      };
       if (std::strcmp(arg, "--") == 0) {
         optionsEnded = true;
       } else if (std::strcmp(arg, "--json") == 0) {
         args.json = true;
       } else {
-        args.action = std::strcmp(arg, "--help") == 0      ? Arguments::Action::kHelp
-                      : std::strcmp(arg, "--version") == 0 ? Arguments::Action::kVersion
-                                                           : Arguments::Action::kUnknownOption;
+        args.action = is("--help", "-h")      ? Arguments::Action::kHelp
+                      : is("--version", "-V") ? Arguments::Action::kVersion
+                                              : Arguments::Action::kUnknownOption;
         args.unknown = arg;
         return args;
       }
@@ -129,19 +133,31 @@ static int run(int argc, char** argv) {
   static d88::D88Image image;
   bool outputFailed = false;
   if (args.action == Arguments::Action::kListTracks) {
+    // On Windows the program expands a wildcard itself; one disk of one image
+    // is listed.
+    const std::vector<std::string> matches = d88::expandWildcard(args.images[0]);
+    if (matches.size() > 1) {
+      d88::print(stderr, "d88ls: %s matches %d images; name one\n",
+                 d88::safeUtf8(args.images[0]).c_str(), static_cast<int>(matches.size()));
+      return 1;
+    }
     const d88::ImageListing listing =
-        d88::listImageTracks(image, args.images[0], args.disk, args.json);
+        d88::listImageTracks(image, matches.front().c_str(), args.disk, args.json);
     return emit(listing, "", &outputFailed) ? 0 : 1;
+  }
+  std::vector<std::string> paths;
+  for (const char* pattern : args.images) {
+    for (std::string& path : d88::expandWildcard(pattern)) paths.push_back(std::move(path));
   }
   // Each image is written as soon as it is listed; one that cannot be read is
   // named on standard error and the others go on. Text blocks are headed by
   // their image's name when there is more than one; a JSON line names its
   // image itself.
-  const bool headed = !args.json && args.images.size() > 1;
+  const bool headed = !args.json && paths.size() > 1;
   int status = 0;
   bool anyWritten = false;
-  for (const char* path : args.images) {
-    const d88::ImageListing listing = d88::listImageDisks(image, path, args.json);
+  for (const std::string& path : paths) {
+    const d88::ImageListing listing = d88::listImageDisks(image, path.c_str(), args.json);
     std::string heading;
     if (headed && !listing.out.empty()) {
       heading = (anyWritten ? "\n" : "") + d88::safeUtf8(path) + ":\n";
