@@ -34,7 +34,7 @@
 #include <string>
 #include <vector>
 
-#include "image_builder/d88_builder.h"
+#include "d88_builder.h"
 
 namespace {
 
