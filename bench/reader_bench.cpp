@@ -268,7 +268,7 @@ void BM_CutJob(benchmark::State& state) {
       state.SkipWithError("cut failed");
     }
     for (const d88::Cut& cut : d88::cutPlan()) {
-      if (d88::cutFile(image, in.one.c_str(), cut) != d88::CutFileResult::kWhole) {
+      if (d88::cutFile(image, {in.one.c_str(), nullptr}, cut) != d88::CutFileResult::kWhole) {
         state.SkipWithError("cut failed");
       }
     }
