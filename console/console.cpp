@@ -156,6 +156,19 @@ bool print(std::FILE* stream, const char* format, ...) {
   return ok;
 }
 
+bool writeText(std::FILE* stream, const std::string& text) {
+#ifdef _WIN32
+  return print(stream, "%s", text.c_str());
+#else
+  errno = 0;
+  const bool ok = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+  if (!ok && stream == stdout && firstStandardOutputError == 0) {
+    firstStandardOutputError = writeErrno();
+  }
+  return ok;
+#endif
+}
+
 int flushStandardOutput() {
   errno = 0;
   const bool flushed = std::fflush(stdout) == 0;

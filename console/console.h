@@ -26,6 +26,10 @@ void useUtf8Arguments(int* argc, char*** argv);
 // with errno set, when the text could not be written.
 bool print(std::FILE* stream, const char* format, ...) D88_PRINTF_FORMAT(2, 3);
 
+// Writes `text` (UTF-8) to `stream` as print() does, in one piece however
+// long it is.
+bool writeText(std::FILE* stream, const std::string& text);
+
 // Flushes standard output. 0 when everything written to it so far got out,
 // else the errno value of the first write to it that failed; may be called
 // any number of times.

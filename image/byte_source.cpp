@@ -85,12 +85,13 @@ Status ByteSource::fillWindow(std::int64_t offset, std::size_t want) {
     Status s = allocate(&window_, kMaxWindowBytes);
     if (!s.ok()) return s;
   }
-  // Reads that follow on from the window are a pass in order: each reaches
-  // twice as far ahead. A jump past it halves the reach, so that headers far
-  // apart (records with long data) cost a small read each, not a whole window.
+  // A read that starts a little past the window (the next header after a
+  // sector's data) is part of a pass in order: each such read reaches twice
+  // as far ahead. A jump elsewhere halves the reach, down to a floor, so
+  // that headers far apart (records of long data) cost a small read each.
   const std::int64_t windowEnd = windowStart_ + static_cast<std::int64_t>(windowSize_);
   const bool inOrder = windowSize_ > 0 && offset >= windowStart_ &&
-                       offset <= windowEnd + static_cast<std::int64_t>(readAhead_);
+                       offset <= windowEnd + static_cast<std::int64_t>(kReadAheadBytes);
   readAhead_ = inOrder ? std::min(readAhead_ * 2, kMaxWindowBytes)
                        : std::max(readAhead_ / 2, kMinReadAheadBytes);
   std::size_t length = std::max(want, readAhead_);

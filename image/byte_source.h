@@ -22,7 +22,7 @@ namespace d88 {
 // reads jump about, and the most it grows to while the image is read in
 // order. A view is never larger than the window.
 constexpr std::size_t kReadAheadBytes = 16 * 1024;
-constexpr std::size_t kMinReadAheadBytes = 512;
+constexpr std::size_t kMinReadAheadBytes = 4 * 1024;
 constexpr std::size_t kMaxWindowBytes = 256 * 1024;
 // A stream is kept in pieces of this size, so that growing it never copies
 // what is already held.

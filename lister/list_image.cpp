@@ -78,7 +78,8 @@ ImageListing listImageDisks(D88Image& image, const char* path, bool json) {
   }
 }
 
-ImageListing listImageTracks(D88Image& image, const char* path, const char* diskText, bool json) {
+ImageListing listImageTracks(D88Image& image, const char* path, const char* diskText, bool json,
+                             const ListingSink* sink) {
   ImageListing failure;
   if (!openImage(image, path, json, &failure)) return failure;
   try {
@@ -95,6 +96,10 @@ ImageListing listImageTracks(D88Image& image, const char* path, const char* disk
                     safeUtf8(path) + " has no disk " + safeUtf8(diskText) + " (it holds " +
                         std::to_string(image.diskCount()) + ")",
                     reason);
+    }
+    if (json && sink != nullptr && image.readFailure().ok()) {
+      writeTracksJson(path, summary, tracks, *sink);
+      return ImageListing();
     }
     std::string out =
         json ? tracksJson(path, summary, tracks) : tracksText(summary, tracks);

@@ -3,15 +3,22 @@
 #ifndef D88CUT_LISTER_LIST_IMAGE_H_
 #define D88CUT_LISTER_LIST_IMAGE_H_
 
+#include <functional>
 #include <string>
 
 #include <d88/d88_image.h>
 
 namespace d88 {
 
+// Takes a listing piece by piece, as it is made; false when it cannot (the
+// listing then stops).
+using ListingSink = std::function<bool(const std::string&)>;
+
 // One image listed for d88ls: what goes to standard output, and what failed.
 struct ImageListing {
-  std::string out;  // the listing; with a failure, as far as it got (text only)
+  // The listing; with a failure, as far as it got (text only). Empty when it
+  // went to a sink instead.
+  std::string out;
   // Empty when all went well; else the message without the program's name,
   // such as "cannot read IMAGE: Input/output error".
   std::string error;
@@ -23,7 +30,10 @@ struct ImageListing {
 // each, and under disk 0 the cut plan's coverage; as text or as one JSON line.
 ImageListing listImageDisks(D88Image& image, const char* path, bool json);
 // The tracks of disk `disk` (decimal digits as given) of the image at `path`.
-ImageListing listImageTracks(D88Image& image, const char* path, const char* disk, bool json);
+// With a sink, a JSON listing that succeeds goes there piece by piece, so
+// that a disk of many long tracks is never held whole.
+ImageListing listImageTracks(D88Image& image, const char* path, const char* disk, bool json,
+                             const ListingSink* sink = nullptr);
 }  // namespace d88
 
 #endif  // D88CUT_LISTER_LIST_IMAGE_H_

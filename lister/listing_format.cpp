@@ -316,22 +316,23 @@ std::string jsonDisk(const DiskSummary& d) {
          ",\"layout\":" + layout + ",\"problems\":" + jsonStrings(d.problems) + "}";
 }
 
-std::string jsonRecord(const SectorRecord& record) {
+// One record as JSON, appended to `out`: one formatted write, since a disk
+// of damaged tracks can have tens of thousands of records.
+void appendJsonRecord(std::string& out, const SectorRecord& record) {
   const SectorId& id = record.id;
-  return "{\"c\":" + std::to_string(id.c) + ",\"h\":" + std::to_string(id.h) +
-         ",\"r\":" + std::to_string(id.r) + ",\"n\":" + std::to_string(id.n) +
-         ",\"recordCount\":" + std::to_string(record.recordCount) +
-         ",\"singleDensity\":" + jsonBool(record.density == kDensitySingle) +
-         ",\"density\":" + std::to_string(record.density) +
-         ",\"deleted\":" +
-         jsonBool(isDeletedData(record)) +
-         ",\"deletedMark\":" + std::to_string(record.deletedMark) +
-         ",\"status\":" + std::to_string(record.status) +
-         ",\"statusMeaning\":" + jsonString(statusMeaning(record.status)) +
-         ",\"markedBad\":" + jsonBool(isMarkedBad(record.status)) +
-         ",\"dataSize\":" + std::to_string(record.dataSize) +
-         ",\"dataAvailable\":" + std::to_string(record.dataAvailable) +
-         ",\"offset\":" + std::to_string(record.headerOffset) + "}";
+  char text[512];
+  const int length = std::snprintf(
+      text, sizeof text,
+      "{\"c\":%u,\"h\":%u,\"r\":%u,\"n\":%u,\"recordCount\":%u,\"singleDensity\":%s,"
+      "\"density\":%u,\"deleted\":%s,\"deletedMark\":%u,\"status\":%u,\"statusMeaning\":%s,"
+      "\"markedBad\":%s,\"dataSize\":%u,\"dataAvailable\":%d,\"offset\":%lld}",
+      id.c, id.h, id.r, id.n, record.recordCount,
+      jsonBool(record.density == kDensitySingle).c_str(), record.density,
+      jsonBool(isDeletedData(record)).c_str(), record.deletedMark, record.status,
+      jsonString(statusMeaning(record.status)).c_str(), jsonBool(isMarkedBad(record.status)).c_str(),
+      record.dataSize, static_cast<int>(record.dataAvailable),
+      static_cast<long long>(record.headerOffset));
+  if (length > 0) out.append(text, std::min(static_cast<std::size_t>(length), sizeof text - 1));
 }
 
 // Why a walk ended, as JSON names it.
@@ -353,19 +354,22 @@ const char* jsonTrackEnd(TrackEnd end) {
   return "unknown";
 }
 
-std::string jsonTrack(const TrackListing& t) {
-  return "{\"track\":" + std::to_string(t.track) + ",\"c\":" + std::to_string(t.c) +
+void appendJsonTrack(std::string& out, const TrackListing& t) {
+  out += "{\"track\":" + std::to_string(t.track) + ",\"c\":" + std::to_string(t.c) +
          ",\"h\":" + std::to_string(t.h) + ",\"usualN\":" + std::to_string(t.usualN) +
-         ",\"records\":[" + joined(t.records, ",", jsonRecord) +
-         "],\"duplicates\":" + jsonInts(t.duplicates) +
+         ",\"records\":[";
+  for (std::size_t i = 0; i < t.records.size(); ++i) {
+    if (i != 0) out += ',';
+    appendJsonRecord(out, t.records[i]);
+  }
+  out += "],\"duplicates\":" + jsonInts(t.duplicates) +
          ",\"mismatched\":" + jsonInts(t.mismatched) + ",\"missingR\":" + jsonInts(t.missingR) +
          ",\"markedBad\":" + jsonInts(t.markedBad) + ",\"deleted\":" + jsonInts(t.deleted) +
          ",\"singleDensity\":" + jsonInts(t.singleDensity) + ",\"cutOff\":" + jsonInts(t.cutOff) +
          ",\"usualRecords\":" + std::to_string(t.usualRecords) +
          ",\"end\":" + jsonString(jsonTrackEnd(t.end)) +
          ",\"endOffset\":" + std::to_string(t.endOffset) +
-         (t.end == TrackEnd::kReadError ? ",\"error\":" + jsonString(t.error.reason()) : "") +
-         "}";
+         (t.end == TrackEnd::kReadError ? ",\"error\":" + jsonString(t.error.reason()) : "") + "}";
 }
 
 // A sector of the cut plan: the file it belongs to, its address, and what
@@ -464,10 +468,34 @@ std::string errorJson(const std::string& imagePath, const std::string& reason) {
          jsonString(safeUtf8(reason)) + "}\n";
 }
 
+bool writeTracksJson(const std::string& imagePath, const DiskSummary& disk,
+                     const std::vector<TrackListing>& tracks,
+                     const std::function<bool(const std::string&)>& sink) {
+  // One buffer, handed on and used again whenever it holds a piece.
+  constexpr std::size_t kPiece = 64 * 1024;
+  std::string out;
+  out.reserve(2 * kPiece);
+  out += "{" + jsonImage(imagePath) + ",\"disk\":" + jsonDisk(disk) + ",\"tracks\":[";
+  for (std::size_t i = 0; i < tracks.size(); ++i) {
+    if (i != 0) out += ',';
+    appendJsonTrack(out, tracks[i]);
+    if (out.size() >= kPiece) {
+      if (!sink(out)) return false;
+      out.clear();
+    }
+  }
+  out += "]}\n";
+  return sink(out);
+}
+
 std::string tracksJson(const std::string& imagePath, const DiskSummary& disk,
                        const std::vector<TrackListing>& tracks) {
-  return "{" + jsonImage(imagePath) + ",\"disk\":" + jsonDisk(disk) +
-         ",\"tracks\":[" + joined(tracks, ",", jsonTrack) + "]}\n";
+  std::string all;
+  writeTracksJson(imagePath, disk, tracks, [&all](const std::string& piece) {
+    all += piece;
+    return true;
+  });
+  return all;
 }
 
 }  // namespace d88

@@ -2,6 +2,7 @@
 #ifndef D88CUT_LISTER_LISTING_FORMAT_H_
 #define D88CUT_LISTER_LISTING_FORMAT_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,11 @@ std::string disksJson(const std::string& imagePath, const std::vector<DiskSummar
 std::string errorJson(const std::string& imagePath, const std::string& reason);
 std::string tracksJson(const std::string& imagePath, const DiskSummary& disk,
                        const std::vector<TrackListing>& tracks);
+// The same document, given to `sink` in pieces of about 64 KiB; false when
+// the sink refused one.
+bool writeTracksJson(const std::string& imagePath, const DiskSummary& disk,
+                     const std::vector<TrackListing>& tracks,
+                     const std::function<bool(const std::string&)>& sink);
 
 }  // namespace d88
 

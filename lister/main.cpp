@@ -85,7 +85,7 @@ void printUsage(std::FILE* stream, const char* program) {
 
 // Writes text to standard output; false, after a line on standard error, when it fails.
 bool writeOut(const std::string& text) {
-  d88::print(stdout, "%s", text.c_str());
+  d88::writeText(stdout, text);
   if (const int error = d88::flushStandardOutput()) {
     d88::print(stderr, "d88ls: cannot write the listing: %s\n", std::strerror(error));
     return false;
@@ -96,7 +96,7 @@ bool writeOut(const std::string& text) {
 // Writes one image's listing, and its error on standard error; false when
 // the image failed, or standard output did (*outputFailed then).
 bool emit(const d88::ImageListing& listing, const std::string& heading, bool* outputFailed) {
-  if (!listing.out.empty() && !writeOut(heading + listing.out)) {
+  if (!listing.out.empty() && !(writeOut(heading) && writeOut(listing.out))) {
     *outputFailed = true;
     return false;
   }
@@ -141,8 +141,13 @@ static int run(int argc, char** argv) {
                  d88::safeUtf8(args.images[0]).c_str(), static_cast<int>(matches.size()));
       return 1;
     }
-    const d88::ImageListing listing =
-        d88::listImageTracks(image, matches.front().c_str(), args.disk, args.json);
+    const d88::ListingSink toStandardOutput = [&outputFailed](const std::string& piece) {
+      if (!writeOut(piece)) outputFailed = true;
+      return !outputFailed;
+    };
+    const d88::ImageListing listing = d88::listImageTracks(image, matches.front().c_str(),
+                                                           args.disk, args.json, &toStandardOutput);
+    if (outputFailed) return 1;
     return emit(listing, "", &outputFailed) ? 0 : 1;
   }
   std::vector<std::string> paths;
