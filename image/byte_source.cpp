@@ -80,27 +80,34 @@ Status ByteSource::readFile(std::int64_t offset, std::uint8_t* out, std::size_t 
   return Status();
 }
 
-Status ByteSource::fillWindow(std::int64_t offset, std::size_t want) {
+Status ByteSource::fillWindow(std::int64_t offset, std::size_t want, std::size_t expect) {
   if (!window_) {
     Status s = allocate(&window_, kMaxWindowBytes);
     if (!s.ok()) return s;
   }
   // A read that starts a little past the window (the next header after a
   // sector's data) is part of a pass in order: each such read reaches twice
-  // as far ahead. A jump elsewhere halves the reach, down to a floor, so
-  // that headers far apart (records of long data) cost a small read each.
+  // as far ahead, and starts a little behind, where the data of the track
+  // being walked still lies. A jump elsewhere halves the reach, down to a
+  // floor, so that headers far apart (records of long data) cost a small
+  // read each.
   const std::int64_t windowEnd = windowStart_ + static_cast<std::int64_t>(windowSize_);
   const bool inOrder = windowSize_ > 0 && offset >= windowStart_ &&
                        offset <= windowEnd + static_cast<std::int64_t>(kReadAheadBytes);
   readAhead_ = inOrder ? std::min(readAhead_ * 2, kMaxWindowBytes)
                        : std::max(readAhead_ / 2, kMinReadAheadBytes);
-  std::size_t length = std::max(want, readAhead_);
-  const std::int64_t left = file_.size() - offset;
+  // Never so far behind that `want` would not fit after it.
+  const auto lookBehind = static_cast<std::int64_t>(std::min(kLookBehindBytes, kMaxWindowBytes - want));
+  const std::int64_t start = inOrder ? std::max(windowStart_, offset - lookBehind) : offset;
+  const auto behind = static_cast<std::size_t>(offset - start);
+  std::size_t length = behind + std::max({want, readAhead_, expect});
+  length = std::min(length, kMaxWindowBytes);
+  const std::int64_t left = file_.size() - start;
   if (static_cast<std::int64_t>(length) > left) length = static_cast<std::size_t>(left);
   windowSize_ = 0;
-  windowStart_ = offset;
+  windowStart_ = start;
   std::size_t got = 0;
-  Status s = readFile(offset, window_.get(), length, &got);
+  Status s = readFile(start, window_.get(), length, &got);
   windowSize_ = got;
   return s;
 }
@@ -137,7 +144,7 @@ Status ByteSource::fillStream(std::int64_t until) {
 }
 
 Status ByteSource::view(std::int64_t offset, std::size_t want, const std::uint8_t** bytes,
-                        std::size_t* got) {
+                        std::size_t* got, std::size_t expect) {
   *bytes = nullptr;
   *got = 0;
   if (!file_.isOpen()) return Status::notOpen();
@@ -148,7 +155,7 @@ Status ByteSource::view(std::int64_t offset, std::size_t want, const std::uint8_
     const std::int64_t wantEnd = std::min(offset + static_cast<std::int64_t>(want), file_.size());
     const std::int64_t windowEnd = windowStart_ + static_cast<std::int64_t>(windowSize_);
     if (offset < windowStart_ || wantEnd > windowEnd) {
-      Status s = fillWindow(offset, want);
+      Status s = fillWindow(offset, want, expect);
       if (!s.ok()) return s;
     }
     const std::int64_t end = std::min(wantEnd, windowStart_ + static_cast<std::int64_t>(windowSize_));

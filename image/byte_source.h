@@ -22,8 +22,12 @@ namespace d88 {
 // reads jump about, and the most it grows to while the image is read in
 // order. A view is never larger than the window.
 constexpr std::size_t kReadAheadBytes = 16 * 1024;
-constexpr std::size_t kMinReadAheadBytes = 4 * 1024;
+constexpr std::size_t kMinReadAheadBytes = 1024;
 constexpr std::size_t kMaxWindowBytes = 256 * 1024;
+// A window read while a pass goes on starts this far before the bytes asked
+// for, so that the data of a track whose headers ran past the old window
+// (read after its walk) is still in the new one.
+constexpr std::size_t kLookBehindBytes = 16 * 1024;
 // A stream is kept in pieces of this size, so that growing it never copies
 // what is already held.
 constexpr std::size_t kStreamChunkBytes = 1024 * 1024;
@@ -46,9 +50,11 @@ class ByteSource {
 
   // Points *bytes at the source's bytes from `offset`, at most `want` of them
   // (want <= kMaxWindowBytes), and sets *got to how many there are: fewer
-  // only where the source ends. Valid until the next call.
+  // only where the source ends. Valid until the next call. `expect` is how
+  // many bytes from `offset` the caller will likely ask for next (a track's
+  // length): a read the view needs takes them too, up to kMaxWindowBytes.
   Status view(std::int64_t offset, std::size_t want, const std::uint8_t** bytes,
-              std::size_t* got);
+              std::size_t* got, std::size_t expect = 0);
   // Copies the bytes from `offset`, at most `count` of them, into `out`;
   // *got as for view().
   Status copy(std::int64_t offset, std::size_t count, std::uint8_t* out, std::size_t* got);
@@ -65,7 +71,7 @@ class ByteSource {
  private:
   // One read of the system file, through the fault seam.
   Status readFile(std::int64_t offset, std::uint8_t* out, std::size_t count, std::size_t* got);
-  Status fillWindow(std::int64_t offset, std::size_t want);
+  Status fillWindow(std::int64_t offset, std::size_t want, std::size_t expect);
   // Makes the stream's copy reach `until` bytes, or the stream's end.
   Status fillStream(std::int64_t until);
 

@@ -131,6 +131,9 @@ struct D88Image::Impl {
   char name[kNameLength + 1] = {};
   // Whether two table entries point at one place: only then are walks shared.
   bool sharedStarts = false;
+  // File offsets where the selected disk's tracks start, sorted: where one
+  // track starts is where the one before it most likely ends.
+  std::vector<std::int64_t> trackStarts;
   TrackCache cache;
   std::uint64_t recordsWalked = 0;
 
@@ -152,6 +155,7 @@ struct D88Image::Impl {
     diskSize = 0;
     diskEnd = 0;
     sharedStarts = false;
+    trackStarts.clear();
     std::memset(name, 0, sizeof name);
   }
 
@@ -174,11 +178,17 @@ struct D88Image::Impl {
       if (const CachedTrack* kept = cache.share(index, start)) return kept;
     }
     try {
-      TrackWalk walk;
-      walkRecords(source, start, diskEnd, WalkLimits(), &walk);
-      recordsWalked += walk.records.size();
-      if (walk.end == TrackEnd::kReadError) fail(walk.error);
-      return cache.keep(index, start, std::move(walk));
+      WalkLimits limits;
+      const auto next = std::upper_bound(trackStarts.begin(), trackStarts.end(), start);
+      const std::int64_t end = next != trackStarts.end() ? std::min(*next, diskEnd) : diskEnd;
+      limits.expectedBytes = static_cast<std::size_t>(
+          std::min<std::int64_t>(end - start, static_cast<std::int64_t>(kMaxWindowBytes)));
+      CachedTrack& walked = cache.fresh(start);
+      walkRecords(source, start, diskEnd, limits, &walked.walk);
+      recordsWalked += walked.walk.records.size();
+      if (walked.walk.end == TrackEnd::kReadError) fail(walked.walk.error);
+      cache.keep(index, walked);
+      return &walked;
     } catch (const std::bad_alloc&) {
       fail(Status::outOfMemory("cannot keep the records of track " + std::to_string(index)));
       return nullptr;
@@ -285,15 +295,12 @@ bool D88Image::selectDisk(std::int32_t index) {
   m.trackOffsets = fields.tracks;
   std::memcpy(m.name, fields.name, sizeof m.name);
   // Walks are shared only between entries that point at one place.
-  std::array<std::uint32_t, kTrackCount> inDisk{};
-  std::size_t count = 0;
   for (std::uint32_t entry : m.trackOffsets) {
-    if (trackEntryInDisk(entry, m.diskSize)) inDisk[count++] = entry;
+    if (trackEntryInDisk(entry, m.diskSize)) m.trackStarts.push_back(m.diskOffset + entry);
   }
-  std::sort(inDisk.begin(), inDisk.begin() + static_cast<std::ptrdiff_t>(count));
-  m.sharedStarts = std::adjacent_find(inDisk.begin(),
-                                      inDisk.begin() + static_cast<std::ptrdiff_t>(count)) !=
-                   inDisk.begin() + static_cast<std::ptrdiff_t>(count);
+  std::sort(m.trackStarts.begin(), m.trackStarts.end());
+  m.sharedStarts =
+      std::adjacent_find(m.trackStarts.begin(), m.trackStarts.end()) != m.trackStarts.end();
   return true;
 }
 
@@ -391,8 +398,10 @@ std::int32_t D88Image::listSectorIds(std::int32_t track, std::uint8_t* buffer,
   TrackWalk onward;
   if (t->walk.end == TrackEnd::kZeroCount && capacity > records->size()) {
     try {
-      walkRecords(m.source, t->start, m.diskEnd,
-                  WalkLimits{std::min<std::size_t>(capacity, kMaxTrackRecords), false}, &onward);
+      WalkLimits limits;
+      limits.maxRecords = std::min<std::size_t>(capacity, kMaxTrackRecords);
+      limits.stopAtZeroCount = false;
+      walkRecords(m.source, t->start, m.diskEnd, limits, &onward);
     } catch (const std::bad_alloc&) {
       m.fail(Status::outOfMemory("cannot list track " + std::to_string(track)));
       return 0;

@@ -19,43 +19,52 @@ const SectorRecord* CachedTrack::find(const SectorId& id) const {
 
 const CachedTrack* TrackCache::find(std::int32_t track) const {
   if (track < 0 || track >= kTrackCount) return nullptr;
-  return tracks_[static_cast<std::size_t>(track)].get();
+  const std::int16_t slot = slotOf_[static_cast<std::size_t>(track)];
+  return slot >= 0 ? &slots_[static_cast<std::size_t>(slot)] : nullptr;
 }
 
 const CachedTrack* TrackCache::share(std::int32_t track, std::int64_t start) {
   if (track < 0 || track >= kTrackCount) return nullptr;
-  for (const auto& kept : tracks_) {
-    if (kept && kept->start == start) {
-      tracks_[static_cast<std::size_t>(track)] = kept;
-      return kept.get();
+  for (std::size_t slot = 0; slot < used_; ++slot) {
+    if (slots_[slot].start == start) {
+      slotOf_[static_cast<std::size_t>(track)] = static_cast<std::int16_t>(slot);
+      return &slots_[slot];
     }
   }
   return nullptr;
 }
 
-const CachedTrack* TrackCache::keep(std::int32_t track, std::int64_t start, TrackWalk walk) {
-  if (track < 0 || track >= kTrackCount) return nullptr;
-  auto kept = std::make_shared<CachedTrack>();
-  kept->start = start;
-  kept->walk = std::move(walk);
-  const std::vector<SectorRecord>& records = kept->walk.records;
+CachedTrack& TrackCache::fresh(std::int64_t start) {
+  // One slot a track at most: there are as many slots as tracks.
+  CachedTrack& walked = slots_[used_];
+  walked.start = start;
+  walked.walk.records.clear();
+  walked.walk.end = TrackEnd::kRecordCount;
+  walked.walk.endOffset = start;
+  walked.walk.error = Status();
+  walked.keys.clear();
+  return walked;
+}
+
+void TrackCache::keep(std::int32_t track, CachedTrack& walked) {
+  const std::vector<SectorRecord>& records = walked.walk.records;
   for (std::size_t i = 0; i < records.size() && records[i].recordCount != 0; ++i) {
-    kept->keys.emplace_back(identityKey(records[i].id), static_cast<std::uint32_t>(i));
+    walked.keys.emplace_back(identityKey(records[i].id), static_cast<std::uint32_t>(i));
   }
-  // The first record of an identity wins: a stable sort keeps record order
-  // among equals, and unique keeps the first of them.
-  std::stable_sort(kept->keys.begin(), kept->keys.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  kept->keys.erase(std::unique(kept->keys.begin(), kept->keys.end(),
-                               [](const auto& a, const auto& b) { return a.first == b.first; }),
-                   kept->keys.end());
+  // Sorted by identity, then record index: the first record of an identity
+  // comes first among its equals, and unique keeps it.
+  std::sort(walked.keys.begin(), walked.keys.end());
+  walked.keys.erase(std::unique(walked.keys.begin(), walked.keys.end(),
+                                [](const auto& a, const auto& b) { return a.first == b.first; }),
+                    walked.keys.end());
   recordsKept_ += records.size();
-  tracks_[static_cast<std::size_t>(track)] = kept;
-  return kept.get();
+  slotOf_[static_cast<std::size_t>(track)] = static_cast<std::int16_t>(used_);
+  ++used_;
 }
 
 void TrackCache::clear() {
-  for (auto& t : tracks_) t.reset();
+  slotOf_.fill(-1);
+  used_ = 0;
   recordsKept_ = 0;
 }
 

@@ -1,13 +1,14 @@
 // Which walked tracks of the selected disk are kept, and the index a search
 // of one uses. Walks are bounded, so every track of the disk is kept: at most
-// 164 walks of kMaxTrackRecords records. Table entries that point at one
-// place share one walk. Private to the reader.
+// 164 walks of kMaxTrackRecords records, in storage that is used again from
+// disk to disk, so that walking a track allocates nothing once the storage
+// has grown. Table entries that point at one place share one walk. Private
+// to the reader.
 #ifndef D88CUT_IMAGE_TRACK_CACHE_H_
 #define D88CUT_IMAGE_TRACK_CACHE_H_
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <utility>
 #include <vector>
 
@@ -30,19 +31,29 @@ struct CachedTrack {
 
 class TrackCache {
  public:
+  TrackCache() { clear(); }
+
   // The walk kept for `track`; nullptr when there is none.
   const CachedTrack* find(std::int32_t track) const;
   // A walk kept for another track that starts at file offset `start`;
   // kept for `track` too. nullptr when there is none.
   const CachedTrack* share(std::int32_t track, std::int64_t start);
-  // Keeps `walk` of `track`, which starts at `start`, and indexes it.
-  const CachedTrack* keep(std::int32_t track, std::int64_t start, TrackWalk walk);
+  // An empty walk that starts at `start`, for the caller to fill and then
+  // hand to keep(); its storage is that of an earlier walk. Nothing is kept
+  // until keep() is called.
+  CachedTrack& fresh(std::int64_t start);
+  // Keeps the walk fresh() gave, filled, for `track`, and indexes it.
+  void keep(std::int32_t track, CachedTrack& walked);
+  // Forgets every walk; the storage stays for the next disk.
   void clear();
   // Records held, counting a shared walk once.
   std::uint64_t recordsKept() const { return recordsKept_; }
 
  private:
-  std::array<std::shared_ptr<const CachedTrack>, kTrackCount> tracks_;
+  std::array<CachedTrack, kTrackCount> slots_;
+  // Which slot holds each track's walk; -1 for none.
+  std::array<std::int16_t, kTrackCount> slotOf_{};
+  std::size_t used_ = 0;
   std::uint64_t recordsKept_ = 0;
 };
 

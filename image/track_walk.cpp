@@ -26,7 +26,8 @@ void walkRecords(ByteSource& source, std::int64_t start, std::int64_t diskEnd,
     }
     const std::uint8_t* raw = nullptr;
     std::size_t got = 0;
-    Status s = source.view(position, kSectorHeaderSize, &raw, &got);
+    Status s = source.view(position, kSectorHeaderSize, &raw, &got,
+                           i == 0 ? limits.expectedBytes : 0);
     if (!s.ok()) {
       walk->end = TrackEnd::kReadError;
       walk->error = s;

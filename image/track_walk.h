@@ -19,6 +19,9 @@ struct WalkLimits {
   // Whether a header whose record count is 0 ends the walk (with that
   // record). When it does not, the walk goes on to a later header's count.
   bool stopAtZeroCount = true;
+  // Bytes the track most likely spans (up to where the next track starts),
+  // read with its first header when they are not at hand; 0 when unknown.
+  std::size_t expectedBytes = 0;
 };
 
 // Walks the records that start at file offset `start`, never reading a
