@@ -14,11 +14,19 @@ namespace {
 
 // Reads left until the one that the test seam makes fail; 0 when off.
 std::atomic<std::uint64_t> readsUntilFailure{0};
+// Whether every read fails once that one has.
+std::atomic<bool> failingFromThenOn{false};
+std::atomic<bool> failing{false};
 
 bool seamFailsThisRead() {
+  if (failing.load()) return true;
   std::uint64_t left = readsUntilFailure.load();
   while (left > 0) {
-    if (readsUntilFailure.compare_exchange_weak(left, left - 1)) return left == 1;
+    if (readsUntilFailure.compare_exchange_weak(left, left - 1)) {
+      if (left != 1) return false;
+      failing.store(failingFromThenOn.load());
+      return true;
+    }
   }
   return false;
 }
@@ -38,7 +46,11 @@ Status allocate(std::unique_ptr<std::uint8_t[]>* out, std::size_t size) {
 
 }  // namespace
 
-void failNthReadForTesting(std::uint64_t nth) { readsUntilFailure.store(nth); }
+void failNthReadForTesting(std::uint64_t nth, bool andAfter) {
+  failing.store(false);
+  failingFromThenOn.store(andAfter);
+  readsUntilFailure.store(nth);
+}
 
 int ByteSource::open(const char* path) {
   close();

@@ -95,8 +95,9 @@ class ByteSource {
 };
 
 // Test seam: makes read call number `nth` (counted from 1, across all byte
-// sources of the process) from now fail with EIO; 0 turns it off.
-void failNthReadForTesting(std::uint64_t nth);
+// sources of the process) from now fail with EIO, and with `andAfter` every
+// read after it too, as a failing drive does; 0 turns it off.
+void failNthReadForTesting(std::uint64_t nth, bool andAfter = false);
 
 }  // namespace d88
 

@@ -118,6 +118,7 @@ struct D88Image::Impl {
   std::vector<DiskEntry> disks;
   Status status;
   Status readFailure;
+  Status directoryStatus;
   int openError = 0;
   SectorRange range{1, 16};
 
@@ -225,7 +226,13 @@ struct D88Image::Impl {
     if (t == nullptr) return nullptr;
     SectorId id{};
     const SectorRecord* record = identityOf(a.c, a.h, a.r, a.n, &id) ? t->find(id) : nullptr;
-    if (record == nullptr) fail(Status::notFound("no sector at " + sectorAddressText(a)));
+    if (record == nullptr) {
+      // A walk that a failed read cut short may have missed the sector: the
+      // failure is the reason, not its absence.
+      fail(t->walk.end == TrackEnd::kReadError
+               ? t->walk.error
+               : Status::notFound("no sector at " + sectorAddressText(a)));
+    }
     return record;
   }
 };
@@ -244,6 +251,7 @@ bool D88Image::open(const char* path) {
   m.disks.clear();
   m.status = Status();
   m.readFailure = Status();
+  m.directoryStatus = Status();
   m.openError = 0;
   m.recordsWalked = 0;
   if (path == nullptr) return true;
@@ -254,7 +262,13 @@ bool D88Image::open(const char* path) {
   }
   try {
     Status s = findDisks(m.source, &m.disks);
-    if (!s.ok()) m.fail(s);
+    // A failure past the disks found stops the search only: those disks
+    // read as before, and the failure is kept as why no more were found.
+    if (!s.ok() && m.disks.empty()) m.fail(s);
+    if (!s.ok()) {
+      m.status = s;
+      m.directoryStatus = s;
+    }
   } catch (const std::bad_alloc&) {
     m.fail(Status::outOfMemory("cannot keep the disk headers"));
   }
@@ -264,6 +278,8 @@ bool D88Image::open(const char* path) {
 const Status& D88Image::status() const { return impl_->status; }
 
 const Status& D88Image::readFailure() const { return impl_->readFailure; }
+
+const Status& D88Image::directoryStatus() const { return impl_->directoryStatus; }
 
 int D88Image::openError() const { return impl_->openError; }
 

@@ -36,15 +36,19 @@ int SystemFile::open(const char* path) {
   } else {
     std::wstring wide;
     if (!toUtf16(path, &wide)) return EINVAL;
+    // A folder opens, as it does elsewhere, and its reads say what it is.
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    isFolder_ = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                    OPEN_EXISTING, isFolder_ ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL,
+                    nullptr);
     if (h == INVALID_HANDLE_VALUE) return errnoFromWindows(GetLastError());
     ownsHandle_ = true;
   }
   handle_ = h;
   size_ = -1;
   // Only a file on a disk has a size; a pipe or a console is read in turn.
-  if (GetFileType(h) == FILE_TYPE_DISK) {
+  if (GetFileType(h) == FILE_TYPE_DISK && !isFolder_) {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(h, &size)) {
       const int error = errnoFromWindows(GetLastError());
@@ -60,6 +64,7 @@ void SystemFile::close() {
   if (handle_ != nullptr && ownsHandle_) CloseHandle(static_cast<HANDLE>(handle_));
   handle_ = nullptr;
   ownsHandle_ = false;
+  isFolder_ = false;
   size_ = -1;
 }
 
@@ -93,8 +98,8 @@ std::int64_t SystemFile::readAt(std::int64_t offset, std::uint8_t* buffer, std::
 }
 
 std::int64_t SystemFile::readNext(std::uint8_t* buffer, std::size_t count, int* error) {
-  if (handle_ == nullptr) {
-    *error = EBADF;
+  if (handle_ == nullptr || isFolder_) {
+    *error = isFolder_ ? EISDIR : EBADF;
     return -1;
   }
   const DWORD want = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);

@@ -40,6 +40,7 @@ class SystemFile {
  private:
 #ifdef _WIN32
   void* handle_ = nullptr;  // a HANDLE; null when none is open
+  bool isFolder_ = false;   // a folder, opened so that its reads fail as elsewhere
 #else
   int fd_ = -1;
 #endif

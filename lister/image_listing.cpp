@@ -1,11 +1,13 @@
 #include "image_listing.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <set>
 
-#include "cut_plan.h"
 #include <string>
+
+#include "cut_plan.h"
 
 namespace d88 {
 namespace {
@@ -25,18 +27,23 @@ constexpr int kHighDensityTrackBytes = 6000;
 // Cylinders above which a double-density disk is a 2DD one (80 against 40).
 constexpr int kDoubleDensityCylinders = 45;
 
+// The layout of the tracks that hold records; a track listed only to say
+// that it could not be read says nothing of it.
 TrackLayout layoutOf(const std::vector<TrackListing>& tracks) {
   TrackLayout layout;
-  if (tracks.empty()) return layout;
   std::map<int, int> sizeCodes;
   bool twoSided = false;
+  int lastTrack = -1;
   for (const TrackListing& t : tracks) {
+    if (t.records.empty()) continue;
     twoSided = twoSided || t.h == 1;
+    lastTrack = t.track;
+    layout.sectors = t.usualRecords;
     for (const SectorRecord& record : t.records) ++sizeCodes[record.id.n];
   }
-  layout.cylinders = tracks.back().track / 2 + 1;
+  if (sizeCodes.empty()) return TrackLayout();
+  layout.cylinders = lastTrack / 2 + 1;
   layout.heads = twoSided ? 2 : 1;
-  layout.sectors = tracks.front().usualRecords;
   const int n = mostCommon(sizeCodes);
   layout.sectorBytes = n <= kMaxSizeCode ? 128 << n : 0;
   const long long trackBytes = static_cast<long long>(layout.sectors) * layout.sectorBytes;
@@ -89,17 +96,14 @@ TrackListing listTrack(D88Image& image, int track) {
   if (listing.records.empty()) return listing;
 
   std::map<int, int> sizeCodeCounts;
-  std::set<std::uint32_t> seen;
+  std::set<std::array<std::uint8_t, 4>> seen;  // identities met so far
   std::set<int> numbers;
   for (std::size_t i = 0; i < listing.records.size(); ++i) {
     const SectorRecord& record = listing.records[i];
     const SectorId& id = record.id;
     const int index = static_cast<int>(i);
     ++sizeCodeCounts[id.n];
-    const std::uint32_t key = static_cast<std::uint32_t>(id.c) << 24 |
-                              static_cast<std::uint32_t>(id.h) << 16 |
-                              static_cast<std::uint32_t>(id.r) << 8 | id.n;
-    if (!seen.insert(key).second) listing.duplicates.push_back(index);
+    if (!seen.insert({id.c, id.h, id.r, id.n}).second) listing.duplicates.push_back(index);
     if (id.c != listing.c || id.h != listing.h) listing.mismatched.push_back(index);
     if (isMarkedBad(record.status)) listing.markedBad.push_back(index);
     if (isDeletedData(record)) listing.deleted.push_back(index);
@@ -127,7 +131,9 @@ std::vector<TrackListing> listTracks(D88Image& image) {
   }
   // A track with fewer records than most is often one cut off by the end of the file.
   std::map<std::size_t, int> counts;
-  for (const TrackListing& t : tracks) ++counts[t.records.size()];
+  for (const TrackListing& t : tracks) {
+    if (!t.records.empty()) ++counts[t.records.size()];
+  }
   if (!counts.empty()) {
     const int usual = static_cast<int>(mostCommon(counts));
     for (TrackListing& t : tracks) t.usualRecords = usual;

@@ -37,8 +37,12 @@ bool openImage(D88Image& image, const char* path, bool json, ImageListing* failu
 // After a listing: a read that failed on the way makes the whole image fail.
 // The text listed so far stays; JSON gives the error document instead.
 ImageListing finish(D88Image& image, const char* path, bool json, std::string out) {
-  if (image.readFailure().ok()) return ImageListing{std::move(out), "", ""};
-  const std::string reason = image.readFailure().reason();
+  // A read that stopped the search for disks counts too: the listing would
+  // otherwise look complete.
+  const Status& failure =
+      !image.readFailure().ok() ? image.readFailure() : image.directoryStatus();
+  if (failure.ok()) return ImageListing{std::move(out), "", ""};
+  const std::string reason = failure.reason();
   ImageListing listing = failed(path, json, "cannot read " + safeUtf8(path) + ": " + reason, reason);
   if (!json) listing.out = std::move(out);
   return listing;
@@ -97,7 +101,7 @@ ImageListing listImageTracks(D88Image& image, const char* path, const char* disk
                         std::to_string(image.diskCount()) + ")",
                     reason);
     }
-    if (json && sink != nullptr && image.readFailure().ok()) {
+    if (json && sink != nullptr && image.readFailure().ok() && image.directoryStatus().ok()) {
       writeTracksJson(path, summary, tracks, *sink);
       return ImageListing();
     }

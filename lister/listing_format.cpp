@@ -144,8 +144,8 @@ std::string marksText(const std::vector<std::string>& marks) {
 
 std::string diskLine(const DiskSummary& d) {
   char head[96];
-  std::snprintf(head, sizeof head, "disk %d: offset %ld (0x%lX), %lu bytes, ", d.index,
-                static_cast<long>(d.offset), static_cast<unsigned long>(d.offset),
+  std::snprintf(head, sizeof head, "disk %d: offset %lld (0x%llX), %lu bytes, ", d.index,
+                static_cast<long long>(d.offset), static_cast<unsigned long long>(d.offset),
                 static_cast<unsigned long>(d.size));
   std::string line = head + mediaText(d.mediaType);
   // Where the media byte and the tracks disagree, the tracks' own layout shows.
@@ -383,6 +383,8 @@ std::string jsonPlanSector(const PlanSector& s) {
     out += ",\"status\":" + std::to_string(o.record.status) +
            ",\"statusMeaning\":" + jsonString(statusMeaning(o.record.status));
   }
+  // Why the sector gave fewer bytes than the file takes from it.
+  if (!o.status.ok()) out += ",\"reason\":" + jsonString(safeUtf8(o.status.toString()));
   return out + "}";
 }
 

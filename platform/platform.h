@@ -2,8 +2,8 @@
 // inside the programs are UTF-8; on Windows they become UTF-16 only where they
 // meet the system, and the system's error codes become errno values.
 // Private to this project; not installed.
-#ifndef D88CUT_IMAGE_PLATFORM_H_
-#define D88CUT_IMAGE_PLATFORM_H_
+#ifndef D88CUT_PLATFORM_PLATFORM_H_
+#define D88CUT_PLATFORM_PLATFORM_H_
 
 #include <string>
 
@@ -25,4 +25,4 @@ int errnoFromWindows(unsigned long error);
 
 }  // namespace d88
 
-#endif  // D88CUT_IMAGE_PLATFORM_H_
+#endif  // D88CUT_PLATFORM_PLATFORM_H_

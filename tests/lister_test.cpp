@@ -159,6 +159,21 @@ TEST_F(ListerTest, AReadThatFailsPartWayIsNamedAndFails) {
 
   // The reader used for it starts afresh with the next image.
   EXPECT_EQ(d88::listImageDisks(image_, path.c_str(), false).error, "");
+
+  // A drive that fails for good from some read on: every listing still says
+  // why, whatever it managed to list first.
+  d88::listImageTracks(image_, path.c_str(), "0", false);
+  const std::uint64_t reads = image_.stats().readCalls;
+  for (std::uint64_t k = 1; k <= reads; ++k) {
+    SCOPED_TRACE(k);
+    d88::failNthReadForTesting(k, true);
+    const d88::ImageListing failing = d88::listImageTracks(image_, path.c_str(), "0", false);
+    d88::failNthReadForTesting(k, true);
+    const d88::ImageListing disks = d88::listImageDisks(image_, path.c_str(), true);
+    d88::failNthReadForTesting(0);
+    EXPECT_EQ(failing.error, "cannot read " + path + ": Input/output error");
+    EXPECT_EQ(parseJson(disks.out)["error"].string, "Input/output error");
+  }
 }
 
 #ifndef _WIN32

@@ -356,6 +356,35 @@ TEST(ReaderFailures, ARunSaysWhyEachSectorFellShort) {
   EXPECT_EQ(outcomes[0].status.code(), d88::Status::Code::kIoError);
   EXPECT_EQ(outcomes[0].status.errnum(), EIO);
   EXPECT_EQ(image.readError(), EIO);
+  // A walk cut short by a failed read: a sector it did not reach is missing
+  // for that reason, not because the track lacks it, now and when asked again.
+  ASSERT_TRUE(image.open(path.c_str()));
+  ASSERT_TRUE(image.selectDisk(0));
+  d88::failNthReadForTesting(1, true);
+  for (int again = 0; again < 2; ++again) {
+    outcomes = image.readRun({40, 20, 0, 3, 3}, {1, 8}, data.data(), 1024);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].status.code(), d88::Status::Code::kIoError) << outcomes[0].status.toString();
+  }
+  d88::failNthReadForTesting(0);
+}
+
+// A read that fails after the first disk was found stops the search for
+// more disks, and says so; the disks found read as before.
+TEST(ReaderFailures, AFailureWhileSeekingLaterDisksKeepsTheFirst) {
+  TempDir dir;
+  const std::string path = dir.write(
+      "two.d88", d88build::build({d88build::standardDisk(0, 21), d88build::standardDisk(1, 21)}).bytes);
+  D88Image image;
+  d88::failNthReadForTesting(2);
+  ASSERT_TRUE(image.open(path.c_str()));
+  d88::failNthReadForTesting(0);
+  EXPECT_EQ(image.diskCount(), 1);
+  EXPECT_EQ(image.directoryStatus().errnum(), EIO);
+  EXPECT_TRUE(image.readFailure().ok());
+  ASSERT_TRUE(image.selectDisk(0));
+  std::vector<std::uint8_t> data(1024);
+  EXPECT_EQ(image.readSector(40, 20, 0, 1, 3, data.data(), 1024), 1024);
 }
 
 }  // namespace

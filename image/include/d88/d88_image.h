@@ -2,8 +2,9 @@
 // file, the header and track table of one selected disk, and its sectors read
 // by identity, alone or as runs that continue across heads and cylinders.
 //
-// The reader never prints and never throws; every failure is a result value,
-// and status() says why. A damaged or truncated image is ordinary input:
+// The reader never prints; every failure is a result value, and status()
+// says why. It throws nothing of its own: only std::bad_alloc can leave a
+// call that returns a vector or a walk, when memory for that result runs out. A damaged or truncated image is ordinary input:
 // every count, size and offset taken from the file is a claim, checked
 // before it is used, and no walk or allocation grows with what it claims.
 #ifndef D88_D88_IMAGE_H_
@@ -188,8 +189,9 @@ class D88Image {
   // its track table, its failures), then with a path opens `path` (UTF-8;
   // "-" is standard input) for reading and finds its disks. False only when
   // the file cannot be opened; no disk found is still true, with
-  // diskCount() 0, and a read that failed while the disks were sought is
-  // kept in status() and readFailure(). With nullptr: closes and returns true.
+  // diskCount() 0. A read that failed while the disks were sought is kept in
+  // status() and directoryStatus() (and readFailure() when it left no disk).
+  // With nullptr: closes and returns true.
   bool open(const char* path);
 
   // Why the last open(), selectDisk() or read that failed did so; ok when
@@ -200,6 +202,11 @@ class D88Image {
   // I/O error, a stream past kMaxStreamBytes, memory): every call after it
   // may have missed data. Ok when there was none.
   const Status& readFailure() const;
+  // Why open() found no more disks than diskCount() when a read stopped the
+  // search (an I/O error, a stream past kMaxStreamBytes); ok when the disks
+  // simply ended. The disks found before it read as usual: a failure here is
+  // a readFailure() only when no disk was found at all.
+  const Status& directoryStatus() const;
   // The errno value of the last open() that failed; 0 after one that did not.
   int openError() const;
   // The errno value of readFailure(), 0 when none (or when it has none).
