@@ -1,11 +1,17 @@
-# The package CPack makes from a build folder: one Debian package
-# (cpack -G DEB) with everything that installs: the two programs, their
-# manual pages, and the reader library with its headers, CMake package and
-# pkg-config file. cmake/debian/prepare-package.cmake makes the installed
-# tree what Debian asks for just before it is packed (manual pages gzipped,
-# copyright and changelog). Configured with CMAKE_INSTALL_PREFIX=/usr (the
-# deb preset), the library goes to Debian's multiarch folder,
-# lib/x86_64-linux-gnu.
+# The packages CPack makes from a build folder.
+#
+# Linux: one Debian package (cpack -G DEB) with everything that installs: the
+# two programs, their manual pages, and the reader library with its headers,
+# CMake package and pkg-config file. cmake/debian/prepare-package.cmake makes
+# the installed tree what Debian asks for just before it is packed (manual
+# pages gzipped, copyright and changelog). Configured with
+# CMAKE_INSTALL_PREFIX=/usr (the deb preset), the library goes to Debian's
+# multiarch folder, lib/x86_64-linux-gnu.
+#
+# Windows (the windows-release preset): a zip (cpack -G ZIP) of what someone
+# on Windows needs and nothing else: d88cut.exe and d88ls.exe, stripped, the
+# README, the licence and the manual pages as plain text, in one folder and
+# with Windows line ends.
 set(CPACK_PACKAGE_NAME d88cut)
 set(CPACK_PACKAGE_VENDOR "The d88cut authors")
 set(CPACK_PACKAGE_CONTACT "d88cut maintainers <maintainers@d88cut.invalid>")
@@ -15,6 +21,8 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY d88cut)
 # Programs without their debugging symbols, as a distribution ships them.
 set(CPACK_STRIP_FILES ON)
 
+# The Debian package. (Its settings are harmless to a Windows build, which
+# makes a zip instead; see below.)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
@@ -80,5 +88,57 @@ set(CPACK_D88_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
 set(CPACK_D88_INSTALL_MANDIR ${CMAKE_INSTALL_MANDIR})
 set(CPACK_D88_INSTALL_DOCDIR ${CMAKE_INSTALL_DOCDIR})
 set(CPACK_D88_STRIP ${CMAKE_STRIP})
+
+# The zip for Windows.
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_PACKAGE_FILE_NAME d88cut-${PROJECT_VERSION}-win64)
+  else()
+    set(CPACK_PACKAGE_FILE_NAME d88cut-${PROJECT_VERSION}-win32)
+  endif()
+  # The zip holds one component of its own, which a plain install leaves
+  # out: the programs in the top folder beside their documents.
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_COMPONENTS_ALL windows_zip)
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  install(TARGETS d88cut d88ls RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+
+  # README.txt, LICENSE.txt, d88cut.txt and d88ls.txt, with CR LF line ends;
+  # the pages rendered by groff.
+  find_program(GROFF groff)
+  set(zip_texts)
+  foreach(file README.md LICENSE)
+    get_filename_component(name ${file} NAME_WE)
+    set(text ${PROJECT_BINARY_DIR}/windows_zip/${name}.txt)
+    set(source ${PROJECT_SOURCE_DIR}/${file})
+    add_custom_command(OUTPUT ${text}
+      COMMAND ${CMAKE_COMMAND} -DIN=${source} -DOUT=${text}
+              -P ${PROJECT_SOURCE_DIR}/cmake/windows-text.cmake
+      DEPENDS ${source} ${PROJECT_SOURCE_DIR}/cmake/windows-text.cmake
+      VERBATIM)
+    list(APPEND zip_texts ${text})
+  endforeach()
+  if(GROFF)
+    foreach(page d88cut d88ls)
+      set(text ${PROJECT_BINARY_DIR}/windows_zip/${page}.txt)
+      add_custom_command(OUTPUT ${text}
+        COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_BINARY_DIR}/man/${page}.1 -DOUT=${text}
+                -DGROFF=${GROFF} -P ${PROJECT_SOURCE_DIR}/cmake/windows-text.cmake
+        DEPENDS ${PROJECT_BINARY_DIR}/man/${page}.1 ${PROJECT_SOURCE_DIR}/cmake/windows-text.cmake
+        VERBATIM)
+      list(APPEND zip_texts ${text})
+    endforeach()
+  else()
+    # Building and testing go on without groff; only the zip needs it.
+    install(CODE [[message(FATAL_ERROR
+      "groff not found: the manual pages cannot be put in the zip as text. "
+      "Install Debian's package groff-base and configure again.")]]
+      COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  endif()
+  add_custom_target(windows_zip_texts ALL DEPENDS ${zip_texts})
+  install(FILES ${zip_texts} DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+endif()
 
 include(CPack)
