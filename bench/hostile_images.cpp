@@ -148,17 +148,25 @@ std::size_t recordAligned(std::size_t size) {
   return kDiskHeaderSize + emptyRecordsIn(size) * kRecordHeaderSize;
 }
 
-Bytes chain0(std::size_t size) {
+// One disk whose every track-table entry points just after the header, and
+// one chain of 0-byte records from there to the end; record i says countOf(i)
+// records.
+template <typename CountOf>
+Bytes emptyChain(std::size_t size, const std::string& name, CountOf countOf) {
   size = recordAligned(size);
   Bytes bytes(size, 0);
-  putDiskHeader(bytes, 0, "CHAIN0", static_cast<std::uint32_t>(size));
+  putDiskHeader(bytes, 0, name, static_cast<std::uint32_t>(size));
   for (std::size_t t = 0; t < kTrackEntries; ++t) putTrackEntry(bytes, 0, t, kDiskHeaderSize);
   const std::size_t records = emptyRecordsIn(size);
   for (std::size_t i = 0; i < records; ++i) {
     putRecordHeader(bytes, kDiskHeaderSize + i * kRecordHeaderSize, formattedIdentity(i),
-                    i == 0 ? 2 : 1, 0);
+                    countOf(i), 0);
   }
   return bytes;
+}
+
+Bytes chain0(std::size_t size) {
+  return emptyChain(size, "CHAIN0", [](std::size_t i) -> std::uint16_t { return i == 0 ? 2 : 1; });
 }
 
 // One stride16 disk of `size` bytes (a whole number of records) at `start`.
@@ -223,15 +231,7 @@ Bytes randomBytes(std::size_t size) {
 }
 
 Bytes zerocount(std::size_t size) {
-  size = recordAligned(size);
-  Bytes bytes(size, 0);
-  putDiskHeader(bytes, 0, "ZEROCOUNT", static_cast<std::uint32_t>(size));
-  for (std::size_t t = 0; t < kTrackEntries; ++t) putTrackEntry(bytes, 0, t, kDiskHeaderSize);
-  const std::size_t records = emptyRecordsIn(size);
-  for (std::size_t i = 0; i < records; ++i) {
-    putRecordHeader(bytes, kDiskHeaderSize + i * kRecordHeaderSize, formattedIdentity(i), 0, 0);
-  }
-  return bytes;
+  return emptyChain(size, "ZEROCOUNT", [](std::size_t) -> std::uint16_t { return 0; });
 }
 
 Bytes disks64(std::size_t size) {
