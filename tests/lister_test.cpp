@@ -545,7 +545,7 @@ TEST_F(ListerTest, JsonKeepsANameThatIsNotUtf8) {
 #ifdef _WIN32
 // On Windows the programs expand wildcards themselves, as cmd.exe leaves them.
 TEST_F(ListerTest, WildcardsAreExpandedOnWindows) {
-  const Bytes bytes = d88build::build({d88build::standardDisk(0, 2)}).bytes;
+  const Bytes bytes = d88build::build({d88build::standardDisk()}).bytes;
   ASSERT_TRUE(d88build::writeFile(dir_.file("one.d88"), bytes));
   ASSERT_TRUE(d88build::writeFile(dir_.file("two.d88"), bytes));
   RunResult r = ls({"--json", dir_.file("*.d88")});
