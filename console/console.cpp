@@ -213,9 +213,10 @@ bool isValidUtf8(const std::string& bytes) {
   return true;
 }
 
-void ignoreBrokenPipe() {
+void ignoreWriteSignals() {
 #ifndef _WIN32
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 

@@ -35,10 +35,12 @@ bool writeText(std::FILE* stream, const std::string& text);
 // any number of times.
 int flushStandardOutput();
 
-// Makes a write to a pipe whose reader has gone fail with EPIPE instead of
-// ending the process, so that a program can finish its work and say so.
-// Nothing to do on Windows, where such a write only fails.
-void ignoreBrokenPipe();
+// Makes a write to a pipe whose reader has gone fail with EPIPE, and one
+// past the file-size limit fail with EFBIG, instead of ending the process
+// (SIGPIPE, SIGXFSZ), so that a program can finish its work, clean up after
+// itself and say what failed. Nothing to do on Windows, where such writes
+// only fail.
+void ignoreWriteSignals();
 
 // The names an argument stands for. On Windows, where the shell leaves
 // wildcards to the program, an argument with * or ? in its last part gives

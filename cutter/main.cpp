@@ -128,8 +128,9 @@ static int run(int argc, char** argv) {
   d88::useUtf8Arguments(&argc, &argv);
   d88::removeTemporaryOnInterrupt();
   // A closed standard output must not stop the cut half-way: the files are
-  // all cut, then the failed progress lines are reported.
-  d88::ignoreBrokenPipe();
+  // all cut, then the failed progress lines are reported. A file past the
+  // file-size limit is an error of its own, and its temporary goes.
+  d88::ignoreWriteSignals();
   const std::string program =
       d88::safeUtf8(argc > 0 && argv[0] != nullptr ? argv[0] : "d88cut");
   const Arguments args = parseArguments(argc, argv);

@@ -384,6 +384,10 @@ bool isSameFile(const char* a, const char* b) {
   BY_HANDLE_FILE_INFORMATION infoA{};
   BY_HANDLE_FILE_INFORMATION infoB{};
   const auto identify = [](const char* path, BY_HANDLE_FILE_INFORMATION* info) {
+    // "-" is standard input, which may be a file redirected from here.
+    if (std::strcmp(path, "-") == 0) {
+      return GetFileInformationByHandle(GetStdHandle(STD_INPUT_HANDLE), info) != 0;
+    }
     std::wstring wide;
     if (!toUtf16(path, &wide)) return false;
     Handle h(CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -394,9 +398,13 @@ bool isSameFile(const char* a, const char* b) {
   return infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
          infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
 #else
+  // "-" is standard input, which may be a file redirected from here.
+  const auto identify = [](const char* path, struct stat* st) {
+    return std::strcmp(path, "-") == 0 ? fstat(STDIN_FILENO, st) == 0 : stat(path, st) == 0;
+  };
   struct stat sa {};
   struct stat sb {};
-  if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
+  if (!identify(a, &sa) || !identify(b, &sb)) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 #endif
 }

@@ -36,7 +36,7 @@ int makeFolder(const char* path);
 // is writing, then end the process as that signal would have.
 void removeTemporaryOnInterrupt();
 
-// True when both paths (UTF-8) exist and name the same file.
+// True when both paths (UTF-8; "-" is standard input) exist and name the same file.
 bool isSameFile(const char* a, const char* b);
 
 }  // namespace d88

@@ -512,6 +512,16 @@ TEST_F(CommandTest, AnImageNamedLikeAnOutputIsNeverReplaced) {
   EXPECT_NE(result.err.find("PROG"), std::string::npos);
   EXPECT_EQ(readFile(path), standardImage());
   EXPECT_EQ(readFile(work_.file("MA002")), expected(kPlan[5]));
+#ifndef _WIN32
+  // The same file redirected to standard input is the image too.
+  d88test::RunOptions redirected(work_.path());
+  redirected.stdinFile = path;
+  const RunResult fromInput = d88test::run({D88CUT_PATH, "-"}, redirected);
+  EXPECT_EQ(fromInput.status, 1);
+  EXPECT_NE(fromInput.err.find("cannot write PROG: it is the image being cut"), std::string::npos)
+      << fromInput.err;
+  EXPECT_EQ(readFile(path), standardImage());
+#endif
 }
 
 // Images named in Japanese, emoji and Korean, in folders named the same way:

@@ -205,7 +205,8 @@ Process start(const std::vector<std::string>& argv, const RunOptions& options,
     // runs as a background job that ignores interrupts.
     for (int interrupt : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(interrupt, SIG_DFL);
     if (options.fileSizeLimit >= 0) {
-      signal(SIGXFSZ, SIG_IGN);
+      // SIGXFSZ stays as a shell leaves it: the program must not die of it.
+      signal(SIGXFSZ, SIG_DFL);
       const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
                          static_cast<rlim_t>(options.fileSizeLimit)};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);

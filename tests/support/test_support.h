@@ -59,7 +59,7 @@ struct RunOptions {
       : cwd(std::move(folder)), fileSizeLimit(limit) {}
 
   std::string cwd;
-  // When >= 0: RLIMIT_FSIZE for the child, with SIGXFSZ ignored (not on Windows).
+  // When >= 0: RLIMIT_FSIZE for the child, SIGXFSZ at its default (not on Windows).
   long long fileSizeLimit = -1;
   // Not on Windows: standard input from this file when set, else from a
   // pipe fed with stdinBytes when those are set (a stream with no size).
