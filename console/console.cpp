@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,14 @@ void useUtf8Arguments(int* argc, char*** argv) {
 #endif
 }
 
+// Keeps the first failure of a write to standard output, for
+// flushStandardOutput() to report.
+void noteWriteFailure(std::FILE* stream, int error) {
+  if (stream == stdout && firstStandardOutputError == 0) {
+    firstStandardOutputError = error != 0 ? error : EIO;
+  }
+}
+
 bool print(std::FILE* stream, const char* format, ...) {
   std::va_list args;
   va_start(args, format);
@@ -150,9 +159,7 @@ bool print(std::FILE* stream, const char* format, ...) {
   if (!ok) errno = writeErrno();
 #endif
   va_end(args);
-  if (!ok && stream == stdout && firstStandardOutputError == 0) {
-    firstStandardOutputError = errno != 0 ? errno : EIO;
-  }
+  if (!ok) noteWriteFailure(stream, errno);
   return ok;
 }
 
@@ -162,9 +169,7 @@ bool writeText(std::FILE* stream, const std::string& text) {
 #else
   errno = 0;
   const bool ok = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
-  if (!ok && stream == stdout && firstStandardOutputError == 0) {
-    firstStandardOutputError = writeErrno();
-  }
+  if (!ok) noteWriteFailure(stream, writeErrno());
   return ok;
 #endif
 }
@@ -220,15 +225,31 @@ void ignoreWriteSignals() {
 #endif
 }
 
+std::string escapedByte(unsigned char byte) {
+  char text[5];
+  std::snprintf(text, sizeof text, "\\x%02X", byte);
+  return text;
+}
+
+bool isControlByte(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+
+int runGuarded(int (*run)(int, char**), int argc, char** argv, const char* outOfMemory) {
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs(outOfMemory, stderr);
+    std::fputc('\n', stderr);
+    return 1;
+  }
+}
+
 std::string safeUtf8(const std::string& bytes) {
   std::string out;
   for (std::size_t i = 0; i < bytes.size();) {
     const std::size_t length = utf8Length(bytes, i);
     const auto byte = static_cast<unsigned char>(bytes[i]);
-    if (length == 0 || byte < 0x20 || byte == 0x7F) {
-      char text[5];
-      std::snprintf(text, sizeof text, "\\x%02X", byte);
-      out += text;
+    if (length == 0 || isControlByte(byte)) {
+      out += escapedByte(byte);
       ++i;
     } else {
       out.append(bytes, i, length);

@@ -51,6 +51,15 @@ std::vector<std::string> expandWildcard(const char* argument);
 // True when `bytes` is valid UTF-8.
 bool isValidUtf8(const std::string& bytes);
 
+// A byte as messages show one they cannot print: "\xNN".
+std::string escapedByte(unsigned char byte);
+// True for the control characters a message never prints raw (C0 and DEL).
+bool isControlByte(unsigned char byte);
+
+// Runs `run` (a program's work), turning memory that runs out into
+// `outOfMemory` on standard error and status 1, never an abort.
+int runGuarded(int (*run)(int, char**), int argc, char** argv, const char* outOfMemory);
+
 // Any bytes as valid UTF-8 that is safe on a terminal: an invalid sequence
 // or a control character becomes \xNN. Every name a message shows goes
 // through it, so that no name can forge a line of output.

@@ -1,7 +1,6 @@
 // d88cut: cuts the twenty fixed regions of the first disk of a D88 image into
 // files in the current directory, or the folder -o names.
 #include <cstdio>
-#include <new>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -231,11 +230,5 @@ static int run(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-  // Memory that runs out is an error with a message, never an abort.
-  try {
-    return run(argc, argv);
-  } catch (const std::bad_alloc&) {
-    std::fputs("Error: out of memory\n", stderr);
-    return 1;
-  }
+  return d88::runGuarded(run, argc, argv, "Error: out of memory");
 }

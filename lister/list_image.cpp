@@ -34,13 +34,20 @@ bool openImage(D88Image& image, const char* path, bool json, ImageListing* failu
   return true;
 }
 
+// The read that failed while the image was listed, if any. One that stopped
+// the search for disks counts too: the listing would otherwise look complete.
+const Status& listingFailure(const D88Image& image) {
+  return !image.readFailure().ok() ? image.readFailure() : image.directoryStatus();
+}
+
+ImageListing outOfMemory(const char* path, bool json) {
+  return failed(path, json, "cannot list " + safeUtf8(path) + ": out of memory", "out of memory");
+}
+
 // After a listing: a read that failed on the way makes the whole image fail.
 // The text listed so far stays; JSON gives the error document instead.
 ImageListing finish(D88Image& image, const char* path, bool json, std::string out) {
-  // A read that stopped the search for disks counts too: the listing would
-  // otherwise look complete.
-  const Status& failure =
-      !image.readFailure().ok() ? image.readFailure() : image.directoryStatus();
+  const Status& failure = listingFailure(image);
   if (failure.ok()) return ImageListing{std::move(out), "", ""};
   const std::string reason = failure.reason();
   ImageListing listing = failed(path, json, "cannot read " + safeUtf8(path) + ": " + reason, reason);
@@ -78,7 +85,7 @@ ImageListing listImageDisks(D88Image& image, const char* path, bool json) {
                            : disksText(disks, haveDisk0 ? &coverage : nullptr);
     return finish(image, path, json, std::move(out));
   } catch (const std::bad_alloc&) {
-    return failed(path, json, "cannot list " + safeUtf8(path) + ": out of memory", "out of memory");
+    return outOfMemory(path, json);
   }
 }
 
@@ -96,12 +103,9 @@ ImageListing listImageTracks(D88Image& image, const char* path, const char* disk
       if (!image.readFailure().ok()) return finish(image, path, json, "");
       const std::string reason = "no disk " + safeUtf8(diskText) + " (it holds " +
                                  std::to_string(image.diskCount()) + ")";
-      return failed(path, json,
-                    safeUtf8(path) + " has no disk " + safeUtf8(diskText) + " (it holds " +
-                        std::to_string(image.diskCount()) + ")",
-                    reason);
+      return failed(path, json, safeUtf8(path) + " has " + reason, reason);
     }
-    if (json && sink != nullptr && image.readFailure().ok() && image.directoryStatus().ok()) {
+    if (json && sink != nullptr && listingFailure(image).ok()) {
       writeTracksJson(path, summary, tracks, *sink);
       return ImageListing();
     }
@@ -109,7 +113,7 @@ ImageListing listImageTracks(D88Image& image, const char* path, const char* disk
         json ? tracksJson(path, summary, tracks) : tracksText(summary, tracks);
     return finish(image, path, json, std::move(out));
   } catch (const std::bad_alloc&) {
-    return failed(path, json, "cannot list " + safeUtf8(path) + ": out of memory", "out of memory");
+    return outOfMemory(path, json);
   }
 }
 

@@ -16,13 +16,6 @@
 namespace d88 {
 namespace {
 
-std::string hexByte(unsigned char byte) {
-  char text[5];
-  std::snprintf(text, sizeof text, "\\x%02X", byte);
-  return text;
-}
-
-bool isControl(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
 
 // Bytes of the Shift_JIS character that starts with `lead`: 2 after a lead
 // byte of a double-byte character, else 1.
@@ -416,8 +409,8 @@ std::string displayName(const std::string& raw) {
     // 0x80, 0xA0 and 0xFD-0xFF are no Shift_JIS characters; some converters
     // turn them into C1 controls or private-use code points.
     const bool noCharacter = byte == 0x80 || byte == 0xA0 || byte >= 0xFD;
-    if (isControl(byte) || (byte >= 0x80 && (!converting || noCharacter))) {
-      out += hexByte(byte);
+    if (isControlByte(byte) || (byte >= 0x80 && (!converting || noCharacter))) {
+      out += escapedByte(byte);
       ++i;
       continue;
     }
@@ -432,7 +425,7 @@ std::string displayName(const std::string& raw) {
     if (converter.convert(raw.data() + i, length, &out)) {
       i += length;
     } else {
-      out += hexByte(byte);
+      out += escapedByte(byte);
       ++i;
     }
   }

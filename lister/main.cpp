@@ -3,7 +3,6 @@
 //                                  disk 0 holds every sector d88cut reads
 //   d88ls [--json] IMAGE DISK      one line per track of that disk
 #include <cstdio>
-#include <new>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -175,11 +174,5 @@ static int run(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-  // Memory that runs out is an error with a message, never an abort.
-  try {
-    return run(argc, argv);
-  } catch (const std::bad_alloc&) {
-    std::fputs("d88ls: out of memory\n", stderr);
-    return 1;
-  }
+  return d88::runGuarded(run, argc, argv, "d88ls: out of memory");
 }
