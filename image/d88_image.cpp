@@ -440,19 +440,33 @@ std::int32_t D88Image::listSectorIds(std::int32_t track, std::uint8_t* buffer,
 
 TrackCounts D88Image::countTracks() {
   TrackCounts counts;
-  bool seen[256] = {};
+  std::array<int, kMaxTrackRecords + 1> tracksWithRecords{};
+  std::array<std::uint32_t, 256> recordsWithSizeCode{};
   for (std::int32_t t = 0; t < kTrackCount; ++t) {
     if (!trackEntryInDisk(trackOffset(t), diskSize())) continue;
     const CachedTrack* walked = impl_->track(t);
     if (walked == nullptr || walked->walk.records.empty()) continue;
-    const int records = static_cast<int>(walked->walk.records.size());
-    counts.minRecords = counts.tracks == 0 ? records : std::min(counts.minRecords, records);
-    counts.maxRecords = std::max(counts.maxRecords, records);
+    const std::size_t records = walked->walk.records.size();
+    const int count = static_cast<int>(records);
+    counts.minRecords = counts.tracks == 0 ? count : std::min(counts.minRecords, count);
+    counts.maxRecords = std::max(counts.maxRecords, count);
     ++counts.tracks;
-    for (const SectorRecord& record : walked->walk.records) seen[record.id.n] = true;
+    ++tracksWithRecords[records];
+    counts.lastTrack = t;
+    counts.twoSided = counts.twoSided || (t & 1) != 0;
+    for (const SectorRecord& record : walked->walk.records) ++recordsWithSizeCode[record.id.n];
   }
-  for (int n = 0; n < 256; ++n) {
-    if (seen[n]) counts.sizeCodes.push_back(n);
+  // The first index of the largest count: the smallest value on a tie.
+  const auto usual = [](const auto& histogram) {
+    return static_cast<int>(std::max_element(histogram.begin(), histogram.end()) -
+                            histogram.begin());
+  };
+  if (counts.tracks > 0) {
+    counts.usualRecords = usual(tracksWithRecords);
+    counts.usualSizeCode = usual(recordsWithSizeCode);
+  }
+  for (std::size_t n = 0; n < recordsWithSizeCode.size(); ++n) {
+    if (recordsWithSizeCode[n] != 0) counts.sizeCodes.push_back(static_cast<int>(n));
   }
   return counts;
 }

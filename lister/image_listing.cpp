@@ -27,25 +27,14 @@ constexpr int kHighDensityTrackBytes = 6000;
 // Cylinders above which a double-density disk is a 2DD one (80 against 40).
 constexpr int kDoubleDensityCylinders = 45;
 
-// The layout of the tracks that hold records; a track listed only to say
-// that it could not be read says nothing of it.
-TrackLayout layoutOf(const std::vector<TrackListing>& tracks) {
+// The layout the tracks hold, as most of them have it.
+TrackLayout layoutOf(const TrackCounts& counts) {
   TrackLayout layout;
-  std::map<int, int> sizeCodes;
-  bool twoSided = false;
-  int lastTrack = -1;
-  for (const TrackListing& t : tracks) {
-    if (t.records.empty()) continue;
-    twoSided = twoSided || t.h == 1;
-    lastTrack = t.track;
-    layout.sectors = t.usualRecords;
-    for (const SectorRecord& record : t.records) ++sizeCodes[record.id.n];
-  }
-  if (sizeCodes.empty()) return TrackLayout();
-  layout.cylinders = lastTrack / 2 + 1;
-  layout.heads = twoSided ? 2 : 1;
-  const int n = mostCommon(sizeCodes);
-  layout.sectorBytes = n <= kMaxSizeCode ? 128 << n : 0;
+  if (counts.tracks == 0) return layout;
+  layout.cylinders = counts.lastTrack / 2 + 1;
+  layout.heads = counts.twoSided ? 2 : 1;
+  layout.sectors = counts.usualRecords;
+  layout.sectorBytes = counts.usualSizeCode <= kMaxSizeCode ? 128 << counts.usualSizeCode : 0;
   const long long trackBytes = static_cast<long long>(layout.sectors) * layout.sectorBytes;
   layout.media = trackBytes >= kHighDensityTrackBytes        ? "2HD"
                  : layout.cylinders > kDoubleDensityCylinders ? "2DD"
@@ -122,21 +111,15 @@ TrackListing listTrack(D88Image& image, int track) {
 
 std::vector<TrackListing> listTracks(D88Image& image) {
   std::vector<TrackListing> tracks;
+  // A track with fewer records than most is often one cut off by the end of the file.
+  const int usual = image.countTracks().usualRecords;
   for (int track = 0; track < kTrackCount; ++track) {
     TrackListing listing = listTrack(image, track);
     // A track whose first header could not be read is listed too, to say so.
     if (!listing.records.empty() || listing.end == TrackEnd::kReadError) {
+      listing.usualRecords = usual;
       tracks.push_back(std::move(listing));
     }
-  }
-  // A track with fewer records than most is often one cut off by the end of the file.
-  std::map<std::size_t, int> counts;
-  for (const TrackListing& t : tracks) {
-    if (!t.records.empty()) ++counts[t.records.size()];
-  }
-  if (!counts.empty()) {
-    const int usual = static_cast<int>(mostCommon(counts));
-    for (TrackListing& t : tracks) t.usualRecords = usual;
   }
   return tracks;
 }
@@ -151,13 +134,12 @@ bool summarizeDisk(D88Image& image, int index, DiskSummary* summary,
   s.mediaType = image.mediaType();
   s.writeProtected = image.writeProtect() == kWriteProtected;
   s.name = image.diskName();
-  std::vector<TrackListing> listed = listTracks(image);
-  // The tracks are walked already: the counts read what the walks keep.
+  // The counts walk every track; a listing of them reads what the walks keep.
   s.counts = image.countTracks();
-  s.layout = layoutOf(listed);
+  s.layout = layoutOf(s.counts);
   s.problems = diskProblems(image, s);
   *summary = std::move(s);
-  if (tracks != nullptr) *tracks = std::move(listed);
+  if (tracks != nullptr) *tracks = listTracks(image);
   return true;
 }
 

@@ -74,8 +74,8 @@ constexpr int kFirstMissingShown = 3;
 TrackListing listTrack(D88Image& image, int track);
 // Every track of the selected disk that holds records, in track order.
 std::vector<TrackListing> listTracks(D88Image& image);
-// Selects disk `index` and sums it up; false when it cannot be selected. The
-// tracks listed on the way go to `tracks` when it is given.
+// Selects disk `index` and sums it up; false when it cannot be selected. Its
+// tracks are listed into `tracks` when it is given.
 bool summarizeDisk(D88Image& image, int index, DiskSummary* summary,
                    std::vector<TrackListing>* tracks = nullptr);
 // Which sectors of the cut plan the selected disk lacks or marks bad, found

@@ -159,6 +159,12 @@ struct TrackCounts {
   int minRecords = 0;   // the fewest and most records of those tracks
   int maxRecords = 0;
   std::vector<int> sizeCodes;  // the size codes N seen, distinct, ascending
+  // What most of them have (the smallest on a tie): the record count of a
+  // track, and the size code of a record. 0 when no track has records.
+  int usualRecords = 0;
+  int usualSizeCode = 0;
+  int lastTrack = -1;      // the highest track with records; -1 when none
+  bool twoSided = false;   // a track of head 1 (an odd index) has records
 };
 
 // "80 tracks, 16 sectors/track, N 1", "154 tracks, 5-8 sectors/track, N 2,3"
