@@ -42,10 +42,10 @@ template <typename Visit>
 void forEachRunSector(const SectorAddress& first, const SectorRange& range,
                       std::int32_t totalBytes, Visit&& visit) {
   if (first.n < 0 || first.n > kMaxSizeCode) return;
-  const std::int32_t sectorBytes = 128 << first.n;
+  const std::int32_t nominal = sectorBytes(first.n);
   SectorAddress at = first;
   for (std::int32_t done = 0; done < totalBytes;) {
-    const std::int32_t slot = std::min(sectorBytes, totalBytes - done);
+    const std::int32_t slot = std::min(nominal, totalBytes - done);
     if (!visit(at, done, slot)) return;
     done += slot;
     at = followingSector(at, range);
@@ -72,6 +72,19 @@ bool isMarkedBad(std::uint8_t status) {
 
 bool isDeletedData(const SectorRecord& record) {
   return record.status == kStatusDeletedData || record.deletedMark == kDeletedDataMark;
+}
+
+std::int32_t sectorBytes(int n) {
+  return n >= 0 && n <= kMaxSizeCode ? std::int32_t{128} << n : 0;
+}
+
+bool isSoundRecord(const SectorRecord& record) {
+  const std::int32_t nominal = sectorBytes(record.id.n);
+  return nominal > 0 && record.dataAvailable >= nominal && !isMarkedBad(record.status);
+}
+
+bool sameIdentity(const SectorId& a, const SectorId& b) {
+  return a.c == b.c && a.h == b.h && a.r == b.r && a.n == b.n;
 }
 
 std::string statusMeaning(std::uint8_t status) {
@@ -385,6 +398,20 @@ std::vector<SectorOutcome> D88Image::readRun(const SectorAddress& first, const S
                      return true;
                    });
   return outcomes;
+}
+
+std::int32_t D88Image::readRecord(const SectorRecord& record, std::uint8_t* buffer,
+                                  std::int32_t maxBytes) {
+  if (buffer == nullptr || maxBytes <= 0 || record.dataAvailable <= 0) return 0;
+  if (!impl_->source.isOpen()) {
+    impl_->fail(Status::notOpen());
+    return 0;
+  }
+  // Only the bytes the disk holds: a short record is no failure here.
+  SectorRecord held = record;
+  held.dataSize = static_cast<std::uint16_t>(std::min<std::int32_t>(record.dataSize,
+                                                                    record.dataAvailable));
+  return impl_->copyData(held, buffer, maxBytes);
 }
 
 TrackWalk D88Image::walkTrack(std::int32_t track) {

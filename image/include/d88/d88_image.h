@@ -110,6 +110,17 @@ struct SectorRecord {
 // True when the record holds deleted data: by its status or by its mark.
 bool isDeletedData(const SectorRecord& record);
 
+// Bytes a sector of size code n holds nominally, 128 << n; 0 for a size code
+// outside 0 to kMaxSizeCode.
+std::int32_t sectorBytes(int n);
+
+// True when the record can be trusted whole: the disk holds all the bytes its
+// size code says, and the image does not mark it bad. Deleted data is sound.
+bool isSoundRecord(const SectorRecord& record);
+
+// True when records a and b carry the same identity (C, H, R, N).
+bool sameIdentity(const SectorId& a, const SectorId& b);
+
 // What became of one sector of a run read by D88Image::readRun().
 struct SectorOutcome {
   SectorAddress address;    // the sector sought
@@ -289,6 +300,13 @@ class D88Image {
   // bytes written, 0 when the track is not there.
   std::int32_t listSectorIds(std::int32_t track, std::uint8_t* buffer,
                              std::int32_t capacityBytes);
+
+  // Copies the data of `record`, a record of the selected disk as a walk gave
+  // it, into buffer: at most maxBytes and no more than it has
+  // (dataAvailable). Returns the bytes copied; fewer than it has only when a
+  // read failed, with the reason in status().
+  std::int32_t readRecord(const SectorRecord& record, std::uint8_t* buffer,
+                          std::int32_t maxBytes);
 
   // The records of `track` as walkTrack() gives them, at most maxRecords.
   std::vector<SectorRecord> trackRecords(std::int32_t track,
