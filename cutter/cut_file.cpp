@@ -40,6 +40,23 @@ void warnAbout(const char* name, const CutReadout& readout) {
           name, static_cast<int>(readout.markedBad.size()), total,
           sectorAddressText(first.address).c_str(), statusMeaning(first.record.status).c_str());
   }
+  if (!readout.differingTwins.empty()) {
+    const SectorOutcome& first = readout.sectors[readout.differingTwins.front()];
+    print(stderr,
+          "Warning: %s: %d of %d sectors stand twice in their track with different bytes, "
+          "the first at %s; the first sound copy is used\n",
+          name, static_cast<int>(readout.differingTwins.size()), total,
+          sectorAddressText(first.address).c_str());
+  }
+}
+
+// Says which sectors of a file the spares supplied.
+void noteSpares(const char* name, const CutReadout& readout, const std::vector<SpareDump>& spares) {
+  for (std::size_t k = 0; k < spares.size() && k < readout.takenFromSpare.size(); ++k) {
+    if (readout.takenFromSpare[k] == 0) continue;
+    print(stderr, "Note: %s: %d of %d sectors taken from %s\n", name, readout.takenFromSpare[k],
+          static_cast<int>(readout.sectors.size()), spares[k].name.c_str());
+  }
 }
 
 }  // namespace
@@ -59,12 +76,21 @@ void reportFolderFailure(const CutTarget& target, int error) {
 }
 
 CutFileResult cutFile(D88Image& image, const CutTarget& target, const Cut& cut) {
-  const CutReadout readout = readCut(image, cut, transferBuffer);
+  Spares spares;
+  for (const SpareDump& spare : target.spares) spares.push_back(spare.image);
+  const CutReadout readout = readCut(image, cut, transferBuffer, spares);
   announce(cut.name);
+  noteSpares(cut.name, readout, target.spares);
   const std::string path = outputPath(target, cut.name);
   if (isSameFile(path.c_str(), target.imagePath)) {
     print(stderr, "Error: cannot write %s: it is the image being cut\n", cut.name);
     return CutFileResult::kFailed;
+  }
+  for (const SpareDump& spare : target.spares) {
+    if (isSameFile(path.c_str(), spare.path.c_str())) {
+      print(stderr, "Error: cannot write %s: it is the spare %s\n", cut.name, spare.name.c_str());
+      return CutFileResult::kFailed;
+    }
   }
   const WriteResult written = writeFileWhole(path.c_str(), transferBuffer + cut.skip,
                                              static_cast<std::size_t>(cut.length));

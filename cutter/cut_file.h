@@ -3,6 +3,7 @@
 #define D88CUT_CUTTER_CUT_FILE_H_
 
 #include <string>
+#include <vector>
 
 #include <d88/d88_image.h>
 
@@ -10,10 +11,19 @@
 
 namespace d88 {
 
-// Where the cuts of one image go.
+// Another dump of the disk being cut, open with disk 0 selected, that cuts
+// take sectors from: never overwritten either.
+struct SpareDump {
+  D88Image* image;
+  std::string path;  // as opened (UTF-8)
+  std::string name;  // how messages name it
+};
+
+// Where the cuts of one image go, and the spares they may take sectors from.
 struct CutTarget {
   const char* imagePath;  // the image being cut (UTF-8): never overwritten
   const char* folder;     // the folder the files go into; nullptr for the current one
+  std::vector<SpareDump> spares = {};  // in the order they are tried
 };
 
 enum class CutFileResult {
@@ -27,12 +37,15 @@ enum class CutFileResult {
 // The path of the output `name` in target.folder.
 std::string outputPath(const CutTarget& target, const char* name);
 
-// Cuts `cut` from the selected disk of `image` into its file in
+// Cuts `cut` from the selected disk of `image`, taking each sector from its
+// best copy there or in target.spares (see readCut), into its file in
 // target.folder, through a temporary file and a rename. Prints the progress
-// line on standard output, and on standard error a warning when sectors could
-// not be read (their bytes are written as zero) or are marked bad, or an error
-// when the file could not be written: "cannot write NAME" for the file alone,
-// "cannot write into FOLDER" when the folder or its filesystem refuses it.
+// line on standard output; on standard error a note of the sectors a spare
+// supplied, a warning when sectors could not be read (their bytes are
+// written as zero), are marked bad, or stand twice in their track with
+// different bytes, or an error when the file could not be written: "cannot
+// write NAME" for the file alone, "cannot write into FOLDER" when the folder
+// or its filesystem refuses it.
 CutFileResult cutFile(D88Image& image, const CutTarget& target, const Cut& cut);
 
 // "Error: cannot write into FOLDER: REASON; the remaining files are not

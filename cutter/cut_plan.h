@@ -78,26 +78,60 @@ constexpr std::int32_t kLargestCutBytes = largestCutBytes();
 // then the MA table, then the MB table.
 const CutPlan& cutPlan();
 
+// Other dumps of the disk being cut, each with disk 0 selected, in the order
+// a cut tries them for a sector the image does not hold sound.
+using Spares = std::vector<D88Image*>;
+
+// Where the bytes of a sector of a cut came from: the image, or spare k (0, 1, ...).
+constexpr int kFromImage = -1;
+
 // What the cut of one region found in the image, sector by sector.
 struct CutReadout {
-  // The sectors the file takes bytes from, in run order.
+  // The sectors the file takes bytes from, in run order: the copy each was
+  // taken from (SectorOutcome::record), or the first-match outcome when
+  // no copy is there.
   std::vector<SectorOutcome> sectors;
+  // For each of `sectors`: kFromImage, or the index of the spare it came from.
+  std::vector<int> source;
   // Bytes copied (or, without a buffer, that would be) into the file's slice.
   std::int64_t bytesRead = 0;
   // Indexes into `sectors`: those not read whole (not found, or short), and
-  // those the image marks bad (their bytes are still copied).
+  // those whose copy is marked bad (their bytes are still copied).
   std::vector<std::size_t> unread;
   std::vector<std::size_t> markedBad;
+  // Indexes into `sectors` whose identity stands more than once in the
+  // image's track, with copies whose bytes differ.
+  std::vector<std::size_t> differingTwins;
+  // Sectors taken from each spare, by the spare's index.
+  std::vector<int> takenFromSpare;
 
   // True when every sector came whole and none is marked bad.
   bool sound() const { return unread.empty() && markedBad.empty(); }
 };
 
 // Reads the run of `cut` from the selected disk of `image`, under the plan's
-// sector range, into buffer[0, skip + length): every sector that is there is
-// copied, and every byte that no sector supplies is zero. With a null buffer
-// nothing is copied and the readout says what a read would find.
-CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer);
+// sector range, into buffer[0, skip + length): for every sector the first
+// sound copy (see isSoundRecord) of, in order, the image's first record of
+// its identity in its track, the image's later twins there, and each spare's
+// records of it; when no copy is sound, the first copy there is. Every byte
+// that no copy supplies is zero. With a null buffer nothing is copied and
+// the readout says what a read would find.
+CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer,
+                   const Spares& spares = {});
+
+// How another dump agrees with the image on the sectors of the plan.
+struct SpareAgreement {
+  int shared = 0;     // distinct plan sectors both hold sound
+  int differing = 0;  // of those, the ones whose bytes differ (or could not be read)
+
+  // A spare is a dump of the same disk when it shares a sound sector and
+  // none of them differs.
+  bool sameDisk() const { return shared > 0 && differing == 0; }
+};
+
+// Compares, sector by sector of the plan, the first sound copy in the
+// selected disk of `image` with the first sound copy in that of `spare`.
+SpareAgreement compareWithSpare(D88Image& image, D88Image& spare);
 
 // True when the selected disk of `image` holds at least one byte of one
 // sector that the plan reads.

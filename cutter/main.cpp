@@ -1,7 +1,9 @@
 // d88cut: cuts the twenty fixed regions of the first disk of a D88 image into
 // files in the current directory, or the folder -o names.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,8 @@ constexpr char kHelpText[] =
     "is standard input.\n"
     "\n"
     "  -o, --output DIR  write the files into DIR, made when missing (not its parents)\n"
+    "  --spare SPARE     another dump of the same disk: a sector the image does not\n"
+    "                    hold sound is taken from it (may be given up to 16 times)\n"
     "  -h, --help        show this help and exit\n"
     "  -V, --version     show the version and exit\n"
     "  --                end of options: the next argument is the image, whatever its name\n"
@@ -41,13 +45,19 @@ d88::D88Image theImage;
 // "-" alone is an operand (standard input), any other argument that begins
 // with "-" is an option.
 struct Arguments {
-  enum class Action { kUsage, kHelp, kVersion, kUnknownOption, kMissingFolder, kCut };
+  enum class Action {
+    kUsage, kHelp, kVersion, kUnknownOption, kMissingFolder, kMissingSpare, kTooManySpares, kCut
+  };
   Action action = Action::kUsage;
   const char* image = nullptr;    // the first operand
   const char* disk = nullptr;     // the second operand, if any: not read
   const char* folder = nullptr;   // -o DIR: where the files go
-  const char* unknown = nullptr;  // the option not understood, or missing its folder
+  const char* unknown = nullptr;  // the option not understood, or missing its operand
+  std::vector<const char*> spares;  // --spare SPARE, in the order given
 };
+
+// Spares one run opens at most: each holds an open file and its read-ahead.
+constexpr std::size_t kMaxSpares = 16;
 
 Arguments parseArguments(int argc, char** argv) {
   Arguments args;
@@ -75,6 +85,18 @@ Arguments parseArguments(int argc, char** argv) {
       args.folder = arg + 9;
     } else if (std::strncmp(arg, "-o", 2) == 0 && arg[2] != '\0') {
       args.folder = arg + 2;
+    } else if (std::strncmp(arg, "--spare=", 8) == 0 || std::strcmp(arg, "--spare") == 0) {
+      const char* spare = arg[7] == '=' ? arg + 8 : (i + 1 < argc ? argv[++i] : nullptr);
+      if (spare == nullptr || spare[0] == '\0') {
+        args.action = Arguments::Action::kMissingSpare;
+        args.unknown = arg;
+        return args;
+      }
+      if (args.spares.size() == kMaxSpares) {
+        args.action = Arguments::Action::kTooManySpares;
+        return args;
+      }
+      args.spares.push_back(spare);
     } else if (std::strcmp(arg, "--output") == 0 || std::strcmp(arg, "-o") == 0) {
       if (i + 1 == argc) {
         args.action = Arguments::Action::kMissingFolder;
@@ -116,6 +138,19 @@ bool namesDiskZero(const char* disk) {
   return disk[0] != '\0' && disk[std::strspn(disk, "0")] == '\0';
 }
 
+// On Windows the program expands a wildcard itself, to one image only:
+// false, with the error said, when `pattern` matches several.
+bool expandOne(const char* pattern, std::string* path) {
+  const std::vector<std::string> matches = d88::expandWildcard(pattern);
+  if (matches.size() > 1) {
+    d88::print(stderr, "d88cut: %s matches %d images; name one\n",
+               d88::safeUtf8(pattern).c_str(), static_cast<int>(matches.size()));
+    return false;
+  }
+  *path = matches.empty() ? std::string(pattern) : matches.front();
+  return true;
+}
+
 // "Error: cannot read IMAGE: REASON", for a read of the image that failed.
 void reportReadFailure(const std::string& image, const d88::Status& failure) {
   d88::print(stderr, "Error: cannot read %s: %s\n", image.c_str(), failure.reason().c_str());
@@ -152,17 +187,30 @@ static int run(int argc, char** argv) {
       d88::print(stderr, "d88cut: option %s needs a folder (d88cut --help lists the options)\n",
                  d88::safeUtf8(args.unknown).c_str());
       return 1;
+    case Arguments::Action::kMissingSpare:
+      d88::print(stderr, "d88cut: option %s needs an image (d88cut --help lists the options)\n",
+                 d88::safeUtf8(args.unknown).c_str());
+      return 1;
+    case Arguments::Action::kTooManySpares:
+      d88::print(stderr, "d88cut: at most %d spares may be given\n",
+                 static_cast<int>(kMaxSpares));
+      return 1;
     case Arguments::Action::kCut:
       break;
   }
-  // On Windows the program expands a wildcard itself; it cuts one image only.
-  const std::vector<std::string> matches = d88::expandWildcard(args.image);
-  if (matches.size() > 1) {
-    d88::print(stderr, "d88cut: %s matches %d images; name one\n",
-               d88::safeUtf8(args.image).c_str(), static_cast<int>(matches.size()));
+  std::string imagePath;
+  if (!expandOne(args.image, &imagePath)) return 1;
+  std::vector<std::string> sparePaths(args.spares.size());
+  for (std::size_t k = 0; k < args.spares.size(); ++k) {
+    if (!expandOne(args.spares[k], &sparePaths[k])) return 1;
+  }
+  // Standard input can be read once only.
+  const auto readsStandardInput = [](const std::string& path) { return path == "-"; };
+  if (std::count_if(sparePaths.begin(), sparePaths.end(), readsStandardInput) +
+          (readsStandardInput(imagePath) ? 1 : 0) > 1) {
+    d88::print(stderr, "d88cut: standard input (-) may be named once only\n");
     return 1;
   }
-  const std::string imagePath = matches.empty() ? std::string(args.image) : matches.front();
   const std::string image = d88::safeUtf8(imagePath);
   // The disk number is not read; a user who asked for another disk is told.
   if (args.disk != nullptr && !namesDiskZero(args.disk)) {
@@ -174,6 +222,17 @@ static int run(int argc, char** argv) {
     d88::print(stderr, "d88cut: cannot open %s: %s\n", image.c_str(),
                std::strerror(theImage.openError()));
     return 1;
+  }
+  // A spare that cannot be opened stops the run before anything is written:
+  // the user counted on it.
+  std::vector<std::unique_ptr<d88::D88Image>> spareImages;
+  for (const std::string& path : sparePaths) {
+    spareImages.push_back(std::make_unique<d88::D88Image>());
+    if (!spareImages.back()->open(path.c_str())) {
+      d88::print(stderr, "d88cut: cannot open %s: %s\n", d88::safeUtf8(path).c_str(),
+                 std::strerror(spareImages.back()->openError()));
+      return 1;
+    }
   }
   // Nothing is written for a file that holds no disk, or none of the sectors
   // the cuts read, so that earlier outputs survive.
@@ -199,7 +258,29 @@ static int run(int argc, char** argv) {
     }
     return 1;
   }
-  const d88::CutTarget target{imagePath.c_str(), args.folder};
+  d88::CutTarget target{imagePath.c_str(), args.folder};
+  // A spare is used only when it is a dump of the same disk: sound sectors
+  // that both hold, and none of them different.
+  for (std::size_t k = 0; k < spareImages.size(); ++k) {
+    d88::D88Image& spare = *spareImages[k];
+    const std::string name = d88::safeUtf8(sparePaths[k]);
+    const d88::SpareAgreement agreement =
+        spare.selectDisk(0) ? d88::compareWithSpare(theImage, spare) : d88::SpareAgreement();
+    // A spare that cannot be read is as good as one that cannot be opened.
+    if (!spare.readFailure().ok()) {
+      reportReadFailure(name, spare.readFailure());
+      return 1;
+    }
+    if (agreement.sameDisk()) {
+      target.spares.push_back({&spare, sparePaths[k], name});
+    } else if (agreement.shared == 0) {
+      d88::print(stderr, "Note: %s is not used: it shares no sound sector with %s\n",
+                 name.c_str(), image.c_str());
+    } else {
+      d88::print(stderr, "Note: %s is not used: %d of the %d sectors that both hold sound differ\n",
+                 name.c_str(), agreement.differing, agreement.shared);
+    }
+  }
   if (args.folder != nullptr) {
     if (const int error = d88::makeFolder(args.folder)) {
       d88::reportFolderFailure(target, error);
@@ -219,6 +300,12 @@ static int run(int argc, char** argv) {
   if (!theImage.readFailure().ok()) {
     reportReadFailure(image, theImage.readFailure());
     allWritten = false;
+  }
+  for (std::size_t k = 0; k < spareImages.size(); ++k) {
+    if (!spareImages[k]->readFailure().ok()) {
+      reportReadFailure(d88::safeUtf8(sparePaths[k]), spareImages[k]->readFailure());
+      allWritten = false;
+    }
   }
   // The files are cut whatever became of the progress lines.
   if (const int error = d88::flushStandardOutput()) {

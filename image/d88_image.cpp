@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "byte_source.h"
 #include "d88_layout.h"
@@ -412,6 +413,17 @@ std::int32_t D88Image::readRecord(const SectorRecord& record, std::uint8_t* buff
   held.dataSize = static_cast<std::uint16_t>(std::min<std::int32_t>(record.dataSize,
                                                                     record.dataAvailable));
   return impl_->copyData(held, buffer, maxBytes);
+}
+
+bool D88Image::sameData(const SectorRecord& a, const SectorRecord& b) {
+  if (a.dataAvailable != b.dataAvailable) return false;
+  if (a.dataAvailable <= 0) return true;
+  // A record holds at most 65,535 bytes: two copies are a bounded cost.
+  const auto bytes = static_cast<std::size_t>(a.dataAvailable);
+  std::vector<std::uint8_t> first(bytes);
+  std::vector<std::uint8_t> second(bytes);
+  return readRecord(a, first.data(), a.dataAvailable) == a.dataAvailable &&
+         readRecord(b, second.data(), b.dataAvailable) == b.dataAvailable && first == second;
 }
 
 TrackWalk D88Image::walkTrack(std::int32_t track) {

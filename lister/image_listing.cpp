@@ -85,14 +85,21 @@ TrackListing listTrack(D88Image& image, int track) {
   if (listing.records.empty()) return listing;
 
   std::map<int, int> sizeCodeCounts;
-  std::set<std::array<std::uint8_t, 4>> seen;  // identities met so far
+  // Identities met so far, and the index of the first record of each.
+  std::map<std::array<std::uint8_t, 4>, std::size_t> seen;
   std::set<int> numbers;
   for (std::size_t i = 0; i < listing.records.size(); ++i) {
     const SectorRecord& record = listing.records[i];
     const SectorId& id = record.id;
     const int index = static_cast<int>(i);
     ++sizeCodeCounts[id.n];
-    if (!seen.insert({id.c, id.h, id.r, id.n}).second) listing.duplicates.push_back(index);
+    const auto first = seen.insert({{id.c, id.h, id.r, id.n}, i});
+    if (!first.second) {
+      listing.duplicates.push_back(index);
+      if (!image.sameData(listing.records[first.first->second], record)) {
+        listing.differingDuplicates.push_back(index);
+      }
+    }
     if (id.c != listing.c || id.h != listing.h) listing.mismatched.push_back(index);
     if (isMarkedBad(record.status)) listing.markedBad.push_back(index);
     if (isDeletedData(record)) listing.deleted.push_back(index);

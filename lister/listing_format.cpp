@@ -213,7 +213,15 @@ std::string trackLine(const TrackListing& t) {
     line += " " + std::to_string(record.id.r) + recordNotes(t, record);
   }
   std::vector<std::string> marks;
-  if (!t.duplicates.empty()) marks.push_back("duplicate: R " + recordNumbers(t, t.duplicates));
+  if (!t.duplicates.empty()) {
+    const std::string twins = joined(t.duplicates, ", ", [&](int i) {
+      const bool differs = std::find(t.differingDuplicates.begin(), t.differingDuplicates.end(),
+                                     i) != t.differingDuplicates.end();
+      return std::to_string(t.records[static_cast<std::size_t>(i)].id.r) +
+             (differs ? " (different bytes)" : "");
+    });
+    marks.push_back("duplicate: R " + twins);
+  }
   if (!t.mismatched.empty()) {
     marks.push_back("C/H not the track's: R " + recordNumbers(t, t.mismatched));
   }
@@ -356,6 +364,7 @@ void appendJsonTrack(std::string& out, const TrackListing& t) {
     appendJsonRecord(out, t.records[i]);
   }
   out += "],\"duplicates\":" + jsonInts(t.duplicates) +
+         ",\"differingDuplicates\":" + jsonInts(t.differingDuplicates) +
          ",\"mismatched\":" + jsonInts(t.mismatched) + ",\"missingR\":" + jsonInts(t.missingR) +
          ",\"markedBad\":" + jsonInts(t.markedBad) + ",\"deleted\":" + jsonInts(t.deleted) +
          ",\"singleDensity\":" + jsonInts(t.singleDensity) + ",\"cutOff\":" + jsonInts(t.cutOff) +

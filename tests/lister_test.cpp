@@ -61,24 +61,29 @@ class ListerTest : public ::testing::Test {
 
 TEST_F(ListerTest, TrackListingMarksWhatAUserShouldNotice) {
   Disk disk;
-  // Shuffled, a duplicate of R 3, R 5 from another cylinder, R 6 with N 2, no R 4.
+  // Shuffled, a duplicate of R 3, R 5 from another cylinder, R 6 with N 2, no
+  // R 4, and a second R 1 whose last byte differs from the first's.
+  Record otherOne = record(20, 1, 1);
+  otherOne.data.back() ^= 0x01;
   disk.tracks[41] = {record(20, 1, 3), record(20, 1, 1), record(20, 1, 3), record(21, 1, 5),
-                     record(20, 1, 6, 2), record(20, 1, 2)};
+                     record(20, 1, 6, 2), record(20, 1, 2), otherOne};
   ASSERT_TRUE(load(d88build::build({disk}).bytes));
   const d88::TrackListing t = d88::listTrack(image_, 41);
-  EXPECT_EQ(rs(t), (std::vector<int>{3, 1, 3, 5, 6, 2}));
+  EXPECT_EQ(rs(t), (std::vector<int>{3, 1, 3, 5, 6, 2, 1}));
   EXPECT_EQ(t.c, 20);
   EXPECT_EQ(t.h, 1);
   EXPECT_EQ(t.usualN, 3);
-  EXPECT_EQ(t.duplicates, std::vector<int>{2});
+  EXPECT_EQ(t.duplicates, (std::vector<int>{2, 6}));
+  EXPECT_EQ(t.differingDuplicates, std::vector<int>{6});
   EXPECT_EQ(t.mismatched, std::vector<int>{3});
   EXPECT_EQ(t.missingR, std::vector<int>{4});
 
   const std::string text = d88::tracksText(d88::DiskSummary{}, {t});
-  EXPECT_NE(text.find("track  41  C 20 H 1  N 3  6 records: 3 1 3 5(C21) 6(N2) 2"),
+  EXPECT_NE(text.find("track  41  C 20 H 1  N 3  7 records: 3 1 3 5(C21) 6(N2) 2 1"),
             std::string::npos)
       << text;
-  EXPECT_NE(text.find("duplicate: R 3; C/H not the track's: R 5; gap: R 4"), std::string::npos)
+  EXPECT_NE(text.find("duplicate: R 3, 1 (different bytes); C/H not the track's: R 5; gap: R 4"),
+            std::string::npos)
       << text;
 }
 
