@@ -3,17 +3,44 @@
 // Each sector says what it is: it begins with its place as text, such as
 // "track 40 C 20 H 0 R 8 N 3", and the rest is zero, so that a dump of a cut
 // file (xxd -a) shows which sectors went into it.
+//
+// Damage, to try the tools on a bad dump: --without T/R leaves sector R of
+// track T out of the image; --bad T/R marks it with a data CRC error and
+// garbles its text, as a failing read would. Both may repeat.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "d88_builder.h"
 
+namespace {
+
+constexpr std::uint8_t kDataCrcError = 0xB0;
+
+int usage(const char* program) {
+  std::fprintf(stderr, "Usage: %s [--without T/R]... [--bad T/R]... OUTPUT.d88\n", program);
+  return 1;
+}
+
+// "T/R": a track of the sample and a sector number; false when it is not one.
+bool parsePlace(const char* text, int* track, int* r) {
+  char* end = nullptr;
+  const long t = std::strtol(text, &end, 10);
+  if (end == text || *end != '/') return false;
+  const char* rest = end + 1;
+  const long sector = std::strtol(rest, &end, 10);
+  if (end == rest || *end != '\0' || t < 0 || t > 153 || sector < 1 || sector > 8) return false;
+  *track = static_cast<int>(t);
+  *r = static_cast<int>(sector);
+  return true;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "Usage: %s OUTPUT.d88\n", argc > 0 ? argv[0] : "make_sample_image");
-    return 1;
-  }
+  const char* program = argc > 0 ? argv[0] : "make_sample_image";
   d88build::Disk disk = d88build::standardDisk();
   disk.name = "SAMPLE";
   for (auto& [track, records] : disk.tracks) {
@@ -25,8 +52,32 @@ int main(int argc, char** argv) {
       std::copy_n(label.begin(), std::min(label.size(), rec.data.size()), rec.data.begin());
     }
   }
-  if (!d88build::writeFile(argv[1], d88build::build({disk}).bytes)) {
-    std::perror(argv[1]);
+  const char* output = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const bool without = std::strcmp(argv[i], "--without") == 0;
+    const bool bad = std::strcmp(argv[i], "--bad") == 0;
+    if (!without && !bad) {
+      if (output != nullptr || argv[i][0] == '-') return usage(program);
+      output = argv[i];
+      continue;
+    }
+    int track = 0;
+    int r = 0;
+    if (i + 1 == argc || !parsePlace(argv[++i], &track, &r)) return usage(program);
+    auto& records = disk.tracks[track];
+    const auto at = std::find_if(records.begin(), records.end(),
+                                 [r](const d88build::Record& rec) { return rec.r == r; });
+    if (at == records.end()) continue;  // already left out
+    if (without) {
+      records.erase(at);
+    } else {
+      at->status = kDataCrcError;
+      for (std::size_t k = 0; k < 16; ++k) at->data[k] ^= 0x5A;
+    }
+  }
+  if (output == nullptr) return usage(program);
+  if (!d88build::writeFile(output, d88build::build({disk}).bytes)) {
+    std::perror(output);
     return 1;
   }
   return 0;
