@@ -15,6 +15,9 @@
 //                   end; random C/H/R, N 3, 0..64 data bytes; entry t at
 //                   record t * 400
 //   random.d88      random bytes
+//   twins64k.d88    records of 65,535 zero bytes, all C 30 H 0 R 1 N 3 (the
+//                   first sector d88cut reads) with count 0xFFFF; entry t at
+//                   record t, so every walk holds 256 twins to compare
 //   zerocount.d88   0-byte records with count 0 fill the file; every entry
 //                   points at the first
 //   disks64.d88     64 disks back to back, each shaped as stride16, with exact
@@ -230,6 +233,22 @@ Bytes randomBytes(std::size_t size) {
   return bytes;
 }
 
+Bytes twins64k(std::size_t size) {
+  constexpr std::size_t kData = 0xFFFF;
+  constexpr std::size_t kRecord = kRecordHeaderSize + kData;
+  size = kDiskHeaderSize + (size - kDiskHeaderSize) / kRecord * kRecord;
+  Bytes bytes(size, 0);
+  putDiskHeader(bytes, 0, "TWINS64K", static_cast<std::uint32_t>(size));
+  const Identity prog{30, 0, 1, 3};
+  const std::size_t records = (size - kDiskHeaderSize) / kRecord;
+  for (std::size_t i = 0; i < records; ++i) {
+    const std::size_t at = kDiskHeaderSize + i * kRecord;
+    if (i < kTrackEntries) putTrackEntry(bytes, 0, i, at);
+    putRecordHeader(bytes, at, prog, 0xFFFF, static_cast<std::uint16_t>(kData));
+  }
+  return bytes;
+}
+
 Bytes zerocount(std::size_t size) {
   return emptyChain(size, "ZEROCOUNT", [](std::size_t) -> std::uint16_t { return 0; });
 }
@@ -306,6 +325,7 @@ int main(int argc, char** argv) {
     ok = write(dir, "stride16.d88", stride16(size)) && ok;
     ok = write(dir, "count65535.d88", count65535(size)) && ok;
     ok = write(dir, "random.d88", randomBytes(size)) && ok;
+    ok = write(dir, "twins64k.d88", twins64k(size)) && ok;
     ok = write(dir, "zerocount.d88", zerocount(size)) && ok;
     ok = write(dir, "disks64.d88", disks64(size)) && ok;
     ok = write(dir, "json1024.d88", json1024()) && ok;

@@ -117,7 +117,8 @@ CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer, const 
     }
     const std::size_t index = readout.sectors.size();
     for (std::size_t i = 1; i < copies.size(); ++i) {
-      if (!image.sameData(copies.front().record, copies[i].record)) {
+      // Twins differ for the file when the bytes it would take differ.
+      if (!image.sameData(copies.front().record, copies[i].record, sector.slotBytes)) {
         readout.differingTwins.push_back(index);
         break;
       }

@@ -415,15 +415,14 @@ std::int32_t D88Image::readRecord(const SectorRecord& record, std::uint8_t* buff
   return impl_->copyData(held, buffer, maxBytes);
 }
 
-bool D88Image::sameData(const SectorRecord& a, const SectorRecord& b) {
-  if (a.dataAvailable != b.dataAvailable) return false;
-  if (a.dataAvailable <= 0) return true;
-  // A record holds at most 65,535 bytes: two copies are a bounded cost.
-  const auto bytes = static_cast<std::size_t>(a.dataAvailable);
-  std::vector<std::uint8_t> first(bytes);
-  std::vector<std::uint8_t> second(bytes);
-  return readRecord(a, first.data(), a.dataAvailable) == a.dataAvailable &&
-         readRecord(b, second.data(), b.dataAvailable) == b.dataAvailable && first == second;
+bool D88Image::sameData(const SectorRecord& a, const SectorRecord& b, std::int32_t maxBytes) {
+  const std::int32_t bytes = std::min(std::max(a.dataAvailable, 0), std::max(maxBytes, 0));
+  if (bytes != std::min(std::max(b.dataAvailable, 0), std::max(maxBytes, 0))) return false;
+  if (bytes == 0 || a.headerOffset == b.headerOffset) return true;
+  std::vector<std::uint8_t> first(static_cast<std::size_t>(bytes));
+  std::vector<std::uint8_t> second(static_cast<std::size_t>(bytes));
+  return readRecord(a, first.data(), bytes) == bytes &&
+         readRecord(b, second.data(), bytes) == bytes && first == second;
 }
 
 TrackWalk D88Image::walkTrack(std::int32_t track) {

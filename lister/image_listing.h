@@ -23,7 +23,7 @@ struct TrackListing {
   Status error;                           // TrackEnd::kReadError: why
   int usualN = 0;                     // the size code most records carry
   std::vector<int> duplicates;        // indexes of records whose identity came earlier
-  std::vector<int> differingDuplicates;  // those of them whose bytes differ from the first copy's
+  std::vector<int> differingDuplicates;  // those whose first 16 KiB differ from the first copy's
   std::vector<int> mismatched;        // indexes of records whose C or H is not the track's
   std::vector<int> missingR;          // sector numbers absent from 1 (or the lowest) to the highest
   std::vector<int> markedBad;         // indexes of records the image marks unreadable

@@ -76,7 +76,7 @@ floor_s=0.05
 repeat_under_s=2
 vlimit_kib=153600
 
-shapes=(chain0 stride16 count65535 random zerocount disks64 json1024 sane sane64)
+shapes=(chain0 stride16 count65535 twins64k random zerocount disks64 json1024 sane sane64)
 vlimit_shapes=(chain0 count65535)
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/bench-hostile.XXXXXX")

@@ -308,10 +308,11 @@ class D88Image {
   std::int32_t readRecord(const SectorRecord& record, std::uint8_t* buffer,
                           std::int32_t maxBytes);
 
-  // True when records a and b of the selected disk hold the same data: as
-  // many bytes (dataAvailable), and equal. A read that fails makes them
-  // differ, with the reason in status().
-  bool sameData(const SectorRecord& a, const SectorRecord& b);
+  // True when records a and b of the selected disk hold the same data, as
+  // far as their first maxBytes bytes: as many bytes up to there
+  // (dataAvailable), and equal. A read that fails makes them differ, with
+  // the reason in status(). Reads at most 2 x maxBytes.
+  bool sameData(const SectorRecord& a, const SectorRecord& b, std::int32_t maxBytes);
 
   // The records of `track` as walkTrack() gives them, at most maxRecords.
   std::vector<SectorRecord> trackRecords(std::int32_t track,
