@@ -780,3 +780,50 @@ TEST_F(ReaderTest, TruncationSweepReadsExactlyWhatTheFileHolds) {
 }
 
 }  // namespace
+
+namespace {
+
+// A record read by the record a walk gave, and two records' data compared:
+// as far as the disk holds them, and as far as the caller asks.
+TEST_F(ReaderTest, RecordsAreReadAndComparedAsFarAsTheDiskHoldsThem) {
+  Bytes changedLast = pattern(5, 1);
+  changedLast.back() ^= 0x01;
+  // R 1, its twin that differs in its last byte, an identical twin, and a
+  // last record whose data the end of the file cuts to 100 bytes.
+  Bytes image = d88build::build({oneTrack(5, {record(2, 1, 1, 3, pattern(5, 1)),
+                                              record(2, 1, 1, 3, changedLast),
+                                              record(2, 1, 1, 3, pattern(5, 1)),
+                                              record(2, 1, 2, 3, pattern(5, 2))})})
+                    .bytes;
+  image.resize(image.size() - (kSector - 100));
+  ASSERT_TRUE(load(image));
+  const std::vector<d88::SectorRecord> records = image_.trackRecords(5);
+  ASSERT_EQ(records.size(), 4u);
+
+  Bytes buffer(kSector, kGuard);
+  EXPECT_EQ(image_.readRecord(records[0], buffer.data(), kSector), kSector);
+  EXPECT_EQ(buffer, pattern(5, 1));
+  EXPECT_EQ(image_.readRecord(records[0], buffer.data(), 10), 10);
+  // A short record gives what the disk holds, and that is no failure.
+  EXPECT_EQ(image_.readRecord(records[3], buffer.data(), kSector), 100);
+  EXPECT_TRUE(image_.status().ok()) << image_.status().toString();
+  EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 100, pattern(5, 2).begin()));
+
+  EXPECT_TRUE(image_.sameData(records[0], records[2], kSector));
+  EXPECT_FALSE(image_.sameData(records[0], records[1], kSector));
+  EXPECT_TRUE(image_.sameData(records[0], records[1], kSector - 1)) << "the last byte not asked for";
+  EXPECT_FALSE(image_.sameData(records[0], records[3], kSector)) << "as many bytes";
+  EXPECT_TRUE(image_.sameData(records[1], records[1], kSector));
+
+  EXPECT_TRUE(d88::isSoundRecord(records[0]));
+  EXPECT_FALSE(d88::isSoundRecord(records[3])) << "short";
+  d88::SectorRecord marked = records[0];
+  marked.status = d88::kStatusDataCrcError;
+  EXPECT_FALSE(d88::isSoundRecord(marked));
+  marked.status = d88::kStatusDeletedData;
+  EXPECT_TRUE(d88::isSoundRecord(marked));
+  EXPECT_EQ(d88::sectorBytes(3), kSector);
+  EXPECT_EQ(d88::sectorBytes(24), 0);
+}
+
+}  // namespace
