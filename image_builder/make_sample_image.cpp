@@ -3,17 +3,57 @@
 // Each sector says what it is: it begins with its place as text, such as
 // "track 40 C 20 H 0 R 8 N 3", and the rest is zero, so that a dump of a cut
 // file (xxd -a) shows which sectors went into it.
+//
+// With --damaged, the same disk, named DAMAGED, with one sector of each kind of
+// damage a reader meets, for d88ls --svg and its check:
+//   track 40 R 3 data CRC error, track 43 R 6 ID CRC error, track 10 R 5 no
+//   data mark, track 12 R 7 no address mark, track 14 R 1 status 0x80 (not a
+//   known one); track 41 R 2 missing; track 42 R 5 short (300 of 1,024
+//   bytes); track 45 R 1 twice (a second copy ends the track); track 60 R 4
+//   recorded as C 31 (another track's); track 61 R 2 deleted data; track 20
+//   absent.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "d88_builder.h"
 
+namespace {
+
+d88build::Record& sector(d88build::Disk& disk, int track, int r) {
+  return disk.tracks.at(track).at(static_cast<std::size_t>(r - 1));
+}
+
+void damage(d88build::Disk& disk) {
+  disk.name = "DAMAGED";
+  sector(disk, 40, 3).status = 0xB0;
+  sector(disk, 43, 6).status = 0xA0;
+  sector(disk, 10, 5).status = 0xF0;
+  sector(disk, 12, 7).status = 0xE0;
+  sector(disk, 14, 1).status = 0x80;
+  sector(disk, 42, 5).data.resize(300);
+  sector(disk, 60, 4).c = 31;
+  sector(disk, 61, 2).status = 0x10;
+  sector(disk, 61, 2).deletedMark = 0x10;
+  std::vector<d88build::Record>& twin = disk.tracks.at(45);
+  twin.push_back(twin.front());
+  std::vector<d88build::Record>& gap = disk.tracks.at(41);
+  gap.erase(gap.begin() + 1);
+  disk.tracks.erase(20);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "Usage: %s OUTPUT.d88\n", argc > 0 ? argv[0] : "make_sample_image");
+  const bool damaged = argc == 3 && std::strcmp(argv[1], "--damaged") == 0;
+  if (argc != 2 && !damaged) {
+    std::fprintf(stderr, "Usage: %s [--damaged] OUTPUT.d88\n",
+                 argc > 0 ? argv[0] : "make_sample_image");
     return 1;
   }
+  const char* output = argv[argc - 1];
   d88build::Disk disk = d88build::standardDisk();
   disk.name = "SAMPLE";
   for (auto& [track, records] : disk.tracks) {
@@ -25,8 +65,9 @@ int main(int argc, char** argv) {
       std::copy_n(label.begin(), std::min(label.size(), rec.data.size()), rec.data.begin());
     }
   }
-  if (!d88build::writeFile(argv[1], d88build::build({disk}).bytes)) {
-    std::perror(argv[1]);
+  if (damaged) damage(disk);
+  if (!d88build::writeFile(output, d88build::build({disk}).bytes)) {
+    std::perror(output);
     return 1;
   }
   return 0;
