@@ -348,7 +348,7 @@ class SvgWriter {
     }
     if (!p_.plan.empty()) {
       legendItem(index++, "#ffffff", " stroke=\"#111111\" stroke-width=\"1.5\"",
-                 "read by d88cut (" + std::to_string(p_.plan.size()) + ")");
+                 "read by d88cut (" + std::to_string(p_.plan.size() - missing_) + ")");
       if (missing_ > 0) {
         legendItem(index++, "url(#hatch)",
                    " stroke=\"#111111\" stroke-width=\"1\" stroke-dasharray=\"2,1.5\"",
@@ -448,7 +448,7 @@ class SvgWriter {
   std::array<const TrackListing*, kTrackCount> listings_{};
   std::array<std::vector<Cell>, kTrackCount> cells_;
   std::array<int, kStateCount> counts_{};
-  int missing_ = 0;
+  std::size_t missing_ = 0;  // plan sectors the disk lacks
   double scale_ = 1;
   double legendTop_ = 0;
   Frame frame_;
