@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "byte_source.h"
 #include "disk_picture.h"
+#include "list_image.h"
 #include "test_support.h"
 #include "xml_reader.h"
 
@@ -294,6 +296,25 @@ TEST_F(DiskPictureTest, ErrorsAsTheListingHasThem) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.rfind(c.message, 0), 0u) << r.err;
+  }
+}
+
+// A picture that missed data to a failed read would show holes the disk does
+// not have: whichever read fails, there is no picture, only why.
+TEST_F(DiskPictureTest, AFailedReadGivesNoPicture) {
+  const std::string path = dir_.write("image.d88", d88build::build({damagedDisk()}).bytes);
+  d88::D88Image image;
+  const d88::ImageListing whole = d88::pictureImageDisk(image, path.c_str(), "0");
+  ASSERT_EQ(whole.error, "");
+  ASSERT_NE(whole.out.find("</svg>"), std::string::npos);
+  const std::uint64_t reads = image.stats().readCalls;
+  for (std::uint64_t k = 1; k <= reads; ++k) {
+    SCOPED_TRACE(k);
+    d88::failNthReadForTesting(k, k % 2 == 0);
+    const d88::ImageListing failing = d88::pictureImageDisk(image, path.c_str(), "0");
+    d88::failNthReadForTesting(0);
+    EXPECT_EQ(failing.error, "cannot read " + path + ": Input/output error");
+    EXPECT_EQ(failing.out, "");
   }
 }
 
