@@ -14,6 +14,7 @@ namespace d88 {
 namespace {
 
 constexpr int kStateCount = 10;
+static_assert(static_cast<int>(CellState::kTwin) + 1 == kStateCount, "every state is counted");
 
 // Fill colours, told apart on screen and in print: bad statuses in reds and
 // browns, short in yellow, twin teal, foreign purple, deleted light blue.
@@ -314,9 +315,7 @@ class SvgWriter {
     std::string facts = "name \"" + displayName(d.name) + "\", media " +
                         (media != nullptr ? std::string(media) : hex(d.mediaType)) + ", " +
                         trackCountsText(d.counts);
-    if (d.index == 0) {
-      facts += p_.plan.empty() ? "" : ", outlined: the sectors d88cut reads";
-    }
+    if (!p_.plan.empty()) facts += ", outlined: the sectors d88cut reads";
     out_ += "<text x=\"" + num(kMargin) + "\" y=\"44\" font-size=\"11\">" + xml(facts) +
             "</text>\n";
     for (int head = 0; head < 2; ++head) {
