@@ -1,9 +1,10 @@
 // What d88ls shows, on arbitrary bytes taken as an image file: disk summaries,
-// track listings, the cut plan's coverage, and the text and JSON made of
-// them. Both must be valid UTF-8 with no control character but the newlines,
-// whatever names and identities the image holds.
+// track listings, the cut plan's coverage, and the text, JSON and SVG picture
+// made of them. All must be valid UTF-8 with no control character but the
+// newlines, whatever names and identities the image holds.
 #include <string>
 
+#include "disk_picture.h"
 #include "fuzz_support.h"
 #include "image_listing.h"
 #include "listing_format.h"
@@ -54,5 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(printableUtf8(d88::tracksText(disks[0], tracks)));
   FUZZ_CHECK(printableUtf8(d88::disksJson(path, disks, &coverage)));
   FUZZ_CHECK(printableUtf8(d88::tracksJson(path, disks[0], tracks)));
+  d88::DiskPicture picture;
+  FUZZ_CHECK(d88::gatherDiskPicture(image, 0, path, &picture));
+  const std::string svg = d88::diskPictureSvg(picture);
+  // 164 rows of 256 cells and their titles stay far below this.
+  FUZZ_CHECK(printableUtf8(svg) && svg.size() < (64u << 20));
   return 0;
 }

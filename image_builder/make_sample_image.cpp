@@ -7,11 +7,21 @@
 // Damage, to try the tools on a bad dump: --without T/R leaves sector R of
 // track T out of the image; --bad T/R marks it with a data CRC error and
 // garbles its text, as a failing read would. Both may repeat.
+//
+// With --damaged, the same disk, named DAMAGED, with one sector of each kind of
+// damage a reader meets, for d88ls --svg and its check:
+//   track 40 R 3 data CRC error, track 43 R 6 ID CRC error, track 10 R 5 no
+//   data mark, track 12 R 7 no address mark, track 14 R 1 status 0x80 (not a
+//   known one); track 41 R 2 missing; track 42 R 5 short (300 of 1,024
+//   bytes); track 45 R 1 twice (a second copy ends the track); track 60 R 4
+//   recorded as C 31 (another track's); track 61 R 2 deleted data; track 20
+//   absent.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "d88_builder.h"
 
@@ -20,7 +30,8 @@ namespace {
 constexpr std::uint8_t kDataCrcError = 0xB0;
 
 int usage(const char* program) {
-  std::fprintf(stderr, "Usage: %s [--without T/R]... [--bad T/R]... OUTPUT.d88\n", program);
+  std::fprintf(stderr, "Usage: %s [--damaged] [--without T/R]... [--bad T/R]... OUTPUT.d88\n",
+               program);
   return 1;
 }
 
@@ -35,6 +46,28 @@ bool parsePlace(const char* text, int* track, int* r) {
   *track = static_cast<int>(t);
   *r = static_cast<int>(sector);
   return true;
+}
+
+d88build::Record& sector(d88build::Disk& disk, int track, int r) {
+  return disk.tracks.at(track).at(static_cast<std::size_t>(r - 1));
+}
+
+void damage(d88build::Disk& disk) {
+  disk.name = "DAMAGED";
+  sector(disk, 40, 3).status = 0xB0;
+  sector(disk, 43, 6).status = 0xA0;
+  sector(disk, 10, 5).status = 0xF0;
+  sector(disk, 12, 7).status = 0xE0;
+  sector(disk, 14, 1).status = 0x80;
+  sector(disk, 42, 5).data.resize(300);
+  sector(disk, 60, 4).c = 31;
+  sector(disk, 61, 2).status = 0x10;
+  sector(disk, 61, 2).deletedMark = 0x10;
+  std::vector<d88build::Record>& twin = disk.tracks.at(45);
+  twin.push_back(twin.front());
+  std::vector<d88build::Record>& gap = disk.tracks.at(41);
+  gap.erase(gap.begin() + 1);
+  disk.tracks.erase(20);
 }
 
 }  // namespace
@@ -52,8 +85,16 @@ int main(int argc, char** argv) {
       std::copy_n(label.begin(), std::min(label.size(), rec.data.size()), rec.data.begin());
     }
   }
+  // The sample's own damage comes first; --without and --bad change that disk.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--damaged") == 0) {
+      damage(disk);
+      break;
+    }
+  }
   const char* output = nullptr;
   for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--damaged") == 0) continue;
     const bool without = std::strcmp(argv[i], "--without") == 0;
     const bool bad = std::strcmp(argv[i], "--bad") == 0;
     if (!without && !bad) {

@@ -1,11 +1,13 @@
 #include "list_image.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <new>
 #include <vector>
 
 #include "console.h"
+#include "disk_picture.h"
 #include "image_listing.h"
 #include "listing_format.h"
 
@@ -55,6 +57,26 @@ ImageListing finish(D88Image& image, const char* path, bool json, std::string ou
   return listing;
 }
 
+// The disk index as given (decimal digits); ULONG_MAX when it does not fit.
+unsigned long diskNumber(const char* diskText) {
+  errno = 0;
+  const unsigned long disk = std::strtoul(diskText, nullptr, 10);
+  return errno != 0 ? ULONG_MAX : disk;
+}
+
+bool diskInImage(const D88Image& image, unsigned long disk) {
+  return disk < static_cast<unsigned long>(image.diskCount());
+}
+
+// The failure when disk `diskText` cannot be selected: a read that failed,
+// or no such disk.
+ImageListing noSuchDisk(D88Image& image, const char* path, const char* diskText, bool json) {
+  if (!image.readFailure().ok()) return finish(image, path, json, "");
+  const std::string reason = "no disk " + safeUtf8(diskText) + " (it holds " +
+                             std::to_string(image.diskCount()) + ")";
+  return failed(path, json, safeUtf8(path) + " has " + reason, reason);
+}
+
 }  // namespace
 
 ImageListing listImageDisks(D88Image& image, const char* path, bool json) {
@@ -94,16 +116,12 @@ ImageListing listImageTracks(D88Image& image, const char* path, const char* disk
   ImageListing failure;
   if (!openImage(image, path, json, &failure)) return failure;
   try {
-    errno = 0;
-    const unsigned long disk = std::strtoul(diskText, nullptr, 10);
+    const unsigned long disk = diskNumber(diskText);
     DiskSummary summary;
     std::vector<TrackListing> tracks;
-    if (errno != 0 || disk >= static_cast<unsigned long>(image.diskCount()) ||
+    if (!diskInImage(image, disk) ||
         !summarizeDisk(image, static_cast<int>(disk), &summary, &tracks)) {
-      if (!image.readFailure().ok()) return finish(image, path, json, "");
-      const std::string reason = "no disk " + safeUtf8(diskText) + " (it holds " +
-                                 std::to_string(image.diskCount()) + ")";
-      return failed(path, json, safeUtf8(path) + " has " + reason, reason);
+      return noSuchDisk(image, path, diskText, json);
     }
     if (json && sink != nullptr && listingFailure(image).ok()) {
       writeTracksJson(path, summary, tracks, *sink);
@@ -114,6 +132,26 @@ ImageListing listImageTracks(D88Image& image, const char* path, const char* disk
     return finish(image, path, json, std::move(out));
   } catch (const std::bad_alloc&) {
     return outOfMemory(path, json);
+  }
+}
+
+ImageListing pictureImageDisk(D88Image& image, const char* path, const char* diskText) {
+  ImageListing failure;
+  if (!openImage(image, path, false, &failure)) return failure;
+  try {
+    const unsigned long disk = diskNumber(diskText);
+    DiskPicture picture;
+    if (!diskInImage(image, disk) ||
+        !gatherDiskPicture(image, static_cast<int>(disk), path, &picture)) {
+      return noSuchDisk(image, path, diskText, false);
+    }
+    // A picture that missed data to a failed read would look like damage:
+    // no picture then, only the failure.
+    ImageListing listing = finish(image, path, false, "");
+    if (listing.error.empty()) listing.out = diskPictureSvg(picture);
+    return listing;
+  } catch (const std::bad_alloc&) {
+    return outOfMemory(path, false);
   }
 }
 

@@ -34,6 +34,10 @@ ImageListing listImageDisks(D88Image& image, const char* path, bool json);
 // that a disk of many long tracks is never held whole.
 ImageListing listImageTracks(D88Image& image, const char* path, const char* disk, bool json,
                              const ListingSink* sink = nullptr);
+// A picture of disk `disk` (decimal digits as given) of the image at `path`,
+// as one SVG document (see disk_picture.h). On any failure, a read that
+// failed on the way too, no picture: only the error.
+ImageListing pictureImageDisk(D88Image& image, const char* path, const char* disk);
 }  // namespace d88
 
 #endif  // D88CUT_LISTER_LIST_IMAGE_H_

@@ -2,6 +2,7 @@
 //   d88ls [--json] IMAGE...        one line per disk of each image, and whether
 //                                  disk 0 holds every sector d88cut reads
 //   d88ls [--json] IMAGE DISK      one line per track of that disk
+//   d88ls --svg IMAGE [DISK]       a picture of that disk (default 0) as SVG
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,6 +20,8 @@ constexpr char kHelpText[] =
     "that disk instead. An image named - is standard input. Never writes a file.\n"
     "\n"
     "  --json     one JSON document per image, one per line (JSON Lines)\n"
+    "  --svg      a picture of one disk as SVG instead: d88ls --svg IMAGE [DISK]\n"
+    "             (disk 0 by default), one cell per record, coloured by its state\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
     "  --         end of options: no argument after it is taken for an option\n"
@@ -29,11 +32,15 @@ constexpr char kHelpText[] =
 // "-" alone is an image (standard input), any other argument that begins
 // with "-" is an option.
 struct Arguments {
-  enum class Action { kUsage, kHelp, kVersion, kUnknownOption, kListDisks, kListTracks };
+  enum class Action {
+    kUsage, kHelp, kVersion, kUnknownOption, kListDisks, kListTracks, kPicture, kBadSvg
+  };
   Action action = Action::kUsage;
   bool json = false;
+  bool svg = false;
   std::vector<const char*> images;
-  const char* disk = nullptr;     // kListTracks: the disk index as given
+  const char* disk = nullptr;     // kListTracks, kPicture: the disk index as given
+  const char* misuse = nullptr;   // kBadSvg: why --svg cannot be done
   const char* unknown = nullptr;  // kUnknownOption: the option not understood
 };
 
@@ -55,6 +62,8 @@ Arguments parseArguments(int argc, char** argv) {
         optionsEnded = true;
       } else if (std::strcmp(arg, "--json") == 0) {
         args.json = true;
+      } else if (std::strcmp(arg, "--svg") == 0) {
+        args.svg = true;
       } else {
         args.action = is("--help", "-h")      ? Arguments::Action::kHelp
                       : is("--version", "-V") ? Arguments::Action::kVersion
@@ -66,7 +75,20 @@ Arguments parseArguments(int argc, char** argv) {
     }
     args.images.push_back(arg);
   }
-  if (args.images.size() == 2 && isDiskIndex(args.images[1])) {
+  const bool diskNamed = args.images.size() == 2 && isDiskIndex(args.images[1]);
+  if (args.svg && !args.images.empty()) {
+    // One picture of one disk of one image.
+    args.action = Arguments::Action::kBadSvg;
+    if (args.json) {
+      args.misuse = "--svg and --json cannot be given together";
+    } else if (args.images.size() > 2 || (args.images.size() == 2 && !diskNamed)) {
+      args.misuse = "--svg draws one image: name one image and at most one disk";
+    } else {
+      args.action = Arguments::Action::kPicture;
+      args.disk = diskNamed ? args.images[1] : "0";
+      args.images.resize(1);
+    }
+  } else if (diskNamed) {
     args.disk = args.images[1];
     args.images.pop_back();
     args.action = Arguments::Action::kListTracks;
@@ -78,8 +100,8 @@ Arguments parseArguments(int argc, char** argv) {
 
 void printUsage(std::FILE* stream, const char* program) {
   const std::string name = d88::safeUtf8(program);
-  d88::print(stream, "Usage: %s [--json] IMAGE... | %s [--json] IMAGE DISK\n", name.c_str(),
-             name.c_str());
+  d88::print(stream, "Usage: %s [--json] IMAGE... | %s [--json] IMAGE DISK | %s --svg IMAGE [DISK]\n",
+             name.c_str(), name.c_str(), name.c_str());
 }
 
 // Writes text to standard output; false, after a line on standard error, when it fails.
@@ -123,15 +145,21 @@ static int run(int argc, char** argv) {
       d88::print(stderr, "d88ls: unknown option %s (d88ls --help lists the options)\n",
                  d88::safeUtf8(args.unknown).c_str());
       return 1;
+    case Arguments::Action::kBadSvg:
+      d88::print(stderr, "d88ls: %s\n", args.misuse);
+      printUsage(stderr, program);
+      return 1;
     case Arguments::Action::kListDisks:
     case Arguments::Action::kListTracks:
+    case Arguments::Action::kPicture:
       break;
   }
 
   // One reader for every image: open() starts afresh each time.
   static d88::D88Image image;
   bool outputFailed = false;
-  if (args.action == Arguments::Action::kListTracks) {
+  if (args.action == Arguments::Action::kListTracks ||
+      args.action == Arguments::Action::kPicture) {
     // On Windows the program expands a wildcard itself; one disk of one image
     // is listed.
     const std::vector<std::string> matches = d88::expandWildcard(args.images[0]);
@@ -144,8 +172,11 @@ static int run(int argc, char** argv) {
       if (!writeOut(piece)) outputFailed = true;
       return !outputFailed;
     };
-    const d88::ImageListing listing = d88::listImageTracks(image, matches.front().c_str(),
-                                                           args.disk, args.json, &toStandardOutput);
+    const d88::ImageListing listing =
+        args.action == Arguments::Action::kPicture
+            ? d88::pictureImageDisk(image, matches.front().c_str(), args.disk)
+            : d88::listImageTracks(image, matches.front().c_str(), args.disk, args.json,
+                                   &toStandardOutput);
     if (outputFailed) return 1;
     return emit(listing, "", &outputFailed) ? 0 : 1;
   }

@@ -1,0 +1,321 @@
+// d88ls --svg and the picture under it, read back by its cells' attributes:
+// one damaged 2HD disk with every state a cell can have, the cut plan's
+// sectors and holes, the precedence of states, escaping, bounds and errors.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "byte_source.h"
+#include "disk_picture.h"
+#include "list_image.h"
+#include "test_support.h"
+#include "xml_reader.h"
+
+namespace {
+
+using d88build::Disk;
+using d88build::Record;
+using d88test::elementsNamed;
+using d88test::parseXml;
+using d88test::RunResult;
+using d88test::TempDir;
+using d88test::XmlElement;
+
+Record& sector(Disk& disk, int track, int r) {
+  return disk.tracks.at(track).at(static_cast<std::size_t>(r - 1));
+}
+
+// A 2HD disk of the cut plan's layout with one sector of each kind of damage.
+Disk damagedDisk() {
+  Disk disk = d88build::standardDisk();
+  sector(disk, 40, 3).status = 0xB0;  // MA001's first sector: data CRC error
+  sector(disk, 43, 6).status = 0xA0;  // VD001: ID CRC error
+  sector(disk, 10, 5).status = 0xF0;
+  sector(disk, 12, 7).status = 0xE0;
+  sector(disk, 14, 1).status = 0x80;
+  sector(disk, 42, 5).data.resize(300);  // MA006: short
+  sector(disk, 60, 4).c = 31;            // PROG: the sector it seeks is another track's
+  sector(disk, 61, 2).status = 0x10;     // PROG: deleted data, sound
+  std::vector<Record>& twins = disk.tracks.at(45);  // MA008 reads the first R 1
+  twins.push_back(twins.front());
+  std::vector<Record>& gap = disk.tracks.at(41);  // MA002 lacks R 2
+  gap.erase(gap.begin() + 1);
+  disk.tracks.erase(20);
+  return disk;
+}
+
+class DiskPictureTest : public ::testing::Test {
+ protected:
+  RunResult ls(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{D88LS_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return d88test::run(argv, {dir_.path(), -1});
+  }
+  // The picture d88ls draws of `disks`, parsed; fails the test when d88ls
+  // fails or the document is not well-formed.
+  XmlElement picture(const std::vector<Disk>& disks, const std::vector<std::string>& args = {},
+                     const std::string& name = "image.d88") {
+    const std::string path = dir_.write(name, d88build::build(disks).bytes);
+    std::vector<std::string> argv{"--svg", path};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const RunResult r = ls(argv);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    try {
+      return parseXml(r.out);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
+      return XmlElement();
+    }
+  }
+
+  TempDir dir_;
+};
+
+// The cells drawn for sector R of `track`, records and missing slots alike.
+std::vector<const XmlElement*> cellsAt(const XmlElement& svg, int track, int r) {
+  std::vector<const XmlElement*> out;
+  for (const XmlElement* e : elementsNamed(svg, "rect")) {
+    if (e->attribute("data-track") == std::to_string(track) &&
+        e->attribute("data-r") == std::to_string(r)) {
+      out.push_back(e);
+    }
+  }
+  return out;
+}
+
+std::string titleOf(const XmlElement& e) {
+  for (const XmlElement& child : e.children) {
+    if (child.name == "title") return child.text;
+  }
+  return "";
+}
+
+TEST_F(DiskPictureTest, EachCellCarriesItsStateAndFile) {
+  const XmlElement svg = picture({damagedDisk()});
+  ASSERT_EQ(svg.name, "svg");
+  struct Case {
+    int track, r;
+    const char* state;  // "" for a missing plan sector
+    const char* file;   // "" off the plan
+  };
+  // Where two cells share a place, the table lists them in drawing order.
+  const std::vector<std::vector<Case>> cases = {
+      {{0, 1, "sound", ""}},
+      {{40, 1, "sound", "MA000"}},
+      {{40, 3, "data-crc", "MA001"}},
+      {{43, 6, "id-crc", "VD001"}},
+      {{10, 5, "no-data-mark", ""}},
+      {{12, 7, "no-address-mark", ""}},
+      {{14, 1, "unknown-status", ""}},
+      {{42, 5, "short", "MA006"}},
+      {{61, 2, "deleted", "PROG"}},
+      // The record the plan reads is the first of the twins.
+      {{45, 1, "twin", "MA008"}, {45, 1, "twin", ""}},
+      // The record recorded as C 31, then the slot of the sector PROG seeks.
+      {{60, 4, "foreign", ""}, {60, 4, "", "PROG"}},
+      {{41, 2, "", "MA002"}},
+  };
+  for (const std::vector<Case>& place : cases) {
+    const std::vector<const XmlElement*> cells = cellsAt(svg, place[0].track, place[0].r);
+    ASSERT_EQ(cells.size(), place.size()) << "track " << place[0].track << " R " << place[0].r;
+    for (std::size_t i = 0; i < place.size(); ++i) {
+      const Case& c = place[i];
+      const XmlElement& cell = *cells[i];
+      SCOPED_TRACE("track " + std::to_string(c.track) + " R " + std::to_string(c.r));
+      if (*c.state != '\0') {
+        EXPECT_EQ(cell.attribute("data-state"), c.state);
+        EXPECT_FALSE(cell.has("data-missing"));
+      } else {
+        EXPECT_FALSE(cell.has("data-state"));
+        EXPECT_EQ(cell.attribute("data-missing"), "1");
+      }
+      EXPECT_EQ(cell.attribute("data-file"), c.file);
+      EXPECT_GT(std::stod(cell.attribute("width")), 0.0);
+    }
+  }
+  // Hover text: the fields in words.
+  const std::string crc = titleOf(*cellsAt(svg, 40, 3)[0]);
+  EXPECT_NE(crc.find("C 20, H 0, R 3, N 3"), std::string::npos) << crc;
+  EXPECT_NE(crc.find("status: data CRC error"), std::string::npos) << crc;
+  EXPECT_NE(crc.find("density: double"), std::string::npos) << crc;
+  EXPECT_NE(crc.find("size: 1024 bytes"), std::string::npos) << crc;
+  EXPECT_NE(crc.find("offset: "), std::string::npos) << crc;
+  EXPECT_NE(titleOf(*cellsAt(svg, 41, 2)[0]).find("MA002"), std::string::npos);
+
+  // One cell per record: 77 x 2 tracks of 8, less track 20 and 41's R 2,
+  // plus the twin; and the plan's two holes.
+  int records = 0;
+  int missing = 0;
+  for (const XmlElement* e : elementsNamed(svg, "rect")) {
+    records += e->has("data-state") ? 1 : 0;
+    missing += e->has("data-missing") ? 1 : 0;
+  }
+  EXPECT_EQ(records, 154 * 8 - 8 - 1 + 1);
+  EXPECT_EQ(missing, 2);
+
+  // The absent track is a labelled row without cells.
+  bool absentRow = false;
+  for (const XmlElement* g : elementsNamed(svg, "g")) {
+    if (g->attribute("data-row") != "20") continue;
+    absentRow = true;
+    EXPECT_TRUE(std::none_of(g->children.begin(), g->children.end(),
+                             [](const XmlElement& e) { return e.has("data-r"); }));
+  }
+  EXPECT_TRUE(absentRow);
+
+  // Each file is named once, at its first sector.
+  int prog = 0;
+  for (const XmlElement* text : elementsNamed(svg, "text")) prog += text->text == "PROG" ? 1 : 0;
+  EXPECT_EQ(prog, 1);
+}
+
+// A record that is several things at once is drawn as the first that holds:
+// a bad status, short, twin, foreign, deleted, sound.
+TEST(RecordStateTest, PrecedenceIsBadStatusShortTwinForeignDeleted) {
+  struct Case {
+    std::uint8_t status;
+    bool isShort, twin, foreign, deletedMark;
+    d88::CellState expected;
+  };
+  using S = d88::CellState;
+  const Case cases[] = {
+      {0x00, false, false, false, false, S::kSound},
+      {0x10, false, false, false, false, S::kDeleted},
+      {0x00, false, false, false, true, S::kDeleted},
+      {0x10, false, false, true, false, S::kForeign},
+      {0x10, false, true, true, false, S::kTwin},
+      {0x10, true, true, true, true, S::kShort},
+      {0xB0, true, true, true, true, S::kDataCrc},
+      {0xA0, true, false, false, false, S::kIdCrc},
+      {0xE0, false, true, false, false, S::kNoAddressMark},
+      {0xF0, false, false, true, false, S::kNoDataMark},
+      {0x01, false, false, false, true, S::kUnknownStatus},
+  };
+  for (const Case& c : cases) {
+    d88::SectorRecord record{};
+    record.id = {c.foreign ? std::uint8_t{7} : std::uint8_t{20}, 1, 3, 3};
+    record.status = c.status;
+    record.deletedMark = c.deletedMark ? d88::kDeletedDataMark : 0;
+    record.dataSize = 1024;
+    record.dataAvailable = c.isShort ? 1000 : 1024;
+    EXPECT_EQ(d88::recordState(record, 20, 1, c.twin), c.expected)
+        << "status " << int{c.status} << " expected " << d88::cellStateName(c.expected);
+  }
+}
+
+// A name and a path full of XML's own characters stay text.
+TEST_F(DiskPictureTest, NameAndPathAreEscaped) {
+  Disk disk = d88build::standardDisk(0, 1, 2, 8, 3);
+  disk.name = std::string("<a&b>\"'\x01\x7f]]>");
+#ifdef _WIN32
+  const std::string name = "x&y'.d88";  // < > " are no characters of a Windows name
+#else
+  const std::string name = "x&y<'\">.d88";
+#endif
+  const XmlElement svg = picture({disk}, {}, name);
+  bool named = false;
+  for (const XmlElement* text : elementsNamed(svg, "text")) {
+    if (text->text.find("name \"<a&b>\"'\\x01\\x7F]]>\"") != std::string::npos) named = true;
+  }
+  EXPECT_TRUE(named);
+  bool pathShown = false;
+  for (const XmlElement* title : elementsNamed(svg, "title")) {
+    if (title->text.find(name) != std::string::npos) pathShown = true;
+  }
+  EXPECT_TRUE(pathShown);
+}
+
+// A disk other than 0 is not the one d88cut cuts: no plan, no holes.
+TEST_F(DiskPictureTest, OtherDisksShowNoPlan) {
+  const XmlElement svg = picture({d88build::standardDisk(0, 1, 2, 8, 3), damagedDisk()}, {"1"});
+  ASSERT_FALSE(cellsAt(svg, 40, 3).empty());
+  EXPECT_EQ(cellsAt(svg, 40, 3)[0]->attribute("data-state"), "data-crc");
+  for (const XmlElement* e : elementsNamed(svg, "rect")) {
+    EXPECT_FALSE(e->has("data-file"));
+    EXPECT_FALSE(e->has("data-missing"));
+  }
+}
+
+// A track that walks to the cap draws 256 cells, squeezed into a bounded
+// row; layouts of 2D and 2HD keep every cell at least a pixel wide.
+TEST_F(DiskPictureTest, LongTracksStayWithinTheRow) {
+  Disk disk = d88build::standardDisk(0, 77, 2, 26, 1);
+  disk.tracks[3].clear();
+  for (int i = 0; i < d88::kMaxTrackRecords + 40; ++i) {
+    Record rec;
+    rec.c = 1;
+    rec.h = 1;
+    rec.r = static_cast<std::uint8_t>(i % 26 + 1);
+    rec.n = 1;
+    rec.data.assign(256, 0);
+    rec.sectorCount = 0xFFFF;
+    disk.tracks[3].push_back(rec);
+  }
+  const XmlElement svg = picture({disk}, {"0"});
+  double rowStart = 1e9;
+  double rowEnd = 0;
+  int cells = 0;
+  double svgWidth = std::stod(svg.attribute("width"));
+  for (const XmlElement* e : elementsNamed(svg, "rect")) {
+    if (e->attribute("data-track") != "3") continue;
+    ++cells;
+    const double x = std::stod(e->attribute("x"));
+    const double width = std::stod(e->attribute("width"));
+    EXPECT_GT(width, 1.0);
+    rowStart = std::min(rowStart, x);
+    rowEnd = std::max(rowEnd, x + width);
+  }
+  EXPECT_EQ(cells, d88::kMaxTrackRecords);
+  EXPECT_LE(rowEnd - rowStart, 720.0);
+  EXPECT_LE(rowEnd, svgWidth);
+  // The 26 sectors of an ordinary track of the other head share its panel width.
+  const std::vector<const XmlElement*> first = cellsAt(svg, 5, 1);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_GT(std::stod(first[0]->attribute("width")), 10.0);
+}
+
+TEST_F(DiskPictureTest, ErrorsAsTheListingHasThem) {
+  const std::string path = dir_.write("image.d88", d88build::build({damagedDisk()}).bytes);
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"--svg", "--json", path}, "d88ls: --svg and --json cannot be given together"},
+      {{"--svg", path, path}, "d88ls: --svg draws one image"},
+      {{"--svg", path, "0", "1"}, "d88ls: --svg draws one image"},
+      {{"--svg", dir_.file("none.d88")}, "d88ls: cannot open "},
+      {{"--svg", path, "3"}, "d88ls: " + path + " has no disk 3 (it holds 1)"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = ls(c.args);
+    SCOPED_TRACE(c.message);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind(c.message, 0), 0u) << r.err;
+  }
+}
+
+// A picture that missed data to a failed read would show holes the disk does
+// not have: whichever read fails, there is no picture, only why.
+TEST_F(DiskPictureTest, AFailedReadGivesNoPicture) {
+  const std::string path = dir_.write("image.d88", d88build::build({damagedDisk()}).bytes);
+  d88::D88Image image;
+  const d88::ImageListing whole = d88::pictureImageDisk(image, path.c_str(), "0");
+  ASSERT_EQ(whole.error, "");
+  ASSERT_NE(whole.out.find("</svg>"), std::string::npos);
+  const std::uint64_t reads = image.stats().readCalls;
+  for (std::uint64_t k = 1; k <= reads; ++k) {
+    SCOPED_TRACE(k);
+    d88::failNthReadForTesting(k, k % 2 == 0);
+    const d88::ImageListing failing = d88::pictureImageDisk(image, path.c_str(), "0");
+    d88::failNthReadForTesting(0);
+    EXPECT_EQ(failing.error, "cannot read " + path + ": Input/output error");
+    EXPECT_EQ(failing.out, "");
+  }
+}
+
+}  // namespace
