@@ -1,5 +1,6 @@
 #include "cut_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -22,7 +23,7 @@ void announce(const char* name) {
 }
 
 // Says on standard error what the user must know of the sectors of a file.
-void warnAbout(const char* name, const CutReadout& readout) {
+void warnAbout(const char* name, const CutReadout& readout, const std::vector<Spare>& spares) {
   const int total = static_cast<int>(readout.sectors.size());
   if (!readout.unread.empty()) {
     const SectorOutcome& first = readout.sectors[readout.unread.front()];
@@ -33,25 +34,43 @@ void warnAbout(const char* name, const CutReadout& readout) {
           sectorAddressText(first.address).c_str());
   }
   if (!readout.markedBad.empty()) {
-    const SectorOutcome& first = readout.sectors[readout.markedBad.front()];
-    print(stderr,
-          "Warning: %s: %d of %d sectors are marked bad in the image, the first at %s: %s; "
-          "their bytes are copied as they are\n",
-          name, static_cast<int>(readout.markedBad.size()), total,
-          sectorAddressText(first.address).c_str(), statusMeaning(first.record.status).c_str());
+    const std::size_t index = readout.markedBad.front();
+    const SectorOutcome& first = readout.sectors[index];
+    // A marked copy is taken from a spare only when no dump holds the sector
+    // sound: the message then says which dump the first came from.
+    const auto fromSpare = [&](std::size_t i) { return readout.source[i] != kFromImage; };
+    if (std::none_of(readout.markedBad.begin(), readout.markedBad.end(), fromSpare)) {
+      print(stderr,
+            "Warning: %s: %d of %d sectors are marked bad in the image, the first at %s: %s; "
+            "their bytes are copied as they are\n",
+            name, static_cast<int>(readout.markedBad.size()), total,
+            sectorAddressText(first.address).c_str(), statusMeaning(first.record.status).c_str());
+    } else {
+      const std::string where =
+          fromSpare(index) ? spares[static_cast<std::size_t>(readout.source[index])].name
+                           : std::string("the image");
+      print(stderr,
+            "Warning: %s: %d of %d sectors are marked bad in the image or its spares, the "
+            "first at %s in %s: %s; their bytes are copied as they are\n",
+            name, static_cast<int>(readout.markedBad.size()), total,
+            sectorAddressText(first.address).c_str(), where.c_str(),
+            statusMeaning(first.record.status).c_str());
+    }
   }
   if (!readout.differingTwins.empty()) {
     const SectorOutcome& first = readout.sectors[readout.differingTwins.front()];
     print(stderr,
           "Warning: %s: %d of %d sectors stand twice in their track with different bytes, "
-          "the first at %s; the first sound copy is used\n",
+          "the first at %s; %s\n",
           name, static_cast<int>(readout.differingTwins.size()), total,
-          sectorAddressText(first.address).c_str());
+          sectorAddressText(first.address).c_str(),
+          isSoundRecord(first.record) ? "the first sound copy is used"
+                                      : "no copy is sound, the first is used");
   }
 }
 
 // Says which sectors of a file the spares supplied.
-void noteSpares(const char* name, const CutReadout& readout, const std::vector<SpareDump>& spares) {
+void noteSpares(const char* name, const CutReadout& readout, const std::vector<Spare>& spares) {
   for (std::size_t k = 0; k < spares.size() && k < readout.takenFromSpare.size(); ++k) {
     if (readout.takenFromSpare[k] == 0) continue;
     print(stderr, "Note: %s: %d of %d sectors taken from %s\n", name, readout.takenFromSpare[k],
@@ -76,9 +95,7 @@ void reportFolderFailure(const CutTarget& target, int error) {
 }
 
 CutFileResult cutFile(D88Image& image, const CutTarget& target, const Cut& cut) {
-  Spares spares;
-  for (const SpareDump& spare : target.spares) spares.push_back(spare.image);
-  const CutReadout readout = readCut(image, cut, transferBuffer, spares);
+  const CutReadout readout = readCut(image, cut, transferBuffer, target.spares);
   announce(cut.name);
   noteSpares(cut.name, readout, target.spares);
   const std::string path = outputPath(target, cut.name);
@@ -86,7 +103,7 @@ CutFileResult cutFile(D88Image& image, const CutTarget& target, const Cut& cut) 
     print(stderr, "Error: cannot write %s: it is the image being cut\n", cut.name);
     return CutFileResult::kFailed;
   }
-  for (const SpareDump& spare : target.spares) {
+  for (const Spare& spare : target.spares) {
     if (isSameFile(path.c_str(), spare.path.c_str())) {
       print(stderr, "Error: cannot write %s: it is the spare %s\n", cut.name, spare.name.c_str());
       return CutFileResult::kFailed;
@@ -102,7 +119,7 @@ CutFileResult cutFile(D88Image& image, const CutTarget& target, const Cut& cut) 
     print(stderr, "Error: cannot write %s: %s\n", cut.name, std::strerror(written.error));
     return CutFileResult::kFailed;
   }
-  warnAbout(cut.name, readout);
+  warnAbout(cut.name, readout, target.spares);
   return readout.sound() ? CutFileResult::kWhole : CutFileResult::kDamaged;
 }
 

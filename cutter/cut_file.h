@@ -11,19 +11,11 @@
 
 namespace d88 {
 
-// Another dump of the disk being cut, open with disk 0 selected, that cuts
-// take sectors from: never overwritten either.
-struct SpareDump {
-  D88Image* image;
-  std::string path;  // as opened (UTF-8)
-  std::string name;  // how messages name it
-};
-
 // Where the cuts of one image go, and the spares they may take sectors from.
 struct CutTarget {
   const char* imagePath;  // the image being cut (UTF-8): never overwritten
   const char* folder;     // the folder the files go into; nullptr for the current one
-  std::vector<SpareDump> spares = {};  // in the order they are tried
+  std::vector<Spare> spares = {};  // in the order they are tried
 };
 
 enum class CutFileResult {

@@ -36,61 +36,24 @@ CutPlan makePlan() {
 }
 
 
-// The records of the identity `at` seeks, in its track, in record order.
-std::vector<SectorRecord> copiesOf(D88Image& image, const SectorAddress& at) {
-  std::vector<SectorRecord> copies;
-  for (std::int32_t part : {at.c, at.h, at.r, at.n}) {
-    if (part < 0 || part > 0xFF) return copies;
-  }
-  const SectorId id{static_cast<std::uint8_t>(at.c), static_cast<std::uint8_t>(at.h),
-                    static_cast<std::uint8_t>(at.r), static_cast<std::uint8_t>(at.n)};
-  for (const SectorRecord& record : image.walkTrack(at.track).records) {
-    if (sameIdentity(record.id, id)) copies.push_back(record);
-  }
-  return copies;
-}
-
-// One copy of a sector: the image that holds it and its record there.
+// One copy of a sector: the dump that holds it and its record there.
 struct Copy {
   D88Image* image;
   SectorRecord record;
   int source;  // kFromImage or the spare's index
 };
 
-// The first sound copy of `copies`, else the first; nullptr when empty.
+// The records of `at`'s identity in its track of `image`, in record order.
+void addCopies(D88Image& image, const SectorAddress& at, int source, std::vector<Copy>* copies) {
+  for (const SectorRecord& record : image.recordsOf(at)) copies->push_back({&image, record, source});
+}
+
+// The first sound copy of `copies`, else the first; nullptr when there is none.
 const Copy* bestCopy(const std::vector<Copy>& copies) {
   for (const Copy& copy : copies) {
     if (isSoundRecord(copy.record)) return &copy;
   }
   return copies.empty() ? nullptr : &copies.front();
-}
-
-// The first sound record of `records`; nullptr when none is.
-const SectorRecord* firstSound(const std::vector<SectorRecord>& records) {
-  for (const SectorRecord& record : records) {
-    if (isSoundRecord(record)) return &record;
-  }
-  return nullptr;
-}
-
-// Takes `copy` into the outcome of its sector: its record, and its bytes
-// copied into the slot when there is a buffer.
-void takeCopy(const Copy& copy, std::uint8_t* slot, SectorOutcome* outcome) {
-  const SectorRecord& record = copy.record;
-  const std::int32_t there = std::min(outcome->slotBytes, std::max(record.dataAvailable, 0));
-  outcome->found = true;
-  outcome->record = record;
-  outcome->bytesRead = slot != nullptr ? copy.image->readRecord(record, slot, there) : there;
-  outcome->status = Status();
-  if (outcome->bytesRead == outcome->slotBytes) return;
-  if (outcome->bytesRead < there) {
-    outcome->status = copy.image->status();  // the read failed: the system's reason
-  } else if (record.dataAvailable < record.dataSize) {
-    outcome->status = Status::corruption("the sector's data is cut off by the end of the disk");
-  } else {
-    outcome->status = Status::corruption("the sector holds " + std::to_string(record.dataSize) +
-                                         " of " + std::to_string(outcome->slotBytes) + " bytes");
-  }
 }
 
 }  // namespace
@@ -100,7 +63,8 @@ const CutPlan& cutPlan() {
   return plan;
 }
 
-CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer, const Spares& spares) {
+CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer,
+                   const std::vector<Spare>& spares) {
   const std::int32_t wanted = cut.skip + cut.length;
   if (buffer != nullptr) std::memset(buffer, 0, static_cast<std::size_t>(wanted));
   CutReadout readout;
@@ -112,9 +76,7 @@ CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer, const 
     // Sectors wholly inside the part passed over give the file nothing.
     if (sector.slotOffset + sector.slotBytes <= cut.skip) continue;
     std::vector<Copy> copies;
-    for (const SectorRecord& record : copiesOf(image, sector.address)) {
-      copies.push_back({&image, record, kFromImage});
-    }
+    addCopies(image, sector.address, kFromImage, &copies);
     const std::size_t index = readout.sectors.size();
     for (std::size_t i = 1; i < copies.size(); ++i) {
       // Twins differ for the file when the bytes it would take differ.
@@ -126,14 +88,13 @@ CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer, const 
     // Spares are searched only when the image has no sound copy.
     if (copies.empty() || !isSoundRecord(bestCopy(copies)->record)) {
       for (std::size_t k = 0; k < spares.size(); ++k) {
-        for (const SectorRecord& record : copiesOf(*spares[k], sector.address)) {
-          copies.push_back({spares[k], record, static_cast<int>(k)});
-        }
+        addCopies(*spares[k].image, sector.address, static_cast<int>(k), &copies);
       }
     }
     int source = kFromImage;
     if (const Copy* chosen = bestCopy(copies)) {
-      takeCopy(*chosen, buffer != nullptr ? buffer + sector.slotOffset : nullptr, &sector);
+      chosen->image->takeRecord(chosen->record,
+                                buffer != nullptr ? buffer + sector.slotOffset : nullptr, &sector);
       source = chosen->source;
       if (source != kFromImage) ++readout.takenFromSpare[static_cast<std::size_t>(source)];
     }
@@ -149,26 +110,32 @@ CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer, const 
 SpareAgreement compareWithSpare(D88Image& image, D88Image& spare) {
   SpareAgreement agreement;
   std::set<std::array<std::int32_t, 5>> compared;
-  std::vector<std::uint8_t> ours;
-  std::vector<std::uint8_t> theirs;
+  std::vector<std::uint8_t> ourBytes;
+  std::vector<std::uint8_t> theirBytes;
   for (const Cut& cut : cutPlan()) {
     for (const SectorOutcome& sector : image.readRun({cut.track, cut.c, cut.h, cut.r, cut.n},
                                                      kPlanSectorRange, nullptr,
                                                      cut.skip + cut.length)) {
       const SectorAddress& a = sector.address;
       if (!compared.insert({a.track, a.c, a.h, a.r, a.n}).second) continue;
-      const std::vector<SectorRecord> imageCopies = copiesOf(image, a);
-      const std::vector<SectorRecord> spareCopies = copiesOf(spare, a);
-      const SectorRecord* mine = firstSound(imageCopies);
-      const SectorRecord* other = firstSound(spareCopies);
-      if (mine == nullptr || other == nullptr) continue;
+      std::vector<Copy> mine;
+      std::vector<Copy> theirs;
+      addCopies(image, a, kFromImage, &mine);
+      addCopies(spare, a, 0, &theirs);
+      const Copy* ours = bestCopy(mine);
+      const Copy* other = bestCopy(theirs);
+      if (ours == nullptr || other == nullptr || !isSoundRecord(ours->record) ||
+          !isSoundRecord(other->record)) {
+        continue;
+      }
       ++agreement.shared;
       // Both hold at least the size code's bytes: those are what a cut takes.
       const std::int32_t bytes = sectorBytes(a.n);
-      ours.resize(static_cast<std::size_t>(bytes));
-      theirs.resize(static_cast<std::size_t>(bytes));
-      if (image.readRecord(*mine, ours.data(), bytes) != bytes ||
-          spare.readRecord(*other, theirs.data(), bytes) != bytes || ours != theirs) {
+      ourBytes.resize(static_cast<std::size_t>(bytes));
+      theirBytes.resize(static_cast<std::size_t>(bytes));
+      if (image.readRecord(ours->record, ourBytes.data(), bytes) != bytes ||
+          spare.readRecord(other->record, theirBytes.data(), bytes) != bytes ||
+          ourBytes != theirBytes) {
         ++agreement.differing;
       }
     }

@@ -78,9 +78,13 @@ constexpr std::int32_t kLargestCutBytes = largestCutBytes();
 // then the MA table, then the MB table.
 const CutPlan& cutPlan();
 
-// Other dumps of the disk being cut, each with disk 0 selected, in the order
-// a cut tries them for a sector the image does not hold sound.
-using Spares = std::vector<D88Image*>;
+// Another dump of the disk being cut, open with disk 0 selected, that a cut
+// takes a sector from when the image does not hold it sound.
+struct Spare {
+  D88Image* image;
+  std::string path;  // as opened (UTF-8)
+  std::string name;  // how messages name it
+};
 
 // Where the bytes of a sector of a cut came from: the image, or spare k (0, 1, ...).
 constexpr int kFromImage = -1;
@@ -112,12 +116,13 @@ struct CutReadout {
 // Reads the run of `cut` from the selected disk of `image`, under the plan's
 // sector range, into buffer[0, skip + length): for every sector the first
 // sound copy (see isSoundRecord) of, in order, the image's first record of
-// its identity in its track, the image's later twins there, and each spare's
-// records of it; when no copy is sound, the first copy there is. Every byte
+// its identity in its track, the image's later twins there, and each
+// spare's records of it, in the order of `spares`; when no copy is sound,
+// the first copy there is. Every byte
 // that no copy supplies is zero. With a null buffer nothing is copied and
 // the readout says what a read would find.
 CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer,
-                   const Spares& spares = {});
+                   const std::vector<Spare>& spares = {});
 
 // How another dump agrees with the image on the sectors of the plan.
 struct SpareAgreement {

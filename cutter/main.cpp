@@ -223,14 +223,20 @@ static int run(int argc, char** argv) {
                std::strerror(theImage.openError()));
     return 1;
   }
-  // A spare that cannot be opened stops the run before anything is written:
-  // the user counted on it.
+  // A spare that cannot be opened or read stops the run before anything is
+  // written: the user counted on it. Each is checked as it is opened, so
+  // that a failing one (a stream past its limit) is the last one read.
   std::vector<std::unique_ptr<d88::D88Image>> spareImages;
   for (const std::string& path : sparePaths) {
     spareImages.push_back(std::make_unique<d88::D88Image>());
-    if (!spareImages.back()->open(path.c_str())) {
+    d88::D88Image& spare = *spareImages.back();
+    if (!spare.open(path.c_str())) {
       d88::print(stderr, "d88cut: cannot open %s: %s\n", d88::safeUtf8(path).c_str(),
-                 std::strerror(spareImages.back()->openError()));
+                 std::strerror(spare.openError()));
+      return 1;
+    }
+    if (!spare.readFailure().ok()) {
+      reportReadFailure(d88::safeUtf8(path), spare.readFailure());
       return 1;
     }
   }
@@ -264,8 +270,11 @@ static int run(int argc, char** argv) {
   for (std::size_t k = 0; k < spareImages.size(); ++k) {
     d88::D88Image& spare = *spareImages[k];
     const std::string name = d88::safeUtf8(sparePaths[k]);
-    const d88::SpareAgreement agreement =
-        spare.selectDisk(0) ? d88::compareWithSpare(theImage, spare) : d88::SpareAgreement();
+    if (!spare.selectDisk(0)) {
+      d88::print(stderr, "Note: %s is not used: it holds no D88 disk\n", name.c_str());
+      continue;
+    }
+    const d88::SpareAgreement agreement = d88::compareWithSpare(theImage, spare);
     // A spare that cannot be read is as good as one that cannot be opened.
     if (!spare.readFailure().ok()) {
       reportReadFailure(name, spare.readFailure());

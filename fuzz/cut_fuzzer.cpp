@@ -19,8 +19,9 @@ namespace {
 
 constexpr char kHalfDiskName[] = "half.d88";
 
-// A standard disk without every second sector, so that a cut asks the spare
-// for them; opened once, with disk 0 selected.
+// A standard disk without every second sector, and with some sectors marked
+// bad or short, so that a cut asks the spare for them; opened once, with
+// disk 0 selected.
 d88::D88Image& halfDisk() {
   static d88::D88Image image;
   static bool opened = false;
@@ -30,6 +31,10 @@ d88::D88Image& halfDisk() {
       for (std::size_t i = records.size(); i-- > 0;) {
         if (i % 2 == 1) records.erase(records.begin() + static_cast<std::ptrdiff_t>(i));
       }
+      // Some of what is left is marked bad or short, so that a cut looks
+      // for sound copies in the spare there too.
+      if (track % 3 == 0) records.front().status = 0xB0;
+      if (track % 3 == 1) records.front().data.resize(100);
     }
     FUZZ_CHECK(d88build::writeFile(kHalfDiskName, d88build::build({disk}).bytes));
     FUZZ_CHECK(image.open(kHalfDiskName) && image.selectDisk(0));
@@ -46,7 +51,7 @@ void cutWithSpare(d88::D88Image& spare) {
   static std::vector<std::uint8_t> spared(d88::kLargestCutBytes);
   for (const d88::Cut& cut : d88::cutPlan()) {
     const d88::CutReadout own = d88::readCut(half, cut, alone.data());
-    const d88::CutReadout readout = d88::readCut(half, cut, spared.data(), {&spare});
+    const d88::CutReadout readout = d88::readCut(half, cut, spared.data(), {{&spare, "", ""}});
     FUZZ_CHECK(readout.sectors.size() == own.sectors.size());
     FUZZ_CHECK(readout.bytesRead >= own.bytesRead && readout.bytesRead <= cut.length);
     for (std::size_t i = 0; i < own.sectors.size(); ++i) {

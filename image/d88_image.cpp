@@ -383,18 +383,11 @@ std::vector<SectorOutcome> D88Image::readRun(const SectorAddress& first, const S
                    [&](const SectorAddress& at, std::int32_t offset, std::int32_t slot) {
                      SectorOutcome outcome{at, offset, slot, 0, false, {}, Status()};
                      if (const SectorRecord* record = impl_->findSector(at)) {
-                       outcome.found = true;
-                       outcome.record = *record;
-                       outcome.bytesRead = impl_->copyData(
-                           *record, buffer != nullptr ? buffer + offset : nullptr, slot);
-                       // A record smaller than its size code says is short too.
-                       if (outcome.bytesRead < slot && record->dataSize < slot) {
-                         impl_->fail(Status::corruption(
-                             "the sector holds " + std::to_string(record->dataSize) + " of " +
-                             std::to_string(slot) + " bytes"));
-                       }
+                       takeRecord(*record, buffer != nullptr ? buffer + offset : nullptr,
+                                  &outcome);
+                     } else {
+                       outcome.status = impl_->status;
                      }
-                     if (outcome.bytesRead < slot) outcome.status = impl_->status;
                      outcomes.push_back(std::move(outcome));
                      return true;
                    });
@@ -413,6 +406,33 @@ std::int32_t D88Image::readRecord(const SectorRecord& record, std::uint8_t* buff
   held.dataSize = static_cast<std::uint16_t>(std::min<std::int32_t>(record.dataSize,
                                                                     record.dataAvailable));
   return impl_->copyData(held, buffer, maxBytes);
+}
+
+void D88Image::takeRecord(const SectorRecord& record, std::uint8_t* slot,
+                          SectorOutcome* outcome) {
+  const std::int32_t wanted = std::max(outcome->slotBytes, 0);
+  outcome->found = true;
+  outcome->record = record;
+  outcome->status = Status();
+  outcome->bytesRead = impl_->copyData(record, slot, wanted);
+  // A record smaller than its size code says is short too.
+  if (outcome->bytesRead < wanted && record.dataSize < wanted) {
+    impl_->fail(Status::corruption("the sector holds " + std::to_string(record.dataSize) +
+                                   " of " + std::to_string(wanted) + " bytes"));
+  }
+  if (outcome->bytesRead < wanted) outcome->status = impl_->status;
+}
+
+std::vector<SectorRecord> D88Image::recordsOf(const SectorAddress& at) {
+  std::vector<SectorRecord> copies;
+  SectorId id{};
+  if (!identityOf(at.c, at.h, at.r, at.n, &id)) return copies;
+  const CachedTrack* t = impl_->track(at.track);
+  if (t == nullptr) return copies;
+  for (const SectorRecord& record : t->walk.records) {
+    if (sameIdentity(record.id, id)) copies.push_back(record);
+  }
+  return copies;
 }
 
 bool D88Image::sameData(const SectorRecord& a, const SectorRecord& b, std::int32_t maxBytes) {

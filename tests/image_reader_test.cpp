@@ -779,10 +779,6 @@ TEST_F(ReaderTest, TruncationSweepReadsExactlyWhatTheFileHolds) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // A record read by the record a walk gave, and two records' data compared:
 // as far as the disk holds them, and as far as the caller asks.
 TEST_F(ReaderTest, RecordsAreReadAndComparedAsFarAsTheDiskHoldsThem) {

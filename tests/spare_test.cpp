@@ -49,18 +49,27 @@ Damage markBad(int track, int index) {
   };
 }
 
-// A second record of the same identity stands in front of the sector: the
-// same bytes, or other bytes marked bad.
-Damage twinAhead(int track, int index, bool sameBytes) {
+// What a twin put in front of a sector holds.
+enum class Twin {
+  kSame,       // the sector's bytes
+  kBadOther,   // other bytes, marked bad
+  kSoundOther  // other bytes, not marked
+};
+
+// A second record of the same identity stands in front of the sector.
+Damage twinAhead(int track, int index, Twin kind) {
   return [=](Disk& disk) {
     Record twin = recordAt(disk, track, index);
-    if (!sameBytes) {
-      twin.status = kDataCrcError;
-      twin.data.assign(twin.data.size(), 0xE5);
-    }
+    if (kind != Twin::kSame) twin.data.assign(twin.data.size(), 0xE5);
+    if (kind == Twin::kBadOther) twin.status = kDataCrcError;
     auto& records = disk.tracks.at(track);
     records.insert(records.begin() + index, twin);
   };
+}
+
+// One byte of the sector's data is other than on the disk the others dumped.
+Damage changeByte(int track, int index) {
+  return [=](Disk& disk) { recordAt(disk, track, index).data[100] ^= 0x01; };
 }
 
 Damage both(Damage a, Damage b) {
@@ -158,6 +167,19 @@ TEST_F(SpareTest, EachSectorComesFromItsBestCopy) {
         "Warning: PROG: 1 of 80 sectors are marked bad in the image, the first at track 60 "
         "(C 30, H 0, R 1, N 3): data CRC error; their bytes are copied as they are"},
        false},
+      {"a spare that differs in one sound sector is refused",
+       lose(60, 0), {changeByte(40, 0)}, 2,
+       {"Note: SPARE0 is not used: 1 of the 114 sectors that both hold sound differ",
+        "Warning: PROG is incomplete: 1 of 80 sectors could not be read, the first at track 60 "
+        "(C 30, H 0, R 1, N 3); their bytes are written as zero"},
+       false},
+      {"a bad copy taken from a spare is named with the spare",
+       lose(60, 0), {markBad(60, 0)}, 2,
+       {"Note: PROG: 1 of 80 sectors taken from SPARE0",
+        "Warning: PROG: 1 of 80 sectors are marked bad in the image or its spares, the first at "
+        "track 60 (C 30, H 0, R 1, N 3) in SPARE0: data CRC error; their bytes are copied as "
+        "they are"},
+       false},
       {"a spare that shares no sound sector is refused",
        kClean, {twoDDisk()}, 0,
        {"Note: SPARE0 is not used: it shares no sound sector with IMAGE"}, true},
@@ -167,13 +189,25 @@ TEST_F(SpareTest, EachSectorComesFromItsBestCopy) {
         "(C 30, H 0, R 1, N 3): data CRC error; their bytes are copied as they are"},
        false},
       {"a marked-bad first twin gives way to a sound later twin",
-       twinAhead(41, 3, false), {}, 0,
+       twinAhead(41, 3, Twin::kBadOther), {}, 0,
        {"Warning: MA003: 1 of 4 sectors stand twice in their track with different bytes, the "
         "first at track 41 (C 20, H 1, R 4, N 3); the first sound copy is used"},
        true},
-      {"identical twins pass silently", twinAhead(41, 3, true), {}, 0, {}, true},
+      {"twins that differ and are both marked bad: the first is used",
+       both(twinAhead(41, 3, Twin::kBadOther), markBad(41, 4)), {}, 2,
+       {"Warning: MA003: 1 of 4 sectors are marked bad in the image, the first at track 41 "
+        "(C 20, H 1, R 4, N 3): data CRC error; their bytes are copied as they are",
+        "Warning: MA003: 1 of 4 sectors stand twice in their track with different bytes, the "
+        "first at track 41 (C 20, H 1, R 4, N 3); no copy is sound, the first is used"},
+       false},
+      {"sound twins that differ: the first is used, and named",
+       twinAhead(41, 3, Twin::kSoundOther), {}, 0,
+       {"Warning: MA003: 1 of 4 sectors stand twice in their track with different bytes, the "
+        "first at track 41 (C 20, H 1, R 4, N 3); the first sound copy is used"},
+       false},
+      {"identical twins pass silently", twinAhead(41, 3, Twin::kSame), {}, 0, {}, true},
       {"a twin that differs is named even when a spare is there",
-       both(twinAhead(41, 3, false), lose(60, 0)), {kClean}, 0,
+       both(twinAhead(41, 3, Twin::kBadOther), lose(60, 0)), {kClean}, 0,
        {"Note: PROG: 1 of 80 sectors taken from SPARE0",
         "Warning: MA003: 1 of 4 sectors stand twice in their track with different bytes, the "
         "first at track 41 (C 20, H 1, R 4, N 3); the first sound copy is used"},
@@ -200,6 +234,12 @@ TEST_F(SpareTest, EachSectorComesFromItsBestCopy) {
 TEST_F(SpareTest, ASpareThatCannotBeOpenedWritesNothing) {
   images_.write("image.d88", dump(kClean));
   const std::string missing = images_.file("missing.d88");
+  std::vector<std::string> seventeenSpares;
+  for (int k = 0; k < 17; ++k) {
+    seventeenSpares.push_back("--spare");
+    seventeenSpares.push_back(imagePath());
+  }
+  seventeenSpares.push_back(imagePath());
   struct Case {
     std::vector<std::string> args;
     std::string err;
@@ -211,9 +251,12 @@ TEST_F(SpareTest, ASpareThatCannotBeOpenedWritesNothing) {
        "d88cut: cannot open " + missing + ": No such file or directory"},
       {{"--spare", "-", "-"}, "d88cut: standard input (-) may be named once only"},
       {{imagePath(), "--spare"}, "d88cut: option --spare needs an image"},
+      {{"--spare", images_.path(), imagePath()},
+       "Error: cannot read " + images_.path() + ": Is a directory"},
+      {seventeenSpares, "d88cut: at most 16 spares may be given"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    SCOPED_TRACE(c.err);
     std::vector<std::string> argv{D88CUT_PATH};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
     const RunResult result = d88test::run(argv, {work_.path(), -1});
@@ -222,6 +265,33 @@ TEST_F(SpareTest, ASpareThatCannotBeOpenedWritesNothing) {
     EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
     EXPECT_TRUE(d88test::listDir(work_.path()).empty());
   }
+}
+
+// A spare that holds no disk is named and left out; the cut goes on.
+TEST_F(SpareTest, ASpareWithNoDiskIsNotUsed) {
+  const std::string empty = images_.write("empty.d88", {});
+  images_.write("image.d88", dump(kClean));
+  const RunResult result =
+      d88test::run({D88CUT_PATH, "--spare", empty, imagePath()}, {work_.path(), -1});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "Note: " + empty + " is not used: it holds no D88 disk" +
+                            d88test::kNewline);
+  EXPECT_EQ(d88test::listDir(work_.path()).size(), 20u);
+}
+
+// An output that is a spare is never written over: that file is an error,
+// the others are cut.
+TEST_F(SpareTest, ASpareIsNeverOverwritten) {
+  const Bytes spare = dump(kClean);
+  const std::string path = work_.write("PROG", spare);
+  images_.write("image.d88", dump(lose(40, 0)));
+  const RunResult result =
+      d88test::run({D88CUT_PATH, "--spare", "PROG", imagePath()}, {work_.path(), -1});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(d88test::lines(result.err).front(), "Error: cannot write PROG: it is the spare PROG");
+  EXPECT_EQ(d88test::readFile(path), spare);
+  EXPECT_EQ(d88test::readFile(work_.file("MA000")),
+            d88test::expectedContent(kPlan[3], cleanBuilt()));
 }
 
 }  // namespace

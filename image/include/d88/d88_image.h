@@ -308,6 +308,18 @@ class D88Image {
   std::int32_t readRecord(const SectorRecord& record, std::uint8_t* buffer,
                           std::int32_t maxBytes);
 
+  // The records of `track` whose identity is exactly `at`'s (c, h, r, n), in
+  // record order: the first is the one readSector() reads, the others its
+  // twins. None when the track or the sector is not there.
+  std::vector<SectorRecord> recordsOf(const SectorAddress& at);
+
+  // Takes `record` as the sector of `outcome` (its address, slotOffset and
+  // slotBytes set by the caller), as readRun() does for the record it finds:
+  // sets found and record, copies the record's bytes into slot (the slot's
+  // own start; nothing copied when null) as far as they go, and sets
+  // bytesRead and, when fewer than slotBytes came, status.
+  void takeRecord(const SectorRecord& record, std::uint8_t* slot, SectorOutcome* outcome);
+
   // True when records a and b of the selected disk hold the same data, as
   // far as their first maxBytes bytes: as many bytes up to there
   // (dataAvailable), and equal. A read that fails makes them differ, with
