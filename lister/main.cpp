@@ -2,6 +2,7 @@
 //   d88ls [--json] IMAGE...        one line per disk of each image, and whether
 //                                  disk 0 holds every sector d88cut reads
 //   d88ls [--json] IMAGE DISK      one line per track of that disk
+//   --fingerprint                  each disk's content fingerprint as well
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,6 +20,8 @@ constexpr char kHelpText[] =
     "that disk instead. An image named - is standard input. Never writes a file.\n"
     "\n"
     "  --json     one JSON document per image, one per line (JSON Lines)\n"
+    "  --fingerprint  each disk's content fingerprint: a SHA-256 of its sectors,\n"
+    "                 the same for dumps that differ only in the header or layout\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
     "  --         end of options: no argument after it is taken for an option\n"
@@ -32,6 +35,7 @@ struct Arguments {
   enum class Action { kUsage, kHelp, kVersion, kUnknownOption, kListDisks, kListTracks };
   Action action = Action::kUsage;
   bool json = false;
+  bool fingerprint = false;
   std::vector<const char*> images;
   const char* disk = nullptr;     // kListTracks: the disk index as given
   const char* unknown = nullptr;  // kUnknownOption: the option not understood
@@ -55,6 +59,8 @@ Arguments parseArguments(int argc, char** argv) {
         optionsEnded = true;
       } else if (std::strcmp(arg, "--json") == 0) {
         args.json = true;
+      } else if (std::strcmp(arg, "--fingerprint") == 0) {
+        args.fingerprint = true;
       } else {
         args.action = is("--help", "-h")      ? Arguments::Action::kHelp
                       : is("--version", "-V") ? Arguments::Action::kVersion
@@ -145,7 +151,8 @@ static int run(int argc, char** argv) {
       return !outputFailed;
     };
     const d88::ImageListing listing = d88::listImageTracks(image, matches.front().c_str(),
-                                                           args.disk, args.json, &toStandardOutput);
+                                                           args.disk, args.json, &toStandardOutput,
+                                                           args.fingerprint);
     if (outputFailed) return 1;
     return emit(listing, "", &outputFailed) ? 0 : 1;
   }
@@ -161,7 +168,8 @@ static int run(int argc, char** argv) {
   int status = 0;
   bool anyWritten = false;
   for (const std::string& path : paths) {
-    const d88::ImageListing listing = d88::listImageDisks(image, path.c_str(), args.json);
+    const d88::ImageListing listing =
+        d88::listImageDisks(image, path.c_str(), args.json, args.fingerprint);
     std::string heading;
     if (headed && !listing.out.empty()) {
       heading = (anyWritten ? "\n" : "") + d88::safeUtf8(path) + ":\n";
