@@ -135,5 +135,6 @@ static int run(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-  return d88::runGuarded(run, argc, argv, "d88cmp: out of memory");
+  // Memory that runs out is trouble (2), never "the images differ" (1).
+  return d88::runGuarded(run, argc, argv, "d88cmp: out of memory", d88::kCompareTrouble);
 }

@@ -11,6 +11,11 @@
 
 namespace d88 {
 
+bool Sha256::usable() {
+  if (finished_ && status_.ok()) status_ = Status::corruption("SHA-256: the hash is finished");
+  return status_.ok();
+}
+
 #if defined(_WIN32)
 
 struct Sha256::State {
@@ -52,7 +57,7 @@ Sha256::~Sha256() {
 }
 
 bool Sha256::update(const void* data, std::size_t size) {
-  if (!status_.ok()) return false;
+  if (!usable()) return false;
   // CNG takes at most 4 GiB a call.
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   while (size > 0) {
@@ -69,14 +74,14 @@ bool Sha256::update(const void* data, std::size_t size) {
 }
 
 bool Sha256::finish(Sha256Digest* digest) {
-  if (!status_.ok()) return false;
+  if (!usable()) return false;
   const NTSTATUS code = BCryptFinishHash(state_->hash, digest->data(),
                                          static_cast<ULONG>(digest->size()), 0);
   if (!BCRYPT_SUCCESS(code)) {
     status_ = cngFailure("BCryptFinishHash", code);
     return false;
   }
-  status_ = Status::corruption("SHA-256: the hash is finished");
+  finished_ = true;
   return true;
 }
 
@@ -109,7 +114,7 @@ Sha256::~Sha256() {
 }
 
 bool Sha256::update(const void* data, std::size_t size) {
-  if (!status_.ok()) return false;
+  if (!usable()) return false;
   if (EVP_DigestUpdate(state_->context, data, size) != 1) {
     status_ = evpFailure("EVP_DigestUpdate");
     return false;
@@ -118,14 +123,14 @@ bool Sha256::update(const void* data, std::size_t size) {
 }
 
 bool Sha256::finish(Sha256Digest* digest) {
-  if (!status_.ok()) return false;
+  if (!usable()) return false;
   unsigned int length = 0;
   if (EVP_DigestFinal_ex(state_->context, digest->data(), &length) != 1 ||
       length != digest->size()) {
     status_ = evpFailure("EVP_DigestFinal_ex");
     return false;
   }
-  status_ = Status::corruption("SHA-256: the hash is finished");
+  finished_ = true;
   return true;
 }
 

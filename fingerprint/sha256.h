@@ -27,15 +27,19 @@ class Sha256 {
   // Adds `size` bytes at `data` to the hash; false (see status()) when it failed.
   bool update(const void* data, std::size_t size);
   // Ends the hash and writes the digest; false (see status()) when it failed.
-  // The hash takes no more bytes after it.
+  // Called once: update() and finish() after it fail.
   bool finish(Sha256Digest* digest);
-  // Ok until the system's hashing failed.
+  // Ok until the system's hashing failed or a call came after finish().
   const Status& status() const { return status_; }
 
  private:
+  // False, with status(), when the hash is finished or failed already.
+  bool usable();
+
   struct State;
   std::unique_ptr<State> state_;
   Status status_;
+  bool finished_ = false;
 };
 
 }  // namespace d88
