@@ -57,6 +57,25 @@ headers, a CMake package (d88::image) and a pkg-config file (d88image) are
 included.]])
 # The runtime libraries the programs need, found by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# d88ls loads OpenSSL's libcrypto only when it hashes (dlopen), which
+# dpkg-shlibdeps cannot see: the package that holds the library is named
+# here, as dpkg knows it (libssl3 on Debian 12).
+if(NOT WIN32 AND D88_LIBCRYPTO_FILE)
+  set(d88_crypto_package libssl${D88_LIBCRYPTO_ABI})
+  find_program(DPKG_QUERY dpkg-query)
+  if(DPKG_QUERY)
+    file(REAL_PATH ${D88_LIBCRYPTO_FILE} d88_crypto_real)
+    foreach(path ${D88_LIBCRYPTO_FILE} ${d88_crypto_real})
+      execute_process(COMMAND ${DPKG_QUERY} -S ${path} OUTPUT_VARIABLE d88_owner
+        RESULT_VARIABLE d88_owner_status ERROR_QUIET)
+      if(d88_owner_status EQUAL 0 AND d88_owner MATCHES "^([^:, ]+)")
+        set(d88_crypto_package ${CMAKE_MATCH_1})
+        break()
+      endif()
+    endforeach()
+  endif()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${d88_crypto_package} (>= ${D88_LIBCRYPTO_ABI}.0.0)")
+endif()
 
 # usr/share/doc/d88cut/copyright: LICENSE in Debian's machine-readable
 # format (the MIT licence is called Expat there).

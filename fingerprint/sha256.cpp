@@ -6,6 +6,11 @@
 #include <windows.h>
 #include <bcrypt.h>
 #else
+#include <dlfcn.h>
+
+#include <cstring>
+#include <string>
+
 #include <openssl/evp.h>
 #endif
 
@@ -87,11 +92,55 @@ bool Sha256::finish(Sha256Digest* digest) {
 
 #else
 
-struct Sha256::State {
-  EVP_MD_CTX* context = nullptr;
+namespace {
+
+// The functions of OpenSSL's libcrypto that the hash uses, loaded when the
+// first hash starts: a program that never hashes (d88ls without
+// --fingerprint) never loads the library, so its start costs what it did
+// before. Their types come from the headers the build compiled against.
+struct Crypto {
+  decltype(&EVP_MD_CTX_new) contextNew = nullptr;
+  decltype(&EVP_MD_CTX_free) contextFree = nullptr;
+  decltype(&EVP_sha256) sha256 = nullptr;
+  decltype(&EVP_DigestInit_ex) digestInit = nullptr;
+  decltype(&EVP_DigestUpdate) digestUpdate = nullptr;
+  decltype(&EVP_DigestFinal_ex) digestFinal = nullptr;
+  std::string error;  // why the library could not be used; empty when it can
 };
 
-namespace {
+// Looks up `name` in the library; false when it is not there.
+template <typename Function>
+bool resolve(void* library, const char* name, Function* function) {
+  void* symbol = dlsym(library, name);
+  if (symbol == nullptr) return false;
+  static_assert(sizeof symbol == sizeof *function, "function and object pointers differ in size");
+  std::memcpy(function, &symbol, sizeof symbol);
+  return true;
+}
+
+// The library, loaded once and kept for the life of the process.
+const Crypto& crypto() {
+  static const Crypto loaded = [] {
+    Crypto c;
+    void* library = dlopen(D88_LIBCRYPTO_SONAME, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      const char* why = dlerror();
+      c.error = std::string("SHA-256: cannot load " D88_LIBCRYPTO_SONAME ": ") +
+                (why != nullptr ? why : "unknown reason");
+      return c;
+    }
+    if (!(resolve(library, "EVP_MD_CTX_new", &c.contextNew) &&
+          resolve(library, "EVP_MD_CTX_free", &c.contextFree) &&
+          resolve(library, "EVP_sha256", &c.sha256) &&
+          resolve(library, "EVP_DigestInit_ex", &c.digestInit) &&
+          resolve(library, "EVP_DigestUpdate", &c.digestUpdate) &&
+          resolve(library, "EVP_DigestFinal_ex", &c.digestFinal))) {
+      c.error = "SHA-256: " D88_LIBCRYPTO_SONAME " lacks a function of the EVP interface";
+    }
+    return c;
+  }();
+  return loaded;
+}
 
 Status evpFailure(const char* call) {
   return Status::corruption(std::string("SHA-256: ") + call + " failed");
@@ -99,23 +148,34 @@ Status evpFailure(const char* call) {
 
 }  // namespace
 
+struct Sha256::State {
+  const Crypto* crypto = nullptr;
+  EVP_MD_CTX* context = nullptr;
+};
+
 Sha256::Sha256() {
   state_.reset(new State);
-  state_->context = EVP_MD_CTX_new();
+  const Crypto& c = crypto();
+  if (!c.error.empty()) {
+    status_ = Status::corruption(c.error);
+    return;
+  }
+  state_->crypto = &c;
+  state_->context = c.contextNew();
   if (state_->context == nullptr) {
     status_ = Status::outOfMemory("SHA-256: EVP_MD_CTX_new failed");
-  } else if (EVP_DigestInit_ex(state_->context, EVP_sha256(), nullptr) != 1) {
+  } else if (c.digestInit(state_->context, c.sha256(), nullptr) != 1) {
     status_ = evpFailure("EVP_DigestInit_ex");
   }
 }
 
 Sha256::~Sha256() {
-  EVP_MD_CTX_free(state_->context);
+  if (state_->context != nullptr) state_->crypto->contextFree(state_->context);
 }
 
 bool Sha256::update(const void* data, std::size_t size) {
   if (!usable()) return false;
-  if (EVP_DigestUpdate(state_->context, data, size) != 1) {
+  if (state_->crypto->digestUpdate(state_->context, data, size) != 1) {
     status_ = evpFailure("EVP_DigestUpdate");
     return false;
   }
@@ -125,7 +185,7 @@ bool Sha256::update(const void* data, std::size_t size) {
 bool Sha256::finish(Sha256Digest* digest) {
   if (!usable()) return false;
   unsigned int length = 0;
-  if (EVP_DigestFinal_ex(state_->context, digest->data(), &length) != 1 ||
+  if (state_->crypto->digestFinal(state_->context, digest->data(), &length) != 1 ||
       length != digest->size()) {
     status_ = evpFailure("EVP_DigestFinal_ex");
     return false;

@@ -1,5 +1,6 @@
 // SHA-256 through the system's implementation: OpenSSL's libcrypto (EVP),
-// or Windows CNG (bcrypt). Nothing here hashes by itself.
+// loaded when the first hash starts, or Windows CNG (bcrypt). Nothing here
+// hashes by itself.
 #ifndef D88CUT_FINGERPRINT_SHA256_H_
 #define D88CUT_FINGERPRINT_SHA256_H_
 
@@ -18,7 +19,8 @@ using Sha256Digest = std::array<std::uint8_t, 32>;
 // the system's hashing is kept in status(); every call after it does nothing.
 class Sha256 {
  public:
-  // Starts a hash; status() says why when the system could not.
+  // Starts a hash; status() says why when the system could not (libcrypto
+  // not installed, say).
   Sha256();
   ~Sha256();
   Sha256(const Sha256&) = delete;
