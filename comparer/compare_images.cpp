@@ -27,7 +27,9 @@ class Report {
   bool failed() const { return failed_; }
 
   void begin(const std::string& pathA, const std::string& pathB) {
-    if (json_) out_ += "{" + jsonPathMember("imageA", pathA) + "," + jsonPathMember("imageB", pathB) + ",\"disks\":[";
+    if (!json_) return;
+    out_ += "{" + jsonPathMember("imageA", pathA) + "," + jsonPathMember("imageB", pathB) +
+            ",\"disks\":[";
   }
 
   void beginDisk(int index) {

@@ -95,7 +95,8 @@ bool describeDifferences(Side& a, Side& b, const SectorRecord& ra, const SectorR
         ++count;
       }
     }
-    differences->push_back(std::to_string(count) + (count == 1 ? " byte differs" : " bytes differ") +
+    differences->push_back(std::to_string(count) +
+                           (count == 1 ? " byte differs" : " bytes differ") +
                            ", the first at byte " + std::to_string(first));
   }
   if (lengthA != lengthB) {
@@ -108,7 +109,9 @@ bool describeDifferences(Side& a, Side& b, const SectorRecord& ra, const SectorR
   }
   if (ra.density != rb.density) {
     const auto density = [](std::uint8_t d) {
-      return d == kDensitySingle ? std::string("single") : d == 0 ? std::string("double") : hexByte(d);
+      return d == kDensitySingle ? std::string("single")
+             : d == 0            ? std::string("double")
+                                 : hexByte(d);
     };
     differences->push_back("density: A " + density(ra.density) + ", B " + density(rb.density));
   }

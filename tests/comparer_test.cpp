@@ -185,7 +185,9 @@ TEST_F(CompareCommandTest, PairsGiveTheirLinesStatusAndJson) {
     std::vector<std::string> rebuilt;
     for (const JsonValue& disk : doc["disks"].array) {
       const std::string head = "disk " + std::to_string(disk["index"].asInt()) + ": ";
-      for (const JsonValue& note : disk["notes"].array) rebuilt.push_back(head + "note: " + note.string);
+      for (const JsonValue& note : disk["notes"].array) {
+        rebuilt.push_back(head + "note: " + note.string);
+      }
       int counted = 0;
       for (const char* kind : {"same", "differs", "onlyInA", "onlyInB", "betterInA", "betterInB",
                                "badInBoth"}) {
