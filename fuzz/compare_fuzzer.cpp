@@ -15,8 +15,10 @@
 
 namespace {
 
-constexpr const char kImageA[] = "a.d88";
-constexpr const char kImageB[] = "b.d88";
+// A is the file openInput() writes; B is written beside it, in the scratch
+// folder that fuzz_support makes the current directory.
+constexpr const char* kImageA = d88fuzz::kInputName;
+constexpr const char kImageB[] = "input-b.d88";
 
 void writeInput(const char* name, const std::uint8_t* data, std::size_t size) {
   std::FILE* f = std::fopen(name, "wb");
@@ -63,12 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         static_cast<std::size_t>(data[2]) << 16 |
                         static_cast<std::size_t>(data[3]) << 24;
   if (lengthA > size - 4) lengthA = size - 4;
-  writeInput(kImageA, data + 4, lengthA);
   writeInput(kImageB, data + 4 + lengthA, size - 4 - lengthA);
-
-  static d88::D88Image a;
+  d88::D88Image& a = d88fuzz::openInput(data + 4, lengthA);
   static d88::D88Image b;
-  FUZZ_CHECK(a.open(kImageA) && b.open(kImageB));
+  FUZZ_CHECK(b.open(kImageB));
   const int disks = a.diskCount() > b.diskCount() ? a.diskCount() : b.diskCount();
   for (int k = 0; k < disks; ++k) checkDisk(a, b, k, false);
   FUZZ_CHECK(a.open(kImageA) && b.open(kImageA));
