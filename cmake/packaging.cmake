@@ -1,7 +1,7 @@
 # The packages CPack makes from a build folder.
 #
 # Linux: one Debian package (cpack -G DEB) with everything that installs: the
-# two programs, their manual pages, and the reader library with its headers,
+# three programs, their manual pages, and the reader library with its headers,
 # CMake package and pkg-config file. cmake/debian/prepare-package.cmake makes
 # the installed tree what Debian asks for just before it is packed (manual
 # pages gzipped, copyright and changelog). Configured with
@@ -9,7 +9,7 @@
 # multiarch folder, lib/x86_64-linux-gnu.
 #
 # Windows (the windows-release preset): a zip (cpack -G ZIP) of what someone
-# on Windows needs and nothing else: d88cut.exe and d88ls.exe, stripped, the
+# on Windows needs and nothing else: d88cut.exe, d88ls.exe and d88cmp.exe, stripped, the
 # README, the licence and the manual pages as plain text, in one folder and
 # with Windows line ends.
 set(CPACK_PACKAGE_NAME d88cut)
@@ -44,7 +44,12 @@ sectors that are missing or marked bad are reported.
 
 d88ls shows what an image holds before it is cut: its disks, their tracks
 and sectors, and whether disk 0 holds every sector d88cut reads, as text or
-as JSON Lines.
+as JSON Lines, and with --fingerprint a content fingerprint of each disk
+that is the same for dumps that differ only in the header.
+
+d88cmp compares two images disk by disk and sector by sector, and says
+which sectors differ, which are only in one image, and which one image
+holds sound where the other has them marked bad.
 
 libd88image is the C++17 reader library under both programs: disk
 selection, sector lookup by identity, runs of sectors across tracks. Its
@@ -52,6 +57,25 @@ headers, a CMake package (d88::image) and a pkg-config file (d88image) are
 included.]])
 # The runtime libraries the programs need, found by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# d88ls loads OpenSSL's libcrypto only when it hashes (dlopen), which
+# dpkg-shlibdeps cannot see: the package that holds the library is named
+# here, as dpkg knows it (libssl3 on Debian 12).
+if(NOT WIN32 AND D88_LIBCRYPTO_FILE)
+  set(d88_crypto_package libssl${D88_LIBCRYPTO_ABI})
+  find_program(DPKG_QUERY dpkg-query)
+  if(DPKG_QUERY)
+    file(REAL_PATH ${D88_LIBCRYPTO_FILE} d88_crypto_real)
+    foreach(path ${D88_LIBCRYPTO_FILE} ${d88_crypto_real})
+      execute_process(COMMAND ${DPKG_QUERY} -S ${path} OUTPUT_VARIABLE d88_owner
+        RESULT_VARIABLE d88_owner_status ERROR_QUIET)
+      if(d88_owner_status EQUAL 0 AND d88_owner MATCHES "^([^:, ]+)")
+        set(d88_crypto_package ${CMAKE_MATCH_1})
+        break()
+      endif()
+    endforeach()
+  endif()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${d88_crypto_package} (>= ${D88_LIBCRYPTO_ABI}.0.0)")
+endif()
 
 # usr/share/doc/d88cut/copyright: LICENSE in Debian's machine-readable
 # format (the MIT licence is called Expat there).
@@ -103,9 +127,9 @@ if(WIN32)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
   set(CPACK_COMPONENTS_ALL windows_zip)
   set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
-  install(TARGETS d88cut d88ls RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  install(TARGETS d88cut d88ls d88cmp RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
 
-  # README.txt, LICENSE.txt, d88cut.txt and d88ls.txt, with CR LF line ends;
+  # README.txt, LICENSE.txt, d88cut.txt, d88ls.txt and d88cmp.txt, with CR LF line ends;
   # the pages rendered by groff.
   find_program(GROFF groff)
   set(zip_texts)
@@ -121,7 +145,7 @@ if(WIN32)
     list(APPEND zip_texts ${text})
   endforeach()
   if(GROFF)
-    foreach(page d88cut d88ls)
+    foreach(page d88cut d88ls d88cmp)
       set(text ${PROJECT_BINARY_DIR}/windows_zip/${page}.txt)
       add_custom_command(OUTPUT ${text}
         COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_BINARY_DIR}/man/${page}.1 -DOUT=${text}

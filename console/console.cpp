@@ -233,13 +233,14 @@ std::string escapedByte(unsigned char byte) {
 
 bool isControlByte(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
 
-int runGuarded(int (*run)(int, char**), int argc, char** argv, const char* outOfMemory) {
+int runGuarded(int (*run)(int, char**), int argc, char** argv, const char* outOfMemory,
+               int outOfMemoryStatus) {
   try {
     return run(argc, argv);
   } catch (const std::bad_alloc&) {
     std::fputs(outOfMemory, stderr);
     std::fputc('\n', stderr);
-    return 1;
+    return outOfMemoryStatus;
   }
 }
 

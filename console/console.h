@@ -57,8 +57,9 @@ std::string escapedByte(unsigned char byte);
 bool isControlByte(unsigned char byte);
 
 // Runs `run` (a program's work), turning memory that runs out into
-// `outOfMemory` on standard error and status 1, never an abort.
-int runGuarded(int (*run)(int, char**), int argc, char** argv, const char* outOfMemory);
+// `outOfMemory` on standard error and `outOfMemoryStatus`, never an abort.
+int runGuarded(int (*run)(int, char**), int argc, char** argv, const char* outOfMemory,
+               int outOfMemoryStatus = 1);
 
 // Any bytes as valid UTF-8 that is safe on a terminal: an invalid sequence
 // or a control character becomes \xNN. Every name a message shows goes

@@ -85,5 +85,27 @@ int main(int argc, char** argv) {
   Disk shortTable = cutRegions();
   shortTable.tableEntries = 154;
   ok &= save(out + "/cut/cut_regions_short_table.d88", d88build::build({shortTable}).bytes);
+
+  // Pairs for the comparer: A's length (4 bytes, little-endian), A, then B.
+  std::filesystem::create_directories(out + "/compare");
+  auto pair = [&](const char* name, const Bytes& a, const Bytes& b) {
+    Bytes bytes;
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(a.size() >> (8 * i)));
+    bytes.insert(bytes.end(), a.begin(), a.end());
+    bytes.insert(bytes.end(), b.begin(), b.end());
+    ok &= save(out + "/compare/" + name, bytes);
+  };
+  const Bytes one = d88build::build({small(0)}).bytes;
+  Disk renamed = small(0);
+  renamed.name = "OTHER";
+  renamed.writeProtect = 0x10;
+  pair("renamed.d88", one, d88build::build({renamed}).bytes);
+  pair("shuffled.d88", one, d88build::build({shuffled}).bytes);
+  pair("odd_identities.d88", one, d88build::build({odd}).bytes);
+  Disk marked = small(0);
+  marked.tracks[1][1].status = 0xB0;
+  marked.tracks[2][0].data.resize(10);
+  pair("marked.d88", d88build::build({marked}).bytes, one);
+  pair("disk_counts.d88", d88build::build({small(0), small(1), small(2)}).bytes, one);
   return ok ? 0 : 1;
 }

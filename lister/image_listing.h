@@ -53,6 +53,9 @@ struct DiskSummary {
   TrackLayout layout;          // cylinders 0 when no track holds records
   // What deserves a look at the level of the disk, in words.
   std::vector<std::string> problems;
+  // The disk's content fingerprint (contentSha256) in 64 hex digits when it
+  // was asked for; else empty.
+  std::string contentSha256;
 };
 
 // One sector the cutting command reads that did not come whole or sound.

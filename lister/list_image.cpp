@@ -8,6 +8,7 @@
 
 #include "console.h"
 #include "disk_picture.h"
+#include "content_fingerprint.h"
 #include "image_listing.h"
 #include "listing_format.h"
 
@@ -77,9 +78,28 @@ ImageListing noSuchDisk(D88Image& image, const char* path, const char* diskText,
   return failed(path, json, safeUtf8(path) + " has " + reason, reason);
 }
 
+// Sets the disk's content fingerprint; false, with the image's failure,
+// when it could not be made.
+bool addFingerprint(D88Image& image, const char* path, bool json, DiskSummary* disk,
+                    ImageListing* failure) {
+  Sha256Digest digest;
+  const Status hashed = contentSha256(image, disk->index, &digest);
+  if (hashed.ok()) {
+    disk->contentSha256 = hexDigest(digest);
+    return true;
+  }
+  if (!listingFailure(image).ok()) {
+    *failure = finish(image, path, json, "");
+  } else {
+    const std::string reason = hashed.reason();
+    *failure = failed(path, json, "cannot read " + safeUtf8(path) + ": " + reason, reason);
+  }
+  return false;
+}
+
 }  // namespace
 
-ImageListing listImageDisks(D88Image& image, const char* path, bool json) {
+ImageListing listImageDisks(D88Image& image, const char* path, bool json, bool fingerprint) {
   ImageListing failure;
   if (!openImage(image, path, json, &failure)) return failure;
   try {
@@ -95,6 +115,9 @@ ImageListing listImageDisks(D88Image& image, const char* path, bool json) {
       if (i == 0) {
         coverage = checkCutPlan(image);
         haveDisk0 = true;
+      }
+      if (fingerprint && !addFingerprint(image, path, json, &disks.back(), &failure)) {
+        return failure;
       }
     }
     if (disks.empty()) {
@@ -112,7 +135,7 @@ ImageListing listImageDisks(D88Image& image, const char* path, bool json) {
 }
 
 ImageListing listImageTracks(D88Image& image, const char* path, const char* diskText, bool json,
-                             const ListingSink* sink) {
+                             const ListingSink* sink, bool fingerprint) {
   ImageListing failure;
   if (!openImage(image, path, json, &failure)) return failure;
   try {
@@ -123,6 +146,7 @@ ImageListing listImageTracks(D88Image& image, const char* path, const char* disk
         !summarizeDisk(image, static_cast<int>(disk), &summary, &tracks)) {
       return noSuchDisk(image, path, diskText, json);
     }
+    if (fingerprint && !addFingerprint(image, path, json, &summary, &failure)) return failure;
     if (json && sink != nullptr && listingFailure(image).ok()) {
       writeTracksJson(path, summary, tracks, *sink);
       return ImageListing();

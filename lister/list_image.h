@@ -28,12 +28,16 @@ struct ImageListing {
 
 // The disks of the image at `path` (UTF-8; "-" is standard input), one line
 // each, and under disk 0 the cut plan's coverage; as text or as one JSON line.
-ImageListing listImageDisks(D88Image& image, const char* path, bool json);
+// With `fingerprint`, each disk's content fingerprint too (contentSha256),
+// which reads every sector.
+ImageListing listImageDisks(D88Image& image, const char* path, bool json,
+                            bool fingerprint = false);
 // The tracks of disk `disk` (decimal digits as given) of the image at `path`.
 // With a sink, a JSON listing that succeeds goes there piece by piece, so
-// that a disk of many long tracks is never held whole.
+// that a disk of many long tracks is never held whole. With `fingerprint`,
+// the disk line carries the disk's content fingerprint.
 ImageListing listImageTracks(D88Image& image, const char* path, const char* disk, bool json,
-                             const ListingSink* sink = nullptr);
+                             const ListingSink* sink = nullptr, bool fingerprint = false);
 // A picture of disk `disk` (decimal digits as given) of the image at `path`,
 // as one SVG document (see disk_picture.h). On any failure, a read that
 // failed on the way too, no picture: only the error.

@@ -149,6 +149,7 @@ std::string diskLine(const DiskSummary& d) {
   if (d.writeProtected) line += ", write-protected";
   line += ", " + trackCountsText(d.counts);
   line += ", name \"" + displayName(d.name) + "\"";
+  if (!d.contentSha256.empty()) line += ", content " + d.contentSha256.substr(0, kContentDigits);
   return line + marksText(d.problems) + "\n";
 }
 
@@ -248,6 +249,8 @@ std::string trackLine(const TrackListing& t) {
 
 // ---- JSON ----
 
+}  // namespace
+
 std::string jsonString(const std::string& utf8) {
   std::string out = "\"";
   for (char ch : utf8) {
@@ -266,6 +269,8 @@ std::string jsonString(const std::string& utf8) {
   return out + "\"";
 }
 
+namespace {
+
 std::string jsonInts(const std::vector<int>& values) {
   return "[" + joined(values, ",", [](int v) { return std::to_string(v); }) + "]";
 }
@@ -282,19 +287,23 @@ std::string jsonStrings(const std::vector<std::string>& values) {
   return "[" + joined(values, ",", jsonString) + "]";
 }
 
-// The image's name member: the name itself when it is valid UTF-8 (JSON's
-// escapes keep any control character); else readable with \xNN, and its
-// bytes in hex beside it, so that a script can open the image again.
-std::string jsonImage(const std::string& path) {
-  if (isValidUtf8(path)) return "\"image\":" + jsonString(path);
+}  // namespace
+
+std::string jsonPathMember(const std::string& key, const std::string& path) {
+  if (isValidUtf8(path)) return jsonString(key) + ":" + jsonString(path);
   std::string hex;
   for (char ch : path) {
     char digits[3];
     std::snprintf(digits, sizeof digits, "%02x", static_cast<unsigned>(static_cast<unsigned char>(ch)));
     hex += digits;
   }
-  return "\"image\":" + jsonString(safeUtf8(path)) + ",\"imageHex\":\"" + hex + "\"";
+  return jsonString(key) + ":" + jsonString(safeUtf8(path)) + "," + jsonString(key + "Hex") +
+         ":\"" + hex + "\"";
 }
+
+namespace {
+
+std::string jsonImage(const std::string& path) { return jsonPathMember("image", path); }
 
 std::string jsonDisk(const DiskSummary& d) {
   const char* media = mediaName(d.mediaType);
@@ -314,7 +323,9 @@ std::string jsonDisk(const DiskSummary& d) {
          ",\"sectorsPerTrack\":{\"min\":" + std::to_string(d.counts.minRecords) +
          ",\"max\":" + std::to_string(d.counts.maxRecords) +
          "},\"sizeCodes\":" + jsonInts(d.counts.sizeCodes) +
-         ",\"layout\":" + layout + ",\"problems\":" + jsonStrings(d.problems) + "}";
+         ",\"layout\":" + layout + ",\"problems\":" + jsonStrings(d.problems) +
+         (d.contentSha256.empty() ? "" : ",\"contentSha256\":" + jsonString(d.contentSha256)) +
+         "}";
 }
 
 // One record as JSON, appended to `out`: one formatted write, since a disk

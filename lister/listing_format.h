@@ -2,6 +2,7 @@
 #ifndef D88CUT_LISTER_LISTING_FORMAT_H_
 #define D88CUT_LISTER_LISTING_FORMAT_H_
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,6 +16,16 @@ namespace d88 {
 // character and a byte above 0x7F without a converter as \xNN; a backslash
 // as \\. The result is always valid UTF-8 and safe to print on a terminal.
 std::string displayName(const std::string& raw);
+
+// Hex digits of a disk's content fingerprint that its disk line shows.
+constexpr std::size_t kContentDigits = 16;
+
+// `utf8` as a quoted JSON string: quote, backslash and control characters escaped.
+std::string jsonString(const std::string& utf8);
+// A JSON member naming a file: "KEY":NAME when the name is valid UTF-8; else
+// NAME made readable with \xNN and its exact bytes in hex as "KEYHex", so
+// that a script can open the file again.
+std::string jsonPathMember(const std::string& key, const std::string& path);
 
 // One line per disk; the cut plan's coverage under disk 0 when given.
 std::string disksText(const std::vector<DiskSummary>& disks, const CutCoverage* coverage);

@@ -3,6 +3,7 @@
 //                                  disk 0 holds every sector d88cut reads
 //   d88ls [--json] IMAGE DISK      one line per track of that disk
 //   d88ls --svg IMAGE [DISK]       a picture of that disk (default 0) as SVG
+//   --fingerprint                  each disk's content fingerprint as well
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -22,6 +23,8 @@ constexpr char kHelpText[] =
     "  --json     one JSON document per image, one per line (JSON Lines)\n"
     "  --svg      a picture of one disk as SVG instead: d88ls --svg IMAGE [DISK]\n"
     "             (disk 0 by default), one cell per record, coloured by its state\n"
+    "  --fingerprint  each disk's content fingerprint: a SHA-256 of its sectors,\n"
+    "                 the same for dumps that differ only in the header or layout\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
     "  --         end of options: no argument after it is taken for an option\n"
@@ -38,6 +41,7 @@ struct Arguments {
   Action action = Action::kUsage;
   bool json = false;
   bool svg = false;
+  bool fingerprint = false;
   std::vector<const char*> images;
   const char* disk = nullptr;     // kListTracks, kPicture: the disk index as given
   const char* misuse = nullptr;   // kBadSvg: why --svg cannot be done
@@ -64,6 +68,8 @@ Arguments parseArguments(int argc, char** argv) {
         args.json = true;
       } else if (std::strcmp(arg, "--svg") == 0) {
         args.svg = true;
+      } else if (std::strcmp(arg, "--fingerprint") == 0) {
+        args.fingerprint = true;
       } else {
         args.action = is("--help", "-h")      ? Arguments::Action::kHelp
                       : is("--version", "-V") ? Arguments::Action::kVersion
@@ -81,6 +87,8 @@ Arguments parseArguments(int argc, char** argv) {
     args.action = Arguments::Action::kBadSvg;
     if (args.json) {
       args.misuse = "--svg and --json cannot be given together";
+    } else if (args.fingerprint) {
+      args.misuse = "--svg and --fingerprint cannot be given together";
     } else if (args.images.size() > 2 || (args.images.size() == 2 && !diskNamed)) {
       args.misuse = "--svg draws one image: name one image and at most one disk";
     } else {
@@ -176,7 +184,7 @@ static int run(int argc, char** argv) {
         args.action == Arguments::Action::kPicture
             ? d88::pictureImageDisk(image, matches.front().c_str(), args.disk)
             : d88::listImageTracks(image, matches.front().c_str(), args.disk, args.json,
-                                   &toStandardOutput);
+                                   &toStandardOutput, args.fingerprint);
     if (outputFailed) return 1;
     return emit(listing, "", &outputFailed) ? 0 : 1;
   }
@@ -192,7 +200,8 @@ static int run(int argc, char** argv) {
   int status = 0;
   bool anyWritten = false;
   for (const std::string& path : paths) {
-    const d88::ImageListing listing = d88::listImageDisks(image, path.c_str(), args.json);
+    const d88::ImageListing listing =
+        d88::listImageDisks(image, path.c_str(), args.json, args.fingerprint);
     std::string heading;
     if (headed && !listing.out.empty()) {
       heading = (anyWritten ? "\n" : "") + d88::safeUtf8(path) + ":\n";

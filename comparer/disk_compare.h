@@ -1,0 +1,86 @@
+// Two D88 images compared disk by disk and sector by sector: disk k of one
+// with disk k of the other, each sector by its track and identity (C, H, R,
+// N). Only what the sectors hold counts; the disks' names, media bytes,
+// write protection and record order are noted, not counted as differences.
+#ifndef D88CUT_COMPARER_DISK_COMPARE_H_
+#define D88CUT_COMPARER_DISK_COMPARE_H_
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <d88/d88_image.h>
+#include <d88/status.h>
+
+namespace d88 {
+
+// What became of one sector in the comparison. A copy is sound as
+// isSoundRecord() says.
+enum class SectorKind {
+  kSame,       // both copies hold the same bytes, status, density and deleted mark
+  kBetterInA,  // A's copy is sound, B's is marked bad or short
+  kBetterInB,
+  kDiffers,    // both copies are sound and differ in their bytes or attributes
+  kBadInBoth,  // neither copy is sound, and they are not the same
+  kOnlyInA,    // no partner in B (a twin without its twin counts too)
+  kOnlyInB,
+};
+constexpr int kSectorKinds = 7;
+
+// The kind in the words of the listing: "same", "better in A", "better in B",
+// "differs", "bad in both", "only in A", "only in B".
+const char* sectorKindText(SectorKind kind);
+
+// One sector compared.
+struct SectorComparison {
+  SectorAddress address;  // the track index and the sector's identity
+  SectorKind kind = SectorKind::kSame;
+  std::string detail;     // what sets the copies apart, in words; empty when same
+  bool inA = false;       // a and b hold the copies where there are
+  bool inB = false;
+  SectorRecord a{};
+  SectorRecord b{};
+};
+
+// One disk compared.
+struct DiskComparison {
+  int index = 0;
+  bool inA = false;  // the disk is in A's file, in B's
+  bool inB = false;
+  int sectors = 0;   // sectors compared, paired or not; a disk of one file: its sectors
+  std::array<int, kSectorKinds> counts{};  // sectors of each kind, by SectorKind
+  // What differs without making the disks differ: name, media byte, write
+  // protection, record order.
+  std::vector<std::string> notes;
+
+  // Both files hold the disk, and every sector of it is the same.
+  bool same() const;
+  int count(SectorKind kind) const { return counts[static_cast<std::size_t>(kind)]; }
+};
+
+// Takes each sector that is not the same, as it is found; false to stop the
+// comparison.
+using SectorSink = std::function<bool(const SectorComparison&)>;
+
+// Why a comparison could not be made: the image that failed ('A' or 'B'),
+// and the reason. side 0 with an ok status: the sink asked to stop.
+struct CompareFailure {
+  char side = 0;
+  Status status;
+};
+
+// Compares disk `index` of a with disk `index` of b (either may lack it),
+// track by track: it selects the disk in each, walks track t of both, pairs
+// records of one identity in record order, and reads one record of each side
+// at a time, so that memory stays bounded by one track's walk whatever the
+// images claim. Each sector that is not the same goes to `onDifference`
+// (nothing for a disk that only one file holds). False, with *failure, when
+// reading either image failed or the sink said stop; *result then holds what
+// was counted so far.
+bool compareDisk(D88Image& a, D88Image& b, int index, const SectorSink& onDifference,
+                 DiskComparison* result, CompareFailure* failure);
+
+}  // namespace d88
+
+#endif  // D88CUT_COMPARER_DISK_COMPARE_H_

@@ -1,0 +1,403 @@
+// d88cmp run on pairs of images built in memory, and the content fingerprint
+// under it: what changes the fingerprint, and what does not.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <d88/d88_image.h>
+
+#include "content_fingerprint.h"
+#include "json_value.h"
+#include "sha256.h"
+#include "test_support.h"
+
+namespace {
+
+using d88build::Bytes;
+using d88build::Disk;
+using d88build::Record;
+using d88test::JsonValue;
+using d88test::RunResult;
+using d88test::TempDir;
+
+// A small formatted disk: 4 cylinders, 2 heads, sectors 1 to 4 of 256 bytes.
+Disk smallDisk(int seed = 1) { return d88build::standardDisk(seed, 4, 2, 4, 1); }
+
+// The record with sector number r on `track`.
+Record& sector(Disk& disk, int track, int r) {
+  auto& records = disk.tracks.at(track);
+  return *std::find_if(records.begin(), records.end(),
+                       [r](const Record& rec) { return rec.r == r; });
+}
+
+void eraseSector(Disk& disk, int track, int r) {
+  auto& records = disk.tracks.at(track);
+  records.erase(std::find_if(records.begin(), records.end(),
+                             [r](const Record& rec) { return rec.r == r; }));
+}
+
+Bytes image(const std::vector<Disk>& disks) { return d88build::build(disks).bytes; }
+
+struct PairCase {
+  const char* name;
+  std::vector<Disk> a;
+  std::vector<Disk> b;
+  int status;
+  std::vector<std::string> lines;  // every line of the text listing, in order
+};
+
+std::vector<PairCase> pairCases() {
+  std::vector<PairCase> cases;
+  {
+    Disk b = smallDisk();
+    b.name = "OTHER";
+    b.mediaType = 0x10;
+    b.writeProtect = 0x10;
+    cases.push_back({"HeaderOnly", {smallDisk()}, {b}, 0,
+                     {"disk 0: note: name differs: A \"DISK1\", B \"OTHER\"",
+                      "disk 0: note: media byte differs: A 2HD, B 2DD",
+                      "disk 0: note: write protection differs: A not, B write-protected",
+                      "disk 0: 32 sectors: 32 same"}});
+  }
+  {
+    Disk b = smallDisk();
+    std::reverse(b.tracks[3].begin(), b.tracks[3].end());
+    cases.push_back({"RecordOrderOnly", {smallDisk()}, {b}, 0,
+                     {"disk 0: note: record order differs on 1 track, the first track 3",
+                      "disk 0: 32 sectors: 32 same"}});
+  }
+  {
+    Disk b = smallDisk();
+    sector(b, 3, 2).data[5] ^= 0x01;
+    cases.push_back({"OneSectorChanged", {smallDisk()}, {b}, 1,
+                     {"disk 0: track 3 (C 1, H 1, R 2, N 1): differs (1 byte differs, the first "
+                      "at byte 5)",
+                      "disk 0: 32 sectors: 31 same, 1 differs"}});
+  }
+  {
+    Disk a = smallDisk();
+    Disk b = smallDisk();
+    eraseSector(a, 2, 4);
+    eraseSector(b, 5, 1);
+    cases.push_back({"OneMissingInEach", {a}, {b}, 1,
+                     {"disk 0: track 2 (C 1, H 0, R 4, N 1): only in B",
+                      "disk 0: track 5 (C 2, H 1, R 1, N 1): only in A",
+                      "disk 0: 32 sectors: 30 same, 1 only in A, 1 only in B"}});
+  }
+  {
+    Disk a = smallDisk();
+    Disk b = smallDisk();
+    sector(b, 1, 3).status = d88::kStatusDataCrcError;
+    sector(a, 6, 1).status = d88::kStatusIdCrcError;
+    sector(a, 7, 2).data.resize(100);  // short: the disk holds 100 of 256 bytes
+    cases.push_back({"MarkedBadOrShortOnOneSide", {a}, {b}, 1,
+                     {"disk 0: track 1 (C 0, H 1, R 3, N 1): better in A (B: data CRC error)",
+                      "disk 0: track 6 (C 3, H 0, R 1, N 1): better in B (A: ID CRC error)",
+                      "disk 0: track 7 (C 3, H 1, R 2, N 1): better in B (A: 100 of 256 bytes)",
+                      "disk 0: 32 sectors: 29 same, 1 better in A, 2 better in B"}});
+  }
+  {
+    // Two unsound copies: the same bytes and status are the same sector;
+    // different bytes are bad in both.
+    Disk a = smallDisk();
+    Disk b = smallDisk();
+    sector(a, 0, 1).status = d88::kStatusDataCrcError;
+    sector(b, 0, 1).status = d88::kStatusDataCrcError;
+    sector(a, 0, 2).status = d88::kStatusDataCrcError;
+    sector(b, 0, 2).status = d88::kStatusDataCrcError;
+    sector(b, 0, 2).data[0] ^= 0xFF;
+    cases.push_back({"UnsoundOnBothSides", {a}, {b}, 1,
+                     {"disk 0: track 0 (C 0, H 0, R 2, N 1): bad in both (data CRC error; 1 byte "
+                      "differs, the first at byte 0)",
+                      "disk 0: 32 sectors: 31 same, 1 bad in both"}});
+  }
+  {
+    // Sound copies with equal bytes but another mark or density.
+    Disk b = smallDisk();
+    sector(b, 4, 1).deletedMark = d88::kDeletedDataMark;
+    sector(b, 4, 1).status = d88::kStatusDeletedData;
+    sector(b, 4, 2).density = d88::kDensitySingle;
+    cases.push_back({"AttributesDiffer", {smallDisk()}, {b}, 1,
+                     {"disk 0: track 4 (C 2, H 0, R 1, N 1): differs (status: A normal, B deleted "
+                      "data; deleted mark: A 0x00, B 0x10)",
+                      "disk 0: track 4 (C 2, H 0, R 2, N 1): differs (density: A double, B single)",
+                      "disk 0: 32 sectors: 30 same, 2 differs"}});
+  }
+  {
+    // A twin in A: the first pairs with B's copy, the second has no partner.
+    Disk a = smallDisk();
+    a.tracks[3].push_back(sector(a, 3, 1));
+    a.tracks[3].back().data[0] ^= 0xFF;
+    cases.push_back({"TwinWithoutPartner", {a}, {smallDisk()}, 1,
+                     {"disk 0: track 3 (C 1, H 1, R 1, N 1): only in A",
+                      "disk 0: 33 sectors: 32 same, 1 only in A"}});
+  }
+  {
+    Disk b = d88build::standardDisk(2, 1, 1, 2, 1);
+    cases.push_back({"AnotherDisk", {d88build::standardDisk(1, 1, 1, 2, 1)}, {b}, 1,
+                     {"disk 0: track 0 (C 0, H 0, R 1, N 1): differs (256 bytes differ, the first "
+                      "at byte 0)",
+                      "disk 0: track 0 (C 0, H 0, R 2, N 1): differs (255 bytes differ, the first "
+                      "at byte 0)",
+                      "disk 0: note: name differs: A \"DISK1\", B \"DISK2\"",
+                      "disk 0: 2 sectors: 2 differs"}});
+  }
+  cases.push_back({"TwoDisksAgainstOne", {smallDisk(), smallDisk(3)}, {smallDisk()}, 1,
+                   {"disk 0: 32 sectors: 32 same", "disk 1: only in A (32 sectors)"}});
+  return cases;
+}
+
+class CompareCommandTest : public ::testing::Test {
+ protected:
+  RunResult cmp(const std::vector<std::string>& args, const d88test::RunOptions& options = {}) {
+    std::vector<std::string> argv{D88CMP_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return d88test::run(argv, options);
+  }
+  TempDir dir_;
+};
+
+TEST_F(CompareCommandTest, PairsGiveTheirLinesStatusAndJson) {
+  for (const PairCase& c : pairCases()) {
+    SCOPED_TRACE(c.name);
+    const std::string a = dir_.write("a.d88", image(c.a));
+    const std::string b = dir_.write("b.d88", image(c.b));
+
+    const RunResult text = cmp({a, b});
+    EXPECT_EQ(text.status, c.status) << text.err;
+    EXPECT_EQ(text.err, "");
+    EXPECT_EQ(d88test::lines(text.out), c.lines) << text.out;
+
+    const RunResult quiet = cmp({"-s", a, b});
+    EXPECT_EQ(quiet.status, c.status);
+    EXPECT_EQ(quiet.out, "");
+
+    const RunResult json = cmp({"--json", a, b});
+    EXPECT_EQ(json.status, c.status);
+    JsonValue doc;
+    ASSERT_NO_THROW(doc = d88test::parseJson(json.out)) << json.out;
+    EXPECT_EQ(doc["imageA"].string, a);
+    EXPECT_EQ(doc["status"].asInt(), c.status);
+    EXPECT_EQ(doc["same"].boolean, c.status == 0);
+    // The text's lines, rebuilt from the document: each difference, notes, summary.
+    std::vector<std::string> rebuilt;
+    for (const JsonValue& disk : doc["disks"].array) {
+      const std::string head = "disk " + std::to_string(disk["index"].asInt()) + ": ";
+      for (const JsonValue& note : disk["notes"].array) {
+        rebuilt.push_back(head + "note: " + note.string);
+      }
+      int counted = 0;
+      for (const char* kind : {"same", "differs", "onlyInA", "onlyInB", "betterInA", "betterInB",
+                               "badInBoth"}) {
+        counted += disk[kind].asInt();
+      }
+      if (disk["inA"].boolean && disk["inB"].boolean) {
+        EXPECT_EQ(counted, disk["sectors"].asInt());
+        EXPECT_EQ(disk["differences"].array.size(),
+                  static_cast<std::size_t>(counted - disk["same"].asInt()));
+      }
+      for (const JsonValue& d : disk["differences"].array) {
+        const std::string sector = "track " + std::to_string(d["track"].asInt()) + " (C " +
+                                   std::to_string(d["c"].asInt()) + ", H " +
+                                   std::to_string(d["h"].asInt()) + ", R " +
+                                   std::to_string(d["r"].asInt()) + ", N " +
+                                   std::to_string(d["n"].asInt()) + "): " + d["kind"].string;
+        const bool found = std::any_of(c.lines.begin(), c.lines.end(), [&](const std::string& l) {
+          return l.rfind(head + sector, 0) == 0;
+        });
+        EXPECT_TRUE(found) << sector;
+      }
+      rebuilt.push_back(disk["summary"].string);
+    }
+    std::vector<std::string> expectedNotesAndSummaries;
+    for (const std::string& line : c.lines) {
+      if (line.find(": track ") == std::string::npos) expectedNotesAndSummaries.push_back(line);
+    }
+    std::vector<std::string> rebuiltNotesAndSummaries;
+    for (const std::string& line : rebuilt) rebuiltNotesAndSummaries.push_back(line);
+    EXPECT_EQ(rebuiltNotesAndSummaries, expectedNotesAndSummaries);
+  }
+}
+
+TEST_F(CompareCommandTest, TroubleIsStatusTwoWithTheFileAndReason) {
+  const std::string a = dir_.write("a.d88", image({smallDisk()}));
+  const std::string missing = dir_.file("missing.d88");
+  for (const bool silent : {false, true}) {
+    const RunResult r = silent ? cmp({"-s", a, missing}) : cmp({a, missing});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "d88cmp: cannot open " + missing + ": No such file or directory" +
+                         d88test::kNewline);
+  }
+  const std::string notAnImage = dir_.write("short.d88", Bytes(100, 0));
+  const RunResult noDisk = cmp({notAnImage, a});
+  EXPECT_EQ(noDisk.status, 2);
+  EXPECT_NE(noDisk.err.find(notAnImage + " holds no D88 disk"), std::string::npos) << noDisk.err;
+
+  const RunResult json = cmp({"--json", a, missing});
+  EXPECT_EQ(json.status, 2);
+  JsonValue doc;
+  ASSERT_NO_THROW(doc = d88test::parseJson(json.out)) << json.out;
+  EXPECT_EQ(doc["error"].string, "cannot open " + missing + ": No such file or directory");
+
+  EXPECT_EQ(cmp({a}).status, 2);
+  EXPECT_EQ(cmp({a, a, a}).status, 2);
+  EXPECT_EQ(cmp({"-", "-"}).status, 2);
+  const RunResult unknown = cmp({"--frobnicate", a, a});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("d88cmp: unknown option --frobnicate"), std::string::npos);
+}
+
+TEST_F(CompareCommandTest, HelpVersionEndOfOptionsAndStandardInput) {
+  const RunResult version = cmp({"-V"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("d88cmp " D88_VERSION) + d88test::kNewline);
+  const RunResult help = cmp({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: ", 0), 0u) << help.out;
+
+  const std::string dashed = dir_.write("-s", image({smallDisk()}));
+  const std::string other = dir_.write("b.d88", image({smallDisk()}));
+  d88test::RunOptions inFolder(dir_.path());
+  EXPECT_EQ(cmp({"--", "-s", "b.d88"}, inFolder).status, 0);
+#ifndef _WIN32
+  d88test::RunOptions piped(dir_.path());
+  piped.stdinBytes = image({smallDisk(2)});
+  const RunResult fromPipe = cmp({"-s", "b.d88", "-"}, piped);
+  EXPECT_EQ(fromPipe.status, 1) << fromPipe.err;
+#endif
+  (void)dashed;
+  (void)other;
+}
+
+// ---- the content fingerprint ----
+
+std::string fingerprintOf(const Bytes& bytes, int disk = 0) {
+  TempDir dir;
+  const std::string path = dir.write("image.d88", bytes);
+  d88::D88Image reader;
+  if (!reader.open(path.c_str())) return "cannot open";
+  d88::Sha256Digest digest{};
+  const d88::Status status = d88::contentSha256(reader, disk, &digest);
+  return status.ok() ? d88::hexDigest(digest) : "failed: " + status.toString();
+}
+
+// The image of one disk laid out anew: 64 bytes of padding after the header,
+// the tracks stored in reverse order with 16 bytes after each, the table
+// pointing at them, and 100 bytes after the disk.
+Bytes relaid(const Disk& disk) {
+  const d88build::Image built = d88build::build({disk});
+  const Bytes& in = built.bytes;
+  const std::size_t tableAt = 0x20;
+  std::vector<int> tracks;
+  for (const auto& entry : built.records[0]) tracks.push_back(entry.first);
+  Bytes out(in.begin(), in.begin() + d88::kDiskHeaderSize);
+  std::fill(out.begin() + tableAt, out.end(), 0);
+  out.resize(out.size() + 64, 0xE5);
+  for (auto it = tracks.rbegin(); it != tracks.rend(); ++it) {
+    const std::size_t begin = built.records[0].at(*it).front();
+    const auto next = built.records[0].upper_bound(*it);
+    const std::size_t end = next != built.records[0].end() ? next->second.front() : in.size();
+    d88build::putLE32(out, tableAt + 4 * static_cast<std::size_t>(*it),
+                      static_cast<std::uint32_t>(out.size()));
+    out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(begin),
+               in.begin() + static_cast<std::ptrdiff_t>(end));
+    out.resize(out.size() + 16, 0xE5);
+  }
+  d88build::putLE32(out, 0x1C, static_cast<std::uint32_t>(out.size()));
+  out.resize(out.size() + 100, 0x55);
+  return out;
+}
+
+void appendLE(Bytes& out, std::uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+TEST(ContentFingerprint, IgnoresHeaderAndLayoutAndSeesEveryDataByte) {
+  Disk base = smallDisk();
+  // Twins, a marked record, a short one and a deleted one: all in the stream.
+  base.tracks[2].push_back(sector(base, 2, 3));
+  base.tracks[2].back().data[7] = 0x42;
+  sector(base, 5, 2).status = d88::kStatusDataCrcError;
+  sector(base, 6, 4).data.resize(77);
+  sector(base, 7, 1).deletedMark = d88::kDeletedDataMark;
+  const std::string fingerprint = fingerprintOf(image({base}));
+  ASSERT_EQ(fingerprint.size(), 64u) << fingerprint;
+
+  // The stream built by hand from the disk's description, hashed by the
+  // system's SHA-256.
+  Bytes stream;
+  for (const auto& [track, records] : base.tracks) {
+    appendLE(stream, static_cast<std::uint32_t>(track), 2);
+    appendLE(stream, static_cast<std::uint32_t>(records.size()), 4);
+    std::vector<Record> sorted = records;
+    std::stable_sort(sorted.begin(), sorted.end(), [](const Record& x, const Record& y) {
+      return std::make_tuple(x.c, x.h, x.r, x.n) < std::make_tuple(y.c, y.h, y.r, y.n);
+    });
+    for (const Record& r : sorted) {
+      stream.insert(stream.end(), {r.c, r.h, r.r, r.n, r.density, r.deletedMark, r.status});
+      appendLE(stream, static_cast<std::uint32_t>(r.data.size()), 4);
+      stream.insert(stream.end(), r.data.begin(), r.data.end());
+    }
+  }
+  d88::Sha256 hash;
+  d88::Sha256Digest expected{};
+  ASSERT_TRUE(hash.update(stream.data(), stream.size()) && hash.finish(&expected));
+  EXPECT_EQ(fingerprint, d88::hexDigest(expected));
+
+  Disk header = base;
+  header.name = "ANOTHER NAME";
+  header.mediaType = 0x00;
+  header.writeProtect = 0x10;
+  EXPECT_EQ(fingerprintOf(image({header})), fingerprint);
+  Disk reordered = base;
+  std::reverse(reordered.tracks[4].begin(), reordered.tracks[4].end());
+  EXPECT_EQ(fingerprintOf(image({reordered})), fingerprint);
+  EXPECT_EQ(fingerprintOf(relaid(base)), fingerprint);
+  // The second disk of a file: where the disk stands does not count either.
+  EXPECT_EQ(fingerprintOf(image({smallDisk(5), base}), 1), fingerprint);
+
+  Disk oneByte = base;
+  sector(oneByte, 3, 4).data[255] ^= 0x80;
+  EXPECT_NE(fingerprintOf(image({oneByte})), fingerprint);
+  Disk oneStatus = base;
+  sector(oneStatus, 3, 4).status = d88::kStatusDeletedData;
+  EXPECT_NE(fingerprintOf(image({oneStatus})), fingerprint);
+  Disk twinsSwapped = base;
+  std::swap(twinsSwapped.tracks[2][2], twinsSwapped.tracks[2].back());
+  EXPECT_NE(fingerprintOf(image({twinsSwapped})), fingerprint);
+
+  EXPECT_EQ(fingerprintOf(image({base}), 1).rfind("failed: no disk 1", 0), 0u);
+}
+
+TEST(ContentFingerprint, ShownByTheListingOnRequestOnly) {
+  TempDir dir;
+  const std::string a = dir.write("a.d88", image({smallDisk()}));
+  Disk renamed = smallDisk();
+  renamed.name = "RENAMED";
+  const std::string b = dir.write("b.d88", image({renamed}));
+  const std::string full = fingerprintOf(image({smallDisk()}));
+
+  const RunResult plain = d88test::run({D88LS_PATH, a}, {});
+  EXPECT_EQ(plain.out.find("content"), std::string::npos) << plain.out;
+  const RunResult listed = d88test::run({D88LS_PATH, "--fingerprint", a, b}, {});
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  std::vector<std::string> contents;
+  for (const std::string& line : d88test::lines(listed.out)) {
+    const std::size_t at = line.find(", content ");
+    if (at != std::string::npos) contents.push_back(line.substr(at + 10, 16));
+  }
+  EXPECT_EQ(contents, (std::vector<std::string>{full.substr(0, 16), full.substr(0, 16)}))
+      << listed.out;
+
+  const RunResult json = d88test::run({D88LS_PATH, "--json", "--fingerprint", b}, {});
+  JsonValue doc;
+  ASSERT_NO_THROW(doc = d88test::parseJson(json.out)) << json.out;
+  EXPECT_EQ(doc["disks"][0]["contentSha256"].string, full);
+  const RunResult plainJson = d88test::run({D88LS_PATH, "--json", b}, {});
+  EXPECT_EQ(plainJson.out.find("contentSha256"), std::string::npos);
+}
+
+}  // namespace
