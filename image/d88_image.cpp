@@ -414,6 +414,18 @@ std::int32_t D88Image::readRecord(const SectorRecord& record, std::uint8_t* buff
   return impl_->copyData(held, buffer, maxBytes);
 }
 
+std::size_t D88Image::readBytes(std::int64_t offset, std::uint8_t* buffer, std::size_t size) {
+  if (buffer == nullptr || size == 0) return 0;
+  if (!impl_->source.isOpen()) {
+    impl_->fail(Status::notOpen());
+    return 0;
+  }
+  std::size_t got = 0;
+  const Status s = impl_->source.copy(offset, size, buffer, &got);
+  if (!s.ok()) impl_->fail(s);
+  return got;
+}
+
 TrackWalk D88Image::walkTrack(std::int32_t track) {
   const CachedTrack* t = impl_->track(track);
   return t != nullptr ? t->walk : TrackWalk();
