@@ -133,6 +133,11 @@ std::string hexByte(unsigned value) {
   return text;
 }
 
+// "1 record has", "3 records have": a count of records and its verb.
+std::string records(unsigned long long count, const char* one, const char* many) {
+  return std::to_string(count) + (count == 1 ? " record " : " records ") + (count == 1 ? one : many);
+}
+
 // The warnings about the sectors and records of OUT, one line per kind.
 void warnAbout(const std::string& out, const d88::RawSummary& s, const d88::RawGeometry& g,
                std::uint8_t fill) {
@@ -179,23 +184,31 @@ void warnAbout(const std::string& out, const d88::RawSummary& s, const d88::RawG
   }
   if (count(d88::RawKind::kTwin) > 0) {
     d88::print(stderr,
-               "Warning: %s: %llu records repeat the R and N of an earlier one in their track "
-               "and are left out; the first is %s\n",
-               o, count(d88::RawKind::kTwin), first(d88::RawKind::kTwin).c_str());
+               "Warning: %s: %s the R and N of an earlier one in their track and %s left out; "
+               "the first is %s\n",
+               o, records(count(d88::RawKind::kTwin), "repeats", "repeat").c_str(),
+               count(d88::RawKind::kTwin) == 1 ? "is" : "are", first(d88::RawKind::kTwin).c_str());
   }
   if (count(d88::RawKind::kExtra) > 0) {
     d88::print(stderr,
-               "Warning: %s: %llu records have an R outside %d to %d and are left out; "
-               "the first is %s\n",
-               o, count(d88::RawKind::kExtra), g.firstR, g.firstR + g.sectors - 1,
-               first(d88::RawKind::kExtra).c_str());
+               "Warning: %s: %s an R outside %d to %d and %s left out; the first is %s\n",
+               o, records(count(d88::RawKind::kExtra), "has", "have").c_str(), g.firstR, g.firstR + g.sectors - 1,
+               count(d88::RawKind::kExtra) == 1 ? "is" : "are", first(d88::RawKind::kExtra).c_str());
   }
   if (count(d88::RawKind::kOtherSize) > 0) {
     d88::print(stderr,
-               "Warning: %s: %llu records are not of size N %d (%d bytes) and are left out; "
-               "the first is %s\n",
-               o, count(d88::RawKind::kOtherSize), g.sizeCode,
-               static_cast<int>(d88::sectorBytes(g.sizeCode)), first(d88::RawKind::kOtherSize).c_str());
+               "Warning: %s: %s not of size N %d (%d bytes) and %s left out; the first is %s\n",
+               o, records(count(d88::RawKind::kOtherSize), "is", "are").c_str(), g.sizeCode,
+               static_cast<int>(d88::sectorBytes(g.sizeCode)),
+               count(d88::RawKind::kOtherSize) == 1 ? "is" : "are",
+               first(d88::RawKind::kOtherSize).c_str());
+  }
+  if (count(d88::RawKind::kOtherTrack) > 0) {
+    d88::print(stderr,
+               "Warning: %s: %s on tracks past %d and %s left out; the first is %s\n",
+               o, records(count(d88::RawKind::kOtherTrack), "stands", "stand").c_str(),
+               g.tracks - 1, count(d88::RawKind::kOtherTrack) == 1 ? "is" : "are",
+               first(d88::RawKind::kOtherTrack).c_str());
   }
 }
 

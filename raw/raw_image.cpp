@@ -23,6 +23,34 @@ bool isTracksCH(const SectorId& id, int track) {
 
 std::string quoted(const std::string& ascii) { return "\"" + ascii + "\""; }
 
+// Splits `text` from `from` on into the parts of TxSxB. An x right after a
+// part's leading 0 is either a separator or the start of a hex number: the
+// reading that gives three numbers wins, separators first ("80x0x1024" is
+// 80, 0, 1024; "80x16x0x100" is 80, 16, 0x100). False, with the parts of the
+// last reading tried, when none does.
+bool splitGeometry(const std::string& text, std::size_t from, std::vector<std::string>* parts) {
+  const std::size_t before = parts->size();
+  for (std::size_t scan : {from, from + 2}) {
+    if (scan != from && text.compare(from, 2, "0x") != 0 && text.compare(from, 2, "0X") != 0) break;
+    parts->resize(before);
+    const std::size_t x = text.find_first_of("xX", scan);
+    std::uint64_t ignored = 0;
+    if (x == std::string::npos) {
+      parts->push_back(text.substr(from));
+      if (parts->size() == 3 && parseRawNumber(parts->back().c_str(), UINT32_MAX, &ignored)) {
+        return true;
+      }
+      continue;
+    }
+    parts->push_back(text.substr(from, x - from));
+    if (parts->size() < 3 && parseRawNumber(parts->back().c_str(), UINT32_MAX, &ignored) &&
+        splitGeometry(text, x + 1, parts)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::uint64_t rawImageBytes(const RawGeometry& g) {
@@ -67,20 +95,8 @@ bool parseRawNumber(const char* text, std::uint64_t max, std::uint64_t* value) {
 
 bool parseGeometry(const char* text, RawGeometry* geometry, std::string* why) {
   const std::string all = text != nullptr ? text : "";
-  // The parts stand between x's; an x right after a part's leading 0 starts
-  // a hex number instead.
   std::vector<std::string> parts;
-  for (std::size_t from = 0;;) {
-    std::size_t scan = from;
-    if (all.compare(from, 2, "0x") == 0 || all.compare(from, 2, "0X") == 0) scan += 2;
-    const std::size_t x = all.find_first_of("xX", scan);
-    if (x == std::string::npos) {
-      parts.push_back(all.substr(from));
-      break;
-    }
-    parts.push_back(all.substr(from, x - from));
-    from = x + 1;
-  }
+  splitGeometry(all, 0, &parts);
   if (parts.size() != 3) {
     *why = "expected TxSxB: tracks, sectors per track and bytes per sector, as in 80x16x256";
     return false;
@@ -192,6 +208,8 @@ const char* rawKindName(RawKind kind) {
       return "extra";
     case RawKind::kOtherSize:
       return "other size";
+    case RawKind::kOtherTrack:
+      return "other track";
   }
   return "?";
 }
@@ -245,6 +263,9 @@ class Converter {
 
   RawSummary run() {
     for (int t = 0; t < g_.tracks && !summary_.stopped && summary_.failure.ok(); ++t) track(t);
+    for (int t = g_.tracks; t < kTrackCount && !summary_.stopped && summary_.failure.ok(); ++t) {
+      beyond(t);
+    }
     return summary_;
   }
 
@@ -273,6 +294,25 @@ class Converter {
       size -= n;
     }
     return true;
+  }
+
+  // Names the records of a track past the geometry's last.
+  void beyond(int t) {
+    if (!trackEntryInDisk(image_.trackOffset(t), image_.diskSize())) return;
+    const TrackWalk walk = image_.walkTrack(t);
+    if (walk.end == TrackEnd::kReadError) {
+      summary_.failure = walk.error;
+      return;
+    }
+    for (const SectorRecord& record : walk.records) {
+      RawEntry e;
+      e.kind = RawKind::kOtherTrack;
+      e.track = t;
+      e.id = record.id;
+      e.hasRecord = true;
+      e.record = record;
+      note(e.kind, e, true);
+    }
   }
 
   void track(int t) {

@@ -57,7 +57,7 @@ bool checkGeometry(const RawGeometry& geometry, std::string* why);
 RawGeometry usualGeometry(D88Image& image);
 
 // What a map entry is about. The first four are sectors of the raw image, in
-// the order they are named when several hold for one; the last three are
+// the order they are named when several hold for one; the last four are
 // records of the disk that the raw image cannot hold.
 enum class RawKind {
   kMissing,    // not in the image: filled
@@ -67,10 +67,12 @@ enum class RawKind {
   kTwin,       // the same R and N again in the track: left out
   kExtra,      // R outside the geometry's numbers: left out
   kOtherSize,  // R within them, another size code: left out
+  kOtherTrack, // on a track past the geometry's last: left out
 };
-constexpr int kRawKinds = 7;
+constexpr int kRawKinds = 8;
 
-// "missing", "short", "marked bad", "other C/H", "twin", "extra", "other size".
+// "missing", "short", "marked bad", "other C/H", "twin", "extra", "other size",
+// "other track".
 const char* rawKindName(RawKind kind);
 
 // One sector of the raw image that is not whole and sound, or one record
