@@ -1,5 +1,6 @@
 #include "output_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -167,6 +168,28 @@ class NewFile {
       size -= static_cast<std::size_t>(done);
     }
     return 0;
+  }
+
+  // Appends up to `size` bytes of `sourceFd` from `offset` by the system's
+  // own copy; the bytes appended, fewer at the source's end or a failure.
+  std::uint64_t copyFrom(int sourceFd, std::int64_t offset, std::uint64_t size) {
+    std::uint64_t done = 0;
+#ifdef __linux__
+    while (done < size) {
+      off64_t from = static_cast<off64_t>(offset) + static_cast<off64_t>(done);
+      const std::size_t chunk = static_cast<std::size_t>(
+          std::min<std::uint64_t>(size - done, std::uint64_t{1} << 30));
+      const ssize_t n = copy_file_range(sourceFd, &from, fd_, nullptr, chunk, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<std::uint64_t>(n);
+    }
+#else
+    (void)sourceFd;
+    (void)offset;
+    (void)size;
+#endif
+    return done;
   }
 
   // Closes the file; 0 or the errno of the failure.
@@ -374,6 +397,11 @@ WriteResult PendingFile::append(const std::uint8_t* data, std::size_t size) {
   if (error == 0) return WriteResult{};
   discard();
   return WriteResult{error, isFolderError(error, false)};
+}
+
+std::uint64_t PendingFile::appendCopyOf(int sourceFd, std::int64_t offset, std::uint64_t size) {
+  if (!impl_ || sourceFd < 0 || offset < 0) return 0;
+  return impl_->out.copyFrom(sourceFd, offset, size);
 }
 
 WriteResult PendingFile::commit() {

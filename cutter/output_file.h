@@ -42,6 +42,13 @@ class PendingFile {
   WriteResult start(const char* name);
   // Appends `size` bytes. On failure the temporary is removed.
   WriteResult append(const std::uint8_t* data, std::size_t size);
+  // Appends up to `size` bytes of the regular file open as `sourceFd` (a
+  // POSIX descriptor), from `offset`, copied by the system without passing
+  // through this process where it can (copy_file_range on Linux). Returns the
+  // bytes appended: it stops early at the source's end or at any failure,
+  // which the caller finds by reading and append(); 0 where the system has
+  // no such copy.
+  std::uint64_t appendCopyOf(int sourceFd, std::int64_t offset, std::uint64_t size);
   // Closes the temporary and renames it to the final name. On failure the
   // final name is as it was and the temporary is removed.
   WriteResult commit();

@@ -179,6 +179,7 @@ static int run(int argc, char** argv) {
     }
   }
   const std::string stem = d88::imageStem(imagePath);
+  const d88::CopySource source(imagePath.c_str(), theImage);
   bool allWritten = true;
   for (const d88::DiskPart& part : parts) {
     const std::string name = d88::partFileName(stem, part.disk);
@@ -191,7 +192,7 @@ static int run(int argc, char** argv) {
       allWritten = false;
       continue;
     }
-    const d88::PartResult result = d88::writePart(theImage, part, path.c_str());
+    const d88::PartResult result = d88::writePart(theImage, part, path.c_str(), &source);
     if (!result.readFailure.ok()) {
       d88::print(stderr, "Error: cannot read %s: %s; %s is not written\n", image.c_str(),
                  result.readFailure.reason().c_str(), shown.c_str());

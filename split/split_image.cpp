@@ -3,7 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <cstring>
 #include <new>
+
+#ifdef __linux__
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace d88 {
 
@@ -44,7 +51,30 @@ std::string partFileName(const std::string& stem, int disk) {
   return stem + ".disk" + std::to_string(disk) + ".d88";
 }
 
-PartResult writePart(D88Image& image, const DiskPart& part, const char* path) {
+CopySource::CopySource(const char* path, const D88Image& image) {
+#ifdef __linux__
+  if (image.fileSize() < 0) return;
+  owned_ = std::strcmp(path, "-") != 0;
+  fd_ = owned_ ? ::open(path, O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
+  struct stat st {};
+  if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != image.fileSize())) {
+    if (owned_) ::close(fd_);
+    fd_ = -1;
+  }
+#else
+  (void)path;
+  (void)image;
+#endif
+}
+
+CopySource::~CopySource() {
+#ifdef __linux__
+  if (owned_ && fd_ >= 0) ::close(fd_);
+#endif
+}
+
+PartResult writePart(D88Image& image, const DiskPart& part, const char* path,
+                     const CopySource* source) {
   PartResult result;
   static std::unique_ptr<std::uint8_t[]> buffer;
   if (!buffer) {
@@ -58,6 +88,13 @@ PartResult writePart(D88Image& image, const DiskPart& part, const char* path) {
   result.written = file.start(path);
   if (result.written.error != 0) return result;
   std::int64_t at = part.offset;
+  // What the system copies needs no buffer; what it leaves (the source's
+  // end, or a failure) is read through the reader, which says why.
+  if (source != nullptr && source->fd() >= 0) {
+    const std::uint64_t size = part.end >= 0 ? static_cast<std::uint64_t>(part.end - at)
+                                             : static_cast<std::uint64_t>(INT64_MAX - at);
+    at += static_cast<std::int64_t>(file.appendCopyOf(source->fd(), at, size));
+  }
   for (;;) {
     std::size_t want = kSplitBufferBytes;
     if (part.end >= 0) {

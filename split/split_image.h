@@ -40,6 +40,23 @@ std::string imageStem(const std::string& path);
 // "STEM.diskN.d88": the file of disk N.
 std::string partFileName(const std::string& stem, int disk);
 
+// The image file opened a second time, for the system to copy from without
+// passing the bytes through this process. Only where the system can (Linux)
+// and only for a regular file of the size the reader found; else fd() is -1
+// and parts are copied through the reader.
+class CopySource {
+ public:
+  CopySource(const char* path, const D88Image& image);
+  ~CopySource();
+  CopySource(const CopySource&) = delete;
+  CopySource& operator=(const CopySource&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+  bool owned_ = false;
+};
+
 // What became of one part.
 struct PartResult {
   WriteResult written;     // the output file's failure, if any
@@ -48,9 +65,11 @@ struct PartResult {
 };
 
 // Copies `part` of `image` into the file `path` (UTF-8) through a temporary
-// file and a rename, kSplitBufferBytes at a time. On any failure `path` is as
+// file and a rename: by the system from `source` where it can, the rest read
+// through the reader kSplitBufferBytes at a time. On any failure `path` is as
 // it was and no temporary stays.
-PartResult writePart(D88Image& image, const DiskPart& part, const char* path);
+PartResult writePart(D88Image& image, const DiskPart& part, const char* path,
+                     const CopySource* source = nullptr);
 
 }  // namespace d88
 
