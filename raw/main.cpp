@@ -267,6 +267,15 @@ static int run(int argc, char** argv) {
   const std::string image = d88::safeUtf8(imagePath);
   const std::string out = d88::safeUtf8(args.out);
 
+  // A raw image goes to a file, through a temporary beside it: never to
+  // standard output, which "-" would otherwise be taken for.
+  for (const char* name : {args.out, args.map}) {
+    if (name != nullptr && std::strcmp(name, "-") == 0) {
+      d88::print(stderr, "d88raw: %s cannot be - (standard output); name a file\n",
+                 name == args.out ? "OUT" : "MAP.json");
+      return 1;
+    }
+  }
   if (d88::isSameFile(args.out, imagePath.c_str())) {
     d88::print(stderr, "Error: cannot write %s: it is the image being converted\n", out.c_str());
     return 1;

@@ -261,6 +261,7 @@ TEST_F(RawCommandTest, ExitStatusTellsTheOutcomesApart) {
       {"not TxSxB", &sound, {"--geometry", "80x16"}, 1, "expected TxSxB"},
       {"an option without its value", &sound, {"--map"}, 1, "option --map needs a value"},
       {"an unknown option", &sound, {"--frobnicate"}, 1, "unknown option --frobnicate"},
+      {"a map to standard output", &sound, {"--map", "-"}, 1, "MAP.json cannot be - (standard output)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
