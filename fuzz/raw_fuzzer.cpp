@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   d88::RawGeometry g = d88::usualGeometry(image);
   std::string why;
   if (!d88::checkGeometry(g, &why) || d88::rawImageBytes(g) > kMaxFuzzRawBytes) {
-    g = d88::RawGeometry{3, 5, g.sectors > 0 ? g.firstR : 1, 1};
+    g = d88::RawGeometry{3, 5, g.sectors > 0 && g.firstR <= 0xFF - 4 ? g.firstR : 1, 1};
     FUZZ_CHECK(d88::checkGeometry(g, &why));
   }
   CountingSink sink(g);
