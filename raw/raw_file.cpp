@@ -42,7 +42,7 @@ class FileSink : public RawSink {
   bool entry(const RawEntry& entry) override {
     if (mapPath_ == nullptr) return true;
     if (entries_++ > 0) mapText_ += ",";
-    mapText_ += "\n" + rawEntryJson(entry, geometry_);
+    mapText_ += "\n" + rawEntryJson(entry);
     return mapText_.size() < kMapWriteBytes || flushMap();
   }
 

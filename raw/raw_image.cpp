@@ -214,8 +214,7 @@ const char* rawKindName(RawKind kind) {
   return "?";
 }
 
-std::vector<std::string> rawStatusWords(const RawEntry& entry, const RawGeometry& geometry) {
-  (void)geometry;
+std::vector<std::string> rawStatusWords(const RawEntry& entry) {
   if (!entry.hasRecord) return {"not in the image"};
   const SectorRecord& r = entry.record;
   std::vector<std::string> words{statusMeaning(r.status)};
@@ -225,7 +224,7 @@ std::vector<std::string> rawStatusWords(const RawEntry& entry, const RawGeometry
   return words;
 }
 
-std::string rawEntryJson(const RawEntry& entry, const RawGeometry& geometry) {
+std::string rawEntryJson(const RawEntry& entry) {
   std::string out = "{\"track\":" + std::to_string(entry.track) +
                     ",\"c\":" + std::to_string(entry.id.c) + ",\"h\":" + std::to_string(entry.id.h) +
                     ",\"r\":" + std::to_string(entry.id.r) + ",\"n\":" + std::to_string(entry.id.n) +
@@ -234,7 +233,7 @@ std::string rawEntryJson(const RawEntry& entry, const RawGeometry& geometry) {
     out += ",\"offset\":" + std::to_string(entry.offset) + ",\"bytes\":" + std::to_string(entry.bytes);
   }
   out += ",\"status\":[";
-  const std::vector<std::string> words = rawStatusWords(entry, geometry);
+  const std::vector<std::string> words = rawStatusWords(entry);
   for (std::size_t i = 0; i < words.size(); ++i) {
     // The words are ASCII and hold no quote or backslash.
     out += (i == 0 ? "" : ",") + quoted(words[i]);

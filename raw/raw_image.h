@@ -90,11 +90,11 @@ struct RawEntry {
 // What holds for the entry, in words: the record's status (statusMeaning),
 // "deleted data" when only its mark says so, "short" and "C/H not the
 // track's" when they hold; "not in the image" for a missing sector.
-std::vector<std::string> rawStatusWords(const RawEntry& entry, const RawGeometry& geometry);
+std::vector<std::string> rawStatusWords(const RawEntry& entry);
 
 // The entry as one JSON object: track, c, h, r, n, kind, offset (sectors of
 // the raw image only), bytes and status.
-std::string rawEntryJson(const RawEntry& entry, const RawGeometry& geometry);
+std::string rawEntryJson(const RawEntry& entry);
 
 // Where a conversion goes. Either call returns false to stop it.
 class RawSink {
