@@ -67,6 +67,24 @@ TEST_F(SplitCommandTest, ThreeDisksComeBackByteForByte) {
   EXPECT_EQ(joined({disk0, disk1, disk2}), bytes);
 }
 
+// The reader looks at 64 disks: what follows the 64th goes into its file,
+// so that nothing of the image is lost.
+TEST_F(SplitCommandTest, BytesPastThe64thDiskGoIntoItsFile) {
+  const Bytes one = d88build::build({d88build::standardDisk(8, 1, 1, 2, 0)}).bytes;
+  Bytes bytes;
+  for (int i = 0; i < 66; ++i) bytes.insert(bytes.end(), one.begin(), one.end());
+  const std::string path = images_.write("many.d88", bytes);
+  const RunResult result = split({path});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(listDir(work_.path()).size(), 64u);
+  Bytes last = one;
+  last.insert(last.end(), one.begin(), one.end());
+  last.insert(last.end(), one.begin(), one.end());
+  EXPECT_EQ(readFile(work_.file("many.disk63.d88")), last);
+  EXPECT_EQ(result.err, line("Warning: disk 63: the size field says " + std::to_string(one.size()) +
+                             " bytes; " + std::to_string(3 * one.size()) + " bytes are written"));
+}
+
 TEST_F(SplitCommandTest, OneDiskGivesOneFileAndStandardInputIsCalledStdin) {
   const Bytes bytes = d88build::build({d88build::standardDisk(4)}).bytes;
   const std::string path = images_.write("only.disk.d88", bytes);
