@@ -1,7 +1,7 @@
 # The packages CPack makes from a build folder.
 #
 # Linux: one Debian package (cpack -G DEB) with everything that installs: the
-# three programs, their manual pages, and the reader library with its headers,
+# programs, their manual pages, and the reader library with its headers,
 # CMake package and pkg-config file. cmake/debian/prepare-package.cmake makes
 # the installed tree what Debian asks for just before it is packed (manual
 # pages gzipped, copyright and changelog). Configured with
@@ -9,7 +9,8 @@
 # multiarch folder, lib/x86_64-linux-gnu.
 #
 # Windows (the windows-release preset): a zip (cpack -G ZIP) of what someone
-# on Windows needs and nothing else: d88cut.exe, d88ls.exe and d88cmp.exe, stripped, the
+# on Windows needs and nothing else: d88cut.exe, d88ls.exe, d88cmp.exe, d88raw.exe
+# and d88split.exe, stripped, the
 # README, the licence and the manual pages as plain text, in one folder and
 # with Windows line ends.
 set(CPACK_PACKAGE_NAME d88cut)
@@ -50,6 +51,11 @@ that is the same for dumps that differ only in the header.
 d88cmp compares two images disk by disk and sector by sector, and says
 which sectors differ, which are only in one image, and which one image
 holds sound where the other has them marked bad.
+
+d88raw writes one disk as a raw sector image (.img, .hdm) for other
+emulators and disk writers, with filler where the image lacks bytes and a
+JSON map of every filled, short or bad sector. d88split writes each disk of
+a multi-disk file to a file of its own, byte for byte.
 
 libd88image is the C++17 reader library under both programs: disk
 selection, sector lookup by identity, runs of sectors across tracks. Its
@@ -127,9 +133,10 @@ if(WIN32)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
   set(CPACK_COMPONENTS_ALL windows_zip)
   set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
-  install(TARGETS d88cut d88ls d88cmp RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  install(TARGETS d88cut d88ls d88cmp d88raw d88split RUNTIME DESTINATION . COMPONENT windows_zip
+    EXCLUDE_FROM_ALL)
 
-  # README.txt, LICENSE.txt, d88cut.txt, d88ls.txt and d88cmp.txt, with CR LF line ends;
+  # README.txt, LICENSE.txt and a text page per program, with CR LF line ends;
   # the pages rendered by groff.
   find_program(GROFF groff)
   set(zip_texts)
@@ -145,7 +152,7 @@ if(WIN32)
     list(APPEND zip_texts ${text})
   endforeach()
   if(GROFF)
-    foreach(page d88cut d88ls d88cmp)
+    foreach(page d88cut d88ls d88cmp d88raw d88split)
       set(text ${PROJECT_BINARY_DIR}/windows_zip/${page}.txt)
       add_custom_command(OUTPUT ${text}
         COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_BINARY_DIR}/man/${page}.1 -DOUT=${text}

@@ -1,11 +1,13 @@
 #include "output_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "platform.h"
 
@@ -54,18 +56,18 @@ bool isDirectory(const std::wstring& path) {
 #else
 #endif
 
-// The temporary file this run is writing, for the interrupt handler: its name
-// is stored before the flag is set, and both change only while interrupts
-// are held off (InterruptsHeld), so the handler never removes a file of
-// another's, nor a name that is already in place.
-volatile std::sig_atomic_t temporaryActive = 0;
+// The temporary files this run is writing, one slot each, for the interrupt
+// handler: a slot's name is stored before its flag is set, and both change
+// only while interrupts are held off (InterruptsHeld), so the handler never
+// removes a file of another's, nor a name that is already in place.
+volatile std::sig_atomic_t temporaryActive[kMaxPendingFiles] = {};
 #ifdef _WIN32
-wchar_t temporaryName[kMaxNameLength];
+wchar_t temporaryName[kMaxPendingFiles][kMaxNameLength];
 // Held while a temporary is created or renamed; the console handler takes it
 // and never gives it back, as the process is ending.
 SRWLOCK interruptLock = SRWLOCK_INIT;
 #else
-char temporaryName[kMaxNameLength];
+char temporaryName[kMaxPendingFiles][kMaxNameLength];
 // The signals that remove the temporary before they end the process.
 constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -106,13 +108,17 @@ BOOL WINAPI onConsoleInterrupt(DWORD) {
   AcquireSRWLockExclusive(&interruptLock);
   // The file was opened with FILE_SHARE_DELETE: it goes when the exiting
   // process closes it.
-  if (temporaryActive) DeleteFileW(temporaryName);
+  for (int slot = 0; slot < kMaxPendingFiles; ++slot) {
+    if (temporaryActive[slot]) DeleteFileW(temporaryName[slot]);
+  }
   return FALSE;  // on to the default handler, which ends the process
 }
 #else
 // Only async-signal-safe calls: unlink, signal, raise.
 void onInterruptSignal(int signalNumber) {
-  if (temporaryActive) unlink(temporaryName);
+  for (int slot = 0; slot < kMaxPendingFiles; ++slot) {
+    if (temporaryActive[slot]) unlink(temporaryName[slot]);
+  }
   signal(signalNumber, SIG_DFL);
   // Held until the handler returns; then it ends the process as usual.
   raise(signalNumber);
@@ -164,6 +170,28 @@ class NewFile {
     return 0;
   }
 
+  // Appends up to `size` bytes of `sourceFd` from `offset` by the system's
+  // own copy; the bytes appended, fewer at the source's end or a failure.
+  std::uint64_t copyFrom(int sourceFd, std::int64_t offset, std::uint64_t size) {
+    std::uint64_t done = 0;
+#ifdef __linux__
+    while (done < size) {
+      off64_t from = static_cast<off64_t>(offset) + static_cast<off64_t>(done);
+      const std::size_t chunk = static_cast<std::size_t>(
+          std::min<std::uint64_t>(size - done, std::uint64_t{1} << 30));
+      const ssize_t n = copy_file_range(sourceFd, &from, fd_, nullptr, chunk, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<std::uint64_t>(n);
+    }
+#else
+    (void)sourceFd;
+    (void)offset;
+    (void)size;
+#endif
+    return done;
+  }
+
   // Closes the file; 0 or the errno of the failure.
   int close() {
 #ifdef _WIN32
@@ -210,21 +238,32 @@ char randomCharacter() {
   return kAlphabet[z % (sizeof kAlphabet - 1)];
 }
 
-// Stores `path` as the temporary the interrupt handler removes.
-void registerTemporary(const char* path) {
+// A slot no temporary holds, or -1 when all are taken. Called while
+// interrupts are held off.
+int freeSlot() {
+  for (int slot = 0; slot < kMaxPendingFiles; ++slot) {
+    if (!temporaryActive[slot]) return slot;
+  }
+  return -1;
+}
+
+// Stores `path` in `slot` as a temporary the interrupt handler removes.
+void registerTemporary(const char* path, int slot) {
 #ifdef _WIN32
   std::wstring wide;
   if (!toUtf16(path, &wide) || wide.size() >= kMaxNameLength) return;
-  std::memcpy(temporaryName, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+  std::memcpy(temporaryName[slot], wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
 #else
-  std::memcpy(temporaryName, path, std::strlen(path) + 1);
+  std::memcpy(temporaryName[slot], path, std::strlen(path) + 1);
 #endif
-  temporaryActive = 1;
+  temporaryActive[slot] = 1;
 }
 
 // Creates a temporary file beside `name` whose name no one else holds, and
-// registers it; `temporary` receives its name.
-int createTemporary(const char* name, char (&temporary)[kMaxNameLength], NewFile* file) {
+// registers it in a free slot, which *slot receives; `temporary` receives its
+// name. EBUSY when kMaxPendingFiles temporaries are open already.
+int createTemporary(const char* name, char (&temporary)[kMaxNameLength], NewFile* file,
+                    int* slot) {
   const std::size_t length = std::strlen(name);
   const std::size_t markerLength = sizeof kTemporaryMarker - 1;
   if (length + markerLength + kRandomLength >= kMaxNameLength) return ENAMETOOLONG;
@@ -236,14 +275,16 @@ int createTemporary(const char* name, char (&temporary)[kMaxNameLength], NewFile
   for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
     for (std::size_t i = 0; i < kRandomLength; ++i) random[i] = randomCharacter();
     const InterruptsHeld held;
+    *slot = freeSlot();
+    if (*slot < 0) return EBUSY;
     error = file->create(temporary);
-    if (error == 0) registerTemporary(temporary);
+    if (error == 0) registerTemporary(temporary, *slot);
   }
   return error;
 }
 
 // Removes the temporary this call created and forgets it.
-void removeTemporary(const char* temporary) {
+void removeTemporary(const char* temporary, int slot) {
   const InterruptsHeld held;
 #ifdef _WIN32
   std::wstring wide;
@@ -251,12 +292,12 @@ void removeTemporary(const char* temporary) {
 #else
   unlink(temporary);
 #endif
-  temporaryActive = 0;
+  temporaryActive[slot] = 0;
 }
 
 // Puts the temporary `from` in the place of `to`, replacing a file that is
 // there, and forgets it.
-int replaceWithTemporary(const char* from, const char* to) {
+int replaceWithTemporary(const char* from, const char* to, int slot) {
   const InterruptsHeld held;
   int error = 0;
 #ifdef _WIN32
@@ -286,7 +327,7 @@ int replaceWithTemporary(const char* from, const char* to) {
   errno = 0;
   if (std::rename(from, to) != 0) error = lastErrno();
 #endif
-  if (error == 0) temporaryActive = 0;
+  if (error == 0) temporaryActive[slot] = 0;
   return error;
 }
 
@@ -328,19 +369,70 @@ bool isFolderError(int error, bool creating) {
 
 }  // namespace
 
-WriteResult writeFileWhole(const char* name, const std::uint8_t* data, std::size_t size) {
-  if (isReadOnlyFile(name)) return WriteResult{EACCES, false};
-  char temporary[kMaxNameLength];
+struct PendingFile::Impl {
+  std::string name;
+  char temporary[kMaxNameLength] = {};
+  int slot = -1;
   NewFile out;
-  int error = createTemporary(name, temporary, &out);
+};
+
+PendingFile::PendingFile() = default;
+
+PendingFile::~PendingFile() { discard(); }
+
+WriteResult PendingFile::start(const char* name) {
+  discard();
+  if (isReadOnlyFile(name)) return WriteResult{EACCES, false};
+  auto impl = std::make_unique<Impl>();
+  impl->name = name;
+  const int error = createTemporary(name, impl->temporary, &impl->out, &impl->slot);
   if (error != 0) return WriteResult{error, isFolderError(error, true)};
-  error = out.write(data, size);
-  const int closeError = out.close();
-  if (error == 0) error = closeError;
-  const bool written = error == 0;
-  if (written) error = replaceWithTemporary(temporary, name);
-  if (error != 0) removeTemporary(temporary);
-  return WriteResult{error, error != 0 && !written && isFolderError(error, false)};
+  impl_ = std::move(impl);
+  return WriteResult{};
+}
+
+WriteResult PendingFile::append(const std::uint8_t* data, std::size_t size) {
+  if (!impl_) return WriteResult{EBADF, false};
+  const int error = impl_->out.write(data, size);
+  if (error == 0) return WriteResult{};
+  discard();
+  return WriteResult{error, isFolderError(error, false)};
+}
+
+std::uint64_t PendingFile::appendCopyOf(int sourceFd, std::int64_t offset, std::uint64_t size) {
+  if (!impl_ || sourceFd < 0 || offset < 0) return 0;
+  return impl_->out.copyFrom(sourceFd, offset, size);
+}
+
+WriteResult PendingFile::commit() {
+  if (!impl_) return WriteResult{EBADF, false};
+  int error = impl_->out.close();
+  if (error != 0) {
+    discard();
+    return WriteResult{error, isFolderError(error, false)};
+  }
+  error = replaceWithTemporary(impl_->temporary, impl_->name.c_str(), impl_->slot);
+  if (error != 0) {
+    discard();
+    return WriteResult{error, false};
+  }
+  impl_.reset();
+  return WriteResult{};
+}
+
+void PendingFile::discard() {
+  if (!impl_) return;
+  impl_->out.close();
+  removeTemporary(impl_->temporary, impl_->slot);
+  impl_.reset();
+}
+
+WriteResult writeFileWhole(const char* name, const std::uint8_t* data, std::size_t size) {
+  PendingFile file;
+  WriteResult result = file.start(name);
+  if (result.error == 0) result = file.append(data, size);
+  if (result.error == 0) result = file.commit();
+  return result;
 }
 
 int makeFolder(const char* path) {

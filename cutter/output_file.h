@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace d88 {
 
@@ -17,6 +18,46 @@ struct WriteResult {
   // files, read-only, missing, full, over quota): no other file can be
   // written there either.
   bool folderFailed = false;
+};
+
+// Temporary files one process may have open at once (PendingFile).
+constexpr int kMaxPendingFiles = 2;
+
+// A file written whole or not at all, in pieces: the bytes go to a temporary
+// file of this run's own beside the final name, which replaces any file of
+// that name only at commit(). Until then an interrupt (see
+// removeTemporaryOnInterrupt) or the destructor removes the temporary. At
+// most kMaxPendingFiles are started at once.
+class PendingFile {
+ public:
+  PendingFile();
+  // Removes the temporary unless it was committed.
+  ~PendingFile();
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  // Creates the temporary for `name` (UTF-8), after discarding any earlier
+  // one. An existing `name` that the user may not write fails with EACCES;
+  // EBUSY when kMaxPendingFiles temporaries are open.
+  WriteResult start(const char* name);
+  // Appends `size` bytes. On failure the temporary is removed.
+  WriteResult append(const std::uint8_t* data, std::size_t size);
+  // Appends up to `size` bytes of the regular file open as `sourceFd` (a
+  // POSIX descriptor), from `offset`, copied by the system without passing
+  // through this process where it can (copy_file_range on Linux). Returns the
+  // bytes appended: it stops early at the source's end or at any failure,
+  // which the caller finds by reading and append(); 0 where the system has
+  // no such copy.
+  std::uint64_t appendCopyOf(int sourceFd, std::int64_t offset, std::uint64_t size);
+  // Closes the temporary and renames it to the final name. On failure the
+  // final name is as it was and the temporary is removed.
+  WriteResult commit();
+  // Removes the temporary, if one is open; the final name is untouched.
+  void discard();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 // Writes `size` bytes to the file `name` (UTF-8) through a temporary file of

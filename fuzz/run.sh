@@ -30,7 +30,7 @@ without_dictionary() {
   awk '/^###### Recommended dictionary/ {skip = 1} !skip {print} /^###### End of recommended dictionary/ {skip = 0}' "$1"
 }
 
-for target in reader cut lister compare; do
+for target in reader cut lister compare raw split; do
   corpus=$work/corpus-$target
   findings=$work/findings-$target
   log=$work/$target.log
@@ -38,7 +38,8 @@ for target in reader cut lister compare; do
   echo "== ${target}_fuzzer for ${seconds}s"
   # Outputs go to the fuzzer's scratch folder; -close_fd_mask keeps the
   # command's own messages out of the log, not the sanitizers' reports.
-  # d88ls reads the same images as the reader: it shares the reader's seeds.
+  # d88ls, d88raw and d88split read the same images as the reader: they
+  # share the reader's seeds.
   seed=$seeds/$target
   [ -d "$seed" ] || seed=$seeds/reader
   status=0

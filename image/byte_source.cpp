@@ -203,6 +203,21 @@ Status ByteSource::copy(std::int64_t offset, std::size_t count, std::uint8_t* ou
                         std::size_t* got) {
   *got = 0;
   while (*got < count) {
+    const std::int64_t at = offset + static_cast<std::int64_t>(*got);
+    // A read of a window's size or more is no walk: it goes straight from
+    // the file into `out`, in one copy, and leaves the window as it was.
+    if (file_.isOpen() && file_.seekable() && count - *got >= kMaxWindowBytes) {
+      if (at < 0) return Status::corruption(atOffset(at));
+      if (at >= file_.size()) break;
+      const std::size_t want = static_cast<std::size_t>(
+          std::min(static_cast<std::int64_t>(count - *got), file_.size() - at));
+      std::size_t n = 0;
+      Status s = readFile(at, out + *got, want, &n);
+      if (!s.ok()) return s;
+      if (n == 0) break;
+      *got += n;
+      continue;
+    }
     const std::uint8_t* bytes = nullptr;
     std::size_t n = 0;
     Status s = view(offset + static_cast<std::int64_t>(*got),

@@ -56,7 +56,8 @@ class ByteSource {
   Status view(std::int64_t offset, std::size_t want, const std::uint8_t** bytes,
               std::size_t* got, std::size_t expect = 0);
   // Copies the bytes from `offset`, at most `count` of them, into `out`;
-  // *got as for view().
+  // *got as for view(). Of a regular file, kMaxWindowBytes or more at a time
+  // are read straight into `out`, past the window.
   Status copy(std::int64_t offset, std::size_t count, std::uint8_t* out, std::size_t* got);
   // How many of the `count` bytes from `offset` the source holds: of a
   // regular file known from its size, of a stream found by reading it.

@@ -820,6 +820,29 @@ TEST_F(ReaderTest, RecordsAreReadAndComparedAsFarAsTheDiskHoldsThem) {
   EXPECT_TRUE(d88::isSoundRecord(marked));
   EXPECT_EQ(d88::sectorBytes(3), kSector);
   EXPECT_EQ(d88::sectorBytes(24), 0);
+// Plain bytes at any offset, in reads smaller and larger than the window,
+// and no further than the file goes.
+TEST(ReadBytes, GivesTheFileAsItStands) {
+  TempDir dir;
+  Bytes bytes = d88build::build({d88build::standardDisk(2, 2)}).bytes;
+  for (std::size_t i = 0; bytes.size() < 700 * 1024; ++i) bytes.push_back(d88build::patternByte(3, 0, 1, i));
+  const std::string path = dir.write("bytes.d88", bytes);
+  D88Image image;
+  ASSERT_TRUE(image.open(path.c_str()));
+  const std::pair<std::size_t, std::size_t> reads[] = {
+      {0, 16}, {100, 300 * 1024}, {5, 1024 * 1024}, {bytes.size() - 10, 100},
+      {bytes.size(), 10}, {256 * 1024 - 1, 256 * 1024 + 2},
+  };
+  for (const auto& [offset, size] : reads) {
+    SCOPED_TRACE(std::to_string(offset) + " " + std::to_string(size));
+    Bytes got(size, 0xEE);
+    const std::size_t n = image.readBytes(static_cast<std::int64_t>(offset), got.data(), size);
+    const std::size_t expected = std::min(size, bytes.size() - offset);
+    ASSERT_EQ(n, expected);
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + static_cast<long>(n),
+                           bytes.begin() + static_cast<long>(offset)));
+  }
+  EXPECT_TRUE(image.readFailure().ok());
 }
 
 }  // namespace

@@ -69,4 +69,32 @@ TEST(OutputFile, AnUnwritableFolderIsAnErrorWithTheSystemsReason) {
 }
 #endif
 
+// A file written in pieces appears whole at commit and not before; one
+// discarded, or dropped, leaves nothing; two may be open at once, no more.
+TEST(PendingFile, AppearsOnlyWhenCommitted) {
+  TempDir dir;
+  const std::string a = dir.file("A");
+  const std::string b = dir.file("B");
+  d88build::writeFile(a, Bytes(4, 1));
+  {
+    d88::PendingFile first;
+    d88::PendingFile second;
+    ASSERT_EQ(first.start(a.c_str()).error, 0);
+    ASSERT_EQ(second.start(b.c_str()).error, 0);
+    d88::PendingFile third;
+    EXPECT_EQ(third.start(dir.file("C").c_str()).error, EBUSY);
+    const Bytes piece(1000, 7);
+    ASSERT_EQ(first.append(piece.data(), piece.size()).error, 0);
+    ASSERT_EQ(first.append(piece.data(), piece.size()).error, 0);
+    EXPECT_EQ(readFile(a), Bytes(4, 1));
+    EXPECT_EQ(listDir(dir.path()).size(), 3u);  // A and two temporaries
+    ASSERT_EQ(first.commit().error, 0);
+    EXPECT_EQ(readFile(a), Bytes(2000, 7));
+    second.discard();
+    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"A"});
+    ASSERT_EQ(second.start(b.c_str()).error, 0);
+  }
+  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"A"});
+}
+
 }  // namespace

@@ -325,6 +325,13 @@ class D88Image {
   // (dataAvailable), and equal. A read that fails makes them differ, with
   // the reason in status(). Reads at most 2 x maxBytes.
   bool sameData(const SectorRecord& a, const SectorRecord& b, std::int32_t maxBytes);
+  // Copies the bytes of the open file from `offset` on into buffer, at most
+  // `size` of them, as they stand, whatever disk or record they belong to.
+  // Returns the bytes copied: fewer than `size` only where the file ends, or
+  // when a read failed, with the reason in status() and readFailure(). A
+  // large read of a regular file goes straight to the file; a stream is read
+  // through the reader's copy of it, so no further than kMaxStreamBytes.
+  std::size_t readBytes(std::int64_t offset, std::uint8_t* buffer, std::size_t size);
 
   // The records of `track` as walkTrack() gives them, at most maxRecords.
   std::vector<SectorRecord> trackRecords(std::int32_t track,

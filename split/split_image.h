@@ -1,0 +1,76 @@
+// Splitting a multi-disk D88 file into one file per disk, byte for byte.
+#ifndef D88CUT_SPLIT_SPLIT_IMAGE_H_
+#define D88CUT_SPLIT_SPLIT_IMAGE_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <d88/d88_image.h>
+
+#include "output_file.h"
+
+namespace d88 {
+
+// Bytes copied at a time: the one buffer a split holds.
+constexpr std::size_t kSplitBufferBytes = 1024 * 1024;
+
+// The name standard input ("-") is given as a stem.
+constexpr const char kStandardInputStem[] = "stdin";
+
+// One disk of a file as a split writes it: its bytes from its header to where
+// the next disk starts; the last disk found runs to the end of the file, so
+// that the parts put back together are the file again.
+struct DiskPart {
+  int disk = 0;              // the disk's number, from 0, as d88ls counts it
+  std::int64_t offset = 0;   // file offset of its header
+  std::int64_t end = -1;     // file offset where it ends; -1: the end of the input
+  std::uint32_t sizeField = 0;  // the header's size field, as it says
+};
+
+// The parts of the disks open() found in `image`, in file order; none when it
+// found none. Selects each disk in turn; the last stays selected.
+std::vector<DiskPart> diskParts(D88Image& image);
+
+// The image's file name without its folder and without its last extension
+// ("games/ys.d88" gives "ys"; a leading dot is no extension). "-" (standard
+// input) gives kStandardInputStem.
+std::string imageStem(const std::string& path);
+
+// "STEM.diskN.d88": the file of disk N.
+std::string partFileName(const std::string& stem, int disk);
+
+// The image file opened a second time, for the system to copy from without
+// passing the bytes through this process. Only where the system can (Linux)
+// and only for a regular file of the size the reader found; else fd() is -1
+// and parts are copied through the reader.
+class CopySource {
+ public:
+  CopySource(const char* path, const D88Image& image);
+  ~CopySource();
+  CopySource(const CopySource&) = delete;
+  CopySource& operator=(const CopySource&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+  bool owned_ = false;
+};
+
+// What became of one part.
+struct PartResult {
+  WriteResult written;     // the output file's failure, if any
+  Status readFailure;      // a read of the image that failed; the file is then not written
+  std::int64_t bytes = 0;  // bytes the file holds when written
+};
+
+// Copies `part` of `image` into the file `path` (UTF-8) through a temporary
+// file and a rename: by the system from `source` where it can, the rest read
+// through the reader kSplitBufferBytes at a time. On any failure `path` is as
+// it was and no temporary stays.
+PartResult writePart(D88Image& image, const DiskPart& part, const char* path,
+                     const CopySource* source = nullptr);
+
+}  // namespace d88
+
+#endif  // D88CUT_SPLIT_SPLIT_IMAGE_H_
