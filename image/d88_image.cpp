@@ -443,6 +443,8 @@ bool D88Image::sameData(const SectorRecord& a, const SectorRecord& b, std::int32
   std::vector<std::uint8_t> second(static_cast<std::size_t>(bytes));
   return readRecord(a, first.data(), bytes) == bytes &&
          readRecord(b, second.data(), bytes) == bytes && first == second;
+}
+
 std::size_t D88Image::readBytes(std::int64_t offset, std::uint8_t* buffer, std::size_t size) {
   if (buffer == nullptr || size == 0) return 0;
   if (!impl_->source.isOpen()) {

@@ -180,42 +180,56 @@ static int run(int argc, char** argv) {
   }
   const std::string stem = d88::imageStem(imagePath);
   const d88::CopySource source(imagePath.c_str(), theImage);
-  bool allWritten = true;
+  // The names first: a part that would overwrite the image is not written.
+  std::vector<std::string> names;
+  std::vector<std::string> paths;
   for (const d88::DiskPart& part : parts) {
-    const std::string name = d88::partFileName(stem, part.disk);
-    const std::string shown = d88::safeUtf8(name);
-    const std::string path = pathIn(args.folder, name);
+    names.push_back(d88::partFileName(stem, part.disk));
+    paths.push_back(pathIn(args.folder, names.back()));
+    if (d88::isSameFile(paths.back().c_str(), imagePath.c_str())) paths.back().clear();
+  }
+  bool allWritten = true;
+  bool stopped = false;
+  const auto announce = [&](std::size_t i) {
+    const std::string shown = d88::safeUtf8(names[i]);
     d88::print(stdout, "writing ... %s\n", shown.c_str());
     d88::flushStandardOutput();
-    if (d88::isSameFile(path.c_str(), imagePath.c_str())) {
+    if (paths[i].empty()) {
       d88::print(stderr, "Error: cannot write %s: it is the image being split\n", shown.c_str());
       allWritten = false;
-      continue;
     }
-    const d88::PartResult result = d88::writePart(theImage, part, path.c_str(), &source);
+  };
+  const auto done = [&](std::size_t i, const d88::PartResult& result) {
+    const std::string shown = d88::safeUtf8(names[i]);
+    const d88::DiskPart& part = parts[i];
     if (!result.readFailure.ok()) {
       d88::print(stderr, "Error: cannot read %s: %s; %s is not written\n", image.c_str(),
                  result.readFailure.reason().c_str(), shown.c_str());
-      return 1;
+      stopped = true;
+      return false;
     }
     if (result.written.error != 0) {
       if (result.written.folderFailed) {
         const std::string folder = args.folder != nullptr ? d88::safeUtf8(args.folder) : ".";
         d88::print(stderr, "Error: cannot write into %s: %s; the remaining files are not written\n",
                    folder.c_str(), std::strerror(result.written.error));
-        return 1;
+        stopped = true;
+        return false;
       }
       d88::print(stderr, "Error: cannot write %s: %s\n", shown.c_str(),
                  std::strerror(result.written.error));
       allWritten = false;
-      continue;
+      return true;
     }
     if (static_cast<std::int64_t>(part.sizeField) != result.bytes) {
       d88::print(stderr, "Warning: disk %d: the size field says %lld bytes; %lld bytes are written\n",
                  part.disk, static_cast<long long>(part.sizeField),
                  static_cast<long long>(result.bytes));
     }
-  }
+    return true;
+  };
+  d88::writeParts(theImage, parts, paths, source, announce, done);
+  if (stopped) return 1;
   if (const int error = d88::flushStandardOutput()) {
     d88::print(stderr, "Error: cannot write to standard output: %s\n", std::strerror(error));
     return 1;

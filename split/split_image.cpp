@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <memory>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <new>
+#include <thread>
 
 #ifdef __linux__
 #include <fcntl.h>
@@ -73,28 +75,41 @@ CopySource::~CopySource() {
 #endif
 }
 
-PartResult writePart(D88Image& image, const DiskPart& part, const char* path,
-                     const CopySource* source) {
-  PartResult result;
-  static std::unique_ptr<std::uint8_t[]> buffer;
-  if (!buffer) {
-    buffer.reset(new (std::nothrow) std::uint8_t[kSplitBufferBytes]);
-    if (!buffer) {
-      result.written.error = ENOMEM;
-      return result;
-    }
-  }
+namespace {
+
+// The bytes the system copies of `part`, at most.
+std::uint64_t partBytes(const DiskPart& part) {
+  return part.end >= 0 ? static_cast<std::uint64_t>(part.end - part.offset)
+                       : static_cast<std::uint64_t>(INT64_MAX - part.offset);
+}
+
+// A part's file begun: its temporary, and the bytes the system copied into it.
+struct BegunPart {
   PendingFile file;
-  result.written = file.start(path);
-  if (result.written.error != 0) return result;
-  std::int64_t at = part.offset;
-  // What the system copies needs no buffer; what it leaves (the source's
-  // end, or a failure) is read through the reader, which says why.
+  WriteResult written;
+  std::uint64_t copied = 0;
+};
+
+// Starts the temporary of `part`; false when it cannot be.
+bool begin(const char* path, BegunPart* begun) {
+  begun->written = begun->file.start(path);
+  return begun->written.error == 0;
+}
+
+// The system's copy of `part` into its begun file, where it can.
+void copyBySystem(const DiskPart& part, const CopySource* source, BegunPart* begun) {
   if (source != nullptr && source->fd() >= 0) {
-    const std::uint64_t size = part.end >= 0 ? static_cast<std::uint64_t>(part.end - at)
-                                             : static_cast<std::uint64_t>(INT64_MAX - at);
-    at += static_cast<std::int64_t>(file.appendCopyOf(source->fd(), at, size));
+    begun->copied = begun->file.appendCopyOf(source->fd(), part.offset, partBytes(part));
   }
+}
+
+// Reads what the system did not copy through the reader and commits.
+PartResult finish(D88Image& image, const DiskPart& part, BegunPart* begun) {
+  PartResult result;
+  result.written = begun->written;
+  if (result.written.error != 0) return result;
+  static std::unique_ptr<std::uint8_t[]> buffer;
+  std::int64_t at = part.offset + static_cast<std::int64_t>(begun->copied);
   for (;;) {
     std::size_t want = kSplitBufferBytes;
     if (part.end >= 0) {
@@ -102,20 +117,82 @@ PartResult writePart(D88Image& image, const DiskPart& part, const char* path,
           std::min<std::int64_t>(static_cast<std::int64_t>(want), part.end - at));
     }
     if (want == 0) break;
+    if (!buffer) {
+      buffer.reset(new (std::nothrow) std::uint8_t[kSplitBufferBytes]);
+      if (!buffer) {
+        result.written.error = ENOMEM;
+        return result;  // the file discards its temporary
+      }
+    }
     const std::size_t got = image.readBytes(at, buffer.get(), want);
     if (got < want && !image.readFailure().ok()) {
       result.readFailure = image.readFailure();
-      return result;  // the file discards its temporary
+      return result;
     }
     if (got == 0) break;
-    result.written = file.append(buffer.get(), got);
+    result.written = begun->file.append(buffer.get(), got);
     if (result.written.error != 0) return result;
     at += static_cast<std::int64_t>(got);
     if (got < want) break;  // the end of the file
   }
-  result.written = file.commit();
+  result.written = begun->file.commit();
   if (result.written.error == 0) result.bytes = at - part.offset;
   return result;
+}
+
+// Joins the thread it holds when it goes, whatever the way out.
+struct JoinedThread {
+  std::thread thread;
+  ~JoinedThread() { join(); }
+  void join() {
+    if (thread.joinable()) thread.join();
+  }
+};
+
+}  // namespace
+
+PartResult writePart(D88Image& image, const DiskPart& part, const char* path,
+                     const CopySource* source) {
+  BegunPart begun;
+  if (begin(path, &begun)) copyBySystem(part, source, &begun);
+  return finish(image, part, &begun);
+}
+
+void writeParts(D88Image& image, const std::vector<DiskPart>& parts,
+                const std::vector<std::string>& paths, const CopySource& source,
+                const std::function<void(std::size_t)>& announce,
+                const std::function<bool(std::size_t, const PartResult&)>& done) {
+  // Parts go in pairs: this one copied here, the next on `copier`. At most
+  // two temporaries are open at once, and the next waits for its rename.
+  std::unique_ptr<BegunPart> ahead;
+  std::size_t aheadIndex = parts.size();
+  JoinedThread copier;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    announce(i);
+    if (paths[i].empty()) continue;
+    std::unique_ptr<BegunPart> current;
+    if (aheadIndex == i) {
+      copier.join();
+      current = std::move(ahead);
+    } else {
+      current.reset(new BegunPart);
+      const bool begun = begin(paths[i].c_str(), current.get());
+      const std::size_t next = i + 1;
+      if (begun && source.fd() >= 0 && next < parts.size() && !paths[next].empty()) {
+        ahead.reset(new BegunPart);
+        aheadIndex = next;
+        if (begin(paths[next].c_str(), ahead.get())) {
+          BegunPart* target = ahead.get();
+          const DiskPart* part = &parts[next];
+          copier.thread = std::thread([part, &source, target] {
+            copyBySystem(*part, &source, target);
+          });
+        }
+      }
+      if (begun) copyBySystem(parts[i], &source, current.get());
+    }
+    if (!done(i, finish(image, parts[i], current.get()))) return;
+  }
 }
 
 }  // namespace d88

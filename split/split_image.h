@@ -3,6 +3,7 @@
 #define D88CUT_SPLIT_SPLIT_IMAGE_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,17 @@ struct PartResult {
 // it was and no temporary stays.
 PartResult writePart(D88Image& image, const DiskPart& part, const char* path,
                      const CopySource* source = nullptr);
+
+// Writes parts[i] into paths[i] as writePart() does, in order; an empty path
+// is passed over. Where the system copies from `source`, a part's copy and
+// the next one's run at once (the next on a thread of its own), and each
+// file is still renamed into place in order. announce(i) is called before
+// part i, done(i, result) after it; when done() returns false the remaining
+// parts are not written and no temporary stays.
+void writeParts(D88Image& image, const std::vector<DiskPart>& parts,
+                const std::vector<std::string>& paths, const CopySource& source,
+                const std::function<void(std::size_t)>& announce,
+                const std::function<bool(std::size_t, const PartResult&)>& done);
 
 }  // namespace d88
 

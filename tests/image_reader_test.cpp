@@ -820,6 +820,8 @@ TEST_F(ReaderTest, RecordsAreReadAndComparedAsFarAsTheDiskHoldsThem) {
   EXPECT_TRUE(d88::isSoundRecord(marked));
   EXPECT_EQ(d88::sectorBytes(3), kSector);
   EXPECT_EQ(d88::sectorBytes(24), 0);
+}
+
 // Plain bytes at any offset, in reads smaller and larger than the window,
 // and no further than the file goes.
 TEST(ReadBytes, GivesTheFileAsItStands) {
