@@ -11,7 +11,7 @@
 namespace d88 {
 
 // Bytes of the raw image gathered before each write to its file.
-constexpr std::size_t kRawWriteBytes = 1024 * 1024;
+constexpr std::size_t kRawWriteBytes = 128 * 1024;
 
 // What became of a conversion into files.
 struct RawFileResult {
