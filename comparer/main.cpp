@@ -81,18 +81,6 @@ bool writeOut(const std::string& text) {
   return true;
 }
 
-// On Windows the program expands a wildcard itself; each image is one file.
-bool expandOne(const char* pattern, std::string* path) {
-  const std::vector<std::string> matches = d88::expandWildcard(pattern);
-  if (matches.size() > 1) {
-    d88::print(stderr, "d88cmp: %s matches %d images; name one\n",
-               d88::safeUtf8(pattern).c_str(), static_cast<int>(matches.size()));
-    return false;
-  }
-  *path = matches.front();
-  return true;
-}
-
 }  // namespace
 
 static int run(int argc, char** argv) {
@@ -121,7 +109,8 @@ static int run(int argc, char** argv) {
   }
   std::string pathA;
   std::string pathB;
-  if (!expandOne(args.images[0], &pathA) || !expandOne(args.images[1], &pathB)) {
+  if (!d88::expandToOneImage("d88cmp", args.images[0], &pathA) ||
+      !d88::expandToOneImage("d88cmp", args.images[1], &pathB)) {
     return d88::kCompareTrouble;
   }
   const d88::ListingSink toStandardOutput = [](const std::string& piece) {

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -183,6 +184,14 @@ int flushStandardOutput() {
   return firstStandardOutputError;
 }
 
+bool standardOutputWritten() {
+  const int error = flushStandardOutput();
+  if (error != 0) {
+    print(stderr, "Error: cannot write to standard output: %s\n", std::strerror(error));
+  }
+  return error == 0;
+}
+
 std::vector<std::string> expandWildcard(const char* argument) {
   std::vector<std::string> names;
 #ifdef _WIN32
@@ -207,6 +216,17 @@ std::vector<std::string> expandWildcard(const char* argument) {
 #endif
   if (names.empty()) names.emplace_back(argument);
   return names;
+}
+
+bool expandToOneImage(const char* program, const char* argument, std::string* path) {
+  const std::vector<std::string> matches = expandWildcard(argument);
+  if (matches.size() > 1) {
+    print(stderr, "%s: %s matches %d images; name one\n", program, safeUtf8(argument).c_str(),
+          static_cast<int>(matches.size()));
+    return false;
+  }
+  *path = matches.empty() ? std::string(argument) : matches.front();
+  return true;
 }
 
 bool isValidUtf8(const std::string& bytes) {

@@ -35,6 +35,11 @@ bool writeText(std::FILE* stream, const std::string& text);
 // any number of times.
 int flushStandardOutput();
 
+// flushStandardOutput(), and when it fails "Error: cannot write to standard
+// output: REASON" on standard error: true when everything got out. The last
+// word of a program that writes files and progress lines.
+bool standardOutputWritten();
+
 // Makes a write to a pipe whose reader has gone fail with EPIPE, and one
 // past the file-size limit fail with EFBIG, instead of ending the process
 // (SIGPIPE, SIGXFSZ), so that a program can finish its work, clean up after
@@ -47,6 +52,11 @@ void ignoreWriteSignals();
 // the names of the files it matches, in order, with its folder part kept;
 // one that matches nothing, and any argument elsewhere, gives itself.
 std::vector<std::string> expandWildcard(const char* argument);
+
+// expandWildcard() of an argument that names one image: true with `path` the
+// one name; false, after "PROGRAM: ARGUMENT matches N images; name one" on
+// standard error, when it matches several.
+bool expandToOneImage(const char* program, const char* argument, std::string* path);
 
 // True when `bytes` is valid UTF-8.
 bool isValidUtf8(const std::string& bytes);

@@ -119,16 +119,6 @@ Arguments parseArguments(int argc, char** argv) {
   return args;
 }
 
-// The status after --help or --version: 1, with a message, when standard
-// output could not take the answer.
-int answered() {
-  if (const int error = d88::flushStandardOutput()) {
-    d88::print(stderr, "Error: cannot write to standard output: %s\n", std::strerror(error));
-    return 1;
-  }
-  return 0;
-}
-
 void printUsage(std::FILE* stream, const char* program) {
   d88::print(stream, "Usage: %s [d88file] (DiskNo.)\n", program);
 }
@@ -136,19 +126,6 @@ void printUsage(std::FILE* stream, const char* program) {
 // True for a disk number that names disk 0: one or more zero digits.
 bool namesDiskZero(const char* disk) {
   return disk[0] != '\0' && disk[std::strspn(disk, "0")] == '\0';
-}
-
-// On Windows the program expands a wildcard itself, to one image only:
-// false, with the error said, when `pattern` matches several.
-bool expandOne(const char* pattern, std::string* path) {
-  const std::vector<std::string> matches = d88::expandWildcard(pattern);
-  if (matches.size() > 1) {
-    d88::print(stderr, "d88cut: %s matches %d images; name one\n",
-               d88::safeUtf8(pattern).c_str(), static_cast<int>(matches.size()));
-    return false;
-  }
-  *path = matches.empty() ? std::string(pattern) : matches.front();
-  return true;
 }
 
 // "Error: cannot read IMAGE: REASON", for a read of the image that failed.
@@ -175,10 +152,10 @@ static int run(int argc, char** argv) {
     case Arguments::Action::kHelp:
       printUsage(stdout, program.c_str());
       d88::print(stdout, "%s", kHelpText);
-      return answered();
+      return d88::standardOutputWritten() ? 0 : 1;
     case Arguments::Action::kVersion:
       d88::print(stdout, "d88cut " D88_VERSION "\n");
-      return answered();
+      return d88::standardOutputWritten() ? 0 : 1;
     case Arguments::Action::kUnknownOption:
       d88::print(stderr, "d88cut: unknown option %s (d88cut --help lists the options)\n",
                  d88::safeUtf8(args.unknown).c_str());
@@ -199,10 +176,10 @@ static int run(int argc, char** argv) {
       break;
   }
   std::string imagePath;
-  if (!expandOne(args.image, &imagePath)) return 1;
+  if (!d88::expandToOneImage("d88cut", args.image, &imagePath)) return 1;
   std::vector<std::string> sparePaths(args.spares.size());
   for (std::size_t k = 0; k < args.spares.size(); ++k) {
-    if (!expandOne(args.spares[k], &sparePaths[k])) return 1;
+    if (!d88::expandToOneImage("d88cut", args.spares[k], &sparePaths[k])) return 1;
   }
   // Standard input can be read once only.
   const auto readsStandardInput = [](const std::string& path) { return path == "-"; };
@@ -317,10 +294,7 @@ static int run(int argc, char** argv) {
     }
   }
   // The files are cut whatever became of the progress lines.
-  if (const int error = d88::flushStandardOutput()) {
-    d88::print(stderr, "Error: cannot write to standard output: %s\n", std::strerror(error));
-    return 1;
-  }
+  if (!d88::standardOutputWritten()) return 1;
   if (!allWritten) return 1;
   return allWhole ? 0 : 2;
 }

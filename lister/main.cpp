@@ -170,20 +170,16 @@ static int run(int argc, char** argv) {
       args.action == Arguments::Action::kPicture) {
     // On Windows the program expands a wildcard itself; one disk of one image
     // is listed.
-    const std::vector<std::string> matches = d88::expandWildcard(args.images[0]);
-    if (matches.size() > 1) {
-      d88::print(stderr, "d88ls: %s matches %d images; name one\n",
-                 d88::safeUtf8(args.images[0]).c_str(), static_cast<int>(matches.size()));
-      return 1;
-    }
+    std::string path;
+    if (!d88::expandToOneImage("d88ls", args.images[0], &path)) return 1;
     const d88::ListingSink toStandardOutput = [&outputFailed](const std::string& piece) {
       if (!writeOut(piece)) outputFailed = true;
       return !outputFailed;
     };
     const d88::ImageListing listing =
         args.action == Arguments::Action::kPicture
-            ? d88::pictureImageDisk(image, matches.front().c_str(), args.disk)
-            : d88::listImageTracks(image, matches.front().c_str(), args.disk, args.json,
+            ? d88::pictureImageDisk(image, path.c_str(), args.disk)
+            : d88::listImageTracks(image, path.c_str(), args.disk, args.json,
                                    &toStandardOutput, args.fingerprint);
     if (outputFailed) return 1;
     return emit(listing, "", &outputFailed) ? 0 : 1;

@@ -113,14 +113,6 @@ Arguments parseArguments(int argc, char** argv) {
   return args;
 }
 
-int answered() {
-  if (const int error = d88::flushStandardOutput()) {
-    d88::print(stderr, "Error: cannot write to standard output: %s\n", std::strerror(error));
-    return 1;
-  }
-  return 0;
-}
-
 void printUsage(std::FILE* stream, const char* program) {
   d88::print(stream,
              "Usage: %s [--disk N] [--fill BYTE] [--geometry TxSxB] [--map MAP.json] IMAGE OUT\n",
@@ -227,10 +219,10 @@ static int run(int argc, char** argv) {
     case Arguments::Action::kHelp:
       printUsage(stdout, program.c_str());
       d88::print(stdout, "%s", kHelpText);
-      return answered();
+      return d88::standardOutputWritten() ? 0 : 1;
     case Arguments::Action::kVersion:
       d88::print(stdout, "d88raw " D88_VERSION "\n");
-      return answered();
+      return d88::standardOutputWritten() ? 0 : 1;
     case Arguments::Action::kBadOption:
       d88::print(stderr, "d88raw: %s (d88raw --help lists the options)\n", args.problem.c_str());
       return 1;
@@ -257,13 +249,8 @@ static int run(int argc, char** argv) {
     return 1;
   }
 
-  const std::vector<std::string> matches = d88::expandWildcard(args.image);
-  if (matches.size() > 1) {
-    d88::print(stderr, "d88raw: %s matches %d images; name one\n",
-               d88::safeUtf8(args.image).c_str(), static_cast<int>(matches.size()));
-    return 1;
-  }
-  const std::string imagePath = matches.empty() ? std::string(args.image) : matches.front();
+  std::string imagePath;
+  if (!d88::expandToOneImage("d88raw", args.image, &imagePath)) return 1;
   const std::string image = d88::safeUtf8(imagePath);
   const std::string out = d88::safeUtf8(args.out);
 
@@ -356,10 +343,7 @@ static int run(int argc, char** argv) {
     return 1;
   }
   warnAbout(out, result.summary, geometry, static_cast<std::uint8_t>(fill));
-  if (const int error = d88::flushStandardOutput()) {
-    d88::print(stderr, "Error: cannot write to standard output: %s\n", std::strerror(error));
-    return 1;
-  }
+  if (!d88::standardOutputWritten()) return 1;
   return result.summary.whole() ? 0 : 2;
 }
 

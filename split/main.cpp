@@ -81,14 +81,6 @@ Arguments parseArguments(int argc, char** argv) {
   return args;
 }
 
-int answered() {
-  if (const int error = d88::flushStandardOutput()) {
-    d88::print(stderr, "Error: cannot write to standard output: %s\n", std::strerror(error));
-    return 1;
-  }
-  return 0;
-}
-
 void printUsage(std::FILE* stream, const char* program) {
   d88::print(stream, "Usage: %s [-o DIR] IMAGE\n", program);
 }
@@ -118,10 +110,10 @@ static int run(int argc, char** argv) {
     case Arguments::Action::kHelp:
       printUsage(stdout, program.c_str());
       d88::print(stdout, "%s", kHelpText);
-      return answered();
+      return d88::standardOutputWritten() ? 0 : 1;
     case Arguments::Action::kVersion:
       d88::print(stdout, "d88split " D88_VERSION "\n");
-      return answered();
+      return d88::standardOutputWritten() ? 0 : 1;
     case Arguments::Action::kUnknownOption:
       d88::print(stderr, "d88split: unknown option %s (d88split --help lists the options)\n",
                  d88::safeUtf8(args.unknown).c_str());
@@ -138,13 +130,8 @@ static int run(int argc, char** argv) {
     case Arguments::Action::kSplit:
       break;
   }
-  const std::vector<std::string> matches = d88::expandWildcard(args.image);
-  if (matches.size() > 1) {
-    d88::print(stderr, "d88split: %s matches %d images; name one\n",
-               d88::safeUtf8(args.image).c_str(), static_cast<int>(matches.size()));
-    return 1;
-  }
-  const std::string imagePath = matches.empty() ? std::string(args.image) : matches.front();
+  std::string imagePath;
+  if (!d88::expandToOneImage("d88split", args.image, &imagePath)) return 1;
   const std::string image = d88::safeUtf8(imagePath);
 
   static d88::D88Image theImage;
@@ -230,10 +217,7 @@ static int run(int argc, char** argv) {
   };
   d88::writeParts(theImage, parts, paths, source, announce, done);
   if (stopped) return 1;
-  if (const int error = d88::flushStandardOutput()) {
-    d88::print(stderr, "Error: cannot write to standard output: %s\n", std::strerror(error));
-    return 1;
-  }
+  if (!d88::standardOutputWritten()) return 1;
   return allWritten ? 0 : 1;
 }
 
