@@ -235,9 +235,16 @@ bool compareDisk(D88Image& a, D88Image& b, int index, const SectorSink& onDiffer
   r.inB = index < b.diskCount() && b.selectDisk(index);
   if (!checkReads(b, 'B', failure)) return false;
   if (!r.inA || !r.inB) {
-    if (r.inA) return countRecords(a, 'A', &r.sectors, failure) && checkReads(a, 'A', failure);
-    if (r.inB) return countRecords(b, 'B', &r.sectors, failure) && checkReads(b, 'B', failure);
-    return true;
+    // Every sector of a disk that one file holds is only in that file.
+    const bool counted =
+        !r.inA && !r.inB ? true
+        : r.inA          ? countRecords(a, 'A', &r.sectors, failure) && checkReads(a, 'A', failure)
+                         : countRecords(b, 'B', &r.sectors, failure) && checkReads(b, 'B', failure);
+    if (r.inA != r.inB) {
+      r.counts[static_cast<std::size_t>(r.inA ? SectorKind::kOnlyInA : SectorKind::kOnlyInB)] =
+          r.sectors;
+    }
+    return counted;
   }
   headerNotes(a, b, &r.notes);
 

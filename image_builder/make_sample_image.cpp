@@ -104,7 +104,12 @@ int main(int argc, char** argv) {
     }
     int track = 0;
     int r = 0;
-    if (i + 1 == argc || !parsePlace(argv[++i], &track, &r)) return usage(program);
+    if (i + 1 == argc) return usage(program);
+    if (!parsePlace(argv[++i], &track, &r)) {
+      std::fprintf(stderr, "%s: %s %s: not T/R, a track 0 to 153 and a sector 1 to 8\n", program,
+                   argv[i - 1], argv[i]);
+      return 1;
+    }
     auto& records = disk.tracks[track];
     const auto at = std::find_if(records.begin(), records.end(),
                                  [r](const d88build::Record& rec) { return rec.r == r; });

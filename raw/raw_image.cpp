@@ -96,8 +96,7 @@ bool parseRawNumber(const char* text, std::uint64_t max, std::uint64_t* value) {
 bool parseGeometry(const char* text, RawGeometry* geometry, std::string* why) {
   const std::string all = text != nullptr ? text : "";
   std::vector<std::string> parts;
-  splitGeometry(all, 0, &parts);
-  if (parts.size() != 3) {
+  if (!splitGeometry(all, 0, &parts) || parts.size() != 3) {
     *why = "expected TxSxB: tracks, sectors per track and bytes per sector, as in 80x16x256";
     return false;
   }

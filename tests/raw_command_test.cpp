@@ -259,6 +259,8 @@ TEST_F(RawCommandTest, ExitStatusTellsTheOutcomesApart) {
       {"too many sectors", &sound, {"--geometry", "80x256x256"}, 1, "S must be 1 to 255"},
       {"too large", &sound, {"--geometry", "164x255x0x100000"}, 1, "a raw image is at most 536870912 bytes"},
       {"not TxSxB", &sound, {"--geometry", "80x16"}, 1, "expected TxSxB"},
+      {"a fourth number", &sound, {"--geometry", "80x8x1024x1"}, 1, "expected TxSxB"},
+      {"a trailing x", &sound, {"--geometry", "80x8x1024x"}, 1, "expected TxSxB"},
       {"an option without its value", &sound, {"--map"}, 1, "option --map needs a value"},
       {"an unknown option", &sound, {"--frobnicate"}, 1, "unknown option --frobnicate"},
       {"a map to standard output", &sound, {"--map", "-"}, 1, "MAP.json cannot be - (standard output)"},
