@@ -218,6 +218,29 @@ std::vector<std::string> expandWildcard(const char* argument) {
   return names;
 }
 
+OptionMatch matchValueOption(int argc, char** argv, int* i, const char* shortName,
+                             const char* longName, const char** value) {
+  const char* arg = argv[*i];
+  const std::size_t longLength = std::strlen(longName);
+  const std::size_t shortLength = shortName != nullptr ? std::strlen(shortName) : 0;
+  const char* found = nullptr;
+  if (std::strncmp(arg, longName, longLength) == 0 && arg[longLength] == '=') {
+    found = arg + longLength + 1;
+  } else if (shortName != nullptr && std::strncmp(arg, shortName, shortLength) == 0 &&
+             arg[shortLength] != '\0') {
+    found = arg + shortLength;
+  } else if (std::strcmp(arg, longName) == 0 ||
+             (shortName != nullptr && std::strcmp(arg, shortName) == 0)) {
+    if (*i + 1 == argc) return OptionMatch::kMissingValue;
+    found = argv[++*i];
+  } else {
+    return OptionMatch::kNone;
+  }
+  if (found[0] == '\0') return OptionMatch::kMissingValue;
+  *value = found;
+  return OptionMatch::kValue;
+}
+
 bool expandToOneImage(const char* program, const char* argument, std::string* path) {
   const std::vector<std::string> matches = expandWildcard(argument);
   if (matches.size() > 1) {

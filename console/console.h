@@ -53,6 +53,19 @@ void ignoreWriteSignals();
 // one that matches nothing, and any argument elsewhere, gives itself.
 std::vector<std::string> expandWildcard(const char* argument);
 
+// How an argument stands to an option that takes a value.
+enum class OptionMatch {
+  kNone,          // it is not that option
+  kValue,         // it is, and the value is set
+  kMissingValue,  // it is, and no value follows, or the value is empty
+};
+
+// Matches argv[*i] against an option that takes a value: "--long VALUE" or
+// "--long=VALUE", and with a shortName "-s VALUE" or "-sVALUE". A value
+// given as the next argument moves *i past it.
+OptionMatch matchValueOption(int argc, char** argv, int* i, const char* shortName,
+                             const char* longName, const char** value);
+
 // expandWildcard() of an argument that names one image: true with `path` the
 // one name; false, after "PROGRAM: ARGUMENT matches N images; name one" on
 // standard error, when it matches several.

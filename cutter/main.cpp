@@ -65,6 +65,7 @@ Arguments parseArguments(int argc, char** argv) {
   int operands = 0;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
+    const char* value = nullptr;
     const bool option = !optionsEnded && arg[0] == '-' && arg[1] != '\0';
     if (!option) {
       // Operands after the second one are accepted and not read, as ever.
@@ -81,13 +82,18 @@ Arguments parseArguments(int argc, char** argv) {
     } else if (std::strcmp(arg, "--version") == 0 || std::strcmp(arg, "-V") == 0) {
       args.action = Arguments::Action::kVersion;
       return args;
-    } else if (std::strncmp(arg, "--output=", 9) == 0) {
-      args.folder = arg + 9;
-    } else if (std::strncmp(arg, "-o", 2) == 0 && arg[2] != '\0') {
-      args.folder = arg + 2;
-    } else if (std::strncmp(arg, "--spare=", 8) == 0 || std::strcmp(arg, "--spare") == 0) {
-      const char* spare = arg[7] == '=' ? arg + 8 : (i + 1 < argc ? argv[++i] : nullptr);
-      if (spare == nullptr || spare[0] == '\0') {
+    } else if (const d88::OptionMatch folder =
+                   d88::matchValueOption(argc, argv, &i, "-o", "--output", &args.folder);
+               folder != d88::OptionMatch::kNone) {
+      if (folder == d88::OptionMatch::kMissingValue) {
+        args.action = Arguments::Action::kMissingFolder;
+        args.unknown = arg;
+        return args;
+      }
+    } else if (const d88::OptionMatch spare =
+                   d88::matchValueOption(argc, argv, &i, nullptr, "--spare", &value);
+               spare != d88::OptionMatch::kNone) {
+      if (spare == d88::OptionMatch::kMissingValue) {
         args.action = Arguments::Action::kMissingSpare;
         args.unknown = arg;
         return args;
@@ -96,21 +102,9 @@ Arguments parseArguments(int argc, char** argv) {
         args.action = Arguments::Action::kTooManySpares;
         return args;
       }
-      args.spares.push_back(spare);
-    } else if (std::strcmp(arg, "--output") == 0 || std::strcmp(arg, "-o") == 0) {
-      if (i + 1 == argc) {
-        args.action = Arguments::Action::kMissingFolder;
-        args.unknown = arg;
-        return args;
-      }
-      args.folder = argv[++i];
+      args.spares.push_back(value);
     } else {
       args.action = Arguments::Action::kUnknownOption;
-      args.unknown = arg;
-      return args;
-    }
-    if (args.folder != nullptr && args.folder[0] == '\0') {
-      args.action = Arguments::Action::kMissingFolder;
       args.unknown = arg;
       return args;
     }

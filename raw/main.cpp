@@ -91,19 +91,12 @@ Arguments parseArguments(int argc, char** argv) {
     }
     bool known = false;
     for (const ValueOption& o : kValueOptions) {
-      const std::size_t length = std::strlen(o.name);
-      if (std::strncmp(arg, o.name, length) != 0) continue;
-      if (arg[length] == '=') {
-        args.*o.value = arg + length + 1;
-      } else if (arg[length] == '\0') {
-        if (i + 1 == argc) {
-          return bad(std::string("option ") + o.name + " needs a value");
-        }
-        args.*o.value = argv[++i];
-      } else {
-        continue;
+      const d88::OptionMatch match =
+          d88::matchValueOption(argc, argv, &i, nullptr, o.name, &(args.*o.value));
+      if (match == d88::OptionMatch::kNone) continue;
+      if (match == d88::OptionMatch::kMissingValue) {
+        return bad(std::string("option ") + o.name + " needs a value");
       }
-      if ((args.*o.value)[0] == '\0') return bad(std::string("option ") + o.name + " needs a value");
       known = true;
       break;
     }

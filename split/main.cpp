@@ -55,24 +55,16 @@ Arguments parseArguments(int argc, char** argv) {
     } else if (std::strcmp(arg, "--version") == 0 || std::strcmp(arg, "-V") == 0) {
       args.action = Arguments::Action::kVersion;
       return args;
-    } else if (std::strncmp(arg, "--output=", 9) == 0) {
-      args.folder = arg + 9;
-    } else if (std::strncmp(arg, "-o", 2) == 0 && arg[2] != '\0') {
-      args.folder = arg + 2;
-    } else if (std::strcmp(arg, "--output") == 0 || std::strcmp(arg, "-o") == 0) {
-      if (i + 1 == argc) {
+    } else if (const d88::OptionMatch folder =
+                   d88::matchValueOption(argc, argv, &i, "-o", "--output", &args.folder);
+               folder != d88::OptionMatch::kNone) {
+      if (folder == d88::OptionMatch::kMissingValue) {
         args.action = Arguments::Action::kMissingFolder;
         args.unknown = arg;
         return args;
       }
-      args.folder = argv[++i];
     } else {
       args.action = Arguments::Action::kUnknownOption;
-      args.unknown = arg;
-      return args;
-    }
-    if (args.folder != nullptr && args.folder[0] == '\0') {
-      args.action = Arguments::Action::kMissingFolder;
       args.unknown = arg;
       return args;
     }
