@@ -71,9 +71,10 @@ void warnAbout(const char* name, const CutReadout& readout, const std::vector<Sp
 
 // Says which sectors of a file the spares supplied.
 void noteSpares(const char* name, const CutReadout& readout, const std::vector<Spare>& spares) {
-  for (std::size_t k = 0; k < spares.size() && k < readout.takenFromSpare.size(); ++k) {
-    if (readout.takenFromSpare[k] == 0) continue;
-    print(stderr, "Note: %s: %d of %d sectors taken from %s\n", name, readout.takenFromSpare[k],
+  for (std::size_t k = 0; k < spares.size(); ++k) {
+    const int taken = readout.takenFrom(static_cast<int>(k));
+    if (taken == 0) continue;
+    print(stderr, "Note: %s: %d of %d sectors taken from %s\n", name, taken,
           static_cast<int>(readout.sectors.size()), spares[k].name.c_str());
   }
 }

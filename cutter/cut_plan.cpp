@@ -68,7 +68,6 @@ CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer,
   const std::int32_t wanted = cut.skip + cut.length;
   if (buffer != nullptr) std::memset(buffer, 0, static_cast<std::size_t>(wanted));
   CutReadout readout;
-  readout.takenFromSpare.assign(spares.size(), 0);
   // The run's sectors and slots, and the first-match outcome of each: why
   // a sector that no copy holds is missing.
   for (SectorOutcome& sector : image.readRun({cut.track, cut.c, cut.h, cut.r, cut.n},
@@ -96,7 +95,6 @@ CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer,
       chosen->image->takeRecord(chosen->record,
                                 buffer != nullptr ? buffer + sector.slotOffset : nullptr, &sector);
       source = chosen->source;
-      if (source != kFromImage) ++readout.takenFromSpare[static_cast<std::size_t>(source)];
     }
     readout.bytesRead += sector.bytesRead;
     if (sector.bytesRead < sector.slotBytes) readout.unread.push_back(index);

@@ -106,8 +106,11 @@ struct CutReadout {
   // Indexes into `sectors` whose identity stands more than once in the
   // image's track, with copies whose bytes differ.
   std::vector<std::size_t> differingTwins;
-  // Sectors taken from each spare, by the spare's index.
-  std::vector<int> takenFromSpare;
+
+  // Sectors taken from spare `k`.
+  int takenFrom(int k) const {
+    return static_cast<int>(std::count(source.begin(), source.end(), k));
+  }
 
   // True when every sector came whole and none is marked bad.
   bool sound() const { return unread.empty() && markedBad.empty(); }
