@@ -12,30 +12,13 @@
 namespace d88 {
 namespace {
 
-// Reads left until the one that the test seam makes fail; 0 when off.
-std::atomic<std::uint64_t> readsUntilFailure{0};
-// Whether every read fails once that one has.
-std::atomic<bool> failingFromThenOn{false};
-std::atomic<bool> failing{false};
-
-bool seamFailsThisRead() {
-  if (failing.load()) return true;
-  std::uint64_t left = readsUntilFailure.load();
-  while (left > 0) {
-    if (readsUntilFailure.compare_exchange_weak(left, left - 1)) {
-      if (left != 1) return false;
-      failing.store(failingFromThenOn.load());
-      return true;
-    }
-  }
-  return false;
-}
-
 std::string atOffset(std::int64_t offset) { return "read at offset " + std::to_string(offset); }
 
-Status streamTooLarge() {
+Status streamTooLarge(std::uint64_t limit) {
+  const std::uint64_t mib = 1024 * 1024;
   return Status::tooLarge("an input without a size is read only up to " +
-                          std::to_string(kMaxStreamBytes / (1024 * 1024)) + " MiB");
+                          (limit % mib == 0 ? std::to_string(limit / mib) + " MiB"
+                                            : std::to_string(limit) + " bytes"));
 }
 
 // Allocates `size` bytes, or says that memory ran out.
@@ -46,21 +29,16 @@ Status allocate(std::unique_ptr<std::uint8_t[]>* out, std::size_t size) {
 
 }  // namespace
 
-void failNthReadForTesting(std::uint64_t nth, bool andAfter) {
-  failing.store(false);
-  failingFromThenOn.store(andAfter);
-  readsUntilFailure.store(nth);
-}
-
-int ByteSource::open(const char* path) {
+void ByteSource::open(std::unique_ptr<File> file, std::uint64_t maxStreamBytes) {
   close();
-  return file_.open(path);
+  file_ = std::move(file);
+  size_ = file_ != nullptr ? file_->size() : -1;
+  maxStreamBytes_ = maxStreamBytes;
 }
 
 void ByteSource::close() {
-  file_.close();
-  readCalls_ = 0;
-  bytesRead_ = 0;
+  file_.reset();
+  size_ = -1;
   window_.reset();
   windowStart_ = 0;
   windowSize_ = 0;
@@ -81,14 +59,10 @@ std::uint64_t ByteSource::bytesHeld() const {
 Status ByteSource::readFile(std::int64_t offset, std::uint8_t* out, std::size_t count,
                             std::size_t* got) {
   *got = 0;
-  ++readCalls_;
-  if (seamFailsThisRead()) return Status::ioError(EIO, atOffset(offset));
-  int error = 0;
-  const std::int64_t n = file_.seekable() ? file_.readAt(offset, out, count, &error)
-                                          : file_.readNext(out, count, &error);
-  if (n < 0) return Status::ioError(error, atOffset(offset));
-  *got = static_cast<std::size_t>(n);
-  bytesRead_ += *got;
+  Status s = file_->read(offset, out, count, got);
+  if (!s.ok()) return s;
+  // A file object that claims more than it was asked for is not believed.
+  if (*got > count) return Status::ioError(EIO, atOffset(offset));
   return Status();
 }
 
@@ -114,7 +88,7 @@ Status ByteSource::fillWindow(std::int64_t offset, std::size_t want, std::size_t
   const auto behind = static_cast<std::size_t>(offset - start);
   std::size_t length = behind + std::max({want, readAhead_, expect});
   length = std::min(length, kMaxWindowBytes);
-  const std::int64_t left = file_.size() - start;
+  const std::int64_t left = size_ - start;
   if (static_cast<std::int64_t>(length) > left) length = static_cast<std::size_t>(left);
   windowSize_ = 0;
   windowStart_ = start;
@@ -125,7 +99,7 @@ Status ByteSource::fillWindow(std::int64_t offset, std::size_t want, std::size_t
 }
 
 Status ByteSource::fillStream(std::int64_t until) {
-  const auto limit = static_cast<std::int64_t>(kMaxStreamBytes);
+  const auto limit = static_cast<std::int64_t>(std::min<std::uint64_t>(maxStreamBytes_, INT64_MAX));
   const std::int64_t target = std::min(until, limit);
   while (streamSize_ < target && !streamEnded_) {
     const auto chunk = static_cast<std::size_t>(streamSize_ / static_cast<std::int64_t>(kStreamChunkBytes));
@@ -137,7 +111,10 @@ Status ByteSource::fillStream(std::int64_t until) {
       chunks_.push_back(std::move(fresh));
     }
     std::size_t got = 0;
-    Status s = readFile(streamSize_, chunks_[chunk].get() + within, kStreamChunkBytes - within, &got);
+    // Never past the limit: what lies beyond it is only probed for below.
+    const std::size_t room = std::min(kStreamChunkBytes - within,
+                                      static_cast<std::size_t>(limit - streamSize_));
+    Status s = readFile(streamSize_, chunks_[chunk].get() + within, room, &got);
     if (!s.ok()) return s;
     if (got == 0) streamEnded_ = true;
     streamSize_ += static_cast<std::int64_t>(got);
@@ -149,7 +126,7 @@ Status ByteSource::fillStream(std::int64_t until) {
     std::size_t got = 0;
     Status s = readFile(streamSize_, &probe, 1, &got);
     if (!s.ok()) return s;
-    if (got > 0) return streamTooLarge();
+    if (got > 0) return streamTooLarge(maxStreamBytes_);
     streamEnded_ = true;
   }
   return Status();
@@ -159,12 +136,12 @@ Status ByteSource::view(std::int64_t offset, std::size_t want, const std::uint8_
                         std::size_t* got, std::size_t expect) {
   *bytes = nullptr;
   *got = 0;
-  if (!file_.isOpen()) return Status::notOpen();
+  if (!isOpen()) return Status::notOpen();
   if (offset < 0 || want > kMaxWindowBytes) return Status::corruption(atOffset(offset));
   if (want == 0) return Status();
-  if (file_.seekable()) {
-    if (offset >= file_.size()) return Status();
-    const std::int64_t wantEnd = std::min(offset + static_cast<std::int64_t>(want), file_.size());
+  if (seekable()) {
+    if (offset >= size_) return Status();
+    const std::int64_t wantEnd = std::min(offset + static_cast<std::int64_t>(want), size_);
     const std::int64_t windowEnd = windowStart_ + static_cast<std::int64_t>(windowSize_);
     if (offset < windowStart_ || wantEnd > windowEnd) {
       Status s = fillWindow(offset, want, expect);
@@ -206,11 +183,11 @@ Status ByteSource::copy(std::int64_t offset, std::size_t count, std::uint8_t* ou
     const std::int64_t at = offset + static_cast<std::int64_t>(*got);
     // A read of a window's size or more is no walk: it goes straight from
     // the file into `out`, in one copy, and leaves the window as it was.
-    if (file_.isOpen() && file_.seekable() && count - *got >= kMaxWindowBytes) {
+    if (isOpen() && seekable() && count - *got >= kMaxWindowBytes) {
       if (at < 0) return Status::corruption(atOffset(at));
-      if (at >= file_.size()) break;
+      if (at >= size_) break;
       const std::size_t want = static_cast<std::size_t>(
-          std::min(static_cast<std::int64_t>(count - *got), file_.size() - at));
+          std::min(static_cast<std::int64_t>(count - *got), size_ - at));
       std::size_t n = 0;
       Status s = readFile(at, out + *got, want, &n);
       if (!s.ok()) return s;
@@ -232,11 +209,11 @@ Status ByteSource::copy(std::int64_t offset, std::size_t count, std::uint8_t* ou
 
 Status ByteSource::available(std::int64_t offset, std::size_t count, std::size_t* got) {
   *got = 0;
-  if (!file_.isOpen()) return Status::notOpen();
+  if (!isOpen()) return Status::notOpen();
   if (offset < 0) return Status::corruption(atOffset(offset));
   std::int64_t end = 0;
-  if (file_.seekable()) {
-    end = file_.size();
+  if (seekable()) {
+    end = size_;
   } else {
     Status s = fillStream(offset + static_cast<std::int64_t>(count));
     if (!s.ok()) return s;

@@ -12,9 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include <d88/file.h>
 #include <d88/status.h>
-
-#include "system_file.h"
 
 namespace d88 {
 
@@ -38,15 +37,15 @@ class ByteSource {
   ByteSource(const ByteSource&) = delete;
   ByteSource& operator=(const ByteSource&) = delete;
 
-  // Opens `path` (UTF-8; "-" is standard input). Returns 0 or the errno
-  // value that says why it cannot be opened.
-  int open(const char* path);
-  // Closes the file and gives back everything held.
+  // Reads `file` from now on, a stream no further than maxStreamBytes.
+  void open(std::unique_ptr<File> file, std::uint64_t maxStreamBytes);
+  // Destroys the file and gives back everything held.
   void close();
-  bool isOpen() const { return file_.isOpen(); }
+  bool isOpen() const { return file_ != nullptr; }
 
-  // Bytes of a regular file; -1 for a stream, which has no size to tell.
-  std::int64_t size() const { return file_.size(); }
+  // Bytes of a file with a size; -1 for a stream, which has no size to tell.
+  std::int64_t size() const { return size_; }
+  bool seekable() const { return size_ >= 0; }
 
   // Points *bytes at the source's bytes from `offset`, at most `want` of them
   // (want <= kMaxWindowBytes), and sets *got to how many there are: fewer
@@ -63,22 +62,19 @@ class ByteSource {
   // regular file known from its size, of a stream found by reading it.
   Status available(std::int64_t offset, std::size_t count, std::size_t* got);
 
-  // Reads of the file or stream, and the bytes they brought, since open().
-  std::uint64_t readCalls() const { return readCalls_; }
-  std::uint64_t bytesRead() const { return bytesRead_; }
   // Bytes held now: the window, or the copy of a stream.
   std::uint64_t bytesHeld() const;
 
  private:
-  // One read of the system file, through the fault seam.
+  // One read of the file.
   Status readFile(std::int64_t offset, std::uint8_t* out, std::size_t count, std::size_t* got);
   Status fillWindow(std::int64_t offset, std::size_t want, std::size_t expect);
   // Makes the stream's copy reach `until` bytes, or the stream's end.
   Status fillStream(std::int64_t until);
 
-  SystemFile file_;
-  std::uint64_t readCalls_ = 0;
-  std::uint64_t bytesRead_ = 0;
+  std::unique_ptr<File> file_;
+  std::int64_t size_ = -1;
+  std::uint64_t maxStreamBytes_ = 0;
 
   // Regular files: the window of bytes read last, and how far the next read
   // reaches ahead (it doubles while reads follow on from the window).
@@ -94,11 +90,6 @@ class ByteSource {
   // A view that straddles two chunks is copied here.
   std::unique_ptr<std::uint8_t[]> straddle_;
 };
-
-// Test seam: makes read call number `nth` (counted from 1, across all byte
-// sources of the process) from now fail with EIO, and with `andAfter` every
-// read after it too, as a failing drive does; 0 turns it off.
-void failNthReadForTesting(std::uint64_t nth, bool andAfter = false);
 
 }  // namespace d88
 

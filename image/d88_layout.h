@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include <d88/d88_image.h>
+#include <d88/format.h>
 
 namespace d88 {
 

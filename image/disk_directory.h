@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include <d88/d88_image.h>
+#include <d88/format.h>
 #include <d88/status.h>
 
 namespace d88 {

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include <d88/d88_image.h>
+#include <d88/format.h>
 
 namespace d88 {
 

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <d88/d88_image.h>
+#include <d88/format.h>
 
 namespace d88 {
 

@@ -1,5 +1,7 @@
 // The outcome of a reader operation that can fail: what failed, the system's
-// errno value when the system said why, and a text for people.
+// errno value when the system said why, and a text for people. Every call of
+// the reader that can fail returns one; it is a plain value, safe to copy and
+// to hand to another thread.
 #ifndef D88_STATUS_H_
 #define D88_STATUS_H_
 
@@ -18,6 +20,7 @@ class Status {
     kIoError,       // the system could not read; errnum() says why
     kTooLarge,      // an input without a size grew past what is read of it
     kOutOfMemory,   // an allocation failed
+    kNotD88Image,   // the file is no D88 image at all; message() says why
   };
 
   // Success.
@@ -35,6 +38,11 @@ class Status {
   static Status tooLarge(std::string what) { return Status(Code::kTooLarge, 0, std::move(what)); }
   static Status outOfMemory(std::string what) {
     return Status(Code::kOutOfMemory, 0, std::move(what));
+  }
+
+  // `why` completes "IMAGE is not a D88 image: ".
+  static Status notD88Image(std::string why) {
+    return Status(Code::kNotD88Image, 0, std::move(why));
   }
 
   bool ok() const { return code_ == Code::kOk; }

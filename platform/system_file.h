@@ -1,8 +1,9 @@
 // The image file as the system gives it: opened read-only by name or as
 // standard input, read at an offset when it is a regular file, or in turn
-// when it is a stream. Only the byte source calls it. Private to the reader.
-#ifndef D88CUT_IMAGE_SYSTEM_FILE_H_
-#define D88CUT_IMAGE_SYSTEM_FILE_H_
+// when it is a stream. The reader reads images through it. Private to this
+// project; not installed.
+#ifndef D88CUT_PLATFORM_SYSTEM_FILE_H_
+#define D88CUT_PLATFORM_SYSTEM_FILE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -50,4 +51,4 @@ class SystemFile {
 
 }  // namespace d88
 
-#endif  // D88CUT_IMAGE_SYSTEM_FILE_H_
+#endif  // D88CUT_PLATFORM_SYSTEM_FILE_H_

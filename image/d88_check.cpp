@@ -1,0 +1,110 @@
+#include "d88_check.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "byte_source.h"
+#include "d88_layout.h"
+
+namespace d88 {
+namespace {
+
+std::string hexByte(unsigned value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
+  return text;
+}
+
+bool isKnownMedia(std::uint8_t media) {
+  switch (media) {
+    case 0x00:  // 2D
+    case 0x10:  // 2DD
+    case 0x20:  // 2HD
+    case 0x30:  // 1D
+    case 0x40:  // 1DD
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Bytes of the file, or of a stream as far as `until` reaches (read to find
+// out, within the stream's limit); -1 when that cannot be told.
+std::int64_t fileEndUpTo(ByteSource& source, std::int64_t until) {
+  if (source.size() >= 0) return source.size();
+  std::size_t got = 0;
+  if (!source.available(0, static_cast<std::size_t>(until), &got).ok()) return -1;
+  return static_cast<std::int64_t>(got) < until ? static_cast<std::int64_t>(got) : -1;
+}
+
+}  // namespace
+
+bool firstHeaderLooksWrong(ByteSource& source, const DiskEntry& first, std::string* why) {
+  const std::uint8_t* header = first.header.data();
+  if (std::all_of(first.header.begin(), first.header.end(), [](std::uint8_t b) { return b == 0; })) {
+    *why = "its first disk header is all zero bytes";
+    return true;
+  }
+  const DiskHeaderFields fields = decodeDiskHeader(header);
+  // The furthest point the header claims: the disk's end, or a track's start.
+  std::int64_t claimed = first.offset + fields.size;
+  for (std::uint32_t entry : fields.tracks) {
+    claimed = std::max<std::int64_t>(claimed, first.offset + entry + 1);
+  }
+  const std::int64_t fileEnd = fileEndUpTo(source, claimed);
+
+  std::vector<std::string> broken;
+  if (fields.size < static_cast<std::uint32_t>(kDiskHeaderSize)) {
+    broken.push_back("the size field, " + std::to_string(fields.size) +
+                     ", is smaller than a disk header");
+  } else if (fileEnd >= 0 && first.offset + fields.size > fileEnd) {
+    broken.push_back("the size field, " + std::to_string(fields.size) +
+                     ", is larger than the file");
+  }
+  if (fields.writeProtect != 0x00 && fields.writeProtect != kWriteProtected) {
+    broken.push_back("the write-protect byte is " + hexByte(fields.writeProtect) +
+                     ", not 0x00 or 0x10");
+  }
+  if (!isKnownMedia(fields.mediaType)) {
+    broken.push_back("the media byte " + hexByte(fields.mediaType) + " is unknown");
+  }
+  // The table ends where the first track begins; an entry inside what is
+  // left of the header points back into it.
+  std::uint32_t tableEnd = kDiskHeaderSize;
+  for (int t = 0; t < kTrackCount; ++t) {
+    const std::uint32_t entry = readLE32(header + kTrackTableOffset + kTrackEntrySize * t);
+    if (entry != 0) {
+      tableEnd = std::min<std::uint32_t>(entry, kDiskHeaderSize);
+      break;
+    }
+  }
+  for (int t = 0; t < kTrackCount; ++t) {
+    const auto slot = static_cast<std::uint32_t>(kTrackTableOffset + kTrackEntrySize * t);
+    if (slot + kTrackEntrySize > tableEnd) break;
+    const std::uint32_t entry = readLE32(header + slot);
+    if (entry == 0) continue;
+    if (entry < static_cast<std::uint32_t>(kTrackTableOffset) + kTrackEntrySize * (t + 1) ||
+        entry < tableEnd) {
+      broken.push_back("track " + std::to_string(t) + " points back into the track table");
+      break;
+    }
+    // A file cut off before the end its size field gives explains tracks
+    // past its end, up to that size: those are truncation, not another rule.
+    const bool cutOff = fileEnd >= 0 && first.offset + fields.size > fileEnd;
+    const bool pastEnd = cutOff ? entry > fields.size
+                                : fileEnd >= 0 && first.offset + entry >= fileEnd;
+    if (pastEnd) {
+      broken.push_back("track " + std::to_string(t) + " points past the end of the file");
+      break;
+    }
+  }
+  if (broken.size() < 2) return false;
+  std::string list;
+  for (const std::string& b : broken) list += (list.empty() ? "" : "; ") + b;
+  *why = "its first disk header breaks " + std::to_string(broken.size()) +
+         " of the format's rules (" + list + ")";
+  return true;
+}
+
+}  // namespace d88

@@ -1,0 +1,97 @@
+// The format's value helpers: what a status byte means, when a record can
+// be trusted, which sector follows another in a run.
+#include <d88/format.h>
+
+#include <cstdio>
+#include <string>
+
+namespace d88 {
+namespace {
+
+// r + 1 and the like without signed overflow, whatever a caller passed in.
+std::int32_t plusOne(std::int32_t v) {
+  return v == INT32_MAX ? INT32_MIN : v + 1;
+}
+
+}  // namespace
+
+bool trackEntryInDisk(std::uint32_t entry, std::uint32_t diskSize) {
+  return entry != 0 && entry <= diskSize;
+}
+
+std::string sectorAddressText(const SectorAddress& a) {
+  char text[96];
+  std::snprintf(text, sizeof text, "track %d (C %d, H %d, R %d, N %d)", static_cast<int>(a.track),
+                static_cast<int>(a.c), static_cast<int>(a.h), static_cast<int>(a.r),
+                static_cast<int>(a.n));
+  return text;
+}
+
+bool isMarkedBad(std::uint8_t status) {
+  return status != kStatusNormal && status != kStatusDeletedData;
+}
+
+bool isDeletedData(const SectorRecord& record) {
+  return record.status == kStatusDeletedData || record.deletedMark == kDeletedDataMark;
+}
+
+std::int32_t sectorBytes(int n) {
+  return n >= 0 && n <= kMaxSizeCode ? std::int32_t{128} << n : 0;
+}
+
+bool isSoundRecord(const SectorRecord& record) {
+  const std::int32_t nominal = sectorBytes(record.id.n);
+  return nominal > 0 && record.dataAvailable >= nominal && !isMarkedBad(record.status);
+}
+
+bool sameIdentity(const SectorId& a, const SectorId& b) {
+  return a.c == b.c && a.h == b.h && a.r == b.r && a.n == b.n;
+}
+
+bool identityBefore(const SectorId& a, const SectorId& b) {
+  if (a.c != b.c) return a.c < b.c;
+  if (a.h != b.h) return a.h < b.h;
+  if (a.r != b.r) return a.r < b.r;
+  return a.n < b.n;
+}
+
+std::string statusMeaning(std::uint8_t status) {
+  switch (status) {
+    case kStatusNormal:
+      return "normal";
+    case kStatusDeletedData:
+      return "deleted data";
+    case kStatusIdCrcError:
+      return "ID CRC error";
+    case kStatusDataCrcError:
+      return "data CRC error";
+    case kStatusNoAddressMark:
+      return "no address mark";
+    case kStatusNoDataMark:
+      return "no data mark";
+    default: {
+      char text[32];
+      std::snprintf(text, sizeof text, "unknown status 0x%02X", static_cast<unsigned>(status));
+      return text;
+    }
+  }
+}
+
+SectorAddress followingSector(const SectorAddress& at, const SectorRange& range) {
+  SectorAddress next = at;
+  if (at.r == range.last) {
+    next.track = plusOne(at.track);
+    if (at.h == 0) {
+      next.h = 1;
+    } else {
+      next.h = 0;
+      next.c = plusOne(at.c);
+    }
+    next.r = range.first;
+  } else {
+    next.r = plusOne(at.r);
+  }
+  return next;
+}
+
+}  // namespace d88

@@ -1,0 +1,22 @@
+// Calls over an Image that only the reader's own layers make. Private to the reader.
+#ifndef D88CUT_IMAGE_IMAGE_ACCESS_H_
+#define D88CUT_IMAGE_IMAGE_ACCESS_H_
+
+#include <cstddef>
+
+#include <d88/image.h>
+
+namespace d88 {
+
+class ImageAccess {
+ public:
+  // The records of `track` of the selected disk as a walk that does not stop
+  // at a record count of 0 gives them: the count of a later header, the
+  // disk's end or maxRecords (at most kMaxTrackRecords) ends it.
+  static Status walkPastZeroCounts(Image& image, int track, std::size_t maxRecords,
+                                   TrackWalk* walk);
+};
+
+}  // namespace d88
+
+#endif  // D88CUT_IMAGE_IMAGE_ACCESS_H_
