@@ -38,14 +38,39 @@ CutPlan makePlan() {
 
 // One copy of a sector: the dump that holds it and its record there.
 struct Copy {
-  D88Image* image;
+  Image* image;
   SectorRecord record;
   int source;  // kFromImage or the spare's index
 };
 
 // The records of `at`'s identity in its track of `image`, in record order.
-void addCopies(D88Image& image, const SectorAddress& at, int source, std::vector<Copy>* copies) {
-  for (const SectorRecord& record : image.recordsOf(at)) copies->push_back({&image, record, source});
+// A track that is not there adds none; a read that failed is the image's
+// readFailure(), which the command reports.
+void addCopies(Image& image, const SectorAddress& at, int source, std::vector<Copy>* copies) {
+  std::vector<SectorRecord> records;
+  (void)image.recordsOf(at, &records);
+  for (const SectorRecord& record : records) copies->push_back({&image, record, source});
+}
+
+// Takes `record` of `image` as the sector of `outcome`, as a run takes the
+// record it finds: its bytes into `slot` (nothing copied when null) as far
+// as they go, and why fewer than the slot's came.
+void takeCopy(Image& image, const SectorRecord& record, std::uint8_t* slot,
+              SectorOutcome* outcome) {
+  const std::int32_t wanted = std::max(outcome->slotBytes, 0);
+  outcome->found = true;
+  outcome->record = record;
+  outcome->status = image.readRecord(record, slot, wanted, &outcome->bytesRead);
+  if (outcome->status.ok() && outcome->bytesRead < wanted) {
+    outcome->status = shortRecordStatus(record, wanted);
+  }
+}
+
+// Whether the first `bytes` of two records of `image` are the same; a read
+// that failed makes them differ.
+bool sameBytes(Image& image, const SectorRecord& a, const SectorRecord& b, std::int32_t bytes) {
+  bool same = false;
+  return image.sameData(a, b, bytes, &same).ok() && same;
 }
 
 // The first sound copy of `copies`, else the first; nullptr when there is none.
@@ -63,7 +88,7 @@ const CutPlan& cutPlan() {
   return plan;
 }
 
-CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer,
+CutReadout readCut(Image& image, const Cut& cut, std::uint8_t* buffer,
                    const std::vector<Spare>& spares) {
   const std::int32_t wanted = cut.skip + cut.length;
   if (buffer != nullptr) std::memset(buffer, 0, static_cast<std::size_t>(wanted));
@@ -79,7 +104,7 @@ CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer,
     const std::size_t index = readout.sectors.size();
     for (std::size_t i = 1; i < copies.size(); ++i) {
       // Twins differ for the file when the bytes it would take differ.
-      if (!image.sameData(copies.front().record, copies[i].record, sector.slotBytes)) {
+      if (!sameBytes(image, copies.front().record, copies[i].record, sector.slotBytes)) {
         readout.differingTwins.push_back(index);
         break;
       }
@@ -92,8 +117,8 @@ CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer,
     }
     int source = kFromImage;
     if (const Copy* chosen = bestCopy(copies)) {
-      chosen->image->takeRecord(chosen->record,
-                                buffer != nullptr ? buffer + sector.slotOffset : nullptr, &sector);
+      takeCopy(*chosen->image, chosen->record,
+               buffer != nullptr ? buffer + sector.slotOffset : nullptr, &sector);
       source = chosen->source;
     }
     readout.bytesRead += sector.bytesRead;
@@ -105,7 +130,7 @@ CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer,
   return readout;
 }
 
-SpareAgreement compareWithSpare(D88Image& image, D88Image& spare) {
+SpareAgreement compareWithSpare(Image& image, Image& spare) {
   SpareAgreement agreement;
   std::set<std::array<std::int32_t, 5>> compared;
   std::vector<std::uint8_t> ourBytes;
@@ -131,9 +156,11 @@ SpareAgreement compareWithSpare(D88Image& image, D88Image& spare) {
       const std::int32_t bytes = sectorBytes(a.n);
       ourBytes.resize(static_cast<std::size_t>(bytes));
       theirBytes.resize(static_cast<std::size_t>(bytes));
-      if (image.readRecord(ours->record, ourBytes.data(), bytes) != bytes ||
-          spare.readRecord(other->record, theirBytes.data(), bytes) != bytes ||
-          ourBytes != theirBytes) {
+      std::int32_t ourGot = 0;
+      std::int32_t theirGot = 0;
+      if (!image.readRecord(ours->record, ourBytes.data(), bytes, &ourGot).ok() ||
+          !spare.readRecord(other->record, theirBytes.data(), bytes, &theirGot).ok() ||
+          ourGot != bytes || theirGot != bytes || ourBytes != theirBytes) {
         ++agreement.differing;
       }
     }
@@ -141,7 +168,7 @@ SpareAgreement compareWithSpare(D88Image& image, D88Image& spare) {
   return agreement;
 }
 
-bool planFindsAnySector(D88Image& image) {
+bool planFindsAnySector(Image& image) {
   for (const Cut& cut : cutPlan()) {
     if (readCut(image, cut, nullptr).bytesRead > 0) return true;
   }

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include <d88/d88_image.h>
+#include <d88/image.h>
 
 namespace d88 {
 
@@ -81,7 +81,7 @@ const CutPlan& cutPlan();
 // Another dump of the disk being cut, open with disk 0 selected, that a cut
 // takes a sector from when the image does not hold it sound.
 struct Spare {
-  D88Image* image;
+  Image* image;
   std::string path;  // as opened (UTF-8)
   std::string name;  // how messages name it
 };
@@ -124,7 +124,7 @@ struct CutReadout {
 // the first copy there is. Every byte
 // that no copy supplies is zero. With a null buffer nothing is copied and
 // the readout says what a read would find.
-CutReadout readCut(D88Image& image, const Cut& cut, std::uint8_t* buffer,
+CutReadout readCut(Image& image, const Cut& cut, std::uint8_t* buffer,
                    const std::vector<Spare>& spares = {});
 
 // How another dump agrees with the image on the sectors of the plan.
@@ -139,11 +139,11 @@ struct SpareAgreement {
 
 // Compares, sector by sector of the plan, the first sound copy in the
 // selected disk of `image` with the first sound copy in that of `spare`.
-SpareAgreement compareWithSpare(D88Image& image, D88Image& spare);
+SpareAgreement compareWithSpare(Image& image, Image& spare);
 
 // True when the selected disk of `image` holds at least one byte of one
 // sector that the plan reads.
-bool planFindsAnySector(D88Image& image);
+bool planFindsAnySector(Image& image);
 
 }  // namespace d88
 

@@ -53,7 +53,7 @@ class MemoryFile : public File {
 Status openSystemFile(const char* path, std::unique_ptr<File>* file) {
   auto opened = std::make_unique<SystemFileObject>();
   if (const int error = opened->file.open(path)) {
-    return Status::ioError(error, "cannot open the image");
+    return Status::cannotOpen(error, "cannot open the image");
   }
   *file = std::move(opened);
   return Status();

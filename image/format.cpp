@@ -48,6 +48,14 @@ bool sameIdentity(const SectorId& a, const SectorId& b) {
   return a.c == b.c && a.h == b.h && a.r == b.r && a.n == b.n;
 }
 
+Status shortRecordStatus(const SectorRecord& record, std::int32_t wanted) {
+  if (record.dataSize < wanted) {
+    return Status::corruption("the sector holds " + std::to_string(record.dataSize) + " of " +
+                              std::to_string(wanted) + " bytes");
+  }
+  return Status::corruption("the sector's data is cut off by the end of the disk");
+}
+
 bool identityBefore(const SectorId& a, const SectorId& b) {
   if (a.c != b.c) return a.c < b.c;
   if (a.h != b.h) return a.h < b.h;

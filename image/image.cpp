@@ -330,14 +330,10 @@ std::vector<SectorOutcome> Image::readRun(const SectorAddress& first, const Sect
     if (record != nullptr) {
       outcome.found = true;
       outcome.record = *record;
-      outcome.status = impl_->copyData(*record, buffer != nullptr ? buffer + done : nullptr, slot,
-                                       &outcome.bytesRead);
-      // A record smaller than its size code says is short too, and that is
-      // what is said of it, whether or not the disk's end cuts it further.
-      if (outcome.bytesRead < slot && record->dataSize < slot) {
-        outcome.status = Status::corruption("the sector holds " +
-                                            std::to_string(record->dataSize) + " of " +
-                                            std::to_string(slot) + " bytes");
+      outcome.status = readRecord(*record, buffer != nullptr ? buffer + done : nullptr, slot,
+                                  &outcome.bytesRead);
+      if (outcome.status.ok() && outcome.bytesRead < slot) {
+        outcome.status = shortRecordStatus(*record, slot);
       }
     }
     outcomes.push_back(std::move(outcome));
@@ -350,9 +346,8 @@ std::vector<SectorOutcome> Image::readRun(const SectorAddress& first, const Sect
 Status Image::readRecord(const SectorRecord& record, std::uint8_t* buffer, std::int32_t maxBytes,
                          std::int32_t* got) {
   *got = 0;
-  D88_IMPL_OR(Status::notOpen());
-  if (!impl_->source.isOpen()) return Status::notOpen();
-  if (buffer == nullptr || maxBytes <= 0 || record.dataAvailable <= 0) return Status();
+  if (!isOpen()) return Status::notOpen();
+  if (maxBytes <= 0 || record.dataAvailable <= 0) return Status();
   // Only the bytes the disk holds: a short record is no failure here.
   SectorRecord held = record;
   held.dataSize =

@@ -119,7 +119,12 @@ bool sameIdentity(const SectorId& a, const SectorId& b);
 // and comparisons that sort sectors all sort them so.
 bool identityBefore(const SectorId& a, const SectorId& b);
 
-// What became of one sector of a run read by D88Image::readRun().
+// Why `record` gives fewer than `wanted` bytes: it holds fewer than that
+// ("the sector holds 512 of 1024 bytes"), or the disk or the file ends
+// inside its data.
+Status shortRecordStatus(const SectorRecord& record, std::int32_t wanted);
+
+// What became of one sector of a run read by Image::readRun().
 struct SectorOutcome {
   SectorAddress address;    // the sector sought
   std::int32_t slotOffset;  // where its bytes go in the run's buffer

@@ -62,8 +62,8 @@ struct Disk {
 class Image {
  public:
   // Opens `path` (UTF-8; "-" is standard input) and finds its disks. Fails
-  // with kIoError (errnum() set) when the file cannot be opened or its
-  // first header cannot be read, with kNotD88Image when the file is plainly
+  // with kCannotOpen (errnum() set) when the file cannot be opened, with
+  // kIoError when its first header cannot be read, with kNotD88Image when the file is plainly
   // something else (message() says why), and with kTooLarge when a stream
   // passes options.maxStreamBytes before its first disk is found. A file
   // shorter than one disk header opens with no disk. On failure *image is
@@ -138,7 +138,9 @@ class Image {
   // Copies the data of `record`, a record of the selected disk as a walk gave
   // it, into buffer: at most maxBytes and no more than it has
   // (dataAvailable). *got is the bytes copied; fewer than it has only when a
-  // read failed, which is returned.
+  // read failed, which is returned. With a null buffer nothing is copied and
+  // *got says what would be. A caller that wanted more than *got names the
+  // reason with shortRecordStatus().
   [[nodiscard]] Status readRecord(const SectorRecord& record, std::uint8_t* buffer,
                                   std::int32_t maxBytes, std::int32_t* got);
 

@@ -15,6 +15,7 @@ class Status {
   enum class Code {
     kOk,
     kNotOpen,       // no image is open
+    kCannotOpen,    // the file could not be opened at all; errnum() says why
     kNotFound,      // no such disk, track or sector
     kCorruption,    // the image says something that cannot be (data cut off, a short header)
     kIoError,       // the system could not read; errnum() says why
@@ -27,6 +28,9 @@ class Status {
   Status() = default;
 
   static Status notOpen() { return Status(Code::kNotOpen, 0, "no image is open"); }
+  static Status cannotOpen(int errnum, std::string what) {
+    return Status(Code::kCannotOpen, errnum, std::move(what));
+  }
   static Status notFound(std::string what) { return Status(Code::kNotFound, 0, std::move(what)); }
   static Status corruption(std::string what) {
     return Status(Code::kCorruption, 0, std::move(what));
