@@ -1,10 +1,11 @@
 #include "compare_images.h"
+#include "open_image.h"
 
 #include <algorithm>
 #include <new>
 #include <vector>
 
-#include <d88/d88_image.h>
+#include <d88/image.h>
 
 #include "console.h"
 #include "disk_compare.h"
@@ -173,30 +174,25 @@ class Report {
 };
 
 // Opens one image; false, with the message, when it cannot be opened or
-// read, or holds no disk.
-bool openImage(D88Image& image, const char* path, std::string* error) {
-  const std::string name = safeUtf8(path);
-  if (!image.open(path)) {
-    *error = "cannot open " + name + ": " + image.status().reason();
+// read, is no D88 image, or holds no disk. Two files are called the same only
+// when both are D88 images.
+bool open(Image& image, const char* path, std::string* error) {
+  const OpenOutcome opened = openImage(path, &image);
+  if (!opened.ok()) {
+    *error = opened.text;
     return false;
   }
   // A failed read that stopped the search for disks would hide disks.
-  const Status& failure =
-      !image.readFailure().ok() ? image.readFailure() : image.directoryStatus();
-  if (!failure.ok()) {
-    *error = "cannot read " + name + ": " + failure.reason();
-    return false;
-  }
-  if (image.diskCount() == 0) {
-    *error = name + " holds no D88 disk (no complete 688-byte disk header)";
+  if (!image.directoryEnd().ok()) {
+    *error = cannotReadText(path, image.directoryEnd());
     return false;
   }
   return true;
 }
 
-int compareOpened(D88Image& a, D88Image& b, const char* pathA, const char* pathB, Report& report,
+int compareOpened(Image& a, Image& b, const char* pathA, const char* pathB, Report& report,
                   std::string* error) {
-  const int disks = std::max(a.diskCount(), b.diskCount());
+  const int disks = static_cast<int>(std::max(a.disks().size(), b.disks().size()));
   bool differ = false;
   for (int k = 0; k < disks; ++k) {
     report.beginDisk(k);
@@ -235,9 +231,9 @@ int compareImages(const char* pathA, const char* pathB, bool json, const Listing
   report.begin(pathA, pathB);
   int status = kCompareTrouble;
   try {
-    D88Image a;
-    D88Image b;
-    if (openImage(a, pathA, error) && openImage(b, pathB, error)) {
+    Image a;
+    Image b;
+    if (open(a, pathA, error) && open(b, pathB, error)) {
       status = compareOpened(a, b, pathA, pathB, report, error);
     }
   } catch (const std::bad_alloc&) {

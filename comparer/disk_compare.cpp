@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <tuple>
 
 #include "listing_format.h"
 
@@ -12,20 +11,6 @@ namespace {
 
 // The most data bytes a record holds: its size field is 16 bits.
 constexpr std::int32_t kMaxRecordData = 0xFFFF;
-
-bool identityLess(const SectorId& a, const SectorId& b) {
-  return std::make_tuple(a.c, a.h, a.r, a.n) < std::make_tuple(b.c, b.h, b.r, b.n);
-}
-
-// Positions of a track's records ordered by identity; records of one
-// identity keep their record order, so that twins pair up in that order.
-void orderByIdentity(const std::vector<SectorRecord>& records, std::vector<std::size_t>* order) {
-  order->resize(records.size());
-  for (std::size_t i = 0; i < order->size(); ++i) (*order)[i] = i;
-  std::stable_sort(order->begin(), order->end(), [&records](std::size_t x, std::size_t y) {
-    return identityLess(records[x].id, records[y].id);
-  });
-}
 
 std::string hexByte(unsigned value) {
   char text[8];
@@ -57,7 +42,7 @@ std::string unsoundReason(const SectorRecord& record) {
 // The one image's side of a comparison: its reader, its name in failures,
 // and a buffer for one record's data.
 struct Side {
-  D88Image* image;
+  Image* image;
   char name;
   std::vector<std::uint8_t> data;
 };
@@ -68,12 +53,12 @@ bool readData(Side& side, const SectorRecord& record, std::int32_t* length,
               CompareFailure* failure) {
   *length = std::max<std::int32_t>(record.dataAvailable, 0);
   if (*length == 0) return true;
-  const std::int32_t got = side.image->readRecord(record, side.data.data(), kMaxRecordData);
+  std::int32_t got = 0;
+  const Status read = side.image->readRecord(record, side.data.data(), kMaxRecordData, &got);
   if (got == *length) return true;
   failure->side = side.name;
-  failure->status = !side.image->status().ok()
-                        ? side.image->status()
-                        : Status::corruption("a record's data could not be read whole");
+  failure->status =
+      !read.ok() ? read : Status::corruption("a record's data could not be read whole");
   return false;
 }
 
@@ -159,19 +144,19 @@ bool comparePair(Side& a, Side& b, SectorComparison* sector, CompareFailure* fai
 }
 
 // The notes of the disks' headers.
-void headerNotes(const D88Image& a, const D88Image& b, std::vector<std::string>* notes) {
-  const std::string nameA = a.diskName();
-  const std::string nameB = b.diskName();
+void headerNotes(const Disk& a, const Disk& b, std::vector<std::string>* notes) {
+  const std::string& nameA = a.name;
+  const std::string& nameB = b.name;
   if (nameA != nameB) {
     notes->push_back("name differs: A \"" + displayName(nameA) + "\", B \"" + displayName(nameB) +
                      "\"");
   }
-  if (a.mediaType() != b.mediaType()) {
-    notes->push_back("media byte differs: A " + mediaWords(a.mediaType()) + ", B " +
-                     mediaWords(b.mediaType()));
+  if (a.mediaType != b.mediaType) {
+    notes->push_back("media byte differs: A " + mediaWords(a.mediaType) + ", B " +
+                     mediaWords(b.mediaType));
   }
-  const bool protectedA = a.writeProtect() == kWriteProtected;
-  const bool protectedB = b.writeProtect() == kWriteProtected;
+  const bool protectedA = a.writeProtect == kWriteProtected;
+  const bool protectedB = b.writeProtect == kWriteProtected;
   if (protectedA != protectedB) {
     notes->push_back(std::string("write protection differs: A ") +
                      (protectedA ? "write-protected" : "not") + ", B " +
@@ -180,7 +165,7 @@ void headerNotes(const D88Image& a, const D88Image& b, std::vector<std::string>*
 }
 
 // Records of a disk that only one file holds.
-bool countRecords(D88Image& image, char name, int* sectors, CompareFailure* failure) {
+bool countRecords(Image& image, char name, int* sectors, CompareFailure* failure) {
   for (int t = 0; t < kTrackCount; ++t) {
     const TrackWalk walk = image.walkTrack(t);
     if (walk.end == TrackEnd::kReadError) {
@@ -193,7 +178,7 @@ bool countRecords(D88Image& image, char name, int* sectors, CompareFailure* fail
 }
 
 // A read that failed without a walk or a record read saying so.
-bool checkReads(const D88Image& image, char name, CompareFailure* failure) {
+bool checkReads(const Image& image, char name, CompareFailure* failure) {
   if (image.readFailure().ok()) return true;
   *failure = {name, image.readFailure()};
   return false;
@@ -225,14 +210,14 @@ bool DiskComparison::same() const {
   return inA && inB && count(SectorKind::kSame) == sectors;
 }
 
-bool compareDisk(D88Image& a, D88Image& b, int index, const SectorSink& onDifference,
+bool compareDisk(Image& a, Image& b, int index, const SectorSink& onDifference,
                  DiskComparison* result, CompareFailure* failure) {
   DiskComparison& r = *result;
   r = DiskComparison();
   r.index = index;
-  r.inA = index < a.diskCount() && a.selectDisk(index);
+  r.inA = a.selectDisk(index).ok();
   if (!checkReads(a, 'A', failure)) return false;
-  r.inB = index < b.diskCount() && b.selectDisk(index);
+  r.inB = b.selectDisk(index).ok();
   if (!checkReads(b, 'B', failure)) return false;
   if (!r.inA || !r.inB) {
     // Every sector of a disk that one file holds is only in that file.
@@ -246,7 +231,7 @@ bool compareDisk(D88Image& a, D88Image& b, int index, const SectorSink& onDiffer
     }
     return counted;
   }
-  headerNotes(a, b, &r.notes);
+  headerNotes(a.disk(), b.disk(), &r.notes);
 
   Side sideA{&a, 'A', std::vector<std::uint8_t>(static_cast<std::size_t>(kMaxRecordData))};
   Side sideB{&b, 'B', std::vector<std::uint8_t>(static_cast<std::size_t>(kMaxRecordData))};
@@ -289,11 +274,11 @@ bool compareDisk(D88Image& a, D88Image& b, int index, const SectorSink& onDiffer
       sector = SectorComparison();
       const SectorRecord* ra = i < orderA.size() ? &recordsA[orderA[i]] : nullptr;
       const SectorRecord* rb = j < orderB.size() ? &recordsB[orderB[j]] : nullptr;
-      if (ra != nullptr && (rb == nullptr || identityLess(ra->id, rb->id))) {
+      if (ra != nullptr && (rb == nullptr || identityBefore(ra->id, rb->id))) {
         sector.kind = SectorKind::kOnlyInA;
         rb = nullptr;
         ++i;
-      } else if (rb != nullptr && (ra == nullptr || identityLess(rb->id, ra->id))) {
+      } else if (rb != nullptr && (ra == nullptr || identityBefore(rb->id, ra->id))) {
         sector.kind = SectorKind::kOnlyInB;
         ra = nullptr;
         ++j;

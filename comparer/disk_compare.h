@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include <d88/d88_image.h>
+#include <d88/image.h>
 #include <d88/status.h>
 
 namespace d88 {
@@ -78,7 +78,7 @@ struct CompareFailure {
 // (nothing for a disk that only one file holds). False, with *failure, when
 // reading either image failed or the sink said stop; *result then holds what
 // was counted so far.
-bool compareDisk(D88Image& a, D88Image& b, int index, const SectorSink& onDifference,
+bool compareDisk(Image& a, Image& b, int index, const SectorSink& onDifference,
                  DiskComparison* result, CompareFailure* failure);
 
 }  // namespace d88

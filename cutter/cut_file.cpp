@@ -95,7 +95,7 @@ void reportFolderFailure(const CutTarget& target, int error) {
         folder.c_str(), std::strerror(error));
 }
 
-CutFileResult cutFile(D88Image& image, const CutTarget& target, const Cut& cut) {
+CutFileResult cutFile(Image& image, const CutTarget& target, const Cut& cut) {
   const CutReadout readout = readCut(image, cut, transferBuffer, target.spares);
   announce(cut.name);
   noteSpares(cut.name, readout, target.spares);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include <d88/d88_image.h>
+#include <d88/image.h>
 
 #include "cut_plan.h"
 
@@ -38,7 +38,7 @@ std::string outputPath(const CutTarget& target, const char* name);
 // different bytes, or an error when the file could not be written: "cannot
 // write NAME" for the file alone, "cannot write into FOLDER" when the folder
 // or its filesystem refuses it.
-CutFileResult cutFile(D88Image& image, const CutTarget& target, const Cut& cut);
+CutFileResult cutFile(Image& image, const CutTarget& target, const Cut& cut);
 
 // "Error: cannot write into FOLDER: REASON; the remaining files are not
 // written", for target.folder ("." for the current one).

@@ -10,7 +10,9 @@
 #include "console.h"
 #include "cut_file.h"
 #include "cut_plan.h"
+#include "open_image.h"
 #include "output_file.h"
+#include "track_counts.h"
 
 namespace {
 
@@ -37,9 +39,6 @@ constexpr char kHelpText[] =
     "2 when all twenty were written but some are incomplete or hold sectors marked\n"
     "bad; 1 otherwise (nothing cut, a file not written, a read that failed).\n"
     "See d88cut(1).\n";
-
-// Static storage: the image stays open until exit, when its destruction closes it.
-d88::D88Image theImage;
 
 // What the command line asks for. Options are recognised before "--" only;
 // "-" alone is an operand (standard input), any other argument that begins
@@ -123,8 +122,8 @@ bool namesDiskZero(const char* disk) {
 }
 
 // "Error: cannot read IMAGE: REASON", for a read of the image that failed.
-void reportReadFailure(const std::string& image, const d88::Status& failure) {
-  d88::print(stderr, "Error: cannot read %s: %s\n", image.c_str(), failure.reason().c_str());
+void reportReadFailure(const std::string& path, const d88::Status& failure) {
+  d88::print(stderr, "Error: %s\n", d88::cannotReadText(path, failure).c_str());
 }
 
 }  // namespace
@@ -187,51 +186,61 @@ static int run(int argc, char** argv) {
   if (args.disk != nullptr && !namesDiskZero(args.disk)) {
     std::fputs("Note: the disk number is not read; disk 0 is cut\n", stderr);
   }
-  if (!theImage.open(imagePath.c_str())) {
-    std::fputs(kOpenFailureMessage, stderr);
-    // The same failure, readable on a UTF-8 terminal, with the system's reason.
-    d88::print(stderr, "d88cut: cannot open %s: %s\n", image.c_str(),
-               std::strerror(theImage.openError()));
-    return 1;
+  d88::Image theImage;
+  const d88::OpenOutcome opened = d88::openImage(imagePath, &theImage);
+  switch (opened.problem) {
+    case d88::OpenProblem::kNone:
+      break;
+    case d88::OpenProblem::kCannotOpen:
+      std::fputs(kOpenFailureMessage, stderr);
+      // The same failure, readable on a UTF-8 terminal, with the system's reason.
+      d88::print(stderr, "d88cut: %s\n", opened.text.c_str());
+      return 1;
+    default:
+      // Nothing is written for a file that holds no disk, so that earlier
+      // outputs survive.
+      d88::print(stderr, "Error: %s\n", opened.text.c_str());
+      return 1;
   }
   // A spare that cannot be opened or read stops the run before anything is
   // written: the user counted on it. Each is checked as it is opened, so
-  // that a failing one (a stream past its limit) is the last one read.
-  std::vector<std::unique_ptr<d88::D88Image>> spareImages;
-  for (const std::string& path : sparePaths) {
-    spareImages.push_back(std::make_unique<d88::D88Image>());
-    d88::D88Image& spare = *spareImages.back();
-    if (!spare.open(path.c_str())) {
-      d88::print(stderr, "d88cut: cannot open %s: %s\n", d88::safeUtf8(path).c_str(),
-                 std::strerror(spare.openError()));
-      return 1;
-    }
-    if (!spare.readFailure().ok()) {
-      reportReadFailure(d88::safeUtf8(path), spare.readFailure());
-      return 1;
+  // that a failing one (a stream past its limit) is the last one read. A
+  // spare that holds no disk, or is no D88 image, is only not used.
+  std::vector<d88::Image> spareImages(sparePaths.size());
+  // Why each spare that opened is not used, said where the spares are weighed.
+  std::vector<std::string> unusable(sparePaths.size());
+  for (std::size_t k = 0; k < sparePaths.size(); ++k) {
+    const d88::OpenOutcome spare = d88::openImage(sparePaths[k], &spareImages[k]);
+    const std::string name = d88::safeUtf8(sparePaths[k]);
+    switch (spare.problem) {
+      case d88::OpenProblem::kNone:
+        break;
+      case d88::OpenProblem::kCannotOpen:
+        d88::print(stderr, "d88cut: %s\n", spare.text.c_str());
+        return 1;
+      case d88::OpenProblem::kCannotRead:
+        d88::print(stderr, "Error: %s\n", spare.text.c_str());
+        return 1;
+      case d88::OpenProblem::kNotD88:
+        unusable[k] = "it is not a D88 image: " + spare.reason;
+        break;
+      case d88::OpenProblem::kNoDisk:
+        unusable[k] = "it holds no D88 disk";
+        break;
     }
   }
-  // Nothing is written for a file that holds no disk, or none of the sectors
-  // the cuts read, so that earlier outputs survive.
-  if (!theImage.selectDisk(0)) {
+  // Nothing is written for a disk that holds none of the sectors the cuts
+  // read, so that earlier outputs survive.
+  if (!theImage.selectDisk(0).ok() || !d88::planFindsAnySector(theImage)) {
     if (!theImage.readFailure().ok()) {
-      reportReadFailure(image, theImage.readFailure());
-    } else {
-      d88::print(stderr, "Error: %s holds no D88 disk (no complete 688-byte disk header)\n",
-                 image.c_str());
-    }
-    return 1;
-  }
-  if (!d88::planFindsAnySector(theImage)) {
-    if (!theImage.readFailure().ok()) {
-      reportReadFailure(image, theImage.readFailure());
+      reportReadFailure(imagePath, theImage.readFailure());
     } else {
       d88::print(stderr,
                  "Error: %s holds none of the sectors d88cut reads on disk 0; nothing is written\n",
                  image.c_str());
       // A lead: what the disk does hold, in the listing's words.
       d88::print(stderr, "Note: disk 0 holds %s; d88ls %s lists it\n",
-                 d88::trackCountsText(theImage.countTracks()).c_str(), image.c_str());
+                 d88::trackCountsText(d88::countTracks(theImage)).c_str(), image.c_str());
     }
     return 1;
   }
@@ -239,16 +248,16 @@ static int run(int argc, char** argv) {
   // A spare is used only when it is a dump of the same disk: sound sectors
   // that both hold, and none of them different.
   for (std::size_t k = 0; k < spareImages.size(); ++k) {
-    d88::D88Image& spare = *spareImages[k];
+    d88::Image& spare = spareImages[k];
     const std::string name = d88::safeUtf8(sparePaths[k]);
-    if (!spare.selectDisk(0)) {
-      d88::print(stderr, "Note: %s is not used: it holds no D88 disk\n", name.c_str());
+    if (!unusable[k].empty() || !spare.selectDisk(0).ok()) {
+      d88::print(stderr, "Note: %s is not used: %s\n", name.c_str(), unusable[k].c_str());
       continue;
     }
     const d88::SpareAgreement agreement = d88::compareWithSpare(theImage, spare);
     // A spare that cannot be read is as good as one that cannot be opened.
     if (!spare.readFailure().ok()) {
-      reportReadFailure(name, spare.readFailure());
+      reportReadFailure(sparePaths[k], spare.readFailure());
       return 1;
     }
     if (agreement.sameDisk()) {
@@ -278,12 +287,12 @@ static int run(int argc, char** argv) {
   // A failing disk or network share can make reads fail: say so, since every
   // sector it hid was reported as missing.
   if (!theImage.readFailure().ok()) {
-    reportReadFailure(image, theImage.readFailure());
+    reportReadFailure(imagePath, theImage.readFailure());
     allWritten = false;
   }
   for (std::size_t k = 0; k < spareImages.size(); ++k) {
-    if (!spareImages[k]->readFailure().ok()) {
-      reportReadFailure(d88::safeUtf8(sparePaths[k]), spareImages[k]->readFailure());
+    if (!spareImages[k].readFailure().ok()) {
+      reportReadFailure(sparePaths[k], spareImages[k].readFailure());
       allWritten = false;
     }
   }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace d88 {
@@ -31,11 +30,11 @@ constexpr std::int32_t kMaxRecordData = 0xFFFF;
 
 }  // namespace
 
-Status contentSha256(D88Image& image, int disk, Sha256Digest* digest) {
-  if (disk < 0 || disk >= image.diskCount() || !image.selectDisk(disk)) {
+Status contentSha256(Image& image, int disk, Sha256Digest* digest) {
+  if (!image.selectDisk(disk).ok()) {
     if (!image.readFailure().ok()) return image.readFailure();
     return Status::notFound("no disk " + std::to_string(disk) + " (the image holds " +
-                            std::to_string(image.diskCount()) + ")");
+                            std::to_string(image.disks().size()) + ")");
   }
   Sha256 hash;
   std::vector<std::uint8_t> data(static_cast<std::size_t>(kMaxRecordData));
@@ -51,13 +50,7 @@ Status contentSha256(D88Image& image, int disk, Sha256Digest* digest) {
     if (!hash.update(head, kTrackHeadBytes)) return hash.status();
 
     // By identity; records of one identity keep their record order.
-    order.resize(walk.records.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&walk](std::size_t x, std::size_t y) {
-      const SectorId& a = walk.records[x].id;
-      const SectorId& b = walk.records[y].id;
-      return std::make_tuple(a.c, a.h, a.r, a.n) < std::make_tuple(b.c, b.h, b.r, b.n);
-    });
+    orderByIdentity(walk.records, &order);
     for (std::size_t i : order) {
       const SectorRecord& record = walk.records[i];
       const std::int32_t length = std::max<std::int32_t>(record.dataAvailable, 0);
@@ -71,9 +64,10 @@ Status contentSha256(D88Image& image, int disk, Sha256Digest* digest) {
       putLE32(head + kRecordLengthAt, static_cast<std::uint32_t>(length));
       if (!hash.update(head, kRecordHeadBytes)) return hash.status();
       if (length == 0) continue;
-      const std::int32_t got = image.readRecord(record, data.data(), kMaxRecordData);
+      std::int32_t got = 0;
+      const Status read = image.readRecord(record, data.data(), kMaxRecordData, &got);
       if (got != length) {
-        if (!image.status().ok()) return image.status();
+        if (!read.ok()) return read;
         return Status::corruption("the data of " +
                                   sectorAddressText({t, record.id.c, record.id.h, record.id.r,
                                                      record.id.n}) +

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include <d88/d88_image.h>
+#include <d88/image.h>
 #include <d88/status.h>
 
 #include "sha256.h"
@@ -23,7 +23,7 @@ namespace d88 {
 // Reads one record at a time. A failure (no such disk, a read that failed,
 // the system's hashing) is returned with its reason, and *digest is then
 // left as it was.
-Status contentSha256(D88Image& image, int disk, Sha256Digest* digest);
+Status contentSha256(Image& image, int disk, Sha256Digest* digest);
 
 // The digest as 64 lowercase hex digits.
 std::string hexDigest(const Sha256Digest& digest);

@@ -2,6 +2,7 @@
 // be trusted, which sector follows another in a run.
 #include <d88/format.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -61,6 +62,14 @@ bool identityBefore(const SectorId& a, const SectorId& b) {
   if (a.h != b.h) return a.h < b.h;
   if (a.r != b.r) return a.r < b.r;
   return a.n < b.n;
+}
+
+void orderByIdentity(const std::vector<SectorRecord>& records, std::vector<std::size_t>* order) {
+  order->resize(records.size());
+  for (std::size_t i = 0; i < order->size(); ++i) (*order)[i] = i;
+  std::stable_sort(order->begin(), order->end(), [&records](std::size_t x, std::size_t y) {
+    return identityBefore(records[x].id, records[y].id);
+  });
 }
 
 std::string statusMeaning(std::uint8_t status) {

@@ -236,7 +236,7 @@ struct Image::Impl {
     if (firstDiskHoldsARecord()) return Status();
     // The walks may have met a failing read: then nothing is decided.
     if (!readFailure.ok()) return readFailure;
-    return Status::notD88Image(why + " and no track of it holds a sector record");
+    return Status::notD88Image(why + " and no track of its first disk holds a sector record");
   }
 };
 

@@ -518,13 +518,13 @@ std::vector<bool> twinRecords(const TrackListing& track) {
   return twins;
 }
 
-bool gatherDiskPicture(D88Image& image, int index, const std::string& imagePath,
+bool gatherDiskPicture(Image& image, int index, const std::string& imagePath,
                        DiskPicture* picture) {
   DiskPicture p;
   if (!summarizeDisk(image, index, &p.disk, &p.tracks)) return false;
   p.imagePath = imagePath;
   for (int track = 0; track < kTrackCount; ++track) {
-    if (image.trackOffset(track) != 0) p.lastTrack = track;
+    if (image.disk().tracks[static_cast<std::size_t>(track)] != 0) p.lastTrack = track;
   }
   if (!p.tracks.empty()) p.lastTrack = std::max(p.lastTrack, p.tracks.back().track);
   if (index == 0) {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include <d88/d88_image.h>
+#include <d88/image.h>
 
 #include "image_listing.h"
 
@@ -75,7 +75,7 @@ struct DiskPicture {
 
 // Selects disk `index` of `image` and gathers its picture; false when it
 // cannot be selected. Reads at most every track's walk and the plan's runs.
-bool gatherDiskPicture(D88Image& image, int index, const std::string& imagePath,
+bool gatherDiskPicture(Image& image, int index, const std::string& imagePath,
                        DiskPicture* picture);
 
 // The picture as one SVG document. Everything taken from the image or the

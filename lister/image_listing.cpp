@@ -42,7 +42,7 @@ TrackLayout layoutOf(const TrackCounts& counts) {
   return layout;
 }
 
-std::vector<std::string> diskProblems(const D88Image& image, const DiskSummary& s) {
+std::vector<std::string> diskProblems(const Image& image, const DiskSummary& s) {
   std::vector<std::string> problems;
   const std::int64_t end = static_cast<std::int64_t>(s.offset) + s.size;
   if (image.fileSize() >= 0 && end > image.fileSize()) {
@@ -54,8 +54,8 @@ std::vector<std::string> diskProblems(const D88Image& image, const DiskSummary& 
   }
   int beyond = 0;
   for (int t = 0; t < kTrackCount; ++t) {
-    const std::uint32_t entry = image.trackOffset(t);
-    if (entry != 0 && !trackEntryInDisk(entry, image.diskSize())) ++beyond;
+    const std::uint32_t entry = image.disk().tracks[static_cast<std::size_t>(t)];
+    if (entry != 0 && !trackEntryInDisk(entry, image.disk().size)) ++beyond;
   }
   if (beyond > 0) {
     problems.push_back(std::to_string(beyond) + " track table " +
@@ -77,7 +77,7 @@ std::vector<std::string> diskProblems(const D88Image& image, const DiskSummary& 
 // more, so that a track of 256 twins of 64 KiB costs little to list.
 constexpr std::int32_t kTwinBytesCompared = 16 * 1024;
 
-TrackListing listTrack(D88Image& image, int track) {
+TrackListing listTrack(Image& image, int track) {
   TrackListing listing;
   listing.track = track;
   listing.c = track >> 1;
@@ -101,7 +101,10 @@ TrackListing listTrack(D88Image& image, int track) {
     const auto first = seen.insert({{id.c, id.h, id.r, id.n}, i});
     if (!first.second) {
       listing.duplicates.push_back(index);
-      if (!image.sameData(listing.records[first.first->second], record, kTwinBytesCompared)) {
+      bool same = false;
+      if (!image.sameData(listing.records[first.first->second], record, kTwinBytesCompared,
+                          &same).ok() ||
+          !same) {
         listing.differingDuplicates.push_back(index);
       }
     }
@@ -121,10 +124,10 @@ TrackListing listTrack(D88Image& image, int track) {
   return listing;
 }
 
-std::vector<TrackListing> listTracks(D88Image& image) {
+std::vector<TrackListing> listTracks(Image& image) {
   std::vector<TrackListing> tracks;
   // A track with fewer records than most is often one cut off by the end of the file.
-  const int usual = image.countTracks().usualRecords;
+  const int usual = countTracks(image).usualRecords;
   for (int track = 0; track < kTrackCount; ++track) {
     TrackListing listing = listTrack(image, track);
     // A track whose first header could not be read is listed too, to say so.
@@ -136,18 +139,19 @@ std::vector<TrackListing> listTracks(D88Image& image) {
   return tracks;
 }
 
-bool summarizeDisk(D88Image& image, int index, DiskSummary* summary,
+bool summarizeDisk(Image& image, int index, DiskSummary* summary,
                    std::vector<TrackListing>* tracks) {
-  if (!image.selectDisk(index)) return false;
+  if (!image.selectDisk(index).ok()) return false;
+  const Disk& disk = image.disk();
   DiskSummary s;
   s.index = index;
-  s.offset = image.diskOffset();
-  s.size = image.diskSize();
-  s.mediaType = image.mediaType();
-  s.writeProtected = image.writeProtect() == kWriteProtected;
-  s.name = image.diskName();
+  s.offset = disk.offset;
+  s.size = disk.size;
+  s.mediaType = disk.mediaType;
+  s.writeProtected = disk.writeProtect == kWriteProtected;
+  s.name = disk.name;
   // The counts walk every track; a listing of them reads what the walks keep.
-  s.counts = image.countTracks();
+  s.counts = countTracks(image);
   s.layout = layoutOf(s.counts);
   s.problems = diskProblems(image, s);
   *summary = std::move(s);
@@ -155,7 +159,7 @@ bool summarizeDisk(D88Image& image, int index, DiskSummary* summary,
   return true;
 }
 
-CutCoverage checkCutPlan(D88Image& image) {
+CutCoverage checkCutPlan(Image& image) {
   CutCoverage coverage;
   for (const Cut& cut : cutPlan()) {
     // What a cut would find is all that is asked: nothing is copied.

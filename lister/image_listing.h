@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-#include <d88/d88_image.h>
+#include <d88/image.h>
 #include <d88/status.h>
+
+#include "track_counts.h"
 
 namespace d88 {
 
@@ -75,16 +77,16 @@ struct CutCoverage {
 constexpr int kFirstMissingShown = 3;
 
 // The records of `track` of the selected disk; no records when it is absent.
-TrackListing listTrack(D88Image& image, int track);
+TrackListing listTrack(Image& image, int track);
 // Every track of the selected disk that holds records, in track order.
-std::vector<TrackListing> listTracks(D88Image& image);
+std::vector<TrackListing> listTracks(Image& image);
 // Selects disk `index` and sums it up; false when it cannot be selected. Its
 // tracks are listed into `tracks` when it is given.
-bool summarizeDisk(D88Image& image, int index, DiskSummary* summary,
+bool summarizeDisk(Image& image, int index, DiskSummary* summary,
                    std::vector<TrackListing>* tracks = nullptr);
 // Which sectors of the cut plan the selected disk lacks or marks bad, found
 // as the cutting command reads them.
-CutCoverage checkCutPlan(D88Image& image);
+CutCoverage checkCutPlan(Image& image);
 // Why a walk ended, in words, for the listing's marks; empty for a walk that
 // ended by its record count.
 std::string trackEndText(const TrackListing& track);

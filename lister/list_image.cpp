@@ -11,6 +11,7 @@
 #include "content_fingerprint.h"
 #include "image_listing.h"
 #include "listing_format.h"
+#include "open_image.h"
 
 namespace d88 {
 namespace {
@@ -26,21 +27,23 @@ ImageListing failed(const char* path, bool json, const std::string& message,
   return listing;
 }
 
-// Opens the image; the failure, when it cannot be opened or read at all.
-bool openImage(D88Image& image, const char* path, bool json, ImageListing* failure) {
-  const std::string name = safeUtf8(path);
-  if (!image.open(path)) {
-    const std::string reason = image.status().reason();
-    *failure = failed(path, json, "cannot open " + name + ": " + reason, reason);
-    return false;
-  }
-  return true;
+// Opens the image; the failure, when it cannot be opened or read at all, is
+// no D88 image, or holds no disk. A listing of one disk says of a file with
+// none that it has no such disk, as of any other disk it lacks.
+bool open(Image& image, const char* path, bool json, ImageListing* failure,
+          bool oneDisk = false) {
+  const OpenOutcome opened = openImage(path, &image);
+  if (opened.ok() || (oneDisk && opened.problem == OpenProblem::kNoDisk)) return true;
+  *failure = failed(path, json, opened.text,
+                    opened.problem == OpenProblem::kNotD88 ? "not a D88 image: " + opened.reason
+                                                           : opened.reason);
+  return false;
 }
 
 // The read that failed while the image was listed, if any. One that stopped
 // the search for disks counts too: the listing would otherwise look complete.
-const Status& listingFailure(const D88Image& image) {
-  return !image.readFailure().ok() ? image.readFailure() : image.directoryStatus();
+const Status& listingFailure(const Image& image) {
+  return !image.readFailure().ok() ? image.readFailure() : image.directoryEnd();
 }
 
 ImageListing outOfMemory(const char* path, bool json) {
@@ -49,7 +52,7 @@ ImageListing outOfMemory(const char* path, bool json) {
 
 // After a listing: a read that failed on the way makes the whole image fail.
 // The text listed so far stays; JSON gives the error document instead.
-ImageListing finish(D88Image& image, const char* path, bool json, std::string out) {
+ImageListing finish(Image& image, const char* path, bool json, std::string out) {
   const Status& failure = listingFailure(image);
   if (failure.ok()) return ImageListing{std::move(out), "", ""};
   const std::string reason = failure.reason();
@@ -65,22 +68,22 @@ unsigned long diskNumber(const char* diskText) {
   return errno != 0 ? ULONG_MAX : disk;
 }
 
-bool diskInImage(const D88Image& image, unsigned long disk) {
-  return disk < static_cast<unsigned long>(image.diskCount());
+bool diskInImage(const Image& image, unsigned long disk) {
+  return disk < static_cast<unsigned long>(image.disks().size());
 }
 
 // The failure when disk `diskText` cannot be selected: a read that failed,
 // or no such disk.
-ImageListing noSuchDisk(D88Image& image, const char* path, const char* diskText, bool json) {
+ImageListing noSuchDisk(Image& image, const char* path, const char* diskText, bool json) {
   if (!image.readFailure().ok()) return finish(image, path, json, "");
   const std::string reason = "no disk " + safeUtf8(diskText) + " (it holds " +
-                             std::to_string(image.diskCount()) + ")";
+                             std::to_string(image.disks().size()) + ")";
   return failed(path, json, safeUtf8(path) + " has " + reason, reason);
 }
 
 // Sets the disk's content fingerprint; false, with the image's failure,
 // when it could not be made.
-bool addFingerprint(D88Image& image, const char* path, bool json, DiskSummary* disk,
+bool addFingerprint(Image& image, const char* path, bool json, DiskSummary* disk,
                     ImageListing* failure) {
   Sha256Digest digest;
   const Status hashed = contentSha256(image, disk->index, &digest);
@@ -99,14 +102,14 @@ bool addFingerprint(D88Image& image, const char* path, bool json, DiskSummary* d
 
 }  // namespace
 
-ImageListing listImageDisks(D88Image& image, const char* path, bool json, bool fingerprint) {
+ImageListing listImageDisks(Image& image, const char* path, bool json, bool fingerprint) {
   ImageListing failure;
-  if (!openImage(image, path, json, &failure)) return failure;
+  if (!open(image, path, json, &failure)) return failure;
   try {
     std::vector<DiskSummary> disks;
     CutCoverage coverage;
     bool haveDisk0 = false;
-    for (int i = 0; i < image.diskCount(); ++i) {
+    for (int i = 0; i < static_cast<int>(image.disks().size()); ++i) {
       DiskSummary summary;
       if (!summarizeDisk(image, i, &summary)) continue;
       disks.push_back(summary);
@@ -120,12 +123,7 @@ ImageListing listImageDisks(D88Image& image, const char* path, bool json, bool f
         return failure;
       }
     }
-    if (disks.empty()) {
-      if (!image.readFailure().ok()) return finish(image, path, json, "");
-      return failed(path, json,
-                    safeUtf8(path) + " holds no D88 disk (no complete 688-byte disk header)",
-                    "no complete 688-byte disk header");
-    }
+    if (disks.empty()) return finish(image, path, json, "");
     std::string out = json ? disksJson(path, disks, haveDisk0 ? &coverage : nullptr)
                            : disksText(disks, haveDisk0 ? &coverage : nullptr);
     return finish(image, path, json, std::move(out));
@@ -134,10 +132,10 @@ ImageListing listImageDisks(D88Image& image, const char* path, bool json, bool f
   }
 }
 
-ImageListing listImageTracks(D88Image& image, const char* path, const char* diskText, bool json,
+ImageListing listImageTracks(Image& image, const char* path, const char* diskText, bool json,
                              const ListingSink* sink, bool fingerprint) {
   ImageListing failure;
-  if (!openImage(image, path, json, &failure)) return failure;
+  if (!open(image, path, json, &failure, true)) return failure;
   try {
     const unsigned long disk = diskNumber(diskText);
     DiskSummary summary;
@@ -159,9 +157,9 @@ ImageListing listImageTracks(D88Image& image, const char* path, const char* disk
   }
 }
 
-ImageListing pictureImageDisk(D88Image& image, const char* path, const char* diskText) {
+ImageListing pictureImageDisk(Image& image, const char* path, const char* diskText) {
   ImageListing failure;
-  if (!openImage(image, path, false, &failure)) return failure;
+  if (!open(image, path, false, &failure, true)) return failure;
   try {
     const unsigned long disk = diskNumber(diskText);
     DiskPicture picture;

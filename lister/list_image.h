@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include <d88/d88_image.h>
+#include <d88/image.h>
 
 namespace d88 {
 
@@ -30,18 +30,18 @@ struct ImageListing {
 // each, and under disk 0 the cut plan's coverage; as text or as one JSON line.
 // With `fingerprint`, each disk's content fingerprint too (contentSha256),
 // which reads every sector.
-ImageListing listImageDisks(D88Image& image, const char* path, bool json,
+ImageListing listImageDisks(Image& image, const char* path, bool json,
                             bool fingerprint = false);
 // The tracks of disk `disk` (decimal digits as given) of the image at `path`.
 // With a sink, a JSON listing that succeeds goes there piece by piece, so
 // that a disk of many long tracks is never held whole. With `fingerprint`,
 // the disk line carries the disk's content fingerprint.
-ImageListing listImageTracks(D88Image& image, const char* path, const char* disk, bool json,
+ImageListing listImageTracks(Image& image, const char* path, const char* disk, bool json,
                              const ListingSink* sink = nullptr, bool fingerprint = false);
 // A picture of disk `disk` (decimal digits as given) of the image at `path`,
 // as one SVG document (see disk_picture.h). On any failure, a read that
 // failed on the way too, no picture: only the error.
-ImageListing pictureImageDisk(D88Image& image, const char* path, const char* disk);
+ImageListing pictureImageDisk(Image& image, const char* path, const char* disk);
 }  // namespace d88
 
 #endif  // D88CUT_LISTER_LIST_IMAGE_H_

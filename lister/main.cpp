@@ -163,8 +163,8 @@ static int run(int argc, char** argv) {
       break;
   }
 
-  // One reader for every image: open() starts afresh each time.
-  static d88::D88Image image;
+  // One reader for every image: each open starts afresh.
+  d88::Image image;
   bool outputFailed = false;
   if (args.action == Arguments::Action::kListTracks ||
       args.action == Arguments::Action::kPicture) {

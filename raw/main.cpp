@@ -9,6 +9,7 @@
 #include "console.h"
 #include "output_file.h"
 #include "raw_file.h"
+#include "open_image.h"
 #include "raw_image.h"
 
 namespace {
@@ -272,32 +273,27 @@ static int run(int argc, char** argv) {
     }
   }
 
-  static d88::D88Image theImage;
-  if (!theImage.open(imagePath.c_str())) {
-    d88::print(stderr, "d88raw: cannot open %s: %s\n", image.c_str(),
-               std::strerror(theImage.openError()));
+  d88::Image theImage;
+  const d88::OpenOutcome opened = d88::openImage(imagePath, &theImage);
+  if (opened.problem == d88::OpenProblem::kCannotOpen) {
+    d88::print(stderr, "d88raw: %s\n", opened.text.c_str());
+    return 1;
+  }
+  if (!opened.ok()) {
+    d88::print(stderr, "Error: %s\n", opened.text.c_str());
     return 1;
   }
   const auto diskIndex = static_cast<std::int32_t>(disk);
-  if (!theImage.selectDisk(diskIndex)) {
-    if (!theImage.readFailure().ok()) {
-      d88::print(stderr, "Error: cannot read %s: %s\n", image.c_str(),
-                 theImage.readFailure().reason().c_str());
-    } else if (theImage.diskCount() == 0) {
-      d88::print(stderr, "Error: %s holds no D88 disk (no complete 688-byte disk header)\n",
-                 image.c_str());
-    } else {
-      d88::print(stderr, "Error: %s holds %d disk%s; there is no disk %d\n", image.c_str(),
-                 static_cast<int>(theImage.diskCount()), theImage.diskCount() == 1 ? "" : "s",
-                 static_cast<int>(diskIndex));
-    }
+  if (!theImage.selectDisk(diskIndex).ok()) {
+    const int disks = static_cast<int>(theImage.disks().size());
+    d88::print(stderr, "Error: %s holds %d disk%s; there is no disk %d\n", image.c_str(), disks,
+               disks == 1 ? "" : "s", static_cast<int>(diskIndex));
     return 1;
   }
 
   d88::RawGeometry geometry = d88::usualGeometry(theImage);
   if (!theImage.readFailure().ok()) {
-    d88::print(stderr, "Error: cannot read %s: %s\n", image.c_str(),
-               theImage.readFailure().reason().c_str());
+    d88::print(stderr, "Error: %s\n", d88::cannotReadText(imagePath, theImage.readFailure()).c_str());
     return 1;
   }
   if (args.geometry != nullptr) {

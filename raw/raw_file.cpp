@@ -108,7 +108,7 @@ class FileSink : public RawSink {
 
 }  // namespace
 
-RawFileResult writeRawFiles(D88Image& image, int disk, const RawGeometry& geometry,
+RawFileResult writeRawFiles(Image& image, int disk, const RawGeometry& geometry,
                             std::uint8_t fill, const char* outPath, const char* mapPath) {
   RawFileResult result;
   FileSink sink(geometry, outPath, mapPath);

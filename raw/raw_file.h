@@ -28,7 +28,7 @@ struct RawFileResult {
 // are renamed into place only when both are complete and the image was read
 // without failure; otherwise neither is changed and no temporary stays. The
 // map is renamed last: should that rename alone fail, the raw image stands.
-RawFileResult writeRawFiles(D88Image& image, int disk, const RawGeometry& geometry,
+RawFileResult writeRawFiles(Image& image, int disk, const RawGeometry& geometry,
                             std::uint8_t fill, const char* outPath, const char* mapPath);
 
 }  // namespace d88

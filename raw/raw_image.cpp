@@ -7,6 +7,8 @@
 #include <memory>
 #include <utility>
 
+#include "track_counts.h"
+
 namespace d88 {
 namespace {
 
@@ -156,22 +158,22 @@ bool checkGeometry(const RawGeometry& g, std::string* why) {
   return true;
 }
 
-RawGeometry usualGeometry(D88Image& image) {
+RawGeometry usualGeometry(Image& image) {
   RawGeometry g;
   for (int t = kTrackCount - 1; t >= 0; --t) {
-    if (image.trackOffset(t) != 0) {
+    if (image.disk().tracks[static_cast<std::size_t>(t)] != 0) {
       g.tracks = t + 1;
       break;
     }
   }
-  const TrackCounts counts = image.countTracks();
+  const TrackCounts counts = countTracks(image);
   if (counts.tracks == 0) return g;
   g.sizeCode = counts.usualSizeCode;
   // Tracks by their first and last sector number; the walks are kept from
   // countTracks(), so this walks nothing again.
   std::map<std::pair<int, int>, int> ranges;
   for (int t = 0; t < kTrackCount; ++t) {
-    if (!trackEntryInDisk(image.trackOffset(t), image.diskSize())) continue;
+    if (!trackEntryInDisk(image.disk().tracks[static_cast<std::size_t>(t)], image.disk().size)) continue;
     const TrackWalk walk = image.walkTrack(t);
     if (walk.records.empty()) continue;
     int first = 0xFF;
@@ -254,7 +256,7 @@ namespace {
 // One conversion: the buffers it holds and what it has found so far.
 class Converter {
  public:
-  Converter(D88Image& image, const RawGeometry& g, std::uint8_t fill, RawSink& sink)
+  Converter(Image& image, const RawGeometry& g, std::uint8_t fill, RawSink& sink)
       : image_(image), g_(g), sink_(sink), sectorSize_(sectorBytes(g.sizeCode)) {
     std::memset(fillBlock_, fill, sizeof fillBlock_);
   }
@@ -296,7 +298,7 @@ class Converter {
 
   // Names the records of a track past the geometry's last.
   void beyond(int t) {
-    if (!trackEntryInDisk(image_.trackOffset(t), image_.diskSize())) return;
+    if (!trackEntryInDisk(image_.disk().tracks[static_cast<std::size_t>(t)], image_.disk().size)) return;
     const TrackWalk walk = image_.walkTrack(t);
     if (walk.end == TrackEnd::kReadError) {
       summary_.failure = walk.error;
@@ -315,7 +317,7 @@ class Converter {
 
   void track(int t) {
     TrackWalk walk;
-    if (image_.trackOffset(t) != 0) {
+    if (image_.disk().tracks[static_cast<std::size_t>(t)] != 0) {
       walk = image_.walkTrack(t);
       if (walk.end == TrackEnd::kReadError) {
         summary_.failure = walk.error;
@@ -355,9 +357,10 @@ class Converter {
         const std::int32_t want = std::min<std::int32_t>(
             sectorSize_, std::min<std::int32_t>(record.dataAvailable,
                                                 static_cast<std::int32_t>(kMaxRecordBytes)));
-        const std::int32_t got = want > 0 ? image_.readRecord(record, data_, want) : 0;
+        std::int32_t got = 0;
+        const Status read = image_.readRecord(record, data_, want, &got);
         if (got < want) {
-          summary_.failure = image_.status();
+          summary_.failure = read.ok() ? shortRecordStatus(record, want) : read;
           return;
         }
         e.bytes = got;
@@ -404,7 +407,7 @@ class Converter {
     }
   }
 
-  D88Image& image_;
+  Image& image_;
   const RawGeometry g_;
   RawSink& sink_;
   const std::int32_t sectorSize_;
@@ -415,7 +418,7 @@ class Converter {
 
 }  // namespace
 
-RawSummary convertToRaw(D88Image& image, const RawGeometry& geometry, std::uint8_t fill,
+RawSummary convertToRaw(Image& image, const RawGeometry& geometry, std::uint8_t fill,
                         RawSink& sink) {
   // The buffers are large for a stack: the converter lives on the heap.
   auto converter = std::make_unique<Converter>(image, geometry, fill, sink);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include <d88/d88_image.h>
+#include <d88/image.h>
 
 namespace d88 {
 
@@ -54,7 +54,7 @@ bool checkGeometry(const RawGeometry& geometry, std::string* why);
 // entry is not 0; the sector numbers first..last that most tracks with
 // records have (the lowest on a tie); the size code most records have.
 // Sectors 0 when the disk holds no record; tracks 0 when it has no track.
-RawGeometry usualGeometry(D88Image& image);
+RawGeometry usualGeometry(Image& image);
 
 // What a map entry is about. The first four are sectors of the raw image, in
 // the order they are named when several hold for one; the last four are
@@ -126,7 +126,7 @@ struct RawSummary {
 // the first record of its track with its R and the geometry's size code,
 // whatever its C and H, cut or filled with `fill` to the sector size. Holds
 // one record's bytes and a fixed filler block at a time.
-RawSummary convertToRaw(D88Image& image, const RawGeometry& geometry, std::uint8_t fill,
+RawSummary convertToRaw(Image& image, const RawGeometry& geometry, std::uint8_t fill,
                         RawSink& sink);
 
 }  // namespace d88

@@ -7,6 +7,7 @@
 
 #include "console.h"
 #include "output_file.h"
+#include "open_image.h"
 #include "split_image.h"
 
 namespace {
@@ -126,30 +127,24 @@ static int run(int argc, char** argv) {
   if (!d88::expandToOneImage("d88split", args.image, &imagePath)) return 1;
   const std::string image = d88::safeUtf8(imagePath);
 
-  static d88::D88Image theImage;
-  if (!theImage.open(imagePath.c_str())) {
-    d88::print(stderr, "d88split: cannot open %s: %s\n", image.c_str(),
-               std::strerror(theImage.openError()));
+  d88::Image theImage;
+  const d88::OpenOutcome opened = d88::openImage(imagePath, &theImage);
+  if (opened.problem == d88::OpenProblem::kCannotOpen) {
+    d88::print(stderr, "d88split: %s\n", opened.text.c_str());
+    return 1;
+  }
+  if (!opened.ok()) {
+    d88::print(stderr, "Error: %s\n", opened.text.c_str());
     return 1;
   }
   // Where the disks stand must be known for certain before anything is
   // written: a search that a read stopped could leave disks in the last file.
-  if (!theImage.directoryStatus().ok()) {
-    d88::print(stderr, "Error: cannot read %s: %s; nothing is written\n", image.c_str(),
-               theImage.directoryStatus().reason().c_str());
+  if (!theImage.directoryEnd().ok()) {
+    d88::print(stderr, "Error: %s; nothing is written\n",
+               d88::cannotReadText(imagePath, theImage.directoryEnd()).c_str());
     return 1;
   }
   const std::vector<d88::DiskPart> parts = d88::diskParts(theImage);
-  if (parts.empty()) {
-    if (!theImage.readFailure().ok()) {
-      d88::print(stderr, "Error: cannot read %s: %s\n", image.c_str(),
-                 theImage.readFailure().reason().c_str());
-    } else {
-      d88::print(stderr, "Error: %s holds no D88 disk (no complete 688-byte disk header)\n",
-                 image.c_str());
-    }
-    return 1;
-  }
   if (args.folder != nullptr) {
     if (const int error = d88::makeFolder(args.folder)) {
       d88::print(stderr, "Error: cannot write into %s: %s; nothing is written\n",

@@ -16,15 +16,13 @@
 
 namespace d88 {
 
-std::vector<DiskPart> diskParts(D88Image& image) {
+std::vector<DiskPart> diskParts(const Image& image) {
   std::vector<DiskPart> parts;
-  const std::int32_t count = image.diskCount();
-  for (std::int32_t disk = 0; disk < count; ++disk) {
-    if (!image.selectDisk(disk)) break;
+  for (const Disk& disk : image.disks()) {
     DiskPart part;
-    part.disk = disk;
-    part.offset = image.diskOffset();
-    part.sizeField = image.diskSize();
+    part.disk = disk.index;
+    part.offset = disk.offset;
+    part.sizeField = disk.size;
     parts.push_back(part);
   }
   // Disks stand back to back: each ends where the next starts, and the last
@@ -53,7 +51,7 @@ std::string partFileName(const std::string& stem, int disk) {
   return stem + ".disk" + std::to_string(disk) + ".d88";
 }
 
-CopySource::CopySource(const char* path, const D88Image& image) {
+CopySource::CopySource(const char* path, const Image& image) {
 #ifdef __linux__
   if (image.fileSize() < 0) return;
   owned_ = std::strcmp(path, "-") != 0;
@@ -104,7 +102,7 @@ void copyBySystem(const DiskPart& part, const CopySource* source, BegunPart* beg
 }
 
 // Reads what the system did not copy through the reader and commits.
-PartResult finish(D88Image& image, const DiskPart& part, BegunPart* begun) {
+PartResult finish(Image& image, const DiskPart& part, BegunPart* begun) {
   PartResult result;
   result.written = begun->written;
   if (result.written.error != 0) return result;
@@ -124,9 +122,10 @@ PartResult finish(D88Image& image, const DiskPart& part, BegunPart* begun) {
         return result;  // the file discards its temporary
       }
     }
-    const std::size_t got = image.readBytes(at, buffer.get(), want);
-    if (got < want && !image.readFailure().ok()) {
-      result.readFailure = image.readFailure();
+    std::size_t got = 0;
+    const Status read = image.readBytes(at, buffer.get(), want, &got);
+    if (!read.ok()) {
+      result.readFailure = read;
       return result;
     }
     if (got == 0) break;
@@ -151,14 +150,14 @@ struct JoinedThread {
 
 }  // namespace
 
-PartResult writePart(D88Image& image, const DiskPart& part, const char* path,
+PartResult writePart(Image& image, const DiskPart& part, const char* path,
                      const CopySource* source) {
   BegunPart begun;
   if (begin(path, &begun)) copyBySystem(part, source, &begun);
   return finish(image, part, &begun);
 }
 
-void writeParts(D88Image& image, const std::vector<DiskPart>& parts,
+void writeParts(Image& image, const std::vector<DiskPart>& parts,
                 const std::vector<std::string>& paths, const CopySource& source,
                 const std::function<void(std::size_t)>& announce,
                 const std::function<bool(std::size_t, const PartResult&)>& done) {

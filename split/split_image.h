@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include <d88/d88_image.h>
+#include <d88/image.h>
 
 #include "output_file.h"
 
@@ -31,7 +31,7 @@ struct DiskPart {
 
 // The parts of the disks open() found in `image`, in file order; none when it
 // found none. Selects each disk in turn; the last stays selected.
-std::vector<DiskPart> diskParts(D88Image& image);
+std::vector<DiskPart> diskParts(const Image& image);
 
 // The image's file name without its folder and without its last extension
 // ("games/ys.d88" gives "ys"; a leading dot is no extension). "-" (standard
@@ -47,7 +47,7 @@ std::string partFileName(const std::string& stem, int disk);
 // and parts are copied through the reader.
 class CopySource {
  public:
-  CopySource(const char* path, const D88Image& image);
+  CopySource(const char* path, const Image& image);
   ~CopySource();
   CopySource(const CopySource&) = delete;
   CopySource& operator=(const CopySource&) = delete;
@@ -69,7 +69,7 @@ struct PartResult {
 // file and a rename: by the system from `source` where it can, the rest read
 // through the reader kSplitBufferBytes at a time. On any failure `path` is as
 // it was and no temporary stays.
-PartResult writePart(D88Image& image, const DiskPart& part, const char* path,
+PartResult writePart(Image& image, const DiskPart& part, const char* path,
                      const CopySource* source = nullptr);
 
 // Writes parts[i] into paths[i] as writePart() does, in order; an empty path
@@ -78,7 +78,7 @@ PartResult writePart(D88Image& image, const DiskPart& part, const char* path,
 // file is still renamed into place in order. announce(i) is called before
 // part i, done(i, result) after it; when done() returns false the remaining
 // parts are not written and no temporary stays.
-void writeParts(D88Image& image, const std::vector<DiskPart>& parts,
+void writeParts(Image& image, const std::vector<DiskPart>& parts,
                 const std::vector<std::string>& paths, const CopySource& source,
                 const std::function<void(std::size_t)>& announce,
                 const std::function<bool(std::size_t, const PartResult&)>& done);

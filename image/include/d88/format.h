@@ -118,6 +118,9 @@ bool sameIdentity(const SectorId& a, const SectorId& b);
 // The order of sectors by identity: by C, then H, then R, then N. Listings
 // and comparisons that sort sectors all sort them so.
 bool identityBefore(const SectorId& a, const SectorId& b);
+// The positions of `records` in that order into *order; records of one
+// identity keep their record order, so that twins pair up in it.
+void orderByIdentity(const std::vector<SectorRecord>& records, std::vector<std::size_t>* order);
 
 // Why `record` gives fewer than `wanted` bytes: it holds fewer than that
 // ("the sector holds 512 of 1024 bytes"), or the disk or the file ends

@@ -1,0 +1,41 @@
+#include "open_image.h"
+
+#include "console.h"
+
+namespace d88 {
+
+std::string cannotReadText(const std::string& path, const Status& failure) {
+  return "cannot read " + safeUtf8(path) + ": " + failure.reason();
+}
+
+OpenOutcome openImage(const std::string& path, Image* image, const OpenOptions& options) {
+  OpenOutcome outcome;
+  outcome.status = Image::open(path, image, options);
+  const std::string name = safeUtf8(path);
+  const Status& s = outcome.status;
+  if (s.ok()) {
+    if (!image->disks().empty()) return outcome;
+    outcome.problem = OpenProblem::kNoDisk;
+    outcome.reason = "no complete 688-byte disk header";
+    outcome.text = name + " holds no D88 disk (" + outcome.reason + ")";
+    return outcome;
+  }
+  outcome.reason = safeUtf8(s.reason());
+  switch (s.code()) {
+    case Status::Code::kCannotOpen:
+      outcome.problem = OpenProblem::kCannotOpen;
+      outcome.text = "cannot open " + name + ": " + outcome.reason;
+      break;
+    case Status::Code::kNotD88Image:
+      outcome.problem = OpenProblem::kNotD88;
+      outcome.text = name + " is not a D88 image: " + outcome.reason;
+      break;
+    default:
+      outcome.problem = OpenProblem::kCannotRead;
+      outcome.text = "cannot read " + name + ": " + outcome.reason;
+      break;
+  }
+  return outcome;
+}
+
+}  // namespace d88

@@ -1,0 +1,47 @@
+// The one way the programs open an image: the reader's factory, then the
+// programs' own rule that a file with no disk at all is nothing to work on,
+// with the failure in the words every program shows.
+#ifndef D88CUT_CONSOLE_OPEN_IMAGE_H_
+#define D88CUT_CONSOLE_OPEN_IMAGE_H_
+
+#include <string>
+
+#include <d88/image.h>
+#include <d88/status.h>
+
+namespace d88 {
+
+// Why an image could not be opened for a program's work.
+enum class OpenProblem {
+  kNone,
+  kCannotOpen,  // the system would not open the file
+  kCannotRead,  // a read failed (or a stream passed its limit) before any disk was found
+  kNotD88,      // the file is plainly no D88 image
+  kNoDisk,      // the file is shorter than one disk header
+};
+
+struct OpenOutcome {
+  OpenProblem problem = OpenProblem::kNone;
+  Status status;  // the reader's reason; ok for kNone and kNoDisk
+  // The failure in words, without a program's prefix: "cannot open NAME:
+  // REASON", "cannot read NAME: REASON", "NAME is not a D88 image: REASON"
+  // or "NAME holds no D88 disk (no complete 688-byte disk header)"; empty
+  // for kNone. NAME is the path made safe to show.
+  std::string text;
+  // The reason alone, as a JSON error document gives it.
+  std::string reason;
+
+  bool ok() const { return problem == OpenProblem::kNone; }
+};
+
+// Opens `path` (UTF-8; "-" is standard input) into *image. *image is open
+// with at least one disk when the outcome is ok.
+OpenOutcome openImage(const std::string& path, Image* image,
+                      const OpenOptions& options = OpenOptions());
+
+// The words for a read of `path`'s image that failed: "cannot read NAME: REASON".
+std::string cannotReadText(const std::string& path, const Status& failure);
+
+}  // namespace d88
+
+#endif  // D88CUT_CONSOLE_OPEN_IMAGE_H_
