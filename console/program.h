@@ -65,8 +65,9 @@ struct ProgramSpec {
   std::string epilogue;
   std::size_t helpColumn = 20;
 
-  // The usage printed when the operands are too few: "Usage: CALLED FORM",
-  // the forms joined by " | CALLED ", CALLED being the program as called.
+  // The usage on a usage error (Request::kUsage, or Arguments::printUsage):
+  // "Usage: CALLED FORM", the forms joined by " | CALLED ", CALLED being the
+  // program as called. Unlike --help's, it keeps each program's words.
   std::vector<std::string> shortUsage;
 
   // Operands: fewer than minOperands is a usage error (on standard error).
