@@ -13,6 +13,7 @@
 #include "open_image.h"
 #include "output_file.h"
 #include "track_counts.h"
+#include "program.h"
 
 namespace {
 
@@ -22,98 +23,43 @@ constexpr char kOpenFailureMessage[] =
     "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76"
     "\x83\x93\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1.\n";
 
-constexpr char kHelpText[] =
-    "Cuts twenty fixed regions of disk 0 of a D88 floppy-disk image into the files\n"
-    "PROG, VD000, VD001, MA000-MA008 and MB000-MB007, in the current directory or DIR.\n"
-    "DiskNo. is accepted and not read: disk 0 is always cut. An image named -\n"
-    "is standard input.\n"
-    "\n"
-    "  -o, --output DIR  write the files into DIR, made when missing (not its parents)\n"
-    "  --spare SPARE     another dump of the same disk: a sector the image does not\n"
-    "                    hold sound is taken from it (may be given up to 16 times)\n"
-    "  -h, --help        show this help and exit\n"
-    "  -V, --version     show the version and exit\n"
-    "  --                end of options: the next argument is the image, whatever its name\n"
-    "\n"
-    "Exit status: 0 when all twenty files were written whole from sound sectors;\n"
-    "2 when all twenty were written but some are incomplete or hold sectors marked\n"
-    "bad; 1 otherwise (nothing cut, a file not written, a read that failed).\n"
-    "See d88cut(1).\n";
-
-// What the command line asks for. Options are recognised before "--" only;
-// "-" alone is an operand (standard input), any other argument that begins
-// with "-" is an option.
-struct Arguments {
-  enum class Action {
-    kUsage, kHelp, kVersion, kUnknownOption, kMissingFolder, kMissingSpare, kTooManySpares, kCut
-  };
-  Action action = Action::kUsage;
-  const char* image = nullptr;    // the first operand
-  const char* disk = nullptr;     // the second operand, if any: not read
-  const char* folder = nullptr;   // -o DIR: where the files go
-  const char* unknown = nullptr;  // the option not understood, or missing its operand
-  std::vector<const char*> spares;  // --spare SPARE, in the order given
-};
-
 // Spares one run opens at most: each holds an open file and its read-ahead.
 constexpr std::size_t kMaxSpares = 16;
 
-Arguments parseArguments(int argc, char** argv) {
-  Arguments args;
-  bool optionsEnded = false;
-  int operands = 0;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    const char* value = nullptr;
-    const bool option = !optionsEnded && arg[0] == '-' && arg[1] != '\0';
-    if (!option) {
-      // Operands after the second one are accepted and not read, as ever.
-      if (operands == 0) args.image = arg;
-      if (operands == 1) args.disk = arg;
-      ++operands;
-      continue;
-    }
-    if (std::strcmp(arg, "--") == 0) {
-      optionsEnded = true;
-    } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      args.action = Arguments::Action::kHelp;
-      return args;
-    } else if (std::strcmp(arg, "--version") == 0 || std::strcmp(arg, "-V") == 0) {
-      args.action = Arguments::Action::kVersion;
-      return args;
-    } else if (const d88::OptionMatch folder =
-                   d88::matchValueOption(argc, argv, &i, "-o", "--output", &args.folder);
-               folder != d88::OptionMatch::kNone) {
-      if (folder == d88::OptionMatch::kMissingValue) {
-        args.action = Arguments::Action::kMissingFolder;
-        args.unknown = arg;
-        return args;
-      }
-    } else if (const d88::OptionMatch spare =
-                   d88::matchValueOption(argc, argv, &i, nullptr, "--spare", &value);
-               spare != d88::OptionMatch::kNone) {
-      if (spare == d88::OptionMatch::kMissingValue) {
-        args.action = Arguments::Action::kMissingSpare;
-        args.unknown = arg;
-        return args;
-      }
-      if (args.spares.size() == kMaxSpares) {
-        args.action = Arguments::Action::kTooManySpares;
-        return args;
-      }
-      args.spares.push_back(value);
-    } else {
-      args.action = Arguments::Action::kUnknownOption;
-      args.unknown = arg;
-      return args;
-    }
-  }
-  if (args.image != nullptr) args.action = Arguments::Action::kCut;
-  return args;
-}
-
-void printUsage(std::FILE* stream, const char* program) {
-  d88::print(stream, "Usage: %s [d88file] (DiskNo.)\n", program);
+// The command line: options before "--" only; "-" alone is an operand
+// (standard input). The first operand is the image, the second the disk
+// number (not read); any after them are accepted and not read, as ever.
+d88::ProgramSpec programSpec() {
+  d88::ProgramSpec spec;
+  spec.name = "d88cut";
+  spec.version = D88_VERSION;
+  spec.options = {
+      d88::valueOption('o', "output", "DIR", "a folder",
+                       "write the files into DIR, made when missing (not its parents)"),
+      d88::valueOption('\0', "spare", "SPARE", "an image",
+                       "another dump of the same disk: a sector the image does not\n"
+                       "hold sound is taken from it (may be given up to 16 times)")
+          .repeatable(kMaxSpares, "spares"),
+  };
+  spec.usageForms = {"IMAGE [DISK]"};
+  spec.description =
+      "Cuts twenty fixed regions of disk 0 of a D88 floppy-disk image into the files\n"
+      "PROG, VD000, VD001, MA000-MA008 and MB000-MB007, in the current directory or DIR.\n"
+      "DiskNo. is accepted and not read: disk 0 is always cut. An image named -\n"
+      "is standard input.\n";
+  spec.endOfOptionsHelp = "end of options: the next argument is the image, whatever its name";
+  spec.epilogue =
+      "Exit status: 0 when all twenty files were written whole from sound sectors;\n"
+      "2 when all twenty were written but some are incomplete or hold sectors marked\n"
+      "bad; 1 otherwise (nothing cut, a file not written, a read that failed).\n"
+      "See d88cut(1).\n";
+  spec.shortUsage = {"[d88file] (DiskNo.)"};
+  // A closed standard output must not stop the cut half-way: the files are
+  // all cut, then the failed progress lines are reported. A file past the
+  // file-size limit is an error of its own, and its temporary goes.
+  spec.atStart = d88::removeTemporaryOnInterrupt;
+  spec.ignoresWriteSignals = true;
+  return spec;
 }
 
 // True for a disk number that names disk 0: one or more zero digits.
@@ -128,51 +74,15 @@ void reportReadFailure(const std::string& path, const d88::Status& failure) {
 
 }  // namespace
 
-static int run(int argc, char** argv) {
-  d88::useUtf8Arguments(&argc, &argv);
-  d88::removeTemporaryOnInterrupt();
-  // A closed standard output must not stop the cut half-way: the files are
-  // all cut, then the failed progress lines are reported. A file past the
-  // file-size limit is an error of its own, and its temporary goes.
-  d88::ignoreWriteSignals();
-  const std::string program =
-      d88::safeUtf8(argc > 0 && argv[0] != nullptr ? argv[0] : "d88cut");
-  const Arguments args = parseArguments(argc, argv);
-  switch (args.action) {
-    case Arguments::Action::kUsage:
-      printUsage(stderr, program.c_str());
-      return 1;
-    case Arguments::Action::kHelp:
-      printUsage(stdout, program.c_str());
-      d88::print(stdout, "%s", kHelpText);
-      return d88::standardOutputWritten() ? 0 : 1;
-    case Arguments::Action::kVersion:
-      d88::print(stdout, "d88cut " D88_VERSION "\n");
-      return d88::standardOutputWritten() ? 0 : 1;
-    case Arguments::Action::kUnknownOption:
-      d88::print(stderr, "d88cut: unknown option %s (d88cut --help lists the options)\n",
-                 d88::safeUtf8(args.unknown).c_str());
-      return 1;
-    case Arguments::Action::kMissingFolder:
-      d88::print(stderr, "d88cut: option %s needs a folder (d88cut --help lists the options)\n",
-                 d88::safeUtf8(args.unknown).c_str());
-      return 1;
-    case Arguments::Action::kMissingSpare:
-      d88::print(stderr, "d88cut: option %s needs an image (d88cut --help lists the options)\n",
-                 d88::safeUtf8(args.unknown).c_str());
-      return 1;
-    case Arguments::Action::kTooManySpares:
-      d88::print(stderr, "d88cut: at most %d spares may be given\n",
-                 static_cast<int>(kMaxSpares));
-      return 1;
-    case Arguments::Action::kCut:
-      break;
-  }
+static int cut(const d88::Arguments& args) {
+  const std::vector<const char*>& operands = args.operands();
+  const char* const folder = args.value("output");
+  const std::vector<const char*>& spares = args.values("spare");
   std::string imagePath;
-  if (!d88::expandToOneImage("d88cut", args.image, &imagePath)) return 1;
-  std::vector<std::string> sparePaths(args.spares.size());
-  for (std::size_t k = 0; k < args.spares.size(); ++k) {
-    if (!d88::expandToOneImage("d88cut", args.spares[k], &sparePaths[k])) return 1;
+  if (!d88::expandToOneImage("d88cut", operands[0], &imagePath)) return 1;
+  std::vector<std::string> sparePaths(spares.size());
+  for (std::size_t k = 0; k < spares.size(); ++k) {
+    if (!d88::expandToOneImage("d88cut", spares[k], &sparePaths[k])) return 1;
   }
   // Standard input can be read once only.
   const auto readsStandardInput = [](const std::string& path) { return path == "-"; };
@@ -183,7 +93,7 @@ static int run(int argc, char** argv) {
   }
   const std::string image = d88::safeUtf8(imagePath);
   // The disk number is not read; a user who asked for another disk is told.
-  if (args.disk != nullptr && !namesDiskZero(args.disk)) {
+  if (operands.size() > 1 && !namesDiskZero(operands[1])) {
     std::fputs("Note: the disk number is not read; disk 0 is cut\n", stderr);
   }
   d88::Image theImage;
@@ -244,7 +154,7 @@ static int run(int argc, char** argv) {
     }
     return 1;
   }
-  d88::CutTarget target{imagePath.c_str(), args.folder};
+  d88::CutTarget target{imagePath.c_str(), folder};
   // A spare is used only when it is a dump of the same disk: sound sectors
   // that both hold, and none of them different.
   for (std::size_t k = 0; k < spareImages.size(); ++k) {
@@ -270,8 +180,8 @@ static int run(int argc, char** argv) {
                  name.c_str(), agreement.differing, agreement.shared);
     }
   }
-  if (args.folder != nullptr) {
-    if (const int error = d88::makeFolder(args.folder)) {
+  if (folder != nullptr) {
+    if (const int error = d88::makeFolder(folder)) {
       d88::reportFolderFailure(target, error);
       return 1;
     }
@@ -303,5 +213,5 @@ static int run(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-  return d88::runGuarded(run, argc, argv, "Error: out of memory");
+  return d88::runProgram(programSpec(), argc, argv, cut);
 }

@@ -11,105 +11,47 @@
 
 #include "console.h"
 #include "list_image.h"
+#include "program.h"
 
 namespace {
 
-constexpr char kHelpText[] =
-    "Shows what D88 floppy-disk images hold: one line per disk of each image and,\n"
-    "under disk 0, whether it holds every sector d88cut reads. With exactly two\n"
-    "arguments of which the second is a decimal number, one line per track of\n"
-    "that disk instead. An image named - is standard input. Never writes a file.\n"
-    "\n"
-    "  --json     one JSON document per image, one per line (JSON Lines)\n"
-    "  --svg      a picture of one disk as SVG instead: d88ls --svg IMAGE [DISK]\n"
-    "             (disk 0 by default), one cell per record, coloured by its state\n"
-    "  --fingerprint  each disk's content fingerprint: a SHA-256 of its sectors,\n"
-    "                 the same for dumps that differ only in the header or layout\n"
-    "  -h, --help     show this help and exit\n"
-    "  -V, --version  show the version and exit\n"
-    "  --         end of options: no argument after it is taken for an option\n"
-    "\n"
-    "Exit status: 0 when every image was listed, 1 otherwise. See d88ls(1).\n";
-
-// What the command line asks for. Options may stand anywhere before "--";
-// "-" alone is an image (standard input), any other argument that begins
-// with "-" is an option.
-struct Arguments {
-  enum class Action {
-    kUsage, kHelp, kVersion, kUnknownOption, kListDisks, kListTracks, kPicture, kBadSvg
+// The command line: options may stand anywhere before "--"; "-" alone is an
+// image (standard input). The usage forms: images listed, one disk's tracks,
+// one disk's picture (--svg alone in the last).
+d88::ProgramSpec programSpec() {
+  d88::ProgramSpec spec;
+  spec.name = "d88ls";
+  spec.version = D88_VERSION;
+  spec.options = {
+      d88::flagOption('\0', "json", "one JSON document per image, one per line (JSON Lines)")
+          .inForms(0b011),
+      d88::flagOption('\0', "svg",
+                      "a picture of one disk as SVG instead: d88ls --svg IMAGE [DISK]\n"
+                      "(disk 0 by default), one cell per record, coloured by its state")
+          .inForms(0b100, 0b100),
+      d88::flagOption('\0', "fingerprint",
+                      "each disk's content fingerprint: a SHA-256 of its sectors,\n"
+                      "the same for dumps that differ only in the header or layout")
+          .inForms(0b011),
   };
-  Action action = Action::kUsage;
-  bool json = false;
-  bool svg = false;
-  bool fingerprint = false;
-  std::vector<const char*> images;
-  const char* disk = nullptr;     // kListTracks, kPicture: the disk index as given
-  const char* misuse = nullptr;   // kBadSvg: why --svg cannot be done
-  const char* unknown = nullptr;  // kUnknownOption: the option not understood
-};
+  spec.usageForms = {"IMAGE...", "IMAGE DISK", "IMAGE [DISK]"};
+  spec.description =
+      "Shows what D88 floppy-disk images hold: one line per disk of each image and,\n"
+      "under disk 0, whether it holds every sector d88cut reads. With exactly two\n"
+      "arguments of which the second is a decimal number, one line per track of\n"
+      "that disk instead. An image named - is standard input. Never writes a file.\n";
+  spec.endOfOptionsHelp = "end of options: no argument after it is taken for an option";
+  spec.epilogue = "Exit status: 0 when every image was listed, 1 otherwise. See d88ls(1).\n";
+  spec.helpColumn = 17;
+  spec.shortUsage = {"[--json] IMAGE...", "[--json] IMAGE DISK", "--svg IMAGE [DISK]"};
+  spec.writeFailurePrefix = "d88ls: cannot write the listing";
+  spec.outOfMemory = "d88ls: out of memory";
+  return spec;
+}
 
 // A disk index is plain decimal digits, nothing else (no sign, no space).
 bool isDiskIndex(const char* text) {
   return text[0] != '\0' && text[std::strspn(text, "0123456789")] == '\0';
-}
-
-Arguments parseArguments(int argc, char** argv) {
-  Arguments args;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
-      const auto is = [arg](const char* a, const char* b) {
-        return std::strcmp(arg, a) == 0 || std::strcmp(arg, b) == 0;
-      };
-      if (std::strcmp(arg, "--") == 0) {
-        optionsEnded = true;
-      } else if (std::strcmp(arg, "--json") == 0) {
-        args.json = true;
-      } else if (std::strcmp(arg, "--svg") == 0) {
-        args.svg = true;
-      } else if (std::strcmp(arg, "--fingerprint") == 0) {
-        args.fingerprint = true;
-      } else {
-        args.action = is("--help", "-h")      ? Arguments::Action::kHelp
-                      : is("--version", "-V") ? Arguments::Action::kVersion
-                                              : Arguments::Action::kUnknownOption;
-        args.unknown = arg;
-        return args;
-      }
-      continue;
-    }
-    args.images.push_back(arg);
-  }
-  const bool diskNamed = args.images.size() == 2 && isDiskIndex(args.images[1]);
-  if (args.svg && !args.images.empty()) {
-    // One picture of one disk of one image.
-    args.action = Arguments::Action::kBadSvg;
-    if (args.json) {
-      args.misuse = "--svg and --json cannot be given together";
-    } else if (args.fingerprint) {
-      args.misuse = "--svg and --fingerprint cannot be given together";
-    } else if (args.images.size() > 2 || (args.images.size() == 2 && !diskNamed)) {
-      args.misuse = "--svg draws one image: name one image and at most one disk";
-    } else {
-      args.action = Arguments::Action::kPicture;
-      args.disk = diskNamed ? args.images[1] : "0";
-      args.images.resize(1);
-    }
-  } else if (diskNamed) {
-    args.disk = args.images[1];
-    args.images.pop_back();
-    args.action = Arguments::Action::kListTracks;
-  } else if (!args.images.empty()) {
-    args.action = Arguments::Action::kListDisks;
-  }
-  return args;
-}
-
-void printUsage(std::FILE* stream, const char* program) {
-  const std::string name = d88::safeUtf8(program);
-  d88::print(stream, "Usage: %s [--json] IMAGE... | %s [--json] IMAGE DISK | %s --svg IMAGE [DISK]\n",
-             name.c_str(), name.c_str(), name.c_str());
 }
 
 // Writes text to standard output; false, after a line on standard error, when it fails.
@@ -136,68 +78,69 @@ bool emit(const d88::ImageListing& listing, const std::string& heading, bool* ou
 
 }  // namespace
 
-static int run(int argc, char** argv) {
-  d88::useUtf8Arguments(&argc, &argv);
-  const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "d88ls";
-  const Arguments args = parseArguments(argc, argv);
-  switch (args.action) {
-    case Arguments::Action::kUsage:
-      printUsage(stderr, program);
+static int list(const d88::Arguments& args) {
+  const bool json = args.has("json");
+  const bool fingerprint = args.has("fingerprint");
+  std::vector<const char*> images = args.operands();
+  // One listing of the disks of each image, one disk's tracks, or one disk's picture.
+  const bool diskNamed = images.size() == 2 && isDiskIndex(images[1]);
+  const bool picture = args.has("svg");
+  const char* disk = nullptr;
+  if (picture) {
+    // One picture of one disk of one image.
+    const char* misuse = nullptr;
+    if (json) {
+      misuse = "--svg and --json cannot be given together";
+    } else if (fingerprint) {
+      misuse = "--svg and --fingerprint cannot be given together";
+    } else if (images.size() > 2 || (images.size() == 2 && !diskNamed)) {
+      misuse = "--svg draws one image: name one image and at most one disk";
+    }
+    if (misuse != nullptr) {
+      d88::print(stderr, "d88ls: %s\n", misuse);
+      args.printUsage(stderr);
       return 1;
-    case Arguments::Action::kHelp:
-      printUsage(stdout, program);
-      return writeOut(kHelpText) ? 0 : 1;
-    case Arguments::Action::kVersion:
-      return writeOut("d88ls " D88_VERSION "\n") ? 0 : 1;
-    case Arguments::Action::kUnknownOption:
-      d88::print(stderr, "d88ls: unknown option %s (d88ls --help lists the options)\n",
-                 d88::safeUtf8(args.unknown).c_str());
-      return 1;
-    case Arguments::Action::kBadSvg:
-      d88::print(stderr, "d88ls: %s\n", args.misuse);
-      printUsage(stderr, program);
-      return 1;
-    case Arguments::Action::kListDisks:
-    case Arguments::Action::kListTracks:
-    case Arguments::Action::kPicture:
-      break;
+    }
+    disk = diskNamed ? images[1] : "0";
+    images.resize(1);
+  } else if (diskNamed) {
+    disk = images[1];
+    images.pop_back();
   }
 
   // One reader for every image: each open starts afresh.
   d88::Image image;
   bool outputFailed = false;
-  if (args.action == Arguments::Action::kListTracks ||
-      args.action == Arguments::Action::kPicture) {
+  if (disk != nullptr) {
     // On Windows the program expands a wildcard itself; one disk of one image
     // is listed.
     std::string path;
-    if (!d88::expandToOneImage("d88ls", args.images[0], &path)) return 1;
+    if (!d88::expandToOneImage("d88ls", images[0], &path)) return 1;
     const d88::ListingSink toStandardOutput = [&outputFailed](const std::string& piece) {
       if (!writeOut(piece)) outputFailed = true;
       return !outputFailed;
     };
     const d88::ImageListing listing =
-        args.action == Arguments::Action::kPicture
-            ? d88::pictureImageDisk(image, path.c_str(), args.disk)
-            : d88::listImageTracks(image, path.c_str(), args.disk, args.json,
-                                   &toStandardOutput, args.fingerprint);
+        picture ? d88::pictureImageDisk(image, path.c_str(), disk)
+                : d88::listImageTracks(image, path.c_str(), disk, json, &toStandardOutput,
+                                       fingerprint);
     if (outputFailed) return 1;
     return emit(listing, "", &outputFailed) ? 0 : 1;
   }
   std::vector<std::string> paths;
-  for (const char* pattern : args.images) {
+  for (const char* pattern : images) {
     for (std::string& path : d88::expandWildcard(pattern)) paths.push_back(std::move(path));
   }
   // Each image is written as soon as it is listed; one that cannot be read is
   // named on standard error and the others go on. Text blocks are headed by
   // their image's name when there is more than one; a JSON line names its
   // image itself.
-  const bool headed = !args.json && paths.size() > 1;
+  const bool headed = !json && paths.size() > 1;
   int status = 0;
   bool anyWritten = false;
   for (const std::string& path : paths) {
     const d88::ImageListing listing =
-        d88::listImageDisks(image, path.c_str(), args.json, args.fingerprint);
+        d88::listImageDisks(image, path.c_str(), json, fingerprint);
     std::string heading;
     if (headed && !listing.out.empty()) {
       heading = (anyWritten ? "\n" : "") + d88::safeUtf8(path) + ":\n";
@@ -210,5 +153,5 @@ static int run(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-  return d88::runGuarded(run, argc, argv, "d88ls: out of memory");
+  return d88::runProgram(programSpec(), argc, argv, list);
 }

@@ -8,109 +8,49 @@
 
 #include "console.h"
 #include "output_file.h"
+#include "program.h"
 #include "raw_file.h"
 #include "open_image.h"
 #include "raw_image.h"
 
 namespace {
 
-constexpr char kHelpText[] =
-    "Writes one disk of a D88 floppy-disk image as a raw sector image OUT: tracks 0\n"
-    "to T - 1, each with its sectors R first to R last, of B bytes each. A sector the\n"
-    "image lacks, and the missing bytes of a short one, are written as the fill byte;\n"
-    "a sector marked bad is copied as it is. By default the geometry is the disk's\n"
-    "most common layout. An image named - is standard input.\n"
-    "\n"
-    "  --disk N          convert disk N (default 0)\n"
-    "  --fill BYTE       the filler byte (default 0x00)\n"
-    "  --geometry TxSxB  T tracks of S sectors of B bytes, numbered from the disk's\n"
-    "                    usual first sector number\n"
-    "  --map MAP.json    write a JSON map of every sector filled, short or marked bad,\n"
-    "                    and of every record the raw image cannot hold\n"
-    "  -h, --help        show this help and exit\n"
-    "  -V, --version     show the version and exit\n"
-    "  --                end of options\n"
-    "\n"
-    "Numbers are decimal or hex after 0x. Exit status: 0 when the raw image is whole\n"
-    "and sound; 2 when it was written with sectors filled, short or marked bad, or\n"
-    "records left out; 1 otherwise (nothing is written). See d88raw(1).\n";
-
-struct Arguments {
-  enum class Action { kUsage, kHelp, kVersion, kBadOption, kConvert };
-  Action action = Action::kUsage;
-  const char* image = nullptr;
-  const char* out = nullptr;
-  const char* disk = nullptr;
-  const char* fill = nullptr;
-  const char* geometry = nullptr;
-  const char* map = nullptr;
-  std::string problem;  // kBadOption: the message
-};
-
-// Options that take a value: "--name VALUE" or "--name=VALUE".
-struct ValueOption {
-  const char* name;
-  const char* Arguments::*value;
-};
-constexpr ValueOption kValueOptions[] = {
-    {"--disk", &Arguments::disk},
-    {"--fill", &Arguments::fill},
-    {"--geometry", &Arguments::geometry},
-    {"--map", &Arguments::map},
-};
-
-Arguments parseArguments(int argc, char** argv) {
-  Arguments args;
-  bool optionsEnded = false;
-  int operands = 0;
-  const auto bad = [&args](const std::string& problem) {
-    args.action = Arguments::Action::kBadOption;
-    args.problem = problem;
-    return args;
+// The command line: options before "--" only; "-" alone is an operand. One
+// image and one output; an operand past them stops the reading.
+d88::ProgramSpec programSpec() {
+  d88::ProgramSpec spec;
+  spec.name = "d88raw";
+  spec.version = D88_VERSION;
+  spec.options = {
+      d88::valueOption('\0', "disk", "N", "a value", "convert disk N (default 0)"),
+      d88::valueOption('\0', "fill", "BYTE", "a value", "the filler byte (default 0x00)"),
+      d88::valueOption('\0', "geometry", "TxSxB", "a value",
+                       "T tracks of S sectors of B bytes, numbered from the disk's\n"
+                       "usual first sector number"),
+      d88::valueOption('\0', "map", "MAP.json", "a value",
+                       "write a JSON map of every sector filled, short or marked bad,\n"
+                       "and of every record the raw image cannot hold"),
   };
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    const bool option = !optionsEnded && arg[0] == '-' && arg[1] != '\0';
-    if (!option) {
-      if (operands == 0) args.image = arg;
-      if (operands == 1) args.out = arg;
-      if (operands == 2) return bad("one image and one output at a time; " + d88::safeUtf8(arg) + " is one too many");
-      ++operands;
-      continue;
-    }
-    if (std::strcmp(arg, "--") == 0) {
-      optionsEnded = true;
-      continue;
-    }
-    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      args.action = Arguments::Action::kHelp;
-      return args;
-    }
-    if (std::strcmp(arg, "--version") == 0 || std::strcmp(arg, "-V") == 0) {
-      args.action = Arguments::Action::kVersion;
-      return args;
-    }
-    bool known = false;
-    for (const ValueOption& o : kValueOptions) {
-      const d88::OptionMatch match =
-          d88::matchValueOption(argc, argv, &i, nullptr, o.name, &(args.*o.value));
-      if (match == d88::OptionMatch::kNone) continue;
-      if (match == d88::OptionMatch::kMissingValue) {
-        return bad(std::string("option ") + o.name + " needs a value");
-      }
-      known = true;
-      break;
-    }
-    if (!known) return bad("unknown option " + d88::safeUtf8(arg));
-  }
-  if (operands == 2) args.action = Arguments::Action::kConvert;
-  return args;
-}
-
-void printUsage(std::FILE* stream, const char* program) {
-  d88::print(stream,
-             "Usage: %s [--disk N] [--fill BYTE] [--geometry TxSxB] [--map MAP.json] IMAGE OUT\n",
-             program);
+  spec.usageForms = {"IMAGE OUT"};
+  spec.description =
+      "Writes one disk of a D88 floppy-disk image as a raw sector image OUT: tracks 0\n"
+      "to T - 1, each with its sectors R first to R last, of B bytes each. A sector the\n"
+      "image lacks, and the missing bytes of a short one, are written as the fill byte;\n"
+      "a sector marked bad is copied as it is. By default the geometry is the disk's\n"
+      "most common layout. An image named - is standard input.\n";
+  spec.epilogue =
+      "Numbers are decimal or hex after 0x. Exit status: 0 when the raw image is whole\n"
+      "and sound; 2 when it was written with sectors filled, short or marked bad, or\n"
+      "records left out; 1 otherwise (nothing is written). See d88raw(1).\n";
+  spec.shortUsage = {"[--disk N] [--fill BYTE] [--geometry TxSxB] [--map MAP.json] IMAGE OUT"};
+  spec.minOperands = 2;
+  spec.maxOperands = 2;
+  spec.extraOperand =
+      "one image and one output at a time; %s is one too many (d88raw --help lists the options)";
+  spec.missingValueNamesOption = true;
+  spec.atStart = d88::removeTemporaryOnInterrupt;
+  spec.ignoresWriteSignals = true;
+  return spec;
 }
 
 std::string hexByte(unsigned value) {
@@ -200,74 +140,58 @@ void warnAbout(const std::string& out, const d88::RawSummary& s, const d88::RawG
 
 }  // namespace
 
-static int run(int argc, char** argv) {
-  d88::useUtf8Arguments(&argc, &argv);
-  d88::removeTemporaryOnInterrupt();
-  d88::ignoreWriteSignals();
-  const std::string program = d88::safeUtf8(argc > 0 && argv[0] != nullptr ? argv[0] : "d88raw");
-  const Arguments args = parseArguments(argc, argv);
-  switch (args.action) {
-    case Arguments::Action::kUsage:
-      printUsage(stderr, program.c_str());
-      return 1;
-    case Arguments::Action::kHelp:
-      printUsage(stdout, program.c_str());
-      d88::print(stdout, "%s", kHelpText);
-      return d88::standardOutputWritten() ? 0 : 1;
-    case Arguments::Action::kVersion:
-      d88::print(stdout, "d88raw " D88_VERSION "\n");
-      return d88::standardOutputWritten() ? 0 : 1;
-    case Arguments::Action::kBadOption:
-      d88::print(stderr, "d88raw: %s (d88raw --help lists the options)\n", args.problem.c_str());
-      return 1;
-    case Arguments::Action::kConvert:
-      break;
-  }
+static int convert(const d88::Arguments& args) {
+  const char* const imageName = args.operands()[0];
+  const char* const outName = args.operands()[1];
+  const char* const diskArg = args.value("disk");
+  const char* const fillArg = args.value("fill");
+  const char* const geometryArg = args.value("geometry");
+  const char* const mapName = args.value("map");
   std::uint64_t disk = 0;
-  if (args.disk != nullptr && !d88::parseRawNumber(args.disk, d88::kMaxDisks - 1, &disk)) {
+  if (diskArg != nullptr && !d88::parseRawNumber(diskArg, d88::kMaxDisks - 1, &disk)) {
     d88::print(stderr, "d88raw: --disk %s: not a disk number (0 to %d, decimal or 0x hex)\n",
-               d88::safeUtf8(args.disk).c_str(), d88::kMaxDisks - 1);
+               d88::safeUtf8(diskArg).c_str(), d88::kMaxDisks - 1);
     return 1;
   }
   std::uint64_t fill = 0;
-  if (args.fill != nullptr && !d88::parseRawNumber(args.fill, 0xFF, &fill)) {
+  if (fillArg != nullptr && !d88::parseRawNumber(fillArg, 0xFF, &fill)) {
     d88::print(stderr, "d88raw: --fill %s: not a byte (0 to 255, decimal or 0x hex)\n",
-               d88::safeUtf8(args.fill).c_str());
+               d88::safeUtf8(fillArg).c_str());
     return 1;
   }
   d88::RawGeometry asked;
   std::string why;
-  if (args.geometry != nullptr && !d88::parseGeometry(args.geometry, &asked, &why)) {
-    d88::print(stderr, "d88raw: --geometry %s: %s\n", d88::safeUtf8(args.geometry).c_str(),
+  if (geometryArg != nullptr && !d88::parseGeometry(geometryArg, &asked, &why)) {
+    d88::print(stderr, "d88raw: --geometry %s: %s\n", d88::safeUtf8(geometryArg).c_str(),
                why.c_str());
     return 1;
   }
 
   std::string imagePath;
-  if (!d88::expandToOneImage("d88raw", args.image, &imagePath)) return 1;
+  if (!d88::expandToOneImage("d88raw", imageName, &imagePath)) return 1;
   const std::string image = d88::safeUtf8(imagePath);
-  const std::string out = d88::safeUtf8(args.out);
+  const std::string out = d88::safeUtf8(outName);
 
   // A raw image goes to a file, through a temporary beside it: never to
   // standard output, which "-" would otherwise be taken for.
-  for (const char* name : {args.out, args.map}) {
+  for (const char* name : {outName, mapName}) {
     if (name != nullptr && std::strcmp(name, "-") == 0) {
       d88::print(stderr, "d88raw: %s cannot be - (standard output); name a file\n",
-                 name == args.out ? "OUT" : "MAP.json");
+                 name == outName ? "OUT" : "MAP.json");
       return 1;
     }
   }
-  if (d88::isSameFile(args.out, imagePath.c_str())) {
+  if (d88::isSameFile(outName, imagePath.c_str())) {
     d88::print(stderr, "Error: cannot write %s: it is the image being converted\n", out.c_str());
     return 1;
   }
-  if (args.map != nullptr) {
-    if (d88::isSameFile(args.map, imagePath.c_str())) {
+  if (mapName != nullptr) {
+    if (d88::isSameFile(mapName, imagePath.c_str())) {
       d88::print(stderr, "Error: cannot write %s: it is the image being converted\n",
-                 d88::safeUtf8(args.map).c_str());
+                 d88::safeUtf8(mapName).c_str());
       return 1;
     }
-    if (std::strcmp(args.map, args.out) == 0 || d88::isSameFile(args.map, args.out)) {
+    if (std::strcmp(mapName, outName) == 0 || d88::isSameFile(mapName, outName)) {
       d88::print(stderr, "Error: the map and the raw image cannot both be %s\n", out.c_str());
       return 1;
     }
@@ -296,7 +220,7 @@ static int run(int argc, char** argv) {
     d88::print(stderr, "Error: %s\n", d88::cannotReadText(imagePath, theImage.readFailure()).c_str());
     return 1;
   }
-  if (args.geometry != nullptr) {
+  if (geometryArg != nullptr) {
     const int firstR = geometry.sectors > 0 ? geometry.firstR : 1;
     geometry = asked;
     geometry.firstR = firstR;
@@ -319,8 +243,8 @@ static int run(int argc, char** argv) {
              static_cast<unsigned long long>(d88::rawImageBytes(geometry)));
   d88::flushStandardOutput();
   const d88::RawFileResult result =
-      d88::writeRawFiles(theImage, diskIndex, geometry, static_cast<std::uint8_t>(fill), args.out,
-                         args.map);
+      d88::writeRawFiles(theImage, diskIndex, geometry, static_cast<std::uint8_t>(fill), outName,
+                         mapName);
   if (!result.summary.failure.ok()) {
     d88::print(stderr, "Error: cannot read %s: %s; nothing is written\n", image.c_str(),
                result.summary.failure.reason().c_str());
@@ -337,5 +261,5 @@ static int run(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-  return d88::runGuarded(run, argc, argv, "Error: out of memory");
+  return d88::runProgram(programSpec(), argc, argv, convert);
 }

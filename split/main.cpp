@@ -8,74 +8,35 @@
 #include "console.h"
 #include "output_file.h"
 #include "open_image.h"
+#include "program.h"
 #include "split_image.h"
 
 namespace {
 
-constexpr char kHelpText[] =
-    "Writes each disk of a D88 floppy-disk image to a file of its own, named after\n"
-    "the image: STEM.disk0.d88, STEM.disk1.d88, ... (STEM is the image's name without\n"
-    "its last extension; stdin for standard input, named -). Each file holds the\n"
-    "disk's bytes as they stand; the files put back together are the image again.\n"
-    "\n"
-    "  -o, --output DIR  write the files into DIR, made when missing (not its parents)\n"
-    "  -h, --help        show this help and exit\n"
-    "  -V, --version     show the version and exit\n"
-    "  --                end of options: the next argument is the image, whatever its name\n"
-    "\n"
-    "Exit status: 0 when every disk was written; 1 otherwise. See d88split(1).\n";
-
-struct Arguments {
-  enum class Action { kUsage, kHelp, kVersion, kUnknownOption, kMissingFolder, kExtraOperand, kSplit };
-  Action action = Action::kUsage;
-  const char* image = nullptr;
-  const char* folder = nullptr;
-  const char* unknown = nullptr;  // the option not understood, or missing its folder; the extra operand
-};
-
-Arguments parseArguments(int argc, char** argv) {
-  Arguments args;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    const bool option = !optionsEnded && arg[0] == '-' && arg[1] != '\0';
-    if (!option) {
-      if (args.image != nullptr) {
-        args.action = Arguments::Action::kExtraOperand;
-        args.unknown = arg;
-        return args;
-      }
-      args.image = arg;
-      continue;
-    }
-    if (std::strcmp(arg, "--") == 0) {
-      optionsEnded = true;
-    } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      args.action = Arguments::Action::kHelp;
-      return args;
-    } else if (std::strcmp(arg, "--version") == 0 || std::strcmp(arg, "-V") == 0) {
-      args.action = Arguments::Action::kVersion;
-      return args;
-    } else if (const d88::OptionMatch folder =
-                   d88::matchValueOption(argc, argv, &i, "-o", "--output", &args.folder);
-               folder != d88::OptionMatch::kNone) {
-      if (folder == d88::OptionMatch::kMissingValue) {
-        args.action = Arguments::Action::kMissingFolder;
-        args.unknown = arg;
-        return args;
-      }
-    } else {
-      args.action = Arguments::Action::kUnknownOption;
-      args.unknown = arg;
-      return args;
-    }
-  }
-  if (args.image != nullptr) args.action = Arguments::Action::kSplit;
-  return args;
-}
-
-void printUsage(std::FILE* stream, const char* program) {
-  d88::print(stream, "Usage: %s [-o DIR] IMAGE\n", program);
+// The command line: options before "--" only; "-" alone is an operand. One
+// image; an operand past it stops the reading.
+d88::ProgramSpec programSpec() {
+  d88::ProgramSpec spec;
+  spec.name = "d88split";
+  spec.version = D88_VERSION;
+  spec.options = {
+      d88::valueOption('o', "output", "DIR", "a folder",
+                       "write the files into DIR, made when missing (not its parents)"),
+  };
+  spec.usageForms = {"IMAGE"};
+  spec.description =
+      "Writes each disk of a D88 floppy-disk image to a file of its own, named after\n"
+      "the image: STEM.disk0.d88, STEM.disk1.d88, ... (STEM is the image's name without\n"
+      "its last extension; stdin for standard input, named -). Each file holds the\n"
+      "disk's bytes as they stand; the files put back together are the image again.\n";
+  spec.endOfOptionsHelp = "end of options: the next argument is the image, whatever its name";
+  spec.epilogue = "Exit status: 0 when every disk was written; 1 otherwise. See d88split(1).\n";
+  spec.shortUsage = {"[-o DIR] IMAGE"};
+  spec.maxOperands = 1;
+  spec.extraOperand = "one image at a time; %s is one too many";
+  spec.atStart = d88::removeTemporaryOnInterrupt;
+  spec.ignoresWriteSignals = true;
+  return spec;
 }
 
 // The path of `name` in `folder` (nullptr: the current directory).
@@ -89,42 +50,10 @@ std::string pathIn(const char* folder, const std::string& name) {
 
 }  // namespace
 
-static int run(int argc, char** argv) {
-  d88::useUtf8Arguments(&argc, &argv);
-  d88::removeTemporaryOnInterrupt();
-  d88::ignoreWriteSignals();
-  const std::string program =
-      d88::safeUtf8(argc > 0 && argv[0] != nullptr ? argv[0] : "d88split");
-  const Arguments args = parseArguments(argc, argv);
-  switch (args.action) {
-    case Arguments::Action::kUsage:
-      printUsage(stderr, program.c_str());
-      return 1;
-    case Arguments::Action::kHelp:
-      printUsage(stdout, program.c_str());
-      d88::print(stdout, "%s", kHelpText);
-      return d88::standardOutputWritten() ? 0 : 1;
-    case Arguments::Action::kVersion:
-      d88::print(stdout, "d88split " D88_VERSION "\n");
-      return d88::standardOutputWritten() ? 0 : 1;
-    case Arguments::Action::kUnknownOption:
-      d88::print(stderr, "d88split: unknown option %s (d88split --help lists the options)\n",
-                 d88::safeUtf8(args.unknown).c_str());
-      return 1;
-    case Arguments::Action::kMissingFolder:
-      d88::print(stderr,
-                 "d88split: option %s needs a folder (d88split --help lists the options)\n",
-                 d88::safeUtf8(args.unknown).c_str());
-      return 1;
-    case Arguments::Action::kExtraOperand:
-      d88::print(stderr, "d88split: one image at a time; %s is one too many\n",
-                 d88::safeUtf8(args.unknown).c_str());
-      return 1;
-    case Arguments::Action::kSplit:
-      break;
-  }
+static int split(const d88::Arguments& args) {
+  const char* const folder = args.value("output");
   std::string imagePath;
-  if (!d88::expandToOneImage("d88split", args.image, &imagePath)) return 1;
+  if (!d88::expandToOneImage("d88split", args.operands()[0], &imagePath)) return 1;
   const std::string image = d88::safeUtf8(imagePath);
 
   d88::Image theImage;
@@ -145,10 +74,10 @@ static int run(int argc, char** argv) {
     return 1;
   }
   const std::vector<d88::DiskPart> parts = d88::diskParts(theImage);
-  if (args.folder != nullptr) {
-    if (const int error = d88::makeFolder(args.folder)) {
+  if (folder != nullptr) {
+    if (const int error = d88::makeFolder(folder)) {
       d88::print(stderr, "Error: cannot write into %s: %s; nothing is written\n",
-                 d88::safeUtf8(args.folder).c_str(), std::strerror(error));
+                 d88::safeUtf8(folder).c_str(), std::strerror(error));
       return 1;
     }
   }
@@ -159,7 +88,7 @@ static int run(int argc, char** argv) {
   std::vector<std::string> paths;
   for (const d88::DiskPart& part : parts) {
     names.push_back(d88::partFileName(stem, part.disk));
-    paths.push_back(pathIn(args.folder, names.back()));
+    paths.push_back(pathIn(folder, names.back()));
     if (d88::isSameFile(paths.back().c_str(), imagePath.c_str())) paths.back().clear();
   }
   bool allWritten = true;
@@ -184,9 +113,9 @@ static int run(int argc, char** argv) {
     }
     if (result.written.error != 0) {
       if (result.written.folderFailed) {
-        const std::string folder = args.folder != nullptr ? d88::safeUtf8(args.folder) : ".";
+        const std::string shownFolder = folder != nullptr ? d88::safeUtf8(folder) : ".";
         d88::print(stderr, "Error: cannot write into %s: %s; the remaining files are not written\n",
-                   folder.c_str(), std::strerror(result.written.error));
+                   shownFolder.c_str(), std::strerror(result.written.error));
         stopped = true;
         return false;
       }
@@ -209,5 +138,5 @@ static int run(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-  return d88::runGuarded(run, argc, argv, "Error: out of memory");
+  return d88::runProgram(programSpec(), argc, argv, split);
 }

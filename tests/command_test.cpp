@@ -92,7 +92,10 @@ TEST_F(CommandTest, ASecondArgumentIsNotReadAndDiskZeroIsCut) {
 // "--" makes the next argument the image whatever its name; any other
 // argument that begins with "--" is refused.
 TEST_F(CommandTest, OptionsAnswerOrAreRefusedAndCutNothing) {
+  // The usage as called (on standard error), and --help's, which names the
+  // program without its folder and shows every option.
   const std::string usage = std::string("Usage: ") + D88CUT_PATH + " [d88file] (DiskNo.)";
+  const std::string helpUsage = "Usage: d88cut [-o|--output DIR] [--spare SPARE]... [--] IMAGE [DISK]";
   const std::string path = image(standardImage());
   struct Case {
     std::vector<std::string> args;
@@ -102,11 +105,11 @@ TEST_F(CommandTest, OptionsAnswerOrAreRefusedAndCutNothing) {
   };
   const Case cases[] = {
       {{"--version"}, 0, std::string("d88cut ") + D88_VERSION + d88test::kNewline, ""},
-      {{"--help"}, 0, usage + d88test::kNewline, ""},
-      {{path, "--help"}, 0, usage, ""},
+      {{"--help"}, 0, helpUsage + d88test::kNewline, ""},
+      {{path, "--help"}, 0, helpUsage, ""},
       {{"--version", path}, 0, "d88cut ", ""},
       {{"-V"}, 0, std::string("d88cut ") + D88_VERSION + d88test::kNewline, ""},
-      {{"-h"}, 0, usage + d88test::kNewline, ""},
+      {{"-h"}, 0, helpUsage + d88test::kNewline, ""},
       {{"--bogus", path}, 1, "", "unknown option --bogus"},
       {{"-x", path}, 1, "", "unknown option -x"},
       {{path, "-1"}, 1, "", "unknown option -1"},

@@ -1,0 +1,300 @@
+#include "program.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <utility>
+
+#include "console.h"
+
+namespace d88 {
+
+OptionSpec& OptionSpec::repeatable(std::size_t count, const char* counted) {
+  maxCount = count;
+  countedAs = counted;
+  return *this;
+}
+
+OptionSpec& OptionSpec::alsoNamed(const char* otherLongName) {
+  alias = otherLongName;
+  return *this;
+}
+
+OptionSpec& OptionSpec::inForms(unsigned formBits, unsigned neededBits) {
+  forms = formBits;
+  neededIn = neededBits;
+  return *this;
+}
+
+OptionSpec flagOption(char shortName, const char* longName, const char* help) {
+  OptionSpec option;
+  option.shortName = shortName;
+  option.longName = longName;
+  option.help = help;
+  return option;
+}
+
+OptionSpec valueOption(char shortName, const char* longName, const char* valueName,
+                       const char* missingNoun, const char* help) {
+  OptionSpec option = flagOption(shortName, longName, help);
+  option.valueName = valueName;
+  option.missingNoun = missingNoun;
+  return option;
+}
+
+Arguments::Arguments(const ProgramSpec* spec, std::string calledAs)
+    : spec_(spec),
+      calledAs_(std::move(calledAs)),
+      counts_(spec->options.size(), 0),
+      values_(spec->options.size()) {}
+
+std::size_t Arguments::indexOf(const char* longName) const {
+  for (std::size_t k = 0; k < spec_->options.size(); ++k) {
+    if (spec_->options[k].longName == longName) return k;
+  }
+  throw std::logic_error(std::string("no option --") + longName + " in the table of " + spec_->name);
+}
+
+bool Arguments::has(const char* longName) const { return counts_[indexOf(longName)] > 0; }
+
+const char* Arguments::value(const char* longName) const {
+  const std::vector<const char*>& given = values_[indexOf(longName)];
+  return given.empty() ? nullptr : given.back();
+}
+
+const std::vector<const char*>& Arguments::values(const char* longName) const {
+  return values_[indexOf(longName)];
+}
+
+void Arguments::printUsage(std::FILE* stream) const {
+  std::string line = "Usage: ";
+  for (std::size_t i = 0; i < spec_->shortUsage.size(); ++i) {
+    if (i > 0) line += " | ";
+    line += calledAs_ + " " + spec_->shortUsage[i];
+  }
+  line += '\n';
+  writeText(stream, line);
+}
+
+ParsedCommandLine parseCommandLine(const ProgramSpec& spec, int argc, char** argv) {
+  const char* argv0 = argc > 0 && argv[0] != nullptr ? argv[0] : nullptr;
+  ParsedCommandLine parsed{Request::kUsage,
+                           Arguments(&spec, safeUtf8(argv0 != nullptr ? argv0 : spec.name)),
+                           nullptr, 0};
+  Arguments& args = parsed.arguments;
+  const auto refuse = [&parsed](Request request, const char* culprit, std::size_t option) {
+    parsed.request = request;
+    parsed.culprit = culprit;
+    parsed.option = option;
+    return parsed;
+  };
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+      if (args.operands_.size() == spec.maxOperands && !spec.extraOperand.empty()) {
+        return refuse(Request::kExtraOperand, arg, 0);
+      }
+      args.operands_.push_back(arg);
+      continue;
+    }
+    const auto is = [arg](const char* name) { return std::strcmp(arg, name) == 0; };
+    if (is("--")) {
+      optionsEnded = true;
+      continue;
+    }
+    if (is("--help") || is("-h")) return refuse(Request::kHelp, arg, 0);
+    if (is("--version") || is("-V")) return refuse(Request::kVersion, arg, 0);
+    bool known = false;
+    for (std::size_t k = 0; k < spec.options.size() && !known; ++k) {
+      const OptionSpec& option = spec.options[k];
+      const std::string shortName =
+          option.shortName != '\0' ? std::string{'-', option.shortName} : std::string();
+      const std::string longName = "--" + option.longName;
+      const std::string alias = option.alias.empty() ? std::string() : "--" + option.alias;
+      const char* value = nullptr;
+      if (option.valueName.empty()) {
+        known = (!shortName.empty() && is(shortName.c_str())) || is(longName.c_str()) ||
+                (!alias.empty() && is(alias.c_str()));
+      } else {
+        OptionMatch match = matchValueOption(argc, argv, &i,
+                                             shortName.empty() ? nullptr : shortName.c_str(),
+                                             longName.c_str(), &value);
+        if (match == OptionMatch::kNone && !alias.empty()) {
+          match = matchValueOption(argc, argv, &i, nullptr, alias.c_str(), &value);
+        }
+        if (match == OptionMatch::kMissingValue) return refuse(Request::kMissingValue, arg, k);
+        known = match == OptionMatch::kValue;
+      }
+      if (!known) continue;
+      if (option.maxCount > 1 && args.counts_[k] == option.maxCount) {
+        return refuse(Request::kTooMany, arg, k);
+      }
+      ++args.counts_[k];
+      if (value != nullptr) args.values_[k].push_back(value);
+    }
+    if (!known) return refuse(Request::kUnknownOption, arg, 0);
+  }
+  const std::size_t operands = args.operands_.size();
+  parsed.request = operands < spec.minOperands || operands > spec.maxOperands ? Request::kUsage
+                                                                               : Request::kWork;
+  return parsed;
+}
+
+std::string helpName(const ProgramSpec& spec, const char* argv0) {
+  std::string name = argv0 != nullptr ? argv0 : "";
+#ifdef _WIN32
+  const char* const separators = "/\\:";
+#else
+  const char* const separators = "/";
+#endif
+  const std::size_t slash = name.find_last_of(separators);
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+#ifdef _WIN32
+  // The shell runs d88cut.exe for d88cut, and either may be typed: --help
+  // shows the command's name, as a user would type it anywhere.
+  const std::size_t dot = name.size() >= 4 ? name.size() - 4 : std::string::npos;
+  if (dot != std::string::npos && dot > 0 && _stricmp(name.c_str() + dot, ".exe") == 0) {
+    name.erase(dot);
+  }
+#endif
+  return safeUtf8(name.empty() ? spec.name : name);
+}
+
+namespace {
+
+// One option as the usage line shows it: "[-o|--output DIR]", "--svg".
+std::string usageOf(const OptionSpec& option, bool needed) {
+  std::string text;
+  if (option.shortName != '\0') text += std::string{'-', option.shortName} + "|";
+  text += "--" + option.longName;
+  if (!option.alias.empty()) text += "|--" + option.alias;
+  if (!option.valueName.empty()) text += " " + option.valueName;
+  if (needed) return text;
+  return "[" + text + "]" + (option.maxCount > 1 ? "..." : "");
+}
+
+// One entry of the option list: its names, then its help from `column` (or
+// two spaces after longer names), each further line of help under the first.
+std::string helpEntry(const std::string& names, const std::string& help, std::size_t column) {
+  std::string text = "  " + names;
+  const std::size_t indent = text.size() + 2 > column ? text.size() + 2 : column;
+  text.append(indent - text.size(), ' ');
+  for (std::size_t start = 0;;) {
+    const std::size_t end = help.find('\n', start);
+    text.append(help, start, end == std::string::npos ? std::string::npos : end - start);
+    text += '\n';
+    if (end == std::string::npos) break;
+    start = end + 1;
+    text.append(indent, ' ');
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string helpText(const ProgramSpec& spec, const std::string& name) {
+  std::string text = "Usage: ";
+  for (std::size_t form = 0; form < spec.usageForms.size(); ++form) {
+    if (form > 0) text += " | ";
+    text += name;
+    const unsigned bit = form < 32 ? 1u << form : 0u;
+    for (const OptionSpec& option : spec.options) {
+      if ((option.forms & bit) != 0) text += " " + usageOf(option, (option.neededIn & bit) != 0);
+    }
+    text += " [--] " + spec.usageForms[form];
+  }
+  text += "\n" + spec.description + "\n";
+  for (const OptionSpec& option : spec.options) {
+    std::string names;
+    if (option.shortName != '\0') names += std::string{'-', option.shortName} + ", ";
+    names += "--" + option.longName;
+    if (!option.alias.empty()) names += ", --" + option.alias;
+    if (!option.valueName.empty()) names += " " + option.valueName;
+    text += helpEntry(names, option.help, spec.helpColumn);
+  }
+  text += helpEntry("-h, --help", "show this help and exit", spec.helpColumn);
+  text += helpEntry("-V, --version", "show the version and exit", spec.helpColumn);
+  text += helpEntry("--", spec.endOfOptionsHelp, spec.helpColumn);
+  return text + "\n" + spec.epilogue;
+}
+
+namespace {
+
+// The end of --help or --version: the exit status, after the program's
+// message on standard error when standard output could not be written.
+int finishStandardOutput(const ProgramSpec& spec) {
+  if (spec.writeFailurePrefix.empty()) return standardOutputWritten() ? 0 : spec.errorStatus;
+  if (const int error = flushStandardOutput()) {
+    print(stderr, "%s: %s\n", spec.writeFailurePrefix.c_str(), std::strerror(error));
+    return spec.errorStatus;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int answer(const ProgramSpec& spec, const ParsedCommandLine& parsed, const char* argv0) {
+  const char* name = spec.name.c_str();
+  const std::string culprit = parsed.culprit != nullptr ? safeUtf8(parsed.culprit) : std::string();
+  switch (parsed.request) {
+    case Request::kWork:
+      break;
+    case Request::kUsage:
+      parsed.arguments.printUsage(stderr);
+      return spec.errorStatus;
+    case Request::kHelp:
+      writeText(stdout, helpText(spec, helpName(spec, argv0)));
+      return finishStandardOutput(spec);
+    case Request::kVersion:
+      writeText(stdout, spec.name + " " + spec.version + "\n");
+      return finishStandardOutput(spec);
+    case Request::kUnknownOption:
+      print(stderr, "%s: unknown option %s (%s --help lists the options)\n", name,
+            culprit.c_str(), name);
+      return spec.errorStatus;
+    case Request::kMissingValue: {
+      const OptionSpec& option = spec.options[parsed.option];
+      const std::string shown =
+          spec.missingValueNamesOption ? "--" + option.longName : culprit;
+      print(stderr, "%s: option %s needs %s (%s --help lists the options)\n", name, shown.c_str(),
+            option.missingNoun.c_str(), name);
+      return spec.errorStatus;
+    }
+    case Request::kTooMany: {
+      const OptionSpec& option = spec.options[parsed.option];
+      print(stderr, "%s: at most %d %s may be given\n", name, static_cast<int>(option.maxCount),
+            option.countedAs.c_str());
+      return spec.errorStatus;
+    }
+    case Request::kExtraOperand: {
+      std::string message = spec.extraOperand;
+      const std::size_t slot = message.find("%s");
+      if (slot != std::string::npos) message.replace(slot, 2, culprit);
+      print(stderr, "%s: %s\n", name, message.c_str());
+      return spec.errorStatus;
+    }
+  }
+  return 0;
+}
+
+int runProgram(const ProgramSpec& spec, int argc, char** argv,
+               int (*work)(const Arguments& arguments)) {
+  try {
+    useUtf8Arguments(&argc, &argv);
+    if (spec.atStart != nullptr) spec.atStart();
+    if (spec.ignoresWriteSignals) ignoreWriteSignals();
+    const ParsedCommandLine parsed = parseCommandLine(spec, argc, argv);
+    if (parsed.request != Request::kWork) {
+      return answer(spec, parsed, argc > 0 ? argv[0] : nullptr);
+    }
+    return work(parsed.arguments);
+  } catch (const std::bad_alloc&) {
+    std::fputs(spec.outOfMemory.c_str(), stderr);
+    std::fputc('\n', stderr);
+    return spec.errorStatus;
+  }
+}
+
+}  // namespace d88
