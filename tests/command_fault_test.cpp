@@ -317,9 +317,31 @@ constexpr std::size_t kSweepStep = 2039;
 constexpr std::size_t kSweepStep = 293;
 #endif
 
+// The whole image is sampled every kWholeImageStep bytes: the reader's own
+// sweep cuts images at every kind of boundary in process, and the records the
+// command reads are swept byte by byte around each below, so this sweep needs
+// lengths that land anywhere in the other tracks, and the few places where
+// the command's outcome turns outside those records. The step is prime and
+// not a multiple of a record's 1,040 bytes, so the cuts fall at ever other
+// offsets within the records.
+constexpr std::size_t kWholeImageStep = 2039;
+
 TEST_F(TruncationSweep, AcrossTheWholeImage) {
   std::vector<std::size_t> lengths;
-  for (std::size_t l = 688; l < built_.bytes.size(); l += kSweepStep) lengths.push_back(l);
+  for (std::size_t l = 688; l < built_.bytes.size(); l += kWholeImageStep) lengths.push_back(l);
+  // The disk header and track 0's first record cut; the first record after
+  // the files of tracks 37 to 45 and the last one before PROG, cut in their
+  // header and in their data; the image one byte short, and whole.
+  const std::size_t first = built_.recordOffset(0, 0, 0);
+  for (const std::size_t at : {first, first + 1, first + 15, first + 16, first + 16 + 1023}) {
+    lengths.push_back(at);
+  }
+  for (const std::size_t header : {built_.recordOffset(0, 46, 0), built_.recordOffset(0, 59, 7)}) {
+    for (const std::size_t at : {header - 1, header, header + 1, header + 16, header + 16 + 1023}) {
+      lengths.push_back(at);
+    }
+  }
+  lengths.push_back(built_.bytes.size() - 1);
   lengths.push_back(built_.bytes.size());
   sweep(lengths);
 }

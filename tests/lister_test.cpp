@@ -335,6 +335,65 @@ TEST_F(ListerTest, DiskLineShowsProtectionAndDiskLevelProblems) {
   EXPECT_NE(d88::disksText({summary}, nullptr).find(", 4294967280 bytes, "), std::string::npos);
 }
 
+// One damaged byte in a sound two-disk image, and the problem d88ls names for
+// it on the disk line or the track line; the sound image names none of them.
+TEST_F(ListerTest, CommandNamesAHeaderThatContradictsTheDisk) {
+  Disk first = d88build::standardDisk(0, 2, 2, 4, 0);  // 4 tracks of 4 x 128 bytes
+  Disk second = d88build::standardDisk(1, 2, 2, 4, 0);
+  first.mediaType = second.mediaType = 0x00;  // 2D, as the tracks hold
+  const d88build::Image built = d88build::build({first, second});
+  ASSERT_EQ(built.bytes.size(), 2u * 0xBB0u);  // each size field is 0x00000BB0
+  constexpr std::size_t kSizeField = 0x1C;
+  constexpr std::size_t kTrackTable = 0x20;
+  constexpr std::size_t kRecordDataSize = 0x0E;
+  const std::size_t lastRecord = built.recordOffset(0, 3, 3);
+
+  struct Case {
+    const char* what;
+    std::size_t offset;  // the byte damaged, and its new value
+    std::uint8_t value;
+    bool tracks;         // the track lines of disk 0, else the disk lines
+    const char* shown;     // a part of standard output
+    const char* notShown;  // "" for nothing to check
+  };
+  const Case cases[] = {
+      {"a size field of 0x1B0, less than a disk header", kSizeField + 1, 0x01, false,
+       "disk 0: offset 0 (0x0), 432 bytes, 2D, 0 tracks, name \"DISK0\"  ! size field smaller "
+       "than a disk header: no disk after this one is read",
+       "disk 1:"},
+      {"a size field of 0x2B0, a disk header exactly", kSizeField + 1, 0x02, false,
+       "disk 0: offset 0 (0x0), 688 bytes", "size field smaller than a disk header"},
+      {"track 2 at 0x100000 past its entry", kTrackTable + 4 * 2 + 2, 0x10, false,
+       "3 tracks, 4 sectors/track, N 0, name \"DISK0\"  ! 1 track table entry points beyond "
+       "the size field: those tracks are not read",
+       ""},
+      {"the last record's data size 0x180, past the disk's end", lastRecord + kRecordDataSize + 1,
+       0x01, true, "4 records: 1 2 3 4(128 of 384 bytes)  ! data cut off: R 4", ""},
+  };
+  const std::string sound = dir_.write("sound.d88", built.bytes);
+  for (const bool tracks : {false, true}) {
+    const RunResult r = tracks ? ls({sound, "0"}) : ls({sound});
+    EXPECT_EQ(r.status, 0);
+    for (const char* problem :
+         {"size field smaller than a disk header", "beyond the size field", "data cut off"}) {
+      EXPECT_EQ(r.out.find(problem), std::string::npos) << r.out;
+    }
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes bytes = built.bytes;
+    d88build::putByte(bytes, c.offset, c.value);
+    const std::string path = write(bytes);
+    const RunResult r = c.tracks ? ls({path, "0"}) : ls({path});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find(c.shown), std::string::npos) << r.out;
+    if (*c.notShown != '\0') {
+      EXPECT_EQ(r.out.find(c.notShown), std::string::npos) << r.out;
+    }
+  }
+}
+
 TEST(DisplayName, ShiftJisIsReadableAndAnythingElseEscaped) {
   const std::pair<std::string, std::string> cases[] = {
       {"GAME DISK", "GAME DISK"},

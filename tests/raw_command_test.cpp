@@ -222,6 +222,46 @@ TEST_F(RawCommandTest, AGeometryThatDisagreesWithTheDiskIsWrittenAsAsked) {
   }
 }
 
+// Two ranges of sector numbers, each the range of one track: the geometry
+// takes the lower range (R 1 to 4), though the track that comes first in the
+// disk holds the higher one (R 2 to 5).
+TEST_F(RawCommandTest, ATieBetweenSectorRangesTakesTheLowestRange) {
+  const auto track = [](int t, int firstR) {
+    std::vector<Record> records;
+    for (int r = firstR; r < firstR + 4; ++r) {
+      Record rec;
+      rec.c = static_cast<std::uint8_t>(t / 2);
+      rec.h = static_cast<std::uint8_t>(t % 2);
+      rec.r = static_cast<std::uint8_t>(r);
+      rec.data = d88build::sectorPattern(11, t, r, 128);
+      records.push_back(rec);
+    }
+    return records;
+  };
+  Disk disk;
+  disk.tracks[0] = track(0, 2);
+  disk.tracks[1] = track(1, 1);
+  const std::string path = image(d88build::build({disk}).bytes);
+
+  const RunResult result = raw({"--fill", "0xE5", path, out()});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, line("writing ... " + out() + ": 2x4x128, sectors 1 to 4 (N 0), 1024 bytes"));
+  EXPECT_EQ(d88test::lines(result.err),
+            (std::vector<std::string>{
+                "Warning: " + out() + ": 1 of 8 sectors are not in the image; the first is track 0 "
+                                      "(C 0, H 0, R 1, N 0); filled with 0xE5",
+                "Warning: " + out() + ": 1 record has an R outside 1 to 4 and is left out; the "
+                                      "first is track 0 (C 0, H 0, R 5, N 0)"}));
+  Bytes expected(128, 0xE5);  // track 0 has no R 1; its R 5 is left out
+  for (int t = 0; t < 2; ++t) {
+    for (int r = t == 0 ? 2 : 1; r <= 4; ++r) {
+      const Bytes sector = d88build::sectorPattern(11, t, r, 128);
+      expected.insert(expected.end(), sector.begin(), sector.end());
+    }
+  }
+  EXPECT_EQ(readFile(out()), expected);
+}
+
 // 0, 2 and 1 tell the outcomes apart; a failure leaves the folder as it was.
 TEST_F(RawCommandTest, ExitStatusTellsTheOutcomesApart) {
   const Bytes sound = d88build::build({d88build::standardDisk(7)}).bytes;

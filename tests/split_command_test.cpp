@@ -2,6 +2,8 @@
 // put back together, are the file; names, folders and failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -122,6 +124,70 @@ TEST_F(SplitCommandTest, FilesGoIntoTheFolderThatDashOMakes) {
   EXPECT_EQ(deep.status, 1);
   EXPECT_NE(deep.err.find("Error: cannot write into missing/parts:"), std::string::npos) << deep.err;
   EXPECT_EQ(listDir(work_.path()), std::vector<std::string>{"parts"});
+}
+
+// A name the split would write that is the image itself (standard input
+// redirected from it, or a link to it) is refused: the image keeps its bytes,
+// the run names the file and ends with status 1, and the other disks are
+// written all the same.
+TEST_F(SplitCommandTest, AnOutputThatIsTheImageItselfIsRefusedAndTheImageKept) {
+  const d88build::Image built =
+      d88build::build({d88build::standardDisk(5, 2), d88build::standardDisk(6, 2)});
+  const Bytes& bytes = built.bytes;
+  const auto diskAt = [&](std::size_t disk) {
+    const auto from = bytes.begin() + static_cast<long>(built.diskOffsets[disk]);
+    const auto to = disk + 1 < built.diskOffsets.size()
+                        ? bytes.begin() + static_cast<long>(built.diskOffsets[disk + 1])
+                        : bytes.end();
+    return Bytes(from, to);
+  };
+  enum class Via { kStandardInput, kSymbolicLink, kHardLink };
+  struct Case {
+    const char* what;
+    Via via;
+    int disk;  // the disk whose file is the image
+  };
+  const Case cases[] = {
+#ifndef _WIN32
+      {"standard input redirected from stdin.disk0.d88", Via::kStandardInput, 0},
+      {"a symbolic link named pair.disk1.d88", Via::kSymbolicLink, 1},
+#endif
+      {"a hard link named pair.disk0.d88", Via::kHardLink, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const bool piped = c.via == Via::kStandardInput;
+    const std::string stem = piped ? "stdin" : "pair";
+    const std::string guarded = stem + ".disk" + std::to_string(c.disk) + ".d88";
+    const std::string other = stem + ".disk" + std::to_string(1 - c.disk) + ".d88";
+    const std::string imageName = piped ? guarded : "pair.d88";
+    const std::string imagePath = dir.write(imageName, bytes);
+    d88test::RunOptions options(dir.path());
+    if (c.via == Via::kSymbolicLink) {
+      std::filesystem::create_symlink(imageName, std::filesystem::u8path(dir.file(guarded)));
+    } else if (c.via == Via::kHardLink) {
+      std::filesystem::create_hard_link(std::filesystem::u8path(imagePath),
+                                        std::filesystem::u8path(dir.file(guarded)));
+    }
+    if (piped) options.stdinFile = imagePath;
+
+    const RunResult result = split({piped ? "-" : imageName}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, line("writing ... " + stem + ".disk0.d88") +
+                              line("writing ... " + stem + ".disk1.d88"));
+    EXPECT_EQ(result.err, line("Error: cannot write " + guarded + ": it is the image being split"));
+    EXPECT_EQ(readFile(imagePath), bytes);
+    EXPECT_EQ(readFile(dir.file(guarded)), bytes);
+    EXPECT_EQ(readFile(dir.file(other)), diskAt(static_cast<std::size_t>(1 - c.disk)));
+    std::vector<std::string> names{guarded, other};
+    if (!piped) names.push_back(imageName);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(listDir(dir.path()), names) << "a temporary file remains";
+    if (c.via == Via::kSymbolicLink) {
+      EXPECT_TRUE(std::filesystem::is_symlink(std::filesystem::u8path(dir.file(guarded))));
+    }
+  }
 }
 
 TEST_F(SplitCommandTest, NothingIsWrittenWithoutADisk) {
