@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "console.h"
+#include "file_system.h"
+#include "interrupts.h"
 #include "output_file.h"
 #include "raw_file.h"
 #include "raw_image.h"
