@@ -8,7 +8,7 @@
 
 #include "console.h"
 #include "disk_compare.h"
-#include "listing_format.h"
+#include "text_format.h"
 
 namespace d88 {
 namespace {

@@ -3,40 +3,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <tuple>
 
-#include "listing_format.h"
+#include "sector_order.h"
+#include "text_format.h"
 
 namespace d88 {
 namespace {
 
 // The most data bytes a record holds: its size field is 16 bits.
 constexpr std::int32_t kMaxRecordData = 0xFFFF;
-
-bool identityLess(const SectorId& a, const SectorId& b) {
-  return std::make_tuple(a.c, a.h, a.r, a.n) < std::make_tuple(b.c, b.h, b.r, b.n);
-}
-
-// Positions of a track's records ordered by identity; records of one
-// identity keep their record order, so that twins pair up in that order.
-void orderByIdentity(const std::vector<SectorRecord>& records, std::vector<std::size_t>* order) {
-  order->resize(records.size());
-  for (std::size_t i = 0; i < order->size(); ++i) (*order)[i] = i;
-  std::stable_sort(order->begin(), order->end(), [&records](std::size_t x, std::size_t y) {
-    return identityLess(records[x].id, records[y].id);
-  });
-}
-
-std::string hexByte(unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
-  return text;
-}
-
-std::string mediaWords(int mediaType) {
-  if (const char* name = mediaName(mediaType)) return name;
-  return "media " + hexByte(static_cast<unsigned>(mediaType));
-}
 
 // Why a copy is not sound: its status, and data shorter than its size code.
 std::string unsoundReason(const SectorRecord& record) {
@@ -167,8 +142,8 @@ void headerNotes(const D88Image& a, const D88Image& b, std::vector<std::string>*
                      "\"");
   }
   if (a.mediaType() != b.mediaType()) {
-    notes->push_back("media byte differs: A " + mediaWords(a.mediaType()) + ", B " +
-                     mediaWords(b.mediaType()));
+    notes->push_back("media byte differs: A " + mediaText(a.mediaType()) + ", B " +
+                     mediaText(b.mediaType()));
   }
   const bool protectedA = a.writeProtect() == kWriteProtected;
   const bool protectedB = b.writeProtect() == kWriteProtected;

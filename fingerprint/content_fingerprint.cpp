@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
-#include <tuple>
 #include <vector>
+
+#include "sector_order.h"
 
 namespace d88 {
 namespace {
@@ -51,13 +52,7 @@ Status contentSha256(D88Image& image, int disk, Sha256Digest* digest) {
     if (!hash.update(head, kTrackHeadBytes)) return hash.status();
 
     // By identity; records of one identity keep their record order.
-    order.resize(walk.records.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&walk](std::size_t x, std::size_t y) {
-      const SectorId& a = walk.records[x].id;
-      const SectorId& b = walk.records[y].id;
-      return std::make_tuple(a.c, a.h, a.r, a.n) < std::make_tuple(b.c, b.h, b.r, b.n);
-    });
+    orderByIdentity(walk.records, &order);
     for (std::size_t i : order) {
       const SectorRecord& record = walk.records[i];
       const std::int32_t length = std::max<std::int32_t>(record.dataAvailable, 0);
