@@ -262,13 +262,15 @@ void BM_CutJob(benchmark::State& state) {
   std::int64_t bytes = 0;
   for (const d88::Cut& cut : d88::cutPlan()) bytes += cut.length;
   d88::D88Image image;
+  std::vector<std::uint8_t> buffer;
   for (auto _ : state) {
     if (!image.open(in.one.c_str()) || !image.selectDisk(0) ||
         !d88::planFindsAnySector(image)) {
       state.SkipWithError("cut failed");
     }
     for (const d88::Cut& cut : d88::cutPlan()) {
-      if (d88::cutFile(image, {in.one.c_str(), nullptr}, cut) != d88::CutFileResult::kWhole) {
+      if (d88::cutFile(image, {in.one.c_str(), nullptr}, cut, &buffer) !=
+          d88::CutFileResult::kWhole) {
         state.SkipWithError("cut failed");
       }
     }

@@ -9,7 +9,7 @@
 
 #include "console.h"
 #include "disk_compare.h"
-#include "listing_format.h"
+#include "text_format.h"
 
 namespace d88 {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "list_image.h"
+#include "text_format.h"
 
 namespace d88 {
 

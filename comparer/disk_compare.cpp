@@ -4,24 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "listing_format.h"
+#include "text_format.h"
 
 namespace d88 {
 namespace {
 
 // The most data bytes a record holds: its size field is 16 bits.
 constexpr std::int32_t kMaxRecordData = 0xFFFF;
-
-std::string hexByte(unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
-  return text;
-}
-
-std::string mediaWords(int mediaType) {
-  if (const char* name = mediaName(mediaType)) return name;
-  return "media " + hexByte(static_cast<unsigned>(mediaType));
-}
 
 // Why a copy is not sound: its status, and data shorter than its size code.
 std::string unsoundReason(const SectorRecord& record) {
@@ -152,8 +141,8 @@ void headerNotes(const Disk& a, const Disk& b, std::vector<std::string>* notes) 
                      "\"");
   }
   if (a.mediaType != b.mediaType) {
-    notes->push_back("media byte differs: A " + mediaWords(a.mediaType) + ", B " +
-                     mediaWords(b.mediaType));
+    notes->push_back("media byte differs: A " + mediaText(a.mediaType) + ", B " +
+                     mediaText(b.mediaType));
   }
   const bool protectedA = a.writeProtect == kWriteProtected;
   const bool protectedB = b.writeProtect == kWriteProtected;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -259,13 +258,6 @@ bool isValidUtf8(const std::string& bytes) {
     i += length;
   }
   return true;
-}
-
-void ignoreWriteSignals() {
-#ifndef _WIN32
-  std::signal(SIGPIPE, SIG_IGN);
-  std::signal(SIGXFSZ, SIG_IGN);
-#endif
 }
 
 std::string escapedByte(unsigned char byte) {

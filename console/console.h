@@ -40,13 +40,6 @@ int flushStandardOutput();
 // word of a program that writes files and progress lines.
 bool standardOutputWritten();
 
-// Makes a write to a pipe whose reader has gone fail with EPIPE, and one
-// past the file-size limit fail with EFBIG, instead of ending the process
-// (SIGPIPE, SIGXFSZ), so that a program can finish its work, clean up after
-// itself and say what failed. Nothing to do on Windows, where such writes
-// only fail.
-void ignoreWriteSignals();
-
 // The names an argument stands for. On Windows, where the shell leaves
 // wildcards to the program, an argument with * or ? in its last part gives
 // the names of the files it matches, in order, with its folder part kept;

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "console.h"
+#include "interrupts.h"
 
 namespace d88 {
 

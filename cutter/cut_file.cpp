@@ -6,13 +6,11 @@
 #include <string>
 
 #include "console.h"
+#include "file_system.h"
 #include "output_file.h"
 
 namespace d88 {
 namespace {
-
-// One cut at a time, so the buffer holds the largest cut.
-std::uint8_t transferBuffer[kLargestCutBytes];
 
 // The progress line that comes before each output file. It goes out at once,
 // so that a message about the file follows it even when both streams are
@@ -81,25 +79,19 @@ void noteSpares(const char* name, const CutReadout& readout, const std::vector<S
 
 }  // namespace
 
-std::string outputPath(const CutTarget& target, const char* name) {
-  if (target.folder == nullptr || target.folder[0] == '\0') return name;
-  std::string path = target.folder;
-  const char last = path.back();
-  if (last != '/' && last != '\\') path += '/';
-  return path + name;
-}
-
 void reportFolderFailure(const CutTarget& target, int error) {
   const std::string folder = target.folder != nullptr ? safeUtf8(target.folder) : ".";
   print(stderr, "Error: cannot write into %s: %s; the remaining files are not written\n",
         folder.c_str(), std::strerror(error));
 }
 
-CutFileResult cutFile(Image& image, const CutTarget& target, const Cut& cut) {
-  const CutReadout readout = readCut(image, cut, transferBuffer, target.spares);
+CutFileResult cutFile(Image& image, const CutTarget& target, const Cut& cut,
+                      std::vector<std::uint8_t>* buffer) {
+  buffer->resize(static_cast<std::size_t>(cut.skip + cut.length));
+  const CutReadout readout = readCut(image, cut, buffer->data(), target.spares);
   announce(cut.name);
   noteSpares(cut.name, readout, target.spares);
-  const std::string path = outputPath(target, cut.name);
+  const std::string path = pathInFolder(target.folder, cut.name);
   if (isSameFile(path.c_str(), target.imagePath)) {
     print(stderr, "Error: cannot write %s: it is the image being cut\n", cut.name);
     return CutFileResult::kFailed;
@@ -110,7 +102,7 @@ CutFileResult cutFile(Image& image, const CutTarget& target, const Cut& cut) {
       return CutFileResult::kFailed;
     }
   }
-  const WriteResult written = writeFileWhole(path.c_str(), transferBuffer + cut.skip,
+  const WriteResult written = writeFileWhole(path.c_str(), buffer->data() + cut.skip,
                                              static_cast<std::size_t>(cut.length));
   if (written.folderFailed) {
     reportFolderFailure(target, written.error);

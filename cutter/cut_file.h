@@ -2,7 +2,7 @@
 #ifndef D88CUT_CUTTER_CUT_FILE_H_
 #define D88CUT_CUTTER_CUT_FILE_H_
 
-#include <string>
+#include <cstdint>
 #include <vector>
 
 #include <d88/image.h>
@@ -26,9 +26,6 @@ enum class CutFileResult {
                   // the remaining cuts are not to be tried
 };
 
-// The path of the output `name` in target.folder.
-std::string outputPath(const CutTarget& target, const char* name);
-
 // Cuts `cut` from the selected disk of `image`, taking each sector from its
 // best copy there or in target.spares (see readCut), into its file in
 // target.folder, through a temporary file and a rename. Prints the progress
@@ -37,8 +34,10 @@ std::string outputPath(const CutTarget& target, const char* name);
 // written as zero), are marked bad, or stand twice in their track with
 // different bytes, or an error when the file could not be written: "cannot
 // write NAME" for the file alone, "cannot write into FOLDER" when the folder
-// or its filesystem refuses it.
-CutFileResult cutFile(Image& image, const CutTarget& target, const Cut& cut);
+// or its filesystem refuses it. `buffer` is the caller's, used again for
+// every cut: it grows to the cut's bytes (at most kLargestCutBytes).
+CutFileResult cutFile(Image& image, const CutTarget& target, const Cut& cut,
+                      std::vector<std::uint8_t>* buffer);
 
 // "Error: cannot write into FOLDER: REASON; the remaining files are not
 // written", for target.folder ("." for the current one).

@@ -11,6 +11,8 @@
 #include "cut_file.h"
 #include "cut_plan.h"
 #include "open_image.h"
+#include "file_system.h"
+#include "interrupts.h"
 #include "output_file.h"
 #include "track_counts.h"
 #include "program.h"
@@ -188,8 +190,9 @@ static int cut(const d88::Arguments& args) {
   }
   bool allWritten = true;
   bool allWhole = true;
+  std::vector<std::uint8_t> cutBuffer;  // one cut at a time: used again for each
   for (const d88::Cut& cut : d88::cutPlan()) {
-    const d88::CutFileResult result = d88::cutFile(theImage, target, cut);
+    const d88::CutFileResult result = d88::cutFile(theImage, target, cut, &cutBuffer);
     if (result == d88::CutFileResult::kFolderFailed) return 1;
     if (result == d88::CutFileResult::kFailed) allWritten = false;
     if (result != d88::CutFileResult::kWhole) allWhole = false;

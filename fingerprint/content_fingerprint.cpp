@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+
 namespace d88 {
 namespace {
 

@@ -74,7 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // As d88cut does: nothing is written unless the disk holds some sector of the plan.
   const bool nothing = !d88::planFindsAnySector(image);
   if (!nothing) {
-    for (const d88::Cut& cut : d88::cutPlan()) d88::cutFile(image, {d88fuzz::kInputName, nullptr}, cut);
+    std::vector<std::uint8_t> buffer;
+    for (const d88::Cut& cut : d88::cutPlan()) {
+      d88::cutFile(image, {d88fuzz::kInputName, nullptr}, cut, &buffer);
+    }
   }
   for (const d88::Cut& cut : d88::cutPlan()) {
     struct stat st {};

@@ -5,9 +5,12 @@
 #include <string>
 
 #include "disk_picture.h"
+#include "disk_survey.h"
 #include "fuzz_support.h"
-#include "image_listing.h"
-#include "listing_format.h"
+#include "listing_json.h"
+#include "listing_text.h"
+#include "picture_svg.h"
+#include "text_format.h"
 
 namespace {
 

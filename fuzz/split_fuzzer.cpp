@@ -18,12 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   FUZZ_CHECK(parts.front().offset == 0);
   // Odd disks are copied by the system where it can, even ones through the reader.
-  const d88::CopySource source(d88fuzz::kInputName, image);
+  const d88::CopySourceFile source(d88fuzz::kInputName, image.fileSize());
+  d88::SplitBuffer split;
   std::vector<std::uint8_t> joined;
   for (const d88::DiskPart& part : parts) {
     const std::string name = d88::partFileName("part", part.disk);
     const d88::PartResult result =
-        d88::writePart(image, part, name.c_str(), part.disk % 2 == 1 ? &source : nullptr);
+        d88::writePart(image, part, name.c_str(), &split, part.disk % 2 == 1 ? &source : nullptr);
     FUZZ_CHECK(result.readFailure.ok() && result.written.error == 0);
     std::FILE* f = std::fopen(name.c_str(), "rb");
     FUZZ_CHECK(f != nullptr);

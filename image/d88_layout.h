@@ -41,6 +41,10 @@ inline std::uint32_t readLE32(const std::uint8_t* p) {
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
+// C, H, R, N in one number, in that order of significance: the key by which
+// sectors are ordered (identityBefore) and a track's index is searched.
+std::uint32_t identityKey(const SectorId& id);
+
 }  // namespace d88
 
 #endif  // D88CUT_IMAGE_D88_LAYOUT_H_

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "d88_layout.h"
+
 namespace d88 {
 namespace {
 
@@ -57,11 +59,13 @@ Status shortRecordStatus(const SectorRecord& record, std::int32_t wanted) {
   return Status::corruption("the sector's data is cut off by the end of the disk");
 }
 
+std::uint32_t identityKey(const SectorId& id) {
+  return static_cast<std::uint32_t>(id.c) << 24 | static_cast<std::uint32_t>(id.h) << 16 |
+         static_cast<std::uint32_t>(id.r) << 8 | id.n;
+}
+
 bool identityBefore(const SectorId& a, const SectorId& b) {
-  if (a.c != b.c) return a.c < b.c;
-  if (a.h != b.h) return a.h < b.h;
-  if (a.r != b.r) return a.r < b.r;
-  return a.n < b.n;
+  return identityKey(a) < identityKey(b);
 }
 
 void orderByIdentity(const std::vector<SectorRecord>& records, std::vector<std::size_t>* order) {

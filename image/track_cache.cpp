@@ -4,11 +4,6 @@
 
 namespace d88 {
 
-std::uint32_t identityKey(const SectorId& id) {
-  return static_cast<std::uint32_t>(id.c) << 24 | static_cast<std::uint32_t>(id.h) << 16 |
-         static_cast<std::uint32_t>(id.r) << 8 | id.n;
-}
-
 const SectorRecord* CachedTrack::find(const SectorId& id) const {
   const std::uint32_t key = identityKey(id);
   const auto at = std::lower_bound(keys.begin(), keys.end(), key,

@@ -14,6 +14,8 @@
 
 #include <d88/format.h>
 
+#include "d88_layout.h"
+
 namespace d88 {
 
 // A walked track and its search index.
@@ -56,9 +58,6 @@ class TrackCache {
   std::size_t used_ = 0;
   std::uint64_t recordsKept_ = 0;
 };
-
-// C, H, R, N in one number, in that order of significance.
-std::uint32_t identityKey(const SectorId& id);
 
 }  // namespace d88
 

@@ -1,13 +1,6 @@
-// A picture of one disk as SVG: one row per cylinder, head 0 on the left and
-// head 1 on the right, one cell per record in record order, as wide as its
-// data, coloured by its state. On disk 0 the sectors the cutting command reads
-// are outlined and each file is named at its first sector; plan sectors the
-// disk lacks are drawn as hatched slots after their track's records.
-//
-// Every cell carries data-track and data-r (decimal) and data-state; a cell of
-// the cut plan also data-file. A missing plan sector carries data-missing="1",
-// data-track, data-r and data-file, and no data-state. Each has a <title> with
-// its fields for a browser to show on hover.
+// What a picture of one disk shows: the disk's tracks and records, the state
+// each record is drawn in, and on disk 0 the sectors the cutting command
+// reads. picture_svg.h draws it.
 #ifndef D88CUT_LISTER_DISK_PICTURE_H_
 #define D88CUT_LISTER_DISK_PICTURE_H_
 
@@ -16,7 +9,7 @@
 
 #include <d88/image.h>
 
-#include "image_listing.h"
+#include "disk_survey.h"
 
 namespace d88 {
 
@@ -77,11 +70,6 @@ struct DiskPicture {
 // cannot be selected. Reads at most every track's walk and the plan's runs.
 bool gatherDiskPicture(Image& image, int index, const std::string& imagePath,
                        DiskPicture* picture);
-
-// The picture as one SVG document. Everything taken from the image or the
-// path is escaped for XML; at most 164 tracks of 256 records are drawn, so
-// the document stays within a few megabytes.
-std::string diskPictureSvg(const DiskPicture& picture);
 
 }  // namespace d88
 

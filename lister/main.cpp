@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "console.h"
-#include "list_image.h"
+#include "listing_command.h"
 #include "program.h"
 
 namespace {

@@ -7,11 +7,14 @@
 #include <vector>
 
 #include "console.h"
+#include "file_system.h"
+#include "interrupts.h"
 #include "output_file.h"
 #include "program.h"
 #include "raw_file.h"
 #include "open_image.h"
 #include "raw_image.h"
+#include "text_format.h"
 
 namespace {
 
@@ -53,12 +56,6 @@ d88::ProgramSpec programSpec() {
   return spec;
 }
 
-std::string hexByte(unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
-  return text;
-}
-
 // "1 record has", "3 records have": a count of records and its verb.
 std::string records(unsigned long long count, const char* one, const char* many) {
   return std::to_string(count) + (count == 1 ? " record " : " records ") + (count == 1 ? one : many);
@@ -78,7 +75,7 @@ void warnAbout(const std::string& out, const d88::RawSummary& s, const d88::RawG
     return s.first[static_cast<std::size_t>(k)];
   };
   const unsigned long long total = s.sectors;
-  const std::string fillText = hexByte(fill);
+  const std::string fillText = d88::hexByte(fill);
   const char* o = out.c_str();
   if (count(d88::RawKind::kMissing) > 0) {
     d88::print(stderr,

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "console.h"
+#include "file_system.h"
+#include "interrupts.h"
 #include "output_file.h"
 #include "open_image.h"
 #include "program.h"
@@ -37,15 +39,6 @@ d88::ProgramSpec programSpec() {
   spec.atStart = d88::removeTemporaryOnInterrupt;
   spec.ignoresWriteSignals = true;
   return spec;
-}
-
-// The path of `name` in `folder` (nullptr: the current directory).
-std::string pathIn(const char* folder, const std::string& name) {
-  if (folder == nullptr) return name;
-  std::string path = folder;
-  const char last = path.back();
-  if (last != '/' && last != '\\') path += '/';
-  return path + name;
 }
 
 }  // namespace
@@ -82,13 +75,13 @@ static int split(const d88::Arguments& args) {
     }
   }
   const std::string stem = d88::imageStem(imagePath);
-  const d88::CopySource source(imagePath.c_str(), theImage);
+  const d88::CopySourceFile source(imagePath.c_str(), theImage.fileSize());
   // The names first: a part that would overwrite the image is not written.
   std::vector<std::string> names;
   std::vector<std::string> paths;
   for (const d88::DiskPart& part : parts) {
     names.push_back(d88::partFileName(stem, part.disk));
-    paths.push_back(pathIn(folder, names.back()));
+    paths.push_back(d88::pathInFolder(folder, names.back()));
     if (d88::isSameFile(paths.back().c_str(), imagePath.c_str())) paths.back().clear();
   }
   bool allWritten = true;
@@ -131,7 +124,8 @@ static int split(const d88::Arguments& args) {
     }
     return true;
   };
-  d88::writeParts(theImage, parts, paths, source, announce, done);
+  d88::SplitBuffer buffer;
+  d88::writeParts(theImage, parts, paths, source, &buffer, announce, done);
   if (stopped) return 1;
   if (!d88::standardOutputWritten()) return 1;
   return allWritten ? 0 : 1;

@@ -8,11 +8,7 @@
 #include <new>
 #include <thread>
 
-#ifdef __linux__
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "interrupts.h"
 
 namespace d88 {
 
@@ -51,28 +47,6 @@ std::string partFileName(const std::string& stem, int disk) {
   return stem + ".disk" + std::to_string(disk) + ".d88";
 }
 
-CopySource::CopySource(const char* path, const Image& image) {
-#ifdef __linux__
-  if (image.fileSize() < 0) return;
-  owned_ = std::strcmp(path, "-") != 0;
-  fd_ = owned_ ? ::open(path, O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
-  struct stat st {};
-  if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != image.fileSize())) {
-    if (owned_) ::close(fd_);
-    fd_ = -1;
-  }
-#else
-  (void)path;
-  (void)image;
-#endif
-}
-
-CopySource::~CopySource() {
-#ifdef __linux__
-  if (owned_ && fd_ >= 0) ::close(fd_);
-#endif
-}
-
 namespace {
 
 // The bytes the system copies of `part`, at most.
@@ -95,18 +69,18 @@ bool begin(const char* path, BegunPart* begun) {
 }
 
 // The system's copy of `part` into its begun file, where it can.
-void copyBySystem(const DiskPart& part, const CopySource* source, BegunPart* begun) {
+void copyBySystem(const DiskPart& part, const CopySourceFile* source, BegunPart* begun) {
   if (source != nullptr && source->fd() >= 0) {
     begun->copied = begun->file.appendCopyOf(source->fd(), part.offset, partBytes(part));
   }
 }
 
 // Reads what the system did not copy through the reader and commits.
-PartResult finish(Image& image, const DiskPart& part, BegunPart* begun) {
+PartResult finish(Image& image, const DiskPart& part, BegunPart* begun, SplitBuffer* split) {
   PartResult result;
   result.written = begun->written;
   if (result.written.error != 0) return result;
-  static std::unique_ptr<std::uint8_t[]> buffer;
+  std::unique_ptr<std::uint8_t[]>& buffer = split->bytes;
   std::int64_t at = part.offset + static_cast<std::int64_t>(begun->copied);
   for (;;) {
     std::size_t want = kSplitBufferBytes;
@@ -151,17 +125,17 @@ struct JoinedThread {
 }  // namespace
 
 PartResult writePart(Image& image, const DiskPart& part, const char* path,
-                     const CopySource* source) {
+                     SplitBuffer* buffer, const CopySourceFile* source) {
   BegunPart begun;
   if (begin(path, &begun)) copyBySystem(part, source, &begun);
-  return finish(image, part, &begun);
+  return finish(image, part, &begun, buffer);
 }
 
 void writeParts(Image& image, const std::vector<DiskPart>& parts,
-                const std::vector<std::string>& paths, const CopySource& source,
-                const std::function<void(std::size_t)>& announce,
+                const std::vector<std::string>& paths, const CopySourceFile& source,
+                SplitBuffer* buffer, const std::function<void(std::size_t)>& announce,
                 const std::function<bool(std::size_t, const PartResult&)>& done) {
-  // Parts go in pairs: this one copied here, the next on `copier`. At most
+  // Parts go in pairs: this one copied here, the next on `copier`, so that
   // two temporaries are open at once, and the next waits for its rename.
   std::unique_ptr<BegunPart> ahead;
   std::size_t aheadIndex = parts.size();
@@ -183,6 +157,10 @@ void writeParts(Image& image, const std::vector<DiskPart>& parts,
         if (begin(paths[next].c_str(), ahead.get())) {
           BegunPart* target = ahead.get();
           const DiskPart* part = &parts[next];
+          // Started with interrupts held off, which it keeps: the interrupt
+          // cleanup then runs on this thread only, where the temporaries'
+          // list changes with interrupts held off.
+          const InterruptsHeld held;
           copier.thread = std::thread([part, &source, target] {
             copyBySystem(*part, &source, target);
           });
@@ -190,7 +168,7 @@ void writeParts(Image& image, const std::vector<DiskPart>& parts,
       }
       if (begun) copyBySystem(parts[i], &source, current.get());
     }
-    if (!done(i, finish(image, parts[i], current.get()))) return;
+    if (!done(i, finish(image, parts[i], current.get(), buffer))) return;
   }
 }
 

@@ -4,17 +4,26 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <d88/image.h>
 
+#include "file_system.h"
 #include "output_file.h"
 
 namespace d88 {
 
 // Bytes copied at a time: the one buffer a split holds.
 constexpr std::size_t kSplitBufferBytes = 1024 * 1024;
+
+// The buffer the parts are read through where the system does not copy
+// them: the caller's, given to every part, and allocated (kSplitBufferBytes)
+// by the first part that needs it.
+struct SplitBuffer {
+  std::unique_ptr<std::uint8_t[]> bytes;
+};
 
 // The name standard input ("-") is given as a stem.
 constexpr const char kStandardInputStem[] = "stdin";
@@ -41,23 +50,6 @@ std::string imageStem(const std::string& path);
 // "STEM.diskN.d88": the file of disk N.
 std::string partFileName(const std::string& stem, int disk);
 
-// The image file opened a second time, for the system to copy from without
-// passing the bytes through this process. Only where the system can (Linux)
-// and only for a regular file of the size the reader found; else fd() is -1
-// and parts are copied through the reader.
-class CopySource {
- public:
-  CopySource(const char* path, const Image& image);
-  ~CopySource();
-  CopySource(const CopySource&) = delete;
-  CopySource& operator=(const CopySource&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_ = -1;
-  bool owned_ = false;
-};
-
 // What became of one part.
 struct PartResult {
   WriteResult written;     // the output file's failure, if any
@@ -66,11 +58,13 @@ struct PartResult {
 };
 
 // Copies `part` of `image` into the file `path` (UTF-8) through a temporary
-// file and a rename: by the system from `source` where it can, the rest read
-// through the reader kSplitBufferBytes at a time. On any failure `path` is as
-// it was and no temporary stays.
+// file and a rename: by the system from `source` (the image file opened a
+// second time, of the size the reader found) where it can, the rest read
+// through the reader into `buffer`, kSplitBufferBytes at a time. On any
+// failure `path` is as it was and no temporary stays; ENOMEM when the buffer
+// cannot be had.
 PartResult writePart(Image& image, const DiskPart& part, const char* path,
-                     const CopySource* source = nullptr);
+                     SplitBuffer* buffer, const CopySourceFile* source = nullptr);
 
 // Writes parts[i] into paths[i] as writePart() does, in order; an empty path
 // is passed over. Where the system copies from `source`, a part's copy and
@@ -79,7 +73,8 @@ PartResult writePart(Image& image, const DiskPart& part, const char* path,
 // part i, done(i, result) after it; when done() returns false the remaining
 // parts are not written and no temporary stays.
 void writeParts(Image& image, const std::vector<DiskPart>& parts,
-                const std::vector<std::string>& paths, const CopySource& source,
+                const std::vector<std::string>& paths, const CopySourceFile& source,
+                SplitBuffer* buffer,
                 const std::function<void(std::size_t)>& announce,
                 const std::function<bool(std::size_t, const PartResult&)>& done);
 

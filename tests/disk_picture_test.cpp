@@ -9,7 +9,7 @@
 
 #include "byte_source.h"
 #include "disk_picture.h"
-#include "list_image.h"
+#include "listing_command.h"
 #include "test_support.h"
 #include "xml_reader.h"
 

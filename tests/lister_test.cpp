@@ -8,11 +8,13 @@
 
 #include "byte_source.h"
 #include "console.h"
-#include "image_listing.h"
-#include "list_image.h"
-#include "listing_format.h"
+#include "disk_survey.h"
 #include "json_value.h"
+#include "listing_command.h"
+#include "listing_json.h"
+#include "listing_text.h"
 #include "test_support.h"
+#include "text_format.h"
 
 namespace {
 

@@ -2,11 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "output_file.h"
 
 #ifndef _WIN32
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 #include "test_support.h"
@@ -70,7 +75,7 @@ TEST(OutputFile, AnUnwritableFolderIsAnErrorWithTheSystemsReason) {
 #endif
 
 // A file written in pieces appears whole at commit and not before; one
-// discarded, or dropped, leaves nothing; two may be open at once, no more.
+// discarded, or dropped, leaves nothing; several may be open at once.
 TEST(PendingFile, AppearsOnlyWhenCommitted) {
   TempDir dir;
   const std::string a = dir.file("A");
@@ -81,8 +86,6 @@ TEST(PendingFile, AppearsOnlyWhenCommitted) {
     d88::PendingFile second;
     ASSERT_EQ(first.start(a.c_str()).error, 0);
     ASSERT_EQ(second.start(b.c_str()).error, 0);
-    d88::PendingFile third;
-    EXPECT_EQ(third.start(dir.file("C").c_str()).error, EBUSY);
     const Bytes piece(1000, 7);
     ASSERT_EQ(first.append(piece.data(), piece.size()).error, 0);
     ASSERT_EQ(first.append(piece.data(), piece.size()).error, 0);
@@ -96,5 +99,55 @@ TEST(PendingFile, AppearsOnlyWhenCommitted) {
   }
   EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"A"});
 }
+
+// The temporaries' list has no cap: more files than any program keeps open
+// start, and each lands whole under its own name, in the order committed.
+TEST(PendingFile, ManyAtOnceEachCommitWhole) {
+  TempDir dir;
+  constexpr int kFiles = 12;
+  std::vector<std::unique_ptr<d88::PendingFile>> files;
+  for (int i = 0; i < kFiles; ++i) {
+    files.push_back(std::make_unique<d88::PendingFile>());
+    ASSERT_EQ(files.back()->start(dir.file("F" + std::to_string(i)).c_str()).error, 0);
+    const Bytes piece(static_cast<std::size_t>(i + 1), static_cast<std::uint8_t>(i));
+    ASSERT_EQ(files.back()->append(piece.data(), piece.size()).error, 0);
+  }
+  EXPECT_EQ(listDir(dir.path()).size(), static_cast<std::size_t>(kFiles));
+  for (int i = 0; i < kFiles; ++i) ASSERT_EQ(files[static_cast<std::size_t>(i)]->commit().error, 0);
+  for (int i = 0; i < kFiles; ++i) {
+    EXPECT_EQ(readFile(dir.file("F" + std::to_string(i))),
+              Bytes(static_cast<std::size_t>(i + 1), static_cast<std::uint8_t>(i)));
+  }
+  EXPECT_EQ(listDir(dir.path()).size(), static_cast<std::size_t>(kFiles));
+}
+
+#ifndef _WIN32
+// An interrupt removes every temporary open at that moment, whichever
+// entries of the list they took (some freed and reused before), and leaves
+// the files already committed; the process ends by the signal.
+TEST(PendingFile, AnInterruptRemovesEveryOpenTemporary) {
+  TempDir dir;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    d88::removeTemporaryOnInterrupt();
+    std::vector<std::unique_ptr<d88::PendingFile>> files;
+    for (int i = 0; i < 5; ++i) {
+      files.push_back(std::make_unique<d88::PendingFile>());
+      if (files.back()->start(dir.file("F" + std::to_string(i)).c_str()).error != 0) _exit(3);
+    }
+    if (files[1]->commit().error != 0) _exit(3);
+    files[3]->discard();
+    if (files[3]->start(dir.file("G").c_str()).error != 0) _exit(3);
+    raise(SIGTERM);
+    _exit(4);  // not reached: SIGTERM ends the process
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"F1"});
+}
+#endif
 
 }  // namespace

@@ -1,8 +1,8 @@
 // What an image holds, gathered through the reader for display: a summary of
 // each disk, the records of each track with what a user should notice, and
 // whether disk 0 holds every sector the cutting command reads.
-#ifndef D88CUT_LISTER_IMAGE_LISTING_H_
-#define D88CUT_LISTER_IMAGE_LISTING_H_
+#ifndef D88CUT_LISTER_DISK_SURVEY_H_
+#define D88CUT_LISTER_DISK_SURVEY_H_
 
 #include <cstdint>
 #include <string>
@@ -91,9 +91,6 @@ CutCoverage checkCutPlan(Image& image);
 // ended by its record count.
 std::string trackEndText(const TrackListing& track);
 
-// "2D", "2DD" or "2HD" for the known media bytes, nullptr for any other.
-const char* mediaName(int mediaType);
-
 }  // namespace d88
 
-#endif  // D88CUT_LISTER_IMAGE_LISTING_H_
+#endif  // D88CUT_LISTER_DISK_SURVEY_H_

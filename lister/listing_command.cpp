@@ -1,4 +1,4 @@
-#include "list_image.h"
+#include "listing_command.h"
 
 #include <cerrno>
 #include <climits>
@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "console.h"
-#include "disk_picture.h"
 #include "content_fingerprint.h"
-#include "image_listing.h"
-#include "listing_format.h"
+#include "disk_picture.h"
+#include "disk_survey.h"
+#include "listing_json.h"
+#include "listing_text.h"
 #include "open_image.h"
+#include "picture_svg.h"
 
 namespace d88 {
 namespace {

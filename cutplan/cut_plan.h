@@ -1,8 +1,8 @@
 // The cutting command's fixed plan: the twenty regions of disk 0 that become
 // files, and how one of them is read from the image. d88cut writes them;
 // d88ls reads them to say whether a disk holds every sector they take.
-#ifndef D88CUT_CUTTER_CUT_PLAN_H_
-#define D88CUT_CUTTER_CUT_PLAN_H_
+#ifndef D88CUT_CUTPLAN_CUT_PLAN_H_
+#define D88CUT_CUTPLAN_CUT_PLAN_H_
 
 #include <algorithm>
 #include <array>
@@ -147,4 +147,4 @@ bool planFindsAnySector(Image& image);
 
 }  // namespace d88
 
-#endif  // D88CUT_CUTTER_CUT_PLAN_H_
+#endif  // D88CUT_CUTPLAN_CUT_PLAN_H_

@@ -1,10 +1,11 @@
-// Writing an output file whole or not at all.
-#ifndef D88CUT_CUTTER_OUTPUT_FILE_H_
-#define D88CUT_CUTTER_OUTPUT_FILE_H_
+// Writing an output file whole or not at all, and where an output goes.
+#ifndef D88CUT_OUTPUT_OUTPUT_FILE_H_
+#define D88CUT_OUTPUT_OUTPUT_FILE_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace d88 {
 
@@ -20,14 +21,11 @@ struct WriteResult {
   bool folderFailed = false;
 };
 
-// Temporary files one process may have open at once (PendingFile).
-constexpr int kMaxPendingFiles = 2;
-
 // A file written whole or not at all, in pieces: the bytes go to a temporary
 // file of this run's own beside the final name, which replaces any file of
 // that name only at commit(). Until then an interrupt (see
-// removeTemporaryOnInterrupt) or the destructor removes the temporary. At
-// most kMaxPendingFiles are started at once.
+// removeTemporaryOnInterrupt) or the destructor removes the temporary. Any
+// number may be started at once.
 class PendingFile {
  public:
   PendingFile();
@@ -37,17 +35,16 @@ class PendingFile {
   PendingFile& operator=(const PendingFile&) = delete;
 
   // Creates the temporary for `name` (UTF-8), after discarding any earlier
-  // one. An existing `name` that the user may not write fails with EACCES;
-  // EBUSY when kMaxPendingFiles temporaries are open.
+  // one. An existing `name` that the user may not write fails with EACCES.
   WriteResult start(const char* name);
   // Appends `size` bytes. On failure the temporary is removed.
   WriteResult append(const std::uint8_t* data, std::size_t size);
   // Appends up to `size` bytes of the regular file open as `sourceFd` (a
-  // POSIX descriptor), from `offset`, copied by the system without passing
-  // through this process where it can (copy_file_range on Linux). Returns the
-  // bytes appended: it stops early at the source's end or at any failure,
-  // which the caller finds by reading and append(); 0 where the system has
-  // no such copy.
+  // POSIX descriptor, see CopySourceFile), from `offset`, copied by the
+  // system without passing through this process where it can
+  // (copy_file_range on Linux). Returns the bytes appended: it stops early
+  // at the source's end or at any failure, which the caller finds by
+  // reading and append(); 0 where the system has no such copy.
   std::uint64_t appendCopyOf(int sourceFd, std::int64_t offset, std::uint64_t size);
   // Closes the temporary and renames it to the final name. On failure the
   // final name is as it was and the temporary is removed.
@@ -67,19 +64,15 @@ class PendingFile {
 // the temporary file is gone. Files the call did not create are never removed.
 WriteResult writeFileWhole(const char* name, const std::uint8_t* data, std::size_t size);
 
-// Makes the folder `path` (UTF-8) when it is missing; its parents must
-// exist. Returns 0, or the errno value of the failure (ENOTDIR when `path`
-// is something other than a folder).
-int makeFolder(const char* path);
-
 // Makes SIGINT, SIGTERM and SIGHUP (those not ignored), and Ctrl-C or a closed
-// console window on Windows, first remove the temporary file writeFileWhole()
-// is writing, then end the process as that signal would have.
+// console window on Windows, first remove every temporary file a PendingFile
+// holds, then end the process as that signal would have.
 void removeTemporaryOnInterrupt();
 
-// True when both paths (UTF-8; "-" is standard input) exist and name the same file.
-bool isSameFile(const char* a, const char* b);
+// The path of the output `name` in `folder` (UTF-8; nullptr or empty: the
+// current one), with a slash between them unless the folder ends in one.
+std::string pathInFolder(const char* folder, const std::string& name);
 
 }  // namespace d88
 
-#endif  // D88CUT_CUTTER_OUTPUT_FILE_H_
+#endif  // D88CUT_OUTPUT_OUTPUT_FILE_H_

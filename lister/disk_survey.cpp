@@ -1,13 +1,13 @@
-#include "image_listing.h"
+#include "disk_survey.h"
 
 #include <algorithm>
 #include <array>
 #include <map>
 #include <set>
-
 #include <string>
 
 #include "cut_plan.h"
+#include "text_format.h"
 
 namespace d88 {
 namespace {
@@ -190,19 +190,6 @@ std::string trackEndText(const TrackListing& t) {
       return "read error at offset " + std::to_string(t.endOffset) + ": " + t.error.reason();
   }
   return "";
-}
-
-const char* mediaName(int mediaType) {
-  switch (mediaType) {
-    case 0x00:
-      return "2D";
-    case 0x10:
-      return "2DD";
-    case 0x20:
-      return "2HD";
-    default:
-      return nullptr;
-  }
 }
 
 }  // namespace d88

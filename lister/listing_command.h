@@ -1,18 +1,15 @@
 // One image listed for d88ls, whole: opened, every disk or the tracks of
 // one, and every failure on the way turned into a message.
-#ifndef D88CUT_LISTER_LIST_IMAGE_H_
-#define D88CUT_LISTER_LIST_IMAGE_H_
+#ifndef D88CUT_LISTER_LISTING_COMMAND_H_
+#define D88CUT_LISTER_LISTING_COMMAND_H_
 
-#include <functional>
 #include <string>
 
 #include <d88/image.h>
 
-namespace d88 {
+#include "text_format.h"
 
-// Takes a listing piece by piece, as it is made; false when it cannot (the
-// listing then stops).
-using ListingSink = std::function<bool(const std::string&)>;
+namespace d88 {
 
 // One image listed for d88ls: what goes to standard output, and what failed.
 struct ImageListing {
@@ -39,9 +36,9 @@ ImageListing listImageDisks(Image& image, const char* path, bool json,
 ImageListing listImageTracks(Image& image, const char* path, const char* disk, bool json,
                              const ListingSink* sink = nullptr, bool fingerprint = false);
 // A picture of disk `disk` (decimal digits as given) of the image at `path`,
-// as one SVG document (see disk_picture.h). On any failure, a read that
+// as one SVG document (see picture_svg.h). On any failure, a read that
 // failed on the way too, no picture: only the error.
 ImageListing pictureImageDisk(Image& image, const char* path, const char* disk);
 }  // namespace d88
 
-#endif  // D88CUT_LISTER_LIST_IMAGE_H_
+#endif  // D88CUT_LISTER_LISTING_COMMAND_H_
