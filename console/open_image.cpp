@@ -1,5 +1,7 @@
 #include "open_image.h"
 
+#include <utility>
+
 #include "console.h"
 
 namespace d88 {
@@ -8,9 +10,11 @@ std::string cannotReadText(const std::string& path, const Status& failure) {
   return "cannot read " + safeUtf8(path) + ": " + failure.reason();
 }
 
-OpenOutcome openImage(const std::string& path, Image* image, const OpenOptions& options) {
+OpenOutcome openImage(const std::string& path, Image* image, std::unique_ptr<File> file,
+                      const OpenOptions& options) {
   OpenOutcome outcome;
-  outcome.status = Image::open(path, image, options);
+  outcome.status = file != nullptr ? Image::openFile(std::move(file), image, options)
+                                   : Image::open(path, image, options);
   const std::string name = safeUtf8(path);
   const Status& s = outcome.status;
   if (s.ok()) {

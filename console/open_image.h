@@ -4,8 +4,10 @@
 #ifndef D88CUT_CONSOLE_OPEN_IMAGE_H_
 #define D88CUT_CONSOLE_OPEN_IMAGE_H_
 
+#include <memory>
 #include <string>
 
+#include <d88/file.h>
 #include <d88/image.h>
 #include <d88/status.h>
 
@@ -34,9 +36,11 @@ struct OpenOutcome {
   bool ok() const { return problem == OpenProblem::kNone; }
 };
 
-// Opens `path` (UTF-8; "-" is standard input) into *image. *image is open
-// with at least one disk when the outcome is ok.
-OpenOutcome openImage(const std::string& path, Image* image,
+// Opens `path` (UTF-8; "-" is standard input) into *image; *image is open
+// with at least one disk when the outcome is ok. With `file`, that file
+// object is read in place of `path` (which then only names it), as a test
+// or a caller reading from elsewhere supplies it.
+OpenOutcome openImage(const std::string& path, Image* image, std::unique_ptr<File> file = nullptr,
                       const OpenOptions& options = OpenOptions());
 
 // The words for a read of `path`'s image that failed: "cannot read NAME: REASON".

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "console.h"
@@ -32,9 +33,9 @@ ImageListing failed(const char* path, bool json, const std::string& message,
 // Opens the image; the failure, when it cannot be opened or read at all, is
 // no D88 image, or holds no disk. A listing of one disk says of a file with
 // none that it has no such disk, as of any other disk it lacks.
-bool open(Image& image, const char* path, bool json, ImageListing* failure,
-          bool oneDisk = false) {
-  const OpenOutcome opened = openImage(path, &image);
+bool open(Image& image, const char* path, std::unique_ptr<File> file, bool json,
+          ImageListing* failure, bool oneDisk = false) {
+  const OpenOutcome opened = openImage(path, &image, std::move(file));
   if (opened.ok() || (oneDisk && opened.problem == OpenProblem::kNoDisk)) return true;
   *failure = failed(path, json, opened.text,
                     opened.problem == OpenProblem::kNotD88 ? "not a D88 image: " + opened.reason
@@ -104,9 +105,10 @@ bool addFingerprint(Image& image, const char* path, bool json, DiskSummary* disk
 
 }  // namespace
 
-ImageListing listImageDisks(Image& image, const char* path, bool json, bool fingerprint) {
+ImageListing listImageDisks(Image& image, const char* path, bool json, bool fingerprint,
+                            std::unique_ptr<File> file) {
   ImageListing failure;
-  if (!open(image, path, json, &failure)) return failure;
+  if (!open(image, path, std::move(file), json, &failure)) return failure;
   try {
     std::vector<DiskSummary> disks;
     CutCoverage coverage;
@@ -135,9 +137,10 @@ ImageListing listImageDisks(Image& image, const char* path, bool json, bool fing
 }
 
 ImageListing listImageTracks(Image& image, const char* path, const char* diskText, bool json,
-                             const ListingSink* sink, bool fingerprint) {
+                             const ListingSink* sink, bool fingerprint,
+                             std::unique_ptr<File> file) {
   ImageListing failure;
-  if (!open(image, path, json, &failure, true)) return failure;
+  if (!open(image, path, std::move(file), json, &failure, true)) return failure;
   try {
     const unsigned long disk = diskNumber(diskText);
     DiskSummary summary;
@@ -159,9 +162,10 @@ ImageListing listImageTracks(Image& image, const char* path, const char* diskTex
   }
 }
 
-ImageListing pictureImageDisk(Image& image, const char* path, const char* diskText) {
+ImageListing pictureImageDisk(Image& image, const char* path, const char* diskText,
+                              std::unique_ptr<File> file) {
   ImageListing failure;
-  if (!open(image, path, false, &failure, true)) return failure;
+  if (!open(image, path, std::move(file), false, &failure, true)) return failure;
   try {
     const unsigned long disk = diskNumber(diskText);
     DiskPicture picture;
