@@ -10,6 +10,14 @@ std::string cannotReadText(const std::string& path, const Status& failure) {
   return "cannot read " + safeUtf8(path) + ": " + failure.reason();
 }
 
+void reportOpenFailure(const char* program, const OpenOutcome& outcome) {
+  if (outcome.problem == OpenProblem::kCannotOpen) {
+    print(stderr, "%s: %s\n", program, outcome.text.c_str());
+  } else {
+    print(stderr, "Error: %s\n", outcome.text.c_str());
+  }
+}
+
 OpenOutcome openImage(const std::string& path, Image* image, std::unique_ptr<File> file,
                       const OpenOptions& options) {
   OpenOutcome outcome;

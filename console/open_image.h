@@ -43,6 +43,11 @@ struct OpenOutcome {
 OpenOutcome openImage(const std::string& path, Image* image, std::unique_ptr<File> file = nullptr,
                       const OpenOptions& options = OpenOptions());
 
+// A writer's message for an open that failed, on standard error: "PROGRAM:
+// cannot open NAME: REASON" when the system would not open the file,
+// "Error: TEXT" for any other failure.
+void reportOpenFailure(const char* program, const OpenOutcome& outcome);
+
 // The words for a read of `path`'s image that failed: "cannot read NAME: REASON".
 std::string cannotReadText(const std::string& path, const Status& failure);
 

@@ -44,6 +44,11 @@ OptionSpec valueOption(char shortName, const char* longName, const char* valueNa
   return option;
 }
 
+OptionSpec outputFolderOption() {
+  return valueOption('o', "output", "DIR", "a folder",
+                     "write the files into DIR, made when missing (not its parents)");
+}
+
 Arguments::Arguments(const ProgramSpec* spec, std::string calledAs)
     : spec_(spec),
       calledAs_(std::move(calledAs)),

@@ -47,6 +47,9 @@ OptionSpec flagOption(char shortName, const char* longName, const char* help);
 // name "-s VALUE" or "-sVALUE". An empty value is a missing one.
 OptionSpec valueOption(char shortName, const char* longName, const char* valueName,
                        const char* missingNoun, const char* help);
+// "-o, --output DIR": the folder a writer's files go into, as every writer
+// takes it.
+OptionSpec outputFolderOption();
 
 // All that a program's command line, --help and --version need to know.
 // Texts are the program's own words; none is printed through printf.

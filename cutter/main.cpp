@@ -36,8 +36,7 @@ d88::ProgramSpec programSpec() {
   spec.name = "d88cut";
   spec.version = D88_VERSION;
   spec.options = {
-      d88::valueOption('o', "output", "DIR", "a folder",
-                       "write the files into DIR, made when missing (not its parents)"),
+      d88::outputFolderOption(),
       d88::valueOption('\0', "spare", "SPARE", "an image",
                        "another dump of the same disk: a sector the image does not\n"
                        "hold sound is taken from it (may be given up to 16 times)")
@@ -100,19 +99,14 @@ static int cut(const d88::Arguments& args) {
   }
   d88::Image theImage;
   const d88::OpenOutcome opened = d88::openImage(imagePath, &theImage);
-  switch (opened.problem) {
-    case d88::OpenProblem::kNone:
-      break;
-    case d88::OpenProblem::kCannotOpen:
-      std::fputs(kOpenFailureMessage, stderr);
-      // The same failure, readable on a UTF-8 terminal, with the system's reason.
-      d88::print(stderr, "d88cut: %s\n", opened.text.c_str());
-      return 1;
-    default:
-      // Nothing is written for a file that holds no disk, so that earlier
-      // outputs survive.
-      d88::print(stderr, "Error: %s\n", opened.text.c_str());
-      return 1;
+  if (!opened.ok()) {
+    // Users' scripts and terminals expect the old words first; the message
+    // after them says the same, readable on a UTF-8 terminal, with the
+    // system's reason. Nothing is written for a file that holds no disk, so
+    // that earlier outputs survive.
+    if (opened.problem == d88::OpenProblem::kCannotOpen) std::fputs(kOpenFailureMessage, stderr);
+    d88::reportOpenFailure("d88cut", opened);
+    return 1;
   }
   // A spare that cannot be opened or read stops the run before anything is
   // written: the user counted on it. Each is checked as it is opened, so
@@ -128,10 +122,8 @@ static int cut(const d88::Arguments& args) {
       case d88::OpenProblem::kNone:
         break;
       case d88::OpenProblem::kCannotOpen:
-        d88::print(stderr, "d88cut: %s\n", spare.text.c_str());
-        return 1;
       case d88::OpenProblem::kCannotRead:
-        d88::print(stderr, "Error: %s\n", spare.text.c_str());
+        d88::reportOpenFailure("d88cut", spare);
         return 1;
       case d88::OpenProblem::kNotD88:
         unusable[k] = "it is not a D88 image: " + spare.reason;

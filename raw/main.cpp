@@ -196,12 +196,8 @@ static int convert(const d88::Arguments& args) {
 
   d88::Image theImage;
   const d88::OpenOutcome opened = d88::openImage(imagePath, &theImage);
-  if (opened.problem == d88::OpenProblem::kCannotOpen) {
-    d88::print(stderr, "d88raw: %s\n", opened.text.c_str());
-    return 1;
-  }
   if (!opened.ok()) {
-    d88::print(stderr, "Error: %s\n", opened.text.c_str());
+    d88::reportOpenFailure("d88raw", opened);
     return 1;
   }
   const auto diskIndex = static_cast<std::int32_t>(disk);

@@ -22,8 +22,7 @@ d88::ProgramSpec programSpec() {
   spec.name = "d88split";
   spec.version = D88_VERSION;
   spec.options = {
-      d88::valueOption('o', "output", "DIR", "a folder",
-                       "write the files into DIR, made when missing (not its parents)"),
+      d88::outputFolderOption(),
   };
   spec.usageForms = {"IMAGE"};
   spec.description =
@@ -51,12 +50,8 @@ static int split(const d88::Arguments& args) {
 
   d88::Image theImage;
   const d88::OpenOutcome opened = d88::openImage(imagePath, &theImage);
-  if (opened.problem == d88::OpenProblem::kCannotOpen) {
-    d88::print(stderr, "d88split: %s\n", opened.text.c_str());
-    return 1;
-  }
   if (!opened.ok()) {
-    d88::print(stderr, "Error: %s\n", opened.text.c_str());
+    d88::reportOpenFailure("d88split", opened);
     return 1;
   }
   // Where the disks stand must be known for certain before anything is
