@@ -79,7 +79,7 @@ bool firstHeaderLooksWrong(ByteSource& source, const DiskEntry& first, std::stri
     const std::uint32_t entry = readLE32(header + kTrackTableOffset + kTrackEntrySize * t);
     if (entry != 0) {
       tableEnd = std::min<std::uint32_t>(entry, kDiskHeaderSize);
-      if (entry < static_cast<std::uint32_t>(kTrackTableOffset) + kTrackEntrySize * (t + 1)) {
+      if (entry < static_cast<std::uint32_t>(kTrackTableOffset + kTrackEntrySize * (t + 1))) {
         broken.push_back("track " + std::to_string(t) + " points back into the track table");
         firstPointsBack = true;
       }
@@ -91,7 +91,7 @@ bool firstHeaderLooksWrong(ByteSource& source, const DiskEntry& first, std::stri
     if (slot + kTrackEntrySize > tableEnd) break;
     const std::uint32_t entry = readLE32(header + slot);
     if (entry == 0) continue;
-    if (entry < static_cast<std::uint32_t>(kTrackTableOffset) + kTrackEntrySize * (t + 1) ||
+    if (entry < static_cast<std::uint32_t>(kTrackTableOffset + kTrackEntrySize * (t + 1)) ||
         entry < tableEnd) {
       broken.push_back("track " + std::to_string(t) + " points back into the track table");
       break;
