@@ -17,6 +17,9 @@ constexpr const char kInputName[] = "input.d88";
 
 // Writes the input to kInputName in the scratch folder and opens it with one
 // reader instance kept across inputs, as a long-lived caller would keep it.
+// An input that the reader refuses as no D88 image at all leaves the
+// instance closed (diskCount() 0, status() kNotD88Image); any other failed
+// open is a finding.
 d88::D88Image& openInput(const std::uint8_t* data, std::size_t size);
 
 }  // namespace d88fuzz

@@ -46,6 +46,7 @@ void ByteSource::close() {
   chunks_.clear();
   streamSize_ = 0;
   streamEnded_ = false;
+  streamPastLimit_ = false;
   straddle_.reset();
 }
 
@@ -120,13 +121,19 @@ Status ByteSource::fillStream(std::int64_t until) {
     streamSize_ += static_cast<std::int64_t>(got);
   }
   // Asked for bytes past the limit: they are refused only if the stream
-  // really goes on.
+  // really goes on. The probe's byte is not kept, so once one came the
+  // stream is not asked again: its next byte would not be the one at
+  // streamSize_.
+  if (until > limit && streamPastLimit_) return streamTooLarge(maxStreamBytes_);
   if (until > limit && !streamEnded_) {
     std::uint8_t probe = 0;
     std::size_t got = 0;
     Status s = readFile(streamSize_, &probe, 1, &got);
     if (!s.ok()) return s;
-    if (got > 0) return streamTooLarge(maxStreamBytes_);
+    if (got > 0) {
+      streamPastLimit_ = true;
+      return streamTooLarge(maxStreamBytes_);
+    }
     streamEnded_ = true;
   }
   return Status();

@@ -87,6 +87,8 @@ class ByteSource {
   std::vector<std::unique_ptr<std::uint8_t[]>> chunks_;
   std::int64_t streamSize_ = 0;
   bool streamEnded_ = false;
+  // The probe past the limit found a byte: the stream goes on beyond it.
+  bool streamPastLimit_ = false;
   // A view that straddles two chunks is copied here.
   std::unique_ptr<std::uint8_t[]> straddle_;
 };

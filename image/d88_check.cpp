@@ -70,21 +70,28 @@ bool firstHeaderLooksWrong(ByteSource& source, const DiskEntry& first, std::stri
     broken.push_back("the media byte " + hexByte(fields.mediaType) + " is unknown");
   }
   // The table ends where the first track begins; an entry inside what is
-  // left of the header points back into it.
+  // left of the header points back into it. The first entry that is not 0
+  // sets that end, so it points back when it points at or before its own
+  // slot: the table would then end before the entry itself.
   std::uint32_t tableEnd = kDiskHeaderSize;
+  bool firstPointsBack = false;
   for (int t = 0; t < kTrackCount; ++t) {
     const std::uint32_t entry = readLE32(header + kTrackTableOffset + kTrackEntrySize * t);
     if (entry != 0) {
       tableEnd = std::min<std::uint32_t>(entry, kDiskHeaderSize);
+      if (entry < static_cast<std::uint32_t>(kTrackTableOffset + kTrackEntrySize * (t + 1))) {
+        broken.push_back("track " + std::to_string(t) + " points back into the track table");
+        firstPointsBack = true;
+      }
       break;
     }
   }
-  for (int t = 0; t < kTrackCount; ++t) {
+  for (int t = 0; t < kTrackCount && !firstPointsBack; ++t) {
     const auto slot = static_cast<std::uint32_t>(kTrackTableOffset + kTrackEntrySize * t);
     if (slot + kTrackEntrySize > tableEnd) break;
     const std::uint32_t entry = readLE32(header + slot);
     if (entry == 0) continue;
-    if (entry < static_cast<std::uint32_t>(kTrackTableOffset) + kTrackEntrySize * (t + 1) ||
+    if (entry < static_cast<std::uint32_t>(kTrackTableOffset + kTrackEntrySize * (t + 1)) ||
         entry < tableEnd) {
       broken.push_back("track " + std::to_string(t) + " points back into the track table");
       break;

@@ -11,19 +11,22 @@
 #include <string>
 #include <vector>
 
-#include <d88/d88_image.h>
+#include <d88/image.h>
 
 #include "byte_source.h"
 #include "d88_builder.h"
-#include "test_support.h"
+#include "image_access.h"
+#include "test_files.h"
 
 namespace {
 
-using d88::D88Image;
+using d88::Image;
+using d88::Status;
 using d88build::Bytes;
 using d88build::Disk;
 using d88build::Record;
-using d88test::TempDir;
+using d88test::FileLog;
+using d88test::TestFile;
 
 constexpr std::size_t kTableOffset = 0x20;
 
@@ -121,40 +124,68 @@ Bytes randomBytes(std::size_t size) {
   return bytes;
 }
 
+// Random bytes under the header of an unformatted disk as large as the file,
+// its tracks at random offsets inside it: a D88 image by its header, so that
+// every walk goes over the random bytes.
+Bytes randomUnderASoundHeader(std::size_t size) {
+  Bytes bytes = randomBytes(size);
+  Bytes header = d88build::build({Disk()}).bytes;
+  d88build::putLE32(header, 0x1C, static_cast<std::uint32_t>(size));
+  std::mt19937 random(11);
+  for (int t = 0; t < d88::kTrackCount; ++t) {
+    const auto entry = static_cast<std::uint32_t>(0x2B0 + random() % (size - 0x2B0));
+    d88build::putLE32(header, kTableOffset + 4 * static_cast<std::size_t>(t), entry);
+  }
+  std::copy(header.begin(), header.end(), bytes.begin());
+  return bytes;
+}
+
 struct Shape {
   const char* what;
   Bytes bytes;
   d88::TrackEnd end;  // how the walk of track 0 ends
   std::size_t trackRecords;
+  // How many times the whole file may be read (plus 1 MiB). Walks that
+  // overlap each read what they share: at worst, each walk and each listing
+  // of a track reads the whole file once.
+  std::uint64_t fileReads = 4;
 };
+
+// The walk that D88Image::listSectorIds() lists: on past a record count of 0.
+d88::TrackWalk listing(Image& image, int track, std::size_t maxRecords) {
+  d88::TrackWalk walk;
+  d88::ImageAccess::walkPastZeroCounts(image, track, maxRecords, &walk);
+  return walk;
+}
 
 // Asks every question a listing and a cut ask of every disk, as d88ls and
 // d88cut would.
-void askEverything(D88Image& image) {
-  std::vector<std::uint8_t> ids(4 * 1024);
+void askEverything(Image& image) {
   std::vector<std::uint8_t> data(8 * 1024);
-  for (int disk = 0; disk < image.diskCount(); ++disk) {
-    ASSERT_TRUE(image.selectDisk(disk));
+  const auto cap = static_cast<std::size_t>(d88::kMaxTrackRecords);
+  for (int disk = 0; disk < static_cast<int>(image.disks().size()); ++disk) {
+    ASSERT_TRUE(image.selectDisk(disk).ok());
     for (int track = 0; track < d88::kTrackCount; ++track) {
       const d88::TrackWalk walk = image.walkTrack(track);
-      ASSERT_LE(walk.records.size(), static_cast<std::size_t>(d88::kMaxTrackRecords));
-      image.listSectorIds(track, ids.data(), static_cast<std::int32_t>(ids.size()));
+      ASSERT_LE(walk.records.size(), cap);
+      ASSERT_LE(listing(image, track, 1024).records.size(), cap);
       if (!walk.records.empty()) {
         const d88::SectorId& id = walk.records.front().id;
-        image.readRun({track, id.c, id.h, id.r, id.n}, {1, 8}, data.data(),
-                      static_cast<std::int32_t>(data.size()));
+        const d88::SectorAddress at{track, id.c, id.h, id.r, id.n};
+        image.readRun(at, {1, 8}, data.data(), static_cast<std::int32_t>(data.size()));
+        std::vector<d88::SectorRecord> twins;
+        EXPECT_TRUE(image.recordsOf(at, &twins).ok());
+        ASSERT_LE(twins.size(), walk.records.size());
       }
     }
-    // What one disk keeps is bounded, however its tracks are laid out.
-    const d88::ReaderStats stats = image.stats();
-    EXPECT_LE(stats.recordsKept, static_cast<std::uint64_t>(d88::kTrackCount) * d88::kMaxTrackRecords);
-    EXPECT_LE(stats.bytesHeld, d88::kMaxWindowBytes);
   }
 }
 
 // Images built to make a reader walk, keep or read far more than the file
-// holds: each walk stops at the cap, what is kept stays bounded, and the bytes
-// read stay within a small multiple of the file.
+// holds: each walk stops at the cap, and the file is read within bounds that
+// its size and the caps set, whatever the records claim. What the reader
+// keeps is not seen from outside; it holds no more than it read, and reads
+// no more at once than its window.
 TEST(ReaderBounds, HostileShapesStayWithinFixedBounds) {
   constexpr std::size_t kRecords = 20000;
   std::vector<Chain> sixtyFour;
@@ -173,58 +204,71 @@ TEST(ReaderBounds, HostileShapesStayWithinFixedBounds) {
        d88::TrackEnd::kDiskEnd, 64},
       {"64 disks, entries 16 bytes apart", chainImage(sixtyFour), d88::TrackEnd::kCap, cap},
       {"random bytes", randomBytes(1 << 20), d88::TrackEnd::kRecordCount, 0},
+      {"random bytes under a sound header", randomUnderASoundHeader(1 << 20),
+       d88::TrackEnd::kRecordCount, 0, 2 * d88::kTrackCount},
   };
-  TempDir dir;
   for (const Shape& shape : shapes) {
     SCOPED_TRACE(shape.what);
-    const std::string path = dir.write("hostile.d88", shape.bytes);
-    D88Image image;
-    ASSERT_TRUE(image.open(path.c_str()));
+    std::unique_ptr<TestFile> file = TestFile::over(shape.bytes);
+    const std::shared_ptr<FileLog> log = file->log();
+    Image image;
+    const Status opened = Image::openFile(std::move(file), &image);
+    if (!opened.ok()) {
+      // Random bytes may well be refused as no D88 image: that open, which
+      // walks the first disk's tracks, is bounded too.
+      EXPECT_EQ(opened.code(), Status::Code::kNotD88Image) << opened.toString();
+      EXPECT_EQ(shape.trackRecords, 0u);
+    }
     if (shape.trackRecords > 0) {
-      ASSERT_TRUE(image.selectDisk(0));
+      ASSERT_TRUE(image.selectDisk(0).ok());
       const d88::TrackWalk walk = image.walkTrack(0);
       EXPECT_EQ(walk.end, shape.end);
       EXPECT_EQ(walk.records.size(), shape.trackRecords);
     }
     askEverything(image);
-    const d88::ReaderStats stats = image.stats();
-    const auto disks = static_cast<std::uint64_t>(image.diskCount());
-    EXPECT_LE(stats.recordsWalked,
-              2 * disks * d88::kTrackCount * static_cast<std::uint64_t>(d88::kMaxTrackRecords));
-    EXPECT_LE(stats.bytesRead, 4 * shape.bytes.size() + (1u << 20))
-        << "read " << stats.bytesRead << " bytes of a " << shape.bytes.size() << "-byte file in "
-        << stats.readCalls << " reads";
+    // Each walk reads each header it takes at most once, and the listing
+    // walks a track at most once more; a run reads at most one piece per
+    // sector (8 KiB in sectors of 128 bytes or more).
+    const auto disks = std::max<std::uint64_t>(image.disks().size(), 1);
+    const std::uint64_t walksAndRuns = disks * d88::kTrackCount * (2 * cap + 64);
+    EXPECT_LE(log->reads, walksAndRuns + 2 * d88::kMaxDisks)
+        << "read " << log->bytes << " bytes of a " << shape.bytes.size() << "-byte file";
+    EXPECT_LE(log->bytes, shape.fileReads * shape.bytes.size() + (1u << 20))
+        << "read " << log->bytes << " bytes of a " << shape.bytes.size() << "-byte file in "
+        << log->reads << " reads";
+    EXPECT_LE(log->largestRead, d88::kMaxWindowBytes);
     EXPECT_TRUE(image.readFailure().ok()) << image.readFailure().toString();
   }
 }
 
 // ---- the same answer whatever was asked before ----------------------------
 
+std::string recordsText(const std::vector<d88::SectorRecord>& records) {
+  std::string text;
+  for (const d88::SectorRecord& r : records) {
+    text += std::to_string(r.id.c) + "," + std::to_string(r.id.h) + "," + std::to_string(r.id.r) +
+            "," + std::to_string(r.id.n) + "/" + std::to_string(r.dataAvailable) + "@" +
+            std::to_string(r.headerOffset) + " ";
+  }
+  return text;
+}
+
 // One question to the reader and its whole answer, as comparable text.
-std::string ask(D88Image& image, int disk, int kind, int track, std::uint32_t pick) {
-  if (!image.selectDisk(disk)) return "no disk";
+std::string ask(Image& image, int disk, int kind, int track, std::uint32_t pick) {
+  if (!image.selectDisk(disk).ok()) return "no disk";
   std::string answer;
   const d88::TrackWalk walk = image.walkTrack(track);
-  const auto addRecords = [&](const std::vector<d88::SectorRecord>& records) {
-    for (const d88::SectorRecord& r : records) {
-      answer += std::to_string(r.id.c) + "," + std::to_string(r.id.h) + "," +
-                std::to_string(r.id.r) + "," + std::to_string(r.id.n) + "/" +
-                std::to_string(r.dataAvailable) + "@" + std::to_string(r.headerOffset) + " ";
-    }
-  };
   switch (kind) {
     case 0:
-      addRecords(walk.records);
-      answer += "end " + std::to_string(static_cast<int>(walk.end)) + " at " +
-                std::to_string(walk.endOffset);
+      answer = recordsText(walk.records) + "end " + std::to_string(static_cast<int>(walk.end)) +
+               " at " + std::to_string(walk.endOffset);
       break;
     case 1: {
-      std::vector<std::uint8_t> ids(4 * (pick % 300));
-      const int got = image.listSectorIds(track, ids.data(), static_cast<std::int32_t>(ids.size()));
-      answer.assign(ids.begin(), ids.begin() + got);
+      const d88::TrackWalk listed = listing(image, track, pick % 300);
+      answer = recordsText(listed.records) + "end " + std::to_string(static_cast<int>(listed.end));
       break;
     }
-    default: {
+    case 2: {
       if (walk.records.empty()) return "empty";
       const d88::SectorId id = walk.records[pick % walk.records.size()].id;
       std::vector<std::uint8_t> data(3000, 0xEE);
@@ -235,6 +279,19 @@ std::string ask(D88Image& image, int disk, int kind, int track, std::uint32_t pi
       answer.append(data.begin(), data.end());
       break;
     }
+    default: {
+      if (walk.records.empty()) return "empty";
+      const d88::SectorId id = walk.records[pick % walk.records.size()].id;
+      std::vector<d88::SectorRecord> twins;
+      answer = std::to_string(static_cast<int>(
+                   image.recordsOf({track, id.c, id.h, id.r, id.n}, &twins).code())) +
+               " " + recordsText(twins);
+      bool same = false;
+      if (twins.size() >= 2 && image.sameData(twins.front(), twins.back(), 1024, &same).ok()) {
+        answer += same ? "same" : "differ";
+      }
+      break;
+    }
   }
   return answer;
 }
@@ -242,12 +299,15 @@ std::string ask(D88Image& image, int disk, int kind, int track, std::uint32_t pi
 // Damaged multi-disk images: a reader that has answered many questions gives
 // the same answer as a fresh one, question after question.
 TEST(ReaderAnswers, ALongLivedReaderAnswersAsAFreshOne) {
-  TempDir dir;
   for (unsigned seed = 1; seed <= 3; ++seed) {
     SCOPED_TRACE(seed);
     Disk disk0 = d88build::standardDisk(0, 20);
     Disk disk1 = d88build::standardDisk(1, 20, 2, 16, 1);
     disk1.tracks[5][3].sectorCount = 0;
+    // Twins on disk 0: sector 2 of track 4 again, its data changed in one byte.
+    Record twin = disk0.tracks[4][1];
+    twin.data[7] ^= 0x01;
+    disk0.tracks[4].push_back(twin);
     d88build::Image built = d88build::build({disk0, disk1, d88build::standardDisk(2, 10)});
     std::mt19937 random(seed);
     // Damage: bytes of record headers and data overwritten at random.
@@ -256,16 +316,16 @@ TEST(ReaderAnswers, ALongLivedReaderAnswersAsAFreshOne) {
       built.bytes[at] = static_cast<std::uint8_t>(random());
     }
     built.bytes.resize(built.bytes.size() - random() % 5000);
-    const std::string path = dir.write("damaged.d88", built.bytes);
-    D88Image longLived;
-    ASSERT_TRUE(longLived.open(path.c_str()));
+    const Bytes& bytes = built.bytes;
+    Image longLived;
+    ASSERT_TRUE(Image::openMemory(bytes.data(), bytes.size(), &longLived).ok());
     for (int q = 0; q < 300; ++q) {
       const int disk = static_cast<int>(random() % 4);
-      const int kind = static_cast<int>(random() % 3);
+      const int kind = static_cast<int>(random() % 4);
       const int track = static_cast<int>(random() % 44);
       const auto pick = static_cast<std::uint32_t>(random());
-      D88Image fresh;
-      ASSERT_TRUE(fresh.open(path.c_str()));
+      Image fresh;
+      ASSERT_TRUE(Image::openMemory(bytes.data(), bytes.size(), &fresh).ok());
       ASSERT_EQ(ask(longLived, disk, kind, track, pick), ask(fresh, disk, kind, track, pick))
           << "question " << q << ": disk " << disk << " kind " << kind << " track " << track;
     }
@@ -274,40 +334,53 @@ TEST(ReaderAnswers, ALongLivedReaderAnswersAsAFreshOne) {
 
 // ---- a reason for every read that fails -----------------------------------
 
+// Opens `bytes` through a TestFile into *image; its log into *log.
+Status openCounted(const Bytes& bytes, Image* image, std::shared_ptr<FileLog>* log) {
+  std::unique_ptr<TestFile> file = TestFile::over(bytes);
+  *log = file->log();
+  return Image::openFile(std::move(file), image);
+}
+
+std::vector<d88::TrackWalk> walkAll(Image& image) {
+  std::vector<d88::TrackWalk> walks;
+  if (!image.selectDisk(0).ok()) return walks;
+  for (int t = 0; t < d88::kTrackCount; ++t) walks.push_back(image.walkTrack(t));
+  return walks;
+}
+
 // Read number k of a whole listing fails with EIO, for every k: the reader
 // says so and why, the walk that met it says where, everything else is as
-// without the failure, and nothing of it outlives the next open().
+// without the failure, and nothing of it outlives the next open.
 TEST(ReaderFailures, EveryReadThatFailsIsReportedWithItsReason) {
-  TempDir dir;
-  const std::string path = dir.write("good.d88", d88build::build({d88build::standardDisk()}).bytes);
-  const auto listAll = [&](D88Image& image) {
-    std::vector<d88::TrackWalk> walks;
-    if (!image.selectDisk(0)) return walks;
-    for (int t = 0; t < d88::kTrackCount; ++t) walks.push_back(image.walkTrack(t));
-    return walks;
-  };
-  D88Image clean;
-  ASSERT_TRUE(clean.open(path.c_str()));
-  const std::vector<d88::TrackWalk> expected = listAll(clean);
-  const std::uint64_t reads = clean.stats().readCalls;
+  const Bytes bytes = d88build::build({d88build::standardDisk()}).bytes;
+  std::shared_ptr<FileLog> log;
+  Image clean;
+  ASSERT_TRUE(openCounted(bytes, &clean, &log).ok());
+  const std::vector<d88::TrackWalk> expected = walkAll(clean);
+  const std::uint64_t reads = log->reads;
   ASSERT_GT(reads, 2u);
   for (std::uint64_t k = 1; k <= reads; ++k) {
     SCOPED_TRACE(k);
-    D88Image image;
-    d88::failNthReadForTesting(k);
-    ASSERT_TRUE(image.open(path.c_str()));
-    const d88::Status::Code afterOpen = image.status().code();
-    const std::vector<d88::TrackWalk> walks = listAll(image);
-    d88::failNthReadForTesting(0);
-    ASSERT_FALSE(image.readFailure().ok());
-    EXPECT_EQ(image.readError(), EIO);
-    EXPECT_EQ(image.readFailure().reason(), std::strerror(EIO));
+    std::unique_ptr<TestFile> file = TestFile::over(bytes);
+    log = file->log();
+    log->failAt(k);
+    Image image;
+    const Status opened = Image::openFile(std::move(file), &image);
     if (k == 1) {
-      // The first header could not be read: no disk, and the reason kept.
-      EXPECT_EQ(image.diskCount(), 0);
-      EXPECT_EQ(afterOpen, d88::Status::Code::kIoError);
+      // The first header could not be read: the open fails, and says why.
+      EXPECT_EQ(opened.code(), Status::Code::kIoError);
+      EXPECT_EQ(opened.errnum(), EIO);
+      EXPECT_EQ(opened.reason(), std::strerror(EIO));
+      EXPECT_FALSE(image.isOpen());
+      EXPECT_TRUE(image.disks().empty());
+      EXPECT_TRUE(log->destroyed);
       continue;
     }
+    ASSERT_TRUE(opened.ok()) << opened.toString();
+    const std::vector<d88::TrackWalk> walks = walkAll(image);
+    ASSERT_FALSE(image.readFailure().ok());
+    EXPECT_EQ(image.readFailure().errnum(), EIO);
+    EXPECT_EQ(image.readFailure().reason(), std::strerror(EIO));
     ASSERT_EQ(walks.size(), expected.size());
     int failedWalks = 0;
     for (std::size_t t = 0; t < walks.size(); ++t) {
@@ -320,71 +393,71 @@ TEST(ReaderFailures, EveryReadThatFailsIsReportedWithItsReason) {
       }
     }
     EXPECT_EQ(failedWalks, 1);
-    ASSERT_TRUE(image.open(path.c_str()));
+    ASSERT_TRUE(openCounted(bytes, &image, &log).ok());
     EXPECT_TRUE(image.readFailure().ok());
-    EXPECT_EQ(listAll(image).size(), expected.size());
+    EXPECT_EQ(walkAll(image).size(), expected.size());
   }
 }
 
 // Sector reads say why a sector gave nothing: not there, or the system's error.
 TEST(ReaderFailures, ARunSaysWhyEachSectorFellShort) {
-  TempDir dir;
   Disk disk = d88build::standardDisk(0, 21);
   disk.tracks[40].erase(disk.tracks[40].begin() + 1);
-  const std::string path = dir.write("gap.d88", d88build::build({disk}).bytes);
-  D88Image image;
-  ASSERT_TRUE(image.open(path.c_str()));
-  ASSERT_TRUE(image.selectDisk(0));
+  const Bytes bytes = d88build::build({disk}).bytes;
+  std::shared_ptr<FileLog> log;
+  Image image;
+  ASSERT_TRUE(openCounted(bytes, &image, &log).ok());
+  ASSERT_TRUE(image.selectDisk(0).ok());
   std::vector<std::uint8_t> data(3 * 1024);
   auto outcomes = image.readRun({40, 20, 0, 1, 3}, {1, 8}, data.data(), 3 * 1024);
   ASSERT_EQ(outcomes.size(), 3u);
   EXPECT_TRUE(outcomes[0].status.ok());
-  EXPECT_EQ(outcomes[1].status.code(), d88::Status::Code::kNotFound);
+  EXPECT_EQ(outcomes[1].status.code(), Status::Code::kNotFound);
   EXPECT_TRUE(outcomes[2].status.ok());
-  EXPECT_EQ(image.status().code(), d88::Status::Code::kNotFound);
+  EXPECT_TRUE(image.readFailure().ok()) << "a sector not there is no failed read";
 
   // A data read that fails: the window of the track is gone, so the sector
   // must be read again, and that read fails.
-  ASSERT_TRUE(image.open(path.c_str()));
-  ASSERT_TRUE(image.selectDisk(0));
+  ASSERT_TRUE(openCounted(bytes, &image, &log).ok());
+  ASSERT_TRUE(image.selectDisk(0).ok());
   image.walkTrack(40);
   image.walkTrack(0);
-  d88::failNthReadForTesting(1);
+  log->failNext();
   outcomes = image.readRun({40, 20, 0, 1, 3}, {1, 8}, data.data(), 1024);
-  d88::failNthReadForTesting(0);
+  log->heal();
   ASSERT_EQ(outcomes.size(), 1u);
-  EXPECT_EQ(outcomes[0].status.code(), d88::Status::Code::kIoError);
+  EXPECT_EQ(outcomes[0].status.code(), Status::Code::kIoError);
   EXPECT_EQ(outcomes[0].status.errnum(), EIO);
-  EXPECT_EQ(image.readError(), EIO);
+  EXPECT_EQ(image.readFailure().errnum(), EIO);
   // A walk cut short by a failed read: a sector it did not reach is missing
   // for that reason, not because the track lacks it, now and when asked again.
-  ASSERT_TRUE(image.open(path.c_str()));
-  ASSERT_TRUE(image.selectDisk(0));
-  d88::failNthReadForTesting(1, true);
+  ASSERT_TRUE(openCounted(bytes, &image, &log).ok());
+  ASSERT_TRUE(image.selectDisk(0).ok());
+  log->failNext(true);
   for (int again = 0; again < 2; ++again) {
     outcomes = image.readRun({40, 20, 0, 3, 3}, {1, 8}, data.data(), 1024);
     ASSERT_EQ(outcomes.size(), 1u);
-    EXPECT_EQ(outcomes[0].status.code(), d88::Status::Code::kIoError) << outcomes[0].status.toString();
+    EXPECT_EQ(outcomes[0].status.code(), Status::Code::kIoError) << outcomes[0].status.toString();
   }
-  d88::failNthReadForTesting(0);
 }
 
 // A read that fails after the first disk was found stops the search for
 // more disks, and says so; the disks found read as before.
 TEST(ReaderFailures, AFailureWhileSeekingLaterDisksKeepsTheFirst) {
-  TempDir dir;
-  const std::string path = dir.write(
-      "two.d88", d88build::build({d88build::standardDisk(0, 21), d88build::standardDisk(1, 21)}).bytes);
-  D88Image image;
-  d88::failNthReadForTesting(2);
-  ASSERT_TRUE(image.open(path.c_str()));
-  d88::failNthReadForTesting(0);
-  EXPECT_EQ(image.diskCount(), 1);
-  EXPECT_EQ(image.directoryStatus().errnum(), EIO);
+  const Bytes bytes =
+      d88build::build({d88build::standardDisk(0, 21), d88build::standardDisk(1, 21)}).bytes;
+  std::unique_ptr<TestFile> file = TestFile::over(bytes);
+  file->log()->failAt(2);
+  Image image;
+  ASSERT_TRUE(Image::openFile(std::move(file), &image).ok());
+  EXPECT_EQ(image.disks().size(), 1u);
+  EXPECT_EQ(image.directoryEnd().errnum(), EIO);
   EXPECT_TRUE(image.readFailure().ok());
-  ASSERT_TRUE(image.selectDisk(0));
+  ASSERT_TRUE(image.selectDisk(0).ok());
   std::vector<std::uint8_t> data(1024);
-  EXPECT_EQ(image.readSector(40, 20, 0, 1, 3, data.data(), 1024), 1024);
+  std::int32_t got = 0;
+  EXPECT_TRUE(image.readSector({40, 20, 0, 1, 3}, data.data(), 1024, &got).ok());
+  EXPECT_EQ(got, 1024);
 }
 
 }  // namespace
