@@ -306,15 +306,23 @@ const DamageCase kDamageCases[] = {
      {"Warning: PROG is incomplete: 1 of 80 sectors could not be read, the first at track 69 "
       "(C 34, H 1, R 8, N 3); their bytes are written as zero"},
      2},
-    {"random bytes leave earlier outputs as they were",
+    {"random bytes are no D88 image and leave earlier outputs as they were",
      [] {
        Bytes noise(2000);
        for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = d88build::patternByte(7, 0, 0, i);
        return noise;
      },
      0, [] { return Bytes(10, 0xEE); },
+     {"Error: IMAGE is not a D88 image: its first disk header breaks 4 of the format's rules "
+      "(the size field, 499814564, is larger than the file; the write-protect byte is 0x36, not "
+      "0x00 or 0x10; the media byte 0x8A is unknown; track 0 points past the end of the file) "
+      "and no track of its first disk holds a sector record"},
+     1},
+    {"a disk of other sectors leaves earlier outputs as they were",
+     [] { return d88build::build({d88build::standardDisk(0, 40, 2, 16, 1)}).bytes; },
+     0, [] { return Bytes(10, 0xEE); },
      {"Error: IMAGE holds none of the sectors d88cut reads on disk 0; nothing is written",
-      "Note: disk 0 holds 0 tracks; d88ls IMAGE lists it"},
+      "Note: disk 0 holds 80 tracks, 16 sectors/track, N 1; d88ls IMAGE lists it"},
      1},
 };
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include <d88/d88_image.h>
+#include <d88/image.h>
 
 #include "content_fingerprint.h"
 #include "json_value.h"
@@ -277,8 +277,8 @@ TEST_F(CompareCommandTest, HelpVersionEndOfOptionsAndStandardInput) {
 std::string fingerprintOf(const Bytes& bytes, int disk = 0) {
   TempDir dir;
   const std::string path = dir.write("image.d88", bytes);
-  d88::D88Image reader;
-  if (!reader.open(path.c_str())) return "cannot open";
+  d88::Image reader;
+  if (!d88::Image::open(path, &reader).ok()) return "cannot open";
   d88::Sha256Digest digest{};
   const d88::Status status = d88::contentSha256(reader, disk, &digest);
   return status.ok() ? d88::hexDigest(digest) : "failed: " + status.toString();

@@ -7,14 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "byte_source.h"
 #include "disk_picture.h"
 #include "listing_command.h"
+#include "test_files.h"
 #include "test_support.h"
 #include "xml_reader.h"
 
 namespace {
 
+using d88build::Bytes;
 using d88build::Disk;
 using d88build::Record;
 using d88test::elementsNamed;
@@ -302,19 +303,22 @@ TEST_F(DiskPictureTest, ErrorsAsTheListingHasThem) {
 // A picture that missed data to a failed read would show holes the disk does
 // not have: whichever read fails, there is no picture, only why.
 TEST_F(DiskPictureTest, AFailedReadGivesNoPicture) {
-  const std::string path = dir_.write("image.d88", d88build::build({damagedDisk()}).bytes);
-  d88::D88Image image;
-  const d88::ImageListing whole = d88::pictureImageDisk(image, path.c_str(), "0");
+  const Bytes bytes = d88build::build({damagedDisk()}).bytes;
+  const std::string path = dir_.write("image.d88", bytes);
+  d88::Image image;
+  auto counted = d88test::TestFile::over(bytes);
+  const std::shared_ptr<d88test::FileLog> log = counted->log();
+  const d88::ImageListing whole = d88::pictureImageDisk(image, path.c_str(), "0", std::move(counted));
   ASSERT_EQ(whole.error, "");
   ASSERT_NE(whole.out.find("</svg>"), std::string::npos);
-  const std::uint64_t reads = image.stats().readCalls;
-  for (std::uint64_t k = 1; k <= reads; ++k) {
+  for (std::uint64_t k = 1; k <= log->reads; ++k) {
     SCOPED_TRACE(k);
-    d88::failNthReadForTesting(k, k % 2 == 0);
-    const d88::ImageListing failing = d88::pictureImageDisk(image, path.c_str(), "0");
-    d88::failNthReadForTesting(0);
-    EXPECT_EQ(failing.error, "cannot read " + path + ": Input/output error");
-    EXPECT_EQ(failing.out, "");
+    auto failing = d88test::TestFile::over(bytes);
+    failing->log()->failAt(k, k % 2 == 0);
+    const d88::ImageListing picture =
+        d88::pictureImageDisk(image, path.c_str(), "0", std::move(failing));
+    EXPECT_EQ(picture.error, "cannot read " + path + ": Input/output error");
+    EXPECT_EQ(picture.out, "");
   }
 }
 

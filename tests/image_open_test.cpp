@@ -196,7 +196,7 @@ TEST(ImageOpen, AMissingFileFailsWithTheSystemsReasonAndLeavesTheImageClosed) {
   Image image;
   ASSERT_TRUE(Image::open(good, &image).ok());
   const Status missing = Image::open(dir.file("missing.d88"), &image);
-  EXPECT_EQ(missing.code(), Status::Code::kIoError);
+  EXPECT_EQ(missing.code(), Status::Code::kCannotOpen);
   EXPECT_EQ(missing.errnum(), ENOENT);
   EXPECT_EQ(missing.reason(), std::strerror(ENOENT));
   EXPECT_FALSE(image.isOpen());
@@ -484,7 +484,7 @@ std::vector<Verdict> verdicts() {
       {"a text file", textFile(), "media byte"},
       {"a file of zero bytes", Bytes(4096, 0), "all zero bytes"},
       {"two broken rules and sectors of 32 KiB", damaged(withRecords({huge}), {&kWriteProtect, &kMedia}),
-       "no track of it holds a sector record"},
+       "no track of its first disk holds a sector record"},
       {"two broken rules and a record of no data", damaged(withRecords({sizeless}), {&kWriteProtect, &kMedia}),
        "no track"},
       {"two broken rules and a record whose data the file cuts off",

@@ -198,7 +198,7 @@ TEST_F(ImageTest, SecondDiskIsReadFromItsOwnOffset) {
 
 TEST_F(D88ImageTest, OpenFailsWhenTheFileCannotBeOpenedAndSaysWhy) {
   EXPECT_FALSE(image_.open(dir_.file("missing.d88").c_str()));
-  EXPECT_EQ(image_.status().code(), Status::Code::kIoError);
+  EXPECT_EQ(image_.status().code(), Status::Code::kCannotOpen);
   EXPECT_EQ(image_.status().errnum(), ENOENT);
   EXPECT_EQ(image_.diskCount(), 0);
   EXPECT_FALSE(image_.selectDisk(0));

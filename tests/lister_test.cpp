@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "byte_source.h"
 #include "console.h"
 #include "disk_survey.h"
 #include "json_value.h"
 #include "listing_command.h"
 #include "listing_json.h"
 #include "listing_text.h"
+#include "test_files.h"
 #include "test_support.h"
 #include "text_format.h"
 
@@ -48,7 +48,7 @@ class ListerTest : public ::testing::Test {
   std::string write(const Bytes& bytes) { return dir_.write("image.d88", bytes); }
   bool load(const Bytes& bytes, int disk = 0) {
     const std::string path = write(bytes);
-    return image_.open(path.c_str()) && image_.selectDisk(disk);
+    return d88::Image::open(path, &image_).ok() && image_.selectDisk(disk).ok();
   }
   RunResult ls(const std::vector<std::string>& args) {
     std::vector<std::string> argv{D88LS_PATH};
@@ -58,7 +58,7 @@ class ListerTest : public ::testing::Test {
 
   TempDir dir_;
   TempDir work_;
-  d88::D88Image image_;
+  d88::Image image_;
 };
 
 TEST_F(ListerTest, TrackListingMarksWhatAUserShouldNotice) {
@@ -145,20 +145,24 @@ TEST_F(ListerTest, EveryWalkEndingButTheCountIsNamed) {
 // A read that fails part way: what was listed stays, the failing track says
 // where, and d88ls says why and fails; as JSON the image gets an error line.
 TEST_F(ListerTest, AReadThatFailsPartWayIsNamedAndFails) {
-  const std::string path = write(d88build::build({d88build::standardDisk()}).bytes);
+  const Bytes bytes = d88build::build({d88build::standardDisk()}).bytes;
+  const std::string path = write(bytes);
   // Read 3 falls on a track well inside the listing.
-  d88::failNthReadForTesting(3);
-  const d88::ImageListing text = d88::listImageTracks(image_, path.c_str(), "0", false);
-  d88::failNthReadForTesting(0);
+  const auto failingAt = [&bytes](std::uint64_t n, bool andAfter) {
+    auto file = d88test::TestFile::over(bytes);
+    file->log()->failAt(n, andAfter);
+    return file;
+  };
+  const d88::ImageListing text =
+      d88::listImageTracks(image_, path.c_str(), "0", false, nullptr, false, failingAt(3, false));
   EXPECT_EQ(text.error, "cannot read " + path + ": Input/output error");
   const std::size_t mark = text.out.find("read error at offset ");
   ASSERT_NE(mark, std::string::npos) << text.out;
   EXPECT_NE(text.out.find(": Input/output error", mark), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("track   0"), std::string::npos) << text.out;
 
-  d88::failNthReadForTesting(3);
-  const d88::ImageListing json = d88::listImageDisks(image_, path.c_str(), true);
-  d88::failNthReadForTesting(0);
+  const d88::ImageListing json =
+      d88::listImageDisks(image_, path.c_str(), true, false, failingAt(3, false));
   EXPECT_FALSE(json.error.empty());
   const JsonValue doc = parseJson(json.out);
   EXPECT_EQ(doc["image"].string, path);
@@ -169,15 +173,15 @@ TEST_F(ListerTest, AReadThatFailsPartWayIsNamedAndFails) {
 
   // A drive that fails for good from some read on: every listing still says
   // why, whatever it managed to list first.
-  d88::listImageTracks(image_, path.c_str(), "0", false);
-  const std::uint64_t reads = image_.stats().readCalls;
-  for (std::uint64_t k = 1; k <= reads; ++k) {
+  auto counted = d88test::TestFile::over(bytes);
+  const std::shared_ptr<d88test::FileLog> log = counted->log();
+  d88::listImageTracks(image_, path.c_str(), "0", false, nullptr, false, std::move(counted));
+  for (std::uint64_t k = 1; k <= log->reads; ++k) {
     SCOPED_TRACE(k);
-    d88::failNthReadForTesting(k, true);
-    const d88::ImageListing failing = d88::listImageTracks(image_, path.c_str(), "0", false);
-    d88::failNthReadForTesting(k, true);
-    const d88::ImageListing disks = d88::listImageDisks(image_, path.c_str(), true);
-    d88::failNthReadForTesting(0);
+    const d88::ImageListing failing =
+        d88::listImageTracks(image_, path.c_str(), "0", false, nullptr, false, failingAt(k, true));
+    const d88::ImageListing disks =
+        d88::listImageDisks(image_, path.c_str(), true, false, failingAt(k, true));
     EXPECT_EQ(failing.error, "cannot read " + path + ": Input/output error");
     EXPECT_EQ(parseJson(disks.out)["error"].string, "Input/output error");
   }
