@@ -22,8 +22,8 @@ constexpr char kHalfDiskName[] = "half.d88";
 // A standard disk without every second sector, and with some sectors marked
 // bad or short, so that a cut asks the spare for them; opened once, with
 // disk 0 selected.
-d88::D88Image& halfDisk() {
-  static d88::D88Image image;
+d88::Image& halfDisk() {
+  static d88::Image image;
   static bool opened = false;
   if (!opened) {
     d88build::Disk disk = d88build::standardDisk();
@@ -37,14 +37,14 @@ d88::D88Image& halfDisk() {
       if (track % 3 == 1) records.front().data.resize(100);
     }
     FUZZ_CHECK(d88build::writeFile(kHalfDiskName, d88build::build({disk}).bytes));
-    FUZZ_CHECK(image.open(kHalfDiskName) && image.selectDisk(0));
+    FUZZ_CHECK(d88::Image::open(kHalfDiskName, &image).ok() && image.selectDisk(0).ok());
     opened = true;
   }
   return image;
 }
 
-void cutWithSpare(d88::D88Image& spare) {
-  d88::D88Image& half = halfDisk();
+void cutWithSpare(d88::Image& spare) {
+  d88::Image& half = halfDisk();
   const d88::SpareAgreement agreement = d88::compareWithSpare(half, spare);
   FUZZ_CHECK(agreement.differing <= agreement.shared);
   static std::vector<std::uint8_t> alone(d88::kLargestCutBytes);
@@ -68,8 +68,8 @@ void cutWithSpare(d88::D88Image& spare) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  d88::D88Image& image = d88fuzz::openInput(data, size);
-  if (!image.selectDisk(0)) return 0;
+  d88::Image& image = d88fuzz::openInput(data, size).image();
+  if (!image.selectDisk(0).ok()) return 0;
   for (const d88::Cut& cut : d88::cutPlan()) std::remove(cut.name);
   // As d88cut does: nothing is written unless the disk holds some sector of the plan.
   const bool nothing = !d88::planFindsAnySector(image);

@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string raw(reinterpret_cast<const char*>(data), size < 17 ? size : 17);
   FUZZ_CHECK(printableUtf8(d88::displayName(raw)));
 
-  d88::D88Image& image = d88fuzz::openInput(data, size);
-  if (image.diskCount() == 0) return 0;
+  d88::Image& image = d88fuzz::openInput(data, size).image();
+  if (image.disks().empty()) return 0;
   const std::string path = d88fuzz::kInputName;
   std::vector<d88::DiskSummary> disks(1);
   std::vector<d88::TrackListing> tracks;

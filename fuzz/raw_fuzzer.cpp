@@ -45,8 +45,8 @@ class CountingSink : public d88::RawSink {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  d88::D88Image& image = d88fuzz::openInput(data, size);
-  if (!image.selectDisk(0)) return 0;
+  d88::Image& image = d88fuzz::openInput(data, size).image();
+  if (!image.selectDisk(0).ok()) return 0;
   d88::RawGeometry g = d88::usualGeometry(image);
   std::string why;
   if (!d88::checkGeometry(g, &why) || d88::rawImageBytes(g) > kMaxFuzzRawBytes) {

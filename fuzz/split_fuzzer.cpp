@@ -10,10 +10,12 @@
 #include "split_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  d88::D88Image& image = d88fuzz::openInput(data, size);
+  d88::D88Image& opened = d88fuzz::openInput(data, size);
+  d88::Image& image = opened.image();
   const std::vector<d88::DiskPart> parts = d88::diskParts(image);
   if (parts.empty()) {
-    FUZZ_CHECK(size < static_cast<std::size_t>(d88::kDiskHeaderSize));
+    FUZZ_CHECK(size < static_cast<std::size_t>(d88::kDiskHeaderSize) ||
+               opened.status().code() == d88::Status::Code::kNotD88Image);
     return 0;
   }
   FUZZ_CHECK(parts.front().offset == 0);
