@@ -1,13 +1,12 @@
 #include "byte_source.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <new>
 #include <string>
 
-#include <d88/d88_image.h>
+#include <d88/format.h>
 
 namespace d88 {
 namespace {

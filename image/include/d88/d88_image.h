@@ -3,8 +3,6 @@
 // a track's sector identities. It is a thin layer over d88::Image (image.h),
 // which new code should use instead: that interface says why each call
 // fails, opens from memory or a caller's file object, and can be moved.
-//
-// Thread safety: a D88Image is used by one thread at a time.
 #ifndef D88_D88_IMAGE_H_
 #define D88_D88_IMAGE_H_
 
@@ -17,6 +15,7 @@
 
 namespace d88 {
 
+// Thread safety: a D88Image is used by one thread at a time.
 class D88Image {
  public:
   // No file open, no disk selected, sector range 1 to 16.

@@ -1,7 +1,6 @@
 // The outcome of a reader operation that can fail: what failed, the system's
 // errno value when the system said why, and a text for people. Every call of
-// the reader that can fail returns one; it is a plain value, safe to copy and
-// to hand to another thread.
+// the reader that can fail returns one.
 #ifndef D88_STATUS_H_
 #define D88_STATUS_H_
 
@@ -10,6 +9,7 @@
 
 namespace d88 {
 
+// Thread safety: a plain value, safe to copy and to hand to another thread.
 class Status {
  public:
   enum class Code {
