@@ -261,10 +261,10 @@ void BM_CutJob(benchmark::State& state) {
   dup2(devNull, 1);
   std::int64_t bytes = 0;
   for (const d88::Cut& cut : d88::cutPlan()) bytes += cut.length;
-  d88::D88Image image;
+  d88::Image image;
   std::vector<std::uint8_t> buffer;
   for (auto _ : state) {
-    if (!image.open(in.one.c_str()) || !image.selectDisk(0) ||
+    if (!d88::Image::open(in.one, &image).ok() || !image.selectDisk(0).ok() ||
         !d88::planFindsAnySector(image)) {
       state.SkipWithError("cut failed");
     }

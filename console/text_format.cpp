@@ -76,12 +76,6 @@ std::string displayName(const std::string& raw) {
   return safeUtf8(out);
 }
 
-std::string hexByte(unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
-  return text;
-}
-
 const char* mediaName(int mediaType) {
   switch (mediaType) {
     case 0x00:

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <d88/format.h>
+
 namespace d88 {
 
 // Takes a listing or a report piece by piece, as it is made; false when it
@@ -27,9 +29,6 @@ std::string jsonPathMember(const std::string& key, const std::string& path);
 // character and a byte above 0x7F without a converter as \xNN; a backslash
 // as \\. The result is always valid UTF-8 and safe to print on a terminal.
 std::string displayName(const std::string& raw);
-
-// A byte as "0xNN" (two upper-case hex digits); only the low 8 bits count.
-std::string hexByte(unsigned value);
 
 // "2D", "2DD" or "2HD" for the known media bytes, nullptr for any other.
 const char* mediaName(int mediaType);

@@ -1,7 +1,6 @@
 #include "d88_check.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 #include "byte_source.h"
@@ -9,12 +8,6 @@
 
 namespace d88 {
 namespace {
-
-std::string hexByte(unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
-  return text;
-}
 
 bool isKnownMedia(std::uint8_t media) {
   switch (media) {

@@ -22,6 +22,12 @@ bool trackEntryInDisk(std::uint32_t entry, std::uint32_t diskSize) {
   return entry != 0 && entry <= diskSize;
 }
 
+std::string hexByte(unsigned value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
+  return text;
+}
+
 std::string sectorAddressText(const SectorAddress& a) {
   char text[96];
   std::snprintf(text, sizeof text, "track %d (C %d, H %d, R %d, N %d)", static_cast<int>(a.track),
@@ -90,11 +96,8 @@ std::string statusMeaning(std::uint8_t status) {
       return "no address mark";
     case kStatusNoDataMark:
       return "no data mark";
-    default: {
-      char text[32];
-      std::snprintf(text, sizeof text, "unknown status 0x%02X", static_cast<unsigned>(status));
-      return text;
-    }
+    default:
+      return "unknown status " + hexByte(status);
   }
 }
 

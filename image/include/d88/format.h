@@ -63,6 +63,10 @@ struct SectorAddress {
   std::int32_t n;
 };
 
+// A byte as "0xNN" (two upper-case hex digits), as messages show one; only
+// the low 8 bits count.
+std::string hexByte(unsigned value);
+
 // "track T (C c, H h, R r, N n)": how messages name a sector.
 std::string sectorAddressText(const SectorAddress& address);
 
