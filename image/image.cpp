@@ -124,6 +124,7 @@ struct Image::Impl {
   Status track(int index, const CachedTrack** walked) {
     *walked = nullptr;
     if (!source.isOpen()) return Status::notOpen();
+    if (selected < 0) return Status::notFound("no disk is selected");
     const Disk& d = disk();
     if (index < 0 || index >= kTrackCount ||
         !trackEntryInDisk(d.tracks[static_cast<std::size_t>(index)], d.size)) {

@@ -12,6 +12,7 @@ std::string Status::reason() const {
 std::string Status::toString() const {
   if (ok()) return "OK";
   if (errnum_ != 0) return message_ + ": " + std::strerror(errnum_);
+  if (code_ == Code::kNotD88Image) return "not a D88 image: " + message_;
   return message_;
 }
 

@@ -120,8 +120,12 @@ class Image {
   // exactly (c, h, r, n) into buffer, at most maxBytes, and sets *got to the
   // bytes copied. A search walks the track from its first record and ends at
   // a header whose record count is 0, or at the count of the header just
-  // read. kNotFound when the track or the sector is not there; kCorruption
-  // when the disk or the file ends inside the sector (*got says how much came).
+  // read. kNotFound when no disk is selected or the track or the sector is
+  // not there; kCorruption when the disk or the file ends inside the sector
+  // (*got says how much came). Ok says the sector was found, not that it is
+  // sound: a sector the image marks bad (a data CRC error, say) is read as
+  // the dump has it, and recordsOf() with isSoundRecord() tells.
+  // maxBytes of 0 or less copies nothing.
   [[nodiscard]] Status readSector(const SectorAddress& at, std::uint8_t* buffer,
                                   std::int32_t maxBytes, std::int32_t* got);
 

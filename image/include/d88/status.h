@@ -58,7 +58,8 @@ class Status {
   // The reason as a message gives it after "cannot read IMAGE: ": the
   // system's words for errnum() when there is one, else message().
   std::string reason() const;
-  // "OK", or message() and, for a system error, ": " and its words.
+  // "OK", or message() and, for a system error, ": " and its words; for
+  // kNotD88Image, "not a D88 image: " and message().
   std::string toString() const;
 
  private:
