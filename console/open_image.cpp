@@ -7,7 +7,7 @@
 namespace d88 {
 
 std::string cannotReadText(const std::string& path, const Status& failure) {
-  return "cannot read " + safeUtf8(path) + ": " + failure.reason();
+  return "cannot read " + safeUtf8(path) + ": " + safeUtf8(failure.reason());
 }
 
 void reportOpenFailure(const char* program, const OpenOutcome& outcome) {

@@ -78,11 +78,11 @@ std::string displayName(const std::string& raw) {
 
 const char* mediaName(int mediaType) {
   switch (mediaType) {
-    case 0x00:
+    case kMedia2D:
       return "2D";
-    case 0x10:
+    case kMedia2DD:
       return "2DD";
-    case 0x20:
+    case kMedia2HD:
       return "2HD";
     default:
       return nullptr;

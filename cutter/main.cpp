@@ -117,7 +117,6 @@ static int cut(const d88::Arguments& args) {
   std::vector<std::string> unusable(sparePaths.size());
   for (std::size_t k = 0; k < sparePaths.size(); ++k) {
     const d88::OpenOutcome spare = d88::openImage(sparePaths[k], &spareImages[k]);
-    const std::string name = d88::safeUtf8(sparePaths[k]);
     switch (spare.problem) {
       case d88::OpenProblem::kNone:
         break;
@@ -154,10 +153,12 @@ static int cut(const d88::Arguments& args) {
   for (std::size_t k = 0; k < spareImages.size(); ++k) {
     d88::Image& spare = spareImages[k];
     const std::string name = d88::safeUtf8(sparePaths[k]);
-    if (!unusable[k].empty() || !spare.selectDisk(0).ok()) {
+    if (!unusable[k].empty()) {
       d88::print(stderr, "Note: %s is not used: %s\n", name.c_str(), unusable[k].c_str());
       continue;
     }
+    // An image that opened holds a disk 0.
+    (void)spare.selectDisk(0);
     const d88::SpareAgreement agreement = d88::compareWithSpare(theImage, spare);
     // A spare that cannot be read is as good as one that cannot be opened.
     if (!spare.readFailure().ok()) {

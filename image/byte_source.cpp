@@ -59,10 +59,19 @@ std::uint64_t ByteSource::bytesHeld() const {
 Status ByteSource::readFile(std::int64_t offset, std::uint8_t* out, std::size_t count,
                             std::size_t* got) {
   *got = 0;
-  Status s = file_->read(offset, out, count, got);
-  if (!s.ok()) return s;
-  // A file object that claims more than it was asked for is not believed.
-  if (*got > count) return Status::ioError(EIO, atOffset(offset));
+  // A file with a size gives fewer bytes than asked only at its end, but a
+  // file object may give fewer on the way (a network file, an archive's
+  // member): it is asked again for the rest until it gives none. A stream
+  // is read on by fillStream() as far as it is needed.
+  while (*got < count) {
+    std::size_t n = 0;
+    Status s = file_->read(offset + static_cast<std::int64_t>(*got), out + *got, count - *got, &n);
+    if (!s.ok()) return s;
+    // A file object that claims more than it was asked for is not believed.
+    if (n > count - *got) return Status::ioError(EIO, atOffset(offset));
+    *got += n;
+    if (n == 0 || !seekable()) break;
+  }
   return Status();
 }
 

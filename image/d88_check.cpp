@@ -9,26 +9,14 @@
 namespace d88 {
 namespace {
 
-bool isKnownMedia(std::uint8_t media) {
-  switch (media) {
-    case 0x00:  // 2D
-    case 0x10:  // 2DD
-    case 0x20:  // 2HD
-    case 0x30:  // 1D
-    case 0x40:  // 1DD
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Bytes of the file, or of a stream as far as `until` reaches (read to find
-// out, within the stream's limit); -1 when that cannot be told.
+// Bytes of the file; of a stream, its length when it ends within
+// kCheckWindowBytes and `until` (read to find out), else -1: not known.
 std::int64_t fileEndUpTo(ByteSource& source, std::int64_t until) {
   if (source.size() >= 0) return source.size();
+  const std::int64_t look = std::min(until, kCheckWindowBytes);
   std::size_t got = 0;
-  if (!source.available(0, static_cast<std::size_t>(until), &got).ok()) return -1;
-  return static_cast<std::int64_t>(got) < until ? static_cast<std::int64_t>(got) : -1;
+  if (!source.available(0, static_cast<std::size_t>(look), &got).ok()) return -1;
+  return static_cast<std::int64_t>(got) < look ? static_cast<std::int64_t>(got) : -1;
 }
 
 }  // namespace

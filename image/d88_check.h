@@ -4,6 +4,7 @@
 #ifndef D88CUT_IMAGE_D88_CHECK_H_
 #define D88CUT_IMAGE_D88_CHECK_H_
 
+#include <cstdint>
 #include <string>
 
 #include "disk_directory.h"
@@ -16,6 +17,11 @@ class ByteSource;
 // it decides whether a file holds any: 16,384 bytes, more than any floppy
 // disk controller writes in one sector.
 constexpr int kMaxPlainSizeCode = 7;
+
+// Bytes of a stream that the check looks at: more than any floppy disk
+// holds, so that a dump on a pipe is judged whole, and far below the stream
+// limit, so that junk on a pipe is refused without being read on to it.
+constexpr std::int64_t kCheckWindowBytes = 16 * 1024 * 1024;
 
 // True when the header of `first` is 688 zero bytes or breaks two or more of
 // the format's fixed rules: a size field smaller than a header or larger than

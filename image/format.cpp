@@ -36,6 +36,19 @@ std::string sectorAddressText(const SectorAddress& a) {
   return text;
 }
 
+bool isKnownMedia(std::uint8_t media) {
+  switch (media) {
+    case kMedia2D:
+    case kMedia2DD:
+    case kMedia2HD:
+    case kMedia1D:
+    case kMedia1DD:
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool isMarkedBad(std::uint8_t status) {
   return status != kStatusNormal && status != kStatusDeletedData;
 }

@@ -68,8 +68,6 @@ Disk diskOf(const DiskEntry& entry, int index) {
 struct Image::Impl {
   ByteSource source;
   std::vector<Disk> disks;
-  // The raw headers, for the check of the first one.
-  std::vector<DiskEntry> entries;
   Status readFailure;
   Status directoryEnd;
 
@@ -192,14 +190,29 @@ struct Image::Impl {
   }
 
   // Whether some track of disk 0 holds a record that the reader could take:
-  // whole, of the size its size code gives. Walks every track of it, within
-  // the walks' bounds, and leaves no disk selected.
-  bool firstDiskHoldsARecord() {
+  // one of the size its size code gives (at most kMaxPlainSizeCode), with
+  // some of its data in the file, as a dump cut off inside it has. Walks
+  // every track of it within the walks' bounds; of a stream, only the tracks
+  // that start within kCheckWindowBytes, so that junk on a pipe is not read
+  // on to the stream's limit. A read that failed on the way, other than a
+  // stream's limit, leaves the question open: *failure says why. Leaves no
+  // disk selected and nothing of the walks kept.
+  bool firstDiskHoldsARecord(Status* failure) {
     bool found = false;
     if (select(0).ok()) {
+      const Disk& d = disk();
       for (int t = 0; t < kTrackCount && !found; ++t) {
+        const std::uint32_t entry = d.tracks[static_cast<std::size_t>(t)];
+        if (!source.seekable() &&
+            d.offset + static_cast<std::int64_t>(entry) >= kCheckWindowBytes) {
+          continue;
+        }
         const CachedTrack* walked = nullptr;
         if (!track(t, &walked).ok()) continue;
+        if (walked->walk.end == TrackEnd::kReadError && failure->ok() &&
+            walked->walk.error.code() != Status::Code::kTooLarge) {
+          *failure = walked->walk.error;
+        }
         for (const SectorRecord& r : walked->walk.records) {
           if (r.id.n <= kMaxPlainSizeCode && r.dataSize == sectorBytes(r.id.n) &&
               r.dataAvailable > 0) {
@@ -216,6 +229,8 @@ struct Image::Impl {
   // Opens `file`, finds its disks and decides whether it is a D88 image.
   Status open(std::unique_ptr<File> file, const OpenOptions& options) {
     source.open(std::move(file), options.maxStreamBytes);
+    // The raw headers, for the check of the first one.
+    std::vector<DiskEntry> entries;
     try {
       Status s = findDisks(source, &entries);
       if (!s.ok()) {
@@ -234,9 +249,14 @@ struct Image::Impl {
     if (entries.empty()) return Status();
     std::string why;
     if (!firstHeaderLooksWrong(source, entries.front(), &why)) return Status();
-    if (firstDiskHoldsARecord()) return Status();
-    // The walks may have met a failing read: then nothing is decided.
-    if (!readFailure.ok()) return readFailure;
+    // What the check reads is the check's own: a read that fails there is
+    // not one of the work that follows, which reads afresh.
+    const Status before = readFailure;
+    Status failure;
+    const bool holdsARecord = firstDiskHoldsARecord(&failure);
+    readFailure = before;
+    if (holdsARecord) return Status();
+    if (!failure.ok()) return fail(failure);
     return Status::notD88Image(why + " and no track of its first disk holds a sector record");
   }
 };
@@ -251,6 +271,10 @@ Status Image::open(const std::string& path, Image* image, const OpenOptions& opt
 
 Status Image::openMemory(const std::uint8_t* data, std::size_t size, Image* image,
                          const OpenOptions& options) {
+  if (data == nullptr && size > 0) {
+    *image = Image();
+    return Status::notOpen();
+  }
   return openFile(memoryFile(data, size), image, options);
 }
 
@@ -373,6 +397,7 @@ Status Image::recordsOf(const SectorAddress& at, std::vector<SectorRecord>* reco
 Status Image::sameData(const SectorRecord& a, const SectorRecord& b, std::int32_t maxBytes,
                        bool* same) {
   *same = false;
+  if (!isOpen()) return Status::notOpen();
   const std::int32_t bytes = std::min(std::max(a.dataAvailable, 0), std::max(maxBytes, 0));
   if (bytes != std::min(std::max(b.dataAvailable, 0), std::max(maxBytes, 0))) return Status();
   if (bytes == 0 || a.headerOffset == b.headerOffset) {

@@ -562,4 +562,80 @@ TEST(NotD88Image, ATruncatedImageIsNeverRefused) {
   }
 }
 
+// A file object that gives a few bytes at a time, as a network file may, is
+// read whole: the reader asks again for the rest, whether the file tells its
+// size or is a stream.
+TEST(ImageOpen, AFileThatGivesFewBytesAtATimeIsReadWhole) {
+  const Bytes bytes = twoDisks().bytes;
+  for (const d88test::FileKind kind : {d88test::kSized, d88test::kStream}) {
+    SCOPED_TRACE(kind == d88test::kSized ? "sized" : "stream");
+    auto file = d88test::TestFile::over(bytes, kind);
+    file->log()->mostPerRead = 100;
+    Image image;
+    ASSERT_TRUE(Image::openFile(std::move(file), &image).ok());
+    expectTwoDisks(image);
+  }
+}
+
+// Junk on a pipe is refused as no D88 image, not read on to the stream's
+// limit and then reported as too large.
+TEST(NotD88Image, JunkOnAStreamIsRefusedWithoutReadingToTheLimit) {
+  Bytes junk(3u << 20);
+  for (std::size_t i = 0; i < junk.size(); ++i) junk[i] = d88build::patternByte(9, 0, 0, i);
+  junk[0x1A] = 0x55;  // a write-protect byte and a media byte no image has
+  junk[0x1B] = 0x99;
+  for (const std::uint64_t limit : {std::uint64_t{1} << 20, d88::kMaxStreamBytes}) {
+    SCOPED_TRACE(limit);
+    auto file = d88test::TestFile::over(junk, d88test::kStream);
+    const std::shared_ptr<d88test::FileLog> log = file->log();
+    Image image;
+    d88::OpenOptions options;
+    options.maxStreamBytes = limit;
+    const Status s = Image::openFile(std::move(file), &image, options);
+    EXPECT_EQ(s.code(), Status::Code::kNotD88Image) << s.toString();
+    EXPECT_LE(log->bytes, std::min<std::uint64_t>(limit + 1, 17u << 20));
+  }
+}
+
+// A read that fails while the check walks the first disk, on a disk that
+// then shows a sector, is the check's own: the open succeeds with no read
+// failure kept, and the work that follows reads afresh. When no track the
+// check could read shows a sector, nothing is decided and the failure is
+// the open's.
+TEST(NotD88Image, AReadThatFailsInTheCheckIsNotKept) {
+  // Track 0 holds one long record that is no sector, so that tracks 1 and 2
+  // lie past the first bytes the open reads; read 2 is then track 1's.
+  Disk disk;
+  disk.tracks[0] = {record(0, 0, 1, 0, Bytes(30000, 0x00))};
+  disk.tracks[1] = {record(0, 1, 1, 3, Bytes(kSector, 0x11))};
+  disk.tracks[2] = {record(1, 0, 1, 3, Bytes(kSector, 0x22))};
+  const Bytes bytes = damaged(d88build::build({disk}).bytes, {&kWriteProtect, &kMedia});
+
+  auto file = d88test::TestFile::over(bytes);
+  file->log()->failAt(2);
+  Image image;
+  ASSERT_TRUE(Image::openFile(std::move(file), &image).ok());
+  EXPECT_TRUE(image.readFailure().ok()) << image.readFailure().toString();
+  ASSERT_TRUE(image.selectDisk(0).ok());
+  std::int32_t got = 0;
+  Bytes sector(kSector);
+  EXPECT_TRUE(image.readSector({1, 0, 1, 1, 3}, sector.data(), kSector, &got).ok());
+  EXPECT_EQ(sector, Bytes(kSector, 0x11));
+
+  auto failing = d88test::TestFile::over(bytes);
+  failing->log()->failFrom(2);
+  const Status s = Image::openFile(std::move(failing), &image);
+  EXPECT_EQ(s.code(), Status::Code::kIoError) << s.toString();
+}
+
+// One byte of a record's data, as a dump cut off inside its first sector
+// has, keeps the file an image, however its header looks.
+TEST(NotD88Image, ARecordWithSomeOfItsDataKeepsTheFile) {
+  const Bytes whole = withRecords({record(0, 0, 1, 3, Bytes(kSector, 0x33))});
+  const Bytes cut(whole.begin(), whole.end() - (kSector - 1));
+  Image image;
+  const Bytes bytes = damaged(cut, {&kWriteProtect, &kMedia});
+  EXPECT_TRUE(Image::openMemory(bytes.data(), bytes.size(), &image).ok());
+}
+
 }  // namespace

@@ -40,6 +40,7 @@ d88::Status TestFile::read(std::int64_t offset, std::uint8_t* buffer, std::size_
   }
   if (at < bytes_.size()) {
     *got = static_cast<std::size_t>(std::min<std::uint64_t>(count, bytes_.size() - at));
+    if (log.mostPerRead != 0) *got = std::min(*got, log.mostPerRead);
     std::memcpy(buffer, bytes_.data() + at, *got);
   }
   streamAt_ = at + *got;

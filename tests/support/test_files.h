@@ -52,6 +52,9 @@ struct FileLog {
 
   std::uint64_t failRead = 0;
   bool failAfter = false;
+  // When not 0: no read gives more than this many bytes, as a network file
+  // or an archive's member may give fewer than asked before its end.
+  std::size_t mostPerRead = 0;
 };
 
 // Whether a TestFile tells its size or is read in turn as a stream.

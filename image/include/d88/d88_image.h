@@ -76,7 +76,9 @@ class D88Image {
                              std::int32_t capacityBytes);
 
   // Why the last call that failed did so; ok when none has failed since
-  // open(). A sector that is not there is a failure (Code::kNotFound).
+  // open(). A sector that is not there is a failure (Code::kNotFound). The
+  // reference stays valid while this instance lives; its value changes with
+  // the next call that fails or the next open().
   const Status& status() const { return status_; }
 
   // The image under this layer, for calls that only it has. Valid while

@@ -23,11 +23,11 @@ class File {
   virtual std::int64_t size() const = 0;
 
   // Reads up to `count` bytes from `offset` into `buffer` and sets *got to
-  // the bytes that came: fewer only at the end of the file (0 past it). A
-  // stream is always asked for the bytes right after those it gave last, so
-  // `offset` is then the count of bytes read so far. A failure returns a
-  // Status that says why (Status::ioError with the errno value for the
-  // system's own failures).
+  // the bytes that came; 0 only at the end of the file. Fewer than asked is
+  // fine: the reader asks again for the rest. A stream is always asked for
+  // the bytes right after those it gave last, so `offset` is then the count
+  // of bytes read so far. A failure returns a Status that says why
+  // (Status::ioError with the errno value for the system's own failures).
   [[nodiscard]] virtual Status read(std::int64_t offset, std::uint8_t* buffer, std::size_t count,
                                     std::size_t* got) = 0;
 };

@@ -84,6 +84,14 @@ constexpr std::uint8_t kDensitySingle = 0x40;
 constexpr std::uint8_t kDeletedDataMark = 0x10;
 // The write-protect byte of a disk header when the disk is protected.
 constexpr std::uint8_t kWriteProtected = 0x10;
+// The media bytes of a disk header that the format knows.
+constexpr std::uint8_t kMedia2D = 0x00;
+constexpr std::uint8_t kMedia2DD = 0x10;
+constexpr std::uint8_t kMedia2HD = 0x20;
+constexpr std::uint8_t kMedia1D = 0x30;
+constexpr std::uint8_t kMedia1DD = 0x40;
+// True for one of those.
+bool isKnownMedia(std::uint8_t media);
 
 // True when the image marks the sector as unreadable: any status but normal
 // and deleted data. Such a sector's bytes are whatever the dump got.

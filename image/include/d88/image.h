@@ -65,13 +65,16 @@ class Image {
   // with kCannotOpen (errnum() set) when the file cannot be opened, with
   // kIoError when its first header cannot be read, with kNotD88Image when the file is plainly
   // something else (message() says why), and with kTooLarge when a stream
-  // passes options.maxStreamBytes before its first disk is found. A file
-  // shorter than one disk header opens with no disk. On failure *image is
-  // left closed.
+  // passes options.maxStreamBytes before its first disk is found. Deciding
+  // whether a file is a D88 image may walk the tracks of its first disk:
+  // a read that fails there (kIoError, kOutOfMemory) fails the open too,
+  // since nothing is then decided. A file shorter than one disk header
+  // opens with no disk. On failure *image is left closed.
   [[nodiscard]] static Status open(const std::string& path, Image* image,
                                    const OpenOptions& options = OpenOptions());
   // As open(), over the `size` bytes at `data`, which the caller keeps
-  // unchanged for as long as the image is open.
+  // unchanged for as long as the image is open; kNotOpen when `data` is null
+  // and `size` is not 0.
   [[nodiscard]] static Status openMemory(const std::uint8_t* data, std::size_t size, Image* image,
                                          const OpenOptions& options = OpenOptions());
   // As open(), over a file object of the caller's; the image owns it from
@@ -99,12 +102,16 @@ class Image {
   const std::vector<Disk>& disks() const;
   // Why the search for disks stopped before the bytes ran out: a read that
   // failed after at least one disk was found (the disks found read as
-  // usual). Ok when the disks simply ended.
+  // usual). Ok when the disks simply ended. The reference stays valid, and
+  // its value the same, until this image is opened again, moved from or
+  // destroyed.
   const Status& directoryEnd() const;
   // The first read of the file that failed since the open (an I/O error, a
   // stream past its limit, memory): every result since may lack data that
   // the file holds. Each call that met it has returned it too; this is the
-  // summary a program gives at its end. Ok when none failed.
+  // summary a program gives at its end. Ok when none failed. The reference
+  // stays valid until this image is opened again, moved from or destroyed;
+  // its value changes when the first read fails.
   const Status& readFailure() const;
 
   // Makes disk `index` (0 to disks().size() - 1) the selected disk, for the
@@ -157,7 +164,7 @@ class Image {
   // Sets *same to whether records a and b of the selected disk hold the same
   // data as far as their first maxBytes bytes: as many bytes up to there
   // (dataAvailable), and equal. Reads at most 2 x maxBytes; a read that
-  // fails is returned, with *same false.
+  // fails is returned, with *same false; kNotOpen when no image is open.
   [[nodiscard]] Status sameData(const SectorRecord& a, const SectorRecord& b,
                                 std::int32_t maxBytes, bool* same);
 
