@@ -13,7 +13,7 @@ bool D88Image::open(const char* path) {
   name_.clear();
   status_ = Status();
   if (path == nullptr) {
-    image_ = Image();
+    image_.close();
     return true;
   }
   // A file that cannot be opened or read, or that is no D88 image at all,
@@ -79,12 +79,14 @@ std::int32_t D88Image::listSectorIds(std::int32_t track, std::uint8_t* buffer,
                                      std::int32_t capacityBytes) {
   if (buffer == nullptr || capacityBytes < kSectorIdSize) return 0;
   const std::size_t capacity = static_cast<std::size_t>(capacityBytes / kSectorIdSize);
-  TrackWalk walk;
-  Status s = ImageAccess::walkPastZeroCounts(image_, track, capacity, &walk);
+  TrackWalk onward;
+  const TrackWalk* walk = nullptr;
+  Status s = ImageAccess::walkPastZeroCounts(image_, track, capacity, &onward, &walk);
   if (!s.ok()) status_ = s;
-  const std::size_t listed = std::min(capacity, walk.records.size());
+  if (walk == nullptr) return 0;
+  const std::size_t listed = std::min(capacity, walk->records.size());
   for (std::size_t i = 0; i < listed; ++i) {
-    const SectorId& id = walk.records[i].id;
+    const SectorId& id = walk->records[i].id;
     std::uint8_t* entry = buffer + kSectorIdSize * i;
     entry[0] = id.c;
     entry[1] = id.h;

@@ -90,6 +90,15 @@ struct Image::Impl {
     return s;
   }
 
+  // Closed, as if new, keeping what storage it has.
+  void reset() {
+    forgetDisk();
+    source.close();
+    disks.clear();
+    readFailure = Status();
+    directoryEnd = Status();
+  }
+
   void forgetDisk() {
     cache.clear();
     selected = -1;
@@ -262,7 +271,7 @@ struct Image::Impl {
 };
 
 Status Image::open(const std::string& path, Image* image, const OpenOptions& options) {
-  *image = Image();
+  image->close();
   std::unique_ptr<File> file;
   Status s = openSystemFile(path.c_str(), &file);
   if (!s.ok()) return s;
@@ -272,22 +281,26 @@ Status Image::open(const std::string& path, Image* image, const OpenOptions& opt
 Status Image::openMemory(const std::uint8_t* data, std::size_t size, Image* image,
                          const OpenOptions& options) {
   if (data == nullptr && size > 0) {
-    *image = Image();
+    image->close();
     return Status::notOpen();
   }
   return openFile(memoryFile(data, size), image, options);
 }
 
 Status Image::openFile(std::unique_ptr<File> file, Image* image, const OpenOptions& options) {
-  *image = Image();
+  image->close();
   if (file == nullptr) return Status::notOpen();
-  Image opened;
-  Status s = opened.impl_->open(std::move(file), options);
-  if (s.ok()) *image = std::move(opened);
+  // An image opened again keeps its storage (the track cache's above all),
+  // so that a caller that opens many images in turn allocates once.
+  if (!image->impl_) image->impl_ = std::make_unique<Impl>();
+  Status s = image->impl_->open(std::move(file), options);
+  if (!s.ok()) image->close();
   return s;
 }
 
-Image::Image() : impl_(new Impl) {}
+// An image without an Impl (made so, or moved from) is closed: every call
+// below answers as for one.
+Image::Image() = default;
 Image::~Image() = default;
 Image::Image(Image&& other) noexcept : impl_(std::move(other.impl_)) {}
 Image& Image::operator=(Image&& other) noexcept {
@@ -295,7 +308,10 @@ Image& Image::operator=(Image&& other) noexcept {
   return *this;
 }
 
-// A moved-from image holds no Impl; each call below treats it as closed.
+void Image::close() {
+  if (impl_) impl_->reset();
+}
+
 #define D88_IMPL_OR(closed) \
   if (!impl_) return closed
 
@@ -431,28 +447,30 @@ TrackWalk Image::walkTrack(int track) {
 }
 
 Status ImageAccess::walkPastZeroCounts(Image& image, int track, std::size_t maxRecords,
-                                       TrackWalk* walk) {
-  *walk = TrackWalk();
+                                       TrackWalk* onward, const TrackWalk** walk) {
+  *walk = nullptr;
   if (!image.impl_) return Status::notOpen();
   Image::Impl& m = *image.impl_;
   const CachedTrack* t = nullptr;
   Status s = m.track(track, &t);
   if (!s.ok()) return s;
+  *walk = &t->walk;
   if (t->walk.end != TrackEnd::kZeroCount || maxRecords <= t->walk.records.size()) {
-    *walk = t->walk;
     return Status();
   }
   // A record count of 0 does not end this walk: it goes on, within the
   // bounds given, read afresh and not kept.
+  *onward = TrackWalk();
   try {
     WalkLimits limits;
     limits.maxRecords = std::min<std::size_t>(maxRecords, kMaxTrackRecords);
     limits.stopAtZeroCount = false;
-    walkRecords(m.source, t->start, m.disk().end, limits, walk);
+    walkRecords(m.source, t->start, m.disk().end, limits, onward);
   } catch (const std::bad_alloc&) {
     return m.fail(Status::outOfMemory("cannot list track " + std::to_string(track)));
   }
-  if (walk->end == TrackEnd::kReadError) return m.fail(walk->error);
+  *walk = onward;
+  if (onward->end == TrackEnd::kReadError) return m.fail(onward->error);
   return Status();
 }
 

@@ -10,11 +10,13 @@ namespace d88 {
 
 class ImageAccess {
  public:
-  // The records of `track` of the selected disk as a walk that does not stop
-  // at a record count of 0 gives them: the count of a later header, the
-  // disk's end or maxRecords (at most kMaxTrackRecords) ends it.
+  // Points *walk at the records of `track` of the selected disk as a walk
+  // that does not stop at a record count of 0 gives them: the count of a
+  // later header, the disk's end or maxRecords (at most kMaxTrackRecords)
+  // ends it. That is the walk the image keeps, valid until its next disk
+  // selection, or, when the walk went on past a count of 0, *onward.
   static Status walkPastZeroCounts(Image& image, int track, std::size_t maxRecords,
-                                   TrackWalk* walk);
+                                   TrackWalk* onward, const TrackWalk** walk);
 };
 
 }  // namespace d88

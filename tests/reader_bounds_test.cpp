@@ -153,9 +153,10 @@ struct Shape {
 
 // The walk that D88Image::listSectorIds() lists: on past a record count of 0.
 d88::TrackWalk listing(Image& image, int track, std::size_t maxRecords) {
-  d88::TrackWalk walk;
-  d88::ImageAccess::walkPastZeroCounts(image, track, maxRecords, &walk);
-  return walk;
+  d88::TrackWalk onward;
+  const d88::TrackWalk* walk = nullptr;
+  (void)d88::ImageAccess::walkPastZeroCounts(image, track, maxRecords, &onward, &walk);
+  return walk != nullptr ? *walk : d88::TrackWalk();
 }
 
 // Asks every question a listing and a cut ask of every disk, as d88ls and

@@ -86,6 +86,9 @@ class Image {
   Image();
   // Closes the file if this image opened it (standard input stays open).
   ~Image();
+  // Closes the file as the destructor does, and forgets its disks; the
+  // image can be opened again.
+  void close();
   Image(Image&& other) noexcept;
   Image& operator=(Image&& other) noexcept;
   Image(const Image&) = delete;
