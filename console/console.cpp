@@ -5,7 +5,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -267,17 +266,6 @@ std::string escapedByte(unsigned char byte) {
 }
 
 bool isControlByte(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
-
-int runGuarded(int (*run)(int, char**), int argc, char** argv, const char* outOfMemory,
-               int outOfMemoryStatus) {
-  try {
-    return run(argc, argv);
-  } catch (const std::bad_alloc&) {
-    std::fputs(outOfMemory, stderr);
-    std::fputc('\n', stderr);
-    return outOfMemoryStatus;
-  }
-}
 
 std::string safeUtf8(const std::string& bytes) {
   std::string out;
