@@ -5,33 +5,18 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#endif
-
 #include "platform.h"
+#include "standard_streams.h"
 
 namespace d88 {
 namespace {
 
 // The first failed write to standard output, reported at the end.
 int firstStandardOutputError = 0;
-
-// errno after a failed write. On Windows a pipe whose reader has gone fails
-// with a code the C library reports as EINVAL; it is a closed pipe, as on
-// every other system.
-int writeErrno() {
-#ifdef _WIN32
-  const DWORD error = GetLastError();
-  if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) return EPIPE;
-#endif
-  return lastErrno();
-}
 
 // Length of the valid UTF-8 sequence at text[i], 0 when it is not one.
 std::size_t utf8Length(const std::string& text, std::size_t i) {
@@ -59,85 +44,24 @@ std::size_t utf8Length(const std::string& text, std::size_t i) {
   return length;
 }
 
-
-#ifdef _WIN32
-// The console behind `stream`, or nullptr when it goes to a file or a pipe.
-HANDLE consoleOf(std::FILE* stream) {
-  const intptr_t osHandle = _get_osfhandle(_fileno(stream));
-  if (osHandle == -1) return nullptr;
-  HANDLE handle = reinterpret_cast<HANDLE>(osHandle);
-  DWORD mode = 0;
-  return GetConsoleMode(handle, &mode) ? handle : nullptr;
-}
-
-bool writeToConsole(HANDLE console, const std::wstring& wide) {
-  std::size_t done = 0;
-  while (done < wide.size()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
-    DWORD written = 0;
-    if (!WriteConsoleW(console, wide.data() + done, chunk, &written, nullptr) || written == 0) {
-      errno = EIO;
-      return false;
-    }
-    done += written;
-  }
-  return true;
-}
-
-// Formats the text, then writes it to a console as UTF-16, or as the bytes
-// themselves anywhere else (text that is not UTF-8 too).
-bool printOnWindows(std::FILE* stream, const char* format, std::va_list args) {
+// `format` filled in with `args`; false, with errno set, when the C library
+// cannot format it.
+bool formatText(std::string* text, const char* format, std::va_list args) {
   std::va_list again;
   va_copy(again, args);
+  errno = 0;
   const int size = std::vsnprintf(nullptr, 0, format, args);
-  std::string text;
   if (size > 0) {
-    text.resize(static_cast<std::size_t>(size) + 1);
-    std::vsnprintf(&text[0], text.size(), format, again);
-    text.pop_back();
+    text->resize(static_cast<std::size_t>(size) + 1);
+    std::vsnprintf(&(*text)[0], text->size(), format, again);
+    text->pop_back();
   }
   va_end(again);
   if (size < 0) {
-    errno = EINVAL;
-    return false;
-  }
-  std::wstring wide;
-  HANDLE console = consoleOf(stream);
-  if (console != nullptr && toUtf16(text.c_str(), &wide)) {
-    // What the stream still holds goes first, so the order stays.
-    std::fflush(stream);
-    return writeToConsole(console, wide);
-  }
-  errno = 0;
-  if (std::fwrite(text.data(), 1, text.size(), stream) != text.size()) {
-    errno = writeErrno();
+    errno = lastErrno();
     return false;
   }
   return true;
-}
-#endif
-
-}  // namespace
-
-void useUtf8Arguments(int* argc, char*** argv) {
-#ifdef _WIN32
-  static std::vector<std::string> arguments;
-  static std::vector<char*> pointers;
-  int count = 0;
-  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (wide == nullptr) return;
-  arguments.clear();
-  for (int i = 0; i < count; ++i) arguments.push_back(toUtf8(wide[i]));
-  LocalFree(wide);
-  pointers.clear();
-  for (std::string& a : arguments) pointers.push_back(&a[0]);
-  pointers.push_back(nullptr);
-  *argc = count;
-  *argv = pointers.data();
-#else
-  (void)argc;
-  (void)argv;
-#endif
 }
 
 // Keeps the first failure of a write to standard output, for
@@ -148,38 +72,41 @@ void noteWriteFailure(std::FILE* stream, int error) {
   }
 }
 
+}  // namespace
+
+void useUtf8Arguments(int* argc, char*** argv) {
+  static std::vector<std::string> arguments;
+  static std::vector<char*> pointers;
+  std::vector<std::string> utf8;
+  if (!commandLineArguments(&utf8)) return;
+  arguments = std::move(utf8);
+  pointers.clear();
+  for (std::string& a : arguments) pointers.push_back(&a[0]);
+  pointers.push_back(nullptr);
+  *argc = static_cast<int>(arguments.size());
+  *argv = pointers.data();
+}
+
 bool print(std::FILE* stream, const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-#ifdef _WIN32
-  const bool ok = printOnWindows(stream, format, args);
-#else
-  errno = 0;
-  const bool ok = std::vfprintf(stream, format, args) >= 0;
-  if (!ok) errno = writeErrno();
-#endif
+  std::string text;
+  const bool formatted = formatText(&text, format, args);
   va_end(args);
+  const bool ok = formatted && writeStandardText(stream, text);
   if (!ok) noteWriteFailure(stream, errno);
   return ok;
 }
 
 bool writeText(std::FILE* stream, const std::string& text) {
-#ifdef _WIN32
-  return print(stream, "%s", text.c_str());
-#else
-  errno = 0;
-  const bool ok = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
-  if (!ok) noteWriteFailure(stream, writeErrno());
+  const bool ok = writeStandardText(stream, text);
+  if (!ok) noteWriteFailure(stream, errno);
   return ok;
-#endif
 }
 
 int flushStandardOutput() {
-  errno = 0;
-  const bool flushed = std::fflush(stdout) == 0;
-  if (firstStandardOutputError == 0 && !flushed) firstStandardOutputError = writeErrno();
-  // A failure through some other path leaves only the stream's error flag.
-  if (firstStandardOutputError == 0 && std::ferror(stdout)) firstStandardOutputError = EIO;
+  const int error = flushStandardStream(stdout);
+  if (firstStandardOutputError == 0) firstStandardOutputError = error;
   return firstStandardOutputError;
 }
 
@@ -192,27 +119,8 @@ bool standardOutputWritten() {
 }
 
 std::vector<std::string> expandWildcard(const char* argument) {
-  std::vector<std::string> names;
-#ifdef _WIN32
-  const std::string pattern = argument;
-  const std::size_t slash = pattern.find_last_of("\\/:");
-  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  std::wstring wide;
-  if (pattern.find_first_of("*?", nameStart) != std::string::npos &&
-      toUtf16(pattern.c_str(), &wide)) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(wide.c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        const std::string name = toUtf8(found.cFileName);
-        if (name == "." || name == "..") continue;
-        names.push_back(pattern.substr(0, nameStart) + name);
-      } while (FindNextFileW(search, &found));
-      FindClose(search);
-    }
-    std::sort(names.begin(), names.end());
-  }
-#endif
+  std::vector<std::string> names = wildcardMatches(argument);
+  std::sort(names.begin(), names.end());
   if (names.empty()) names.emplace_back(argument);
   return names;
 }
@@ -267,17 +175,6 @@ std::string escapedByte(unsigned char byte) {
 }
 
 bool isControlByte(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
-
-int runGuarded(int (*run)(int, char**), int argc, char** argv, const char* outOfMemory,
-               int outOfMemoryStatus) {
-  try {
-    return run(argc, argv);
-  } catch (const std::bad_alloc&) {
-    std::fputs(outOfMemory, stderr);
-    std::fputc('\n', stderr);
-    return outOfMemoryStatus;
-  }
-}
 
 std::string safeUtf8(const std::string& bytes) {
   std::string out;

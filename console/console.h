@@ -72,11 +72,6 @@ std::string escapedByte(unsigned char byte);
 // True for the control characters a message never prints raw (C0 and DEL).
 bool isControlByte(unsigned char byte);
 
-// Runs `run` (a program's work), turning memory that runs out into
-// `outOfMemory` on standard error and `outOfMemoryStatus`, never an abort.
-int runGuarded(int (*run)(int, char**), int argc, char** argv, const char* outOfMemory,
-               int outOfMemoryStatus = 1);
-
 // Any bytes as valid UTF-8 that is safe on a terminal: an invalid sequence
 // or a control character becomes \xNN. Every name a message shows goes
 // through it, so that no name can forge a line of output.

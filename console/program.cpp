@@ -8,6 +8,7 @@
 
 #include "console.h"
 #include "interrupts.h"
+#include "standard_streams.h"
 
 namespace d88 {
 
@@ -297,8 +298,9 @@ int runProgram(const ProgramSpec& spec, int argc, char** argv,
     }
     return work(parsed.arguments);
   } catch (const std::bad_alloc&) {
-    std::fputs(spec.outOfMemory.c_str(), stderr);
-    std::fputc('\n', stderr);
+    // Raw bytes: converting them for a console would need memory.
+    writeStandardBytes(stderr, spec.outOfMemory.data(), spec.outOfMemory.size());
+    writeStandardBytes(stderr, "\n", 1);
     return spec.errorStatus;
   }
 }
