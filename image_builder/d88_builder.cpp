@@ -3,8 +3,19 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <utility>
 
 namespace d88build {
+
+Record record(int c, int h, int r, int n, Bytes data) {
+  Record rec;
+  rec.c = static_cast<std::uint8_t>(c);
+  rec.h = static_cast<std::uint8_t>(h);
+  rec.r = static_cast<std::uint8_t>(r);
+  rec.n = static_cast<std::uint8_t>(n);
+  rec.data = std::move(data);
+  return rec;
+}
 namespace {
 
 constexpr std::size_t kHeaderSize = 0x2B0;

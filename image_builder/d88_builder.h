@@ -48,6 +48,9 @@ struct Image {
   std::size_t recordOffset(int disk, int track, int index) const;
 };
 
+// A record of identity (c, h, r, n) holding `data`; the other fields as Record has them.
+Record record(int c, int h, int r, int n, Bytes data);
+
 // Lays the disks out back to back; tracks in index order after each header.
 Image build(const std::vector<Disk>& disks);
 

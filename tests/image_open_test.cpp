@@ -29,21 +29,13 @@ using d88::Status;
 using d88build::Bytes;
 using d88build::Disk;
 using d88build::Record;
+using d88build::record;
 using d88test::FileLog;
 using d88test::TempDir;
 using d88test::TestFile;
 
 constexpr int kSector = 1024;
 
-Record record(int c, int h, int r, int n, Bytes data) {
-  Record rec;
-  rec.c = static_cast<std::uint8_t>(c);
-  rec.h = static_cast<std::uint8_t>(h);
-  rec.r = static_cast<std::uint8_t>(r);
-  rec.n = static_cast<std::uint8_t>(n);
-  rec.data = std::move(data);
-  return rec;
-}
 
 // Two small disks, each with track 0 (sectors 1 and 2) and track 3 (sector 1).
 d88build::Image twoDisks() {

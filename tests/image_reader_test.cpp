@@ -24,6 +24,7 @@ using d88::Status;
 using d88build::Bytes;
 using d88build::Disk;
 using d88build::Record;
+using d88build::record;
 using d88test::TempDir;
 
 constexpr int kSector = 1024;
@@ -33,15 +34,6 @@ Bytes pattern(int track, int r, std::size_t size = kSector, int seed = 0) {
   return d88build::sectorPattern(seed, track, r, size);
 }
 
-Record record(int c, int h, int r, int n, Bytes data) {
-  Record rec;
-  rec.c = static_cast<std::uint8_t>(c);
-  rec.h = static_cast<std::uint8_t>(h);
-  rec.r = static_cast<std::uint8_t>(r);
-  rec.n = static_cast<std::uint8_t>(n);
-  rec.data = std::move(data);
-  return rec;
-}
 
 // A disk whose only track is `track`, holding the given records.
 Disk oneTrack(int track, std::vector<Record> records) {
