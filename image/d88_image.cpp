@@ -16,10 +16,14 @@ bool D88Image::open(const char* path) {
     image_.close();
     return true;
   }
-  // A file that cannot be opened or read, or that is no D88 image at all,
-  // makes the open fail, with the reason in status().
+  // Only a file that cannot be opened makes the open fail. One that cannot
+  // be read before a disk is found, or is no D88 image at all, opens with
+  // no disk; status() says why.
   Status s = Image::open(path, &image_);
-  if (!s.ok()) return failed(s);
+  if (!s.ok()) {
+    status_ = s;
+    return s.code() != Status::Code::kCannotOpen;
+  }
   // The disks found before a read that failed read as usual.
   status_ = image_.directoryEnd();
   return true;

@@ -528,9 +528,11 @@ TEST(NotD88Image, D88ImageRefusesItToo) {
   TempDir dir;
   const std::string path = dir.write("zip.d88", zipLike());
   d88::D88Image image;
-  EXPECT_FALSE(image.open(path.c_str()));
+  // The file opened, as the kept contract has it; it holds no disk to read.
+  EXPECT_TRUE(image.open(path.c_str()));
   EXPECT_EQ(image.status().code(), Status::Code::kNotD88Image);
   EXPECT_EQ(image.diskCount(), 0);
+  EXPECT_FALSE(image.selectDisk(0));
 }
 
 // A dump cut off anywhere is a damaged image, never another kind of file:

@@ -26,10 +26,11 @@ class D88Image {
   D88Image& operator=(const D88Image&) = delete;
 
   // With a path (UTF-8; "-" is standard input): forgets the previous file,
-  // then opens `path` and finds its disks. False when the file cannot be
-  // opened or read, or is no D88 image at all (status() says which); no
-  // disk found is still true, with diskCount() 0. With nullptr: closes and
-  // returns true.
+  // then opens `path` and finds its disks. False only when the file cannot
+  // be opened. No disk found is still true, with diskCount() 0: so is a
+  // file that cannot be read before its first disk, or that is no D88 image
+  // at all, with status() saying why (Code::kNotD88Image, say). With
+  // nullptr: closes and returns true.
   bool open(const char* path);
 
   // Makes disk `index` (0 to diskCount() - 1) the selected disk. Any call
