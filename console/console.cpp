@@ -176,6 +176,25 @@ std::string escapedByte(unsigned char byte) {
 
 bool isControlByte(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
 
+std::uint32_t hiddenControlAt(const std::string& text, std::size_t i, std::size_t length) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  // U+0080 to U+009F: C2 80 to C2 9F.
+  if (length == 2 && byte(0) == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F) {
+    return 0x80u + (byte(1) & 0x3Fu);
+  }
+  // U+2028 and U+2029: E2 80 A8 and E2 80 A9.
+  if (length == 3 && byte(0) == 0xE2 && byte(1) == 0x80 && (byte(2) == 0xA8 || byte(2) == 0xA9)) {
+    return 0x2000u + (byte(2) & 0x3Fu);
+  }
+  return 0;
+}
+
+std::string escapedCodePoint(std::uint32_t codePoint) {
+  char text[8];
+  std::snprintf(text, sizeof text, "\\u%04X", static_cast<unsigned>(codePoint & 0xFFFFu));
+  return text;
+}
+
 std::string safeUtf8(const std::string& bytes) {
   std::string out;
   for (std::size_t i = 0; i < bytes.size();) {
@@ -184,6 +203,9 @@ std::string safeUtf8(const std::string& bytes) {
     if (length == 0 || isControlByte(byte)) {
       out += escapedByte(byte);
       ++i;
+    } else if (const std::uint32_t hidden = hiddenControlAt(bytes, i, length)) {
+      out += escapedCodePoint(hidden);
+      i += length;
     } else {
       out.append(bytes, i, length);
       i += length;

@@ -5,6 +5,8 @@
 #ifndef D88CUT_CONSOLE_CONSOLE_H_
 #define D88CUT_CONSOLE_CONSOLE_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -72,9 +74,19 @@ std::string escapedByte(unsigned char byte);
 // True for the control characters a message never prints raw (C0 and DEL).
 bool isControlByte(unsigned char byte);
 
-// Any bytes as valid UTF-8 that is safe on a terminal: an invalid sequence
-// or a control character becomes \xNN. Every name a message shows goes
-// through it, so that no name can forge a line of output.
+// The characters a message never prints raw although they are valid UTF-8:
+// the C1 controls U+0080 to U+009F (U+009B starts a terminal's control
+// sequence, U+0085 ends a line) and the separators U+2028 and U+2029, which
+// line-splitting readers take as line ends. Returns the code point of the
+// sequence of `length` valid bytes at text[i] when it is one of them, else 0.
+std::uint32_t hiddenControlAt(const std::string& text, std::size_t i, std::size_t length);
+// Such a character as messages show it: "\u0085", "\u009B", "\u2028".
+std::string escapedCodePoint(std::uint32_t codePoint);
+
+// Any bytes as valid UTF-8 that is safe on a terminal: an invalid sequence,
+// a C0 control or DEL becomes \xNN, a C1 control or a line or paragraph
+// separator \uNNNN. Every name a message shows goes through it, so that no
+// name can forge a line of output or steer a terminal.
 std::string safeUtf8(const std::string& bytes);
 
 }  // namespace d88

