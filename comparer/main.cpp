@@ -15,35 +15,35 @@ namespace {
 // The command line: options may stand anywhere before "--"; "-" alone is an
 // image (standard input). Exactly two images, else the usage; trouble (2) for
 // anything refused, as cmp has it.
-d88::ProgramSpec programSpec() {
-  d88::ProgramSpec spec;
-  spec.name = "d88cmp";
-  spec.version = D88_VERSION;
-  spec.options = {
+d88::ProgramDefinition programDefinition() {
+  d88::ProgramDefinition definition;
+  definition.name = "d88cmp";
+  definition.version = D88_VERSION;
+  definition.options = {
       d88::flagOption('\0', "json", "one JSON document with every difference and the summaries"),
       d88::flagOption('s', "quiet", "print nothing; the exit status tells").alsoNamed("silent"),
   };
-  spec.usageForms = {"A B"};
-  spec.description =
+  definition.usageForms = {"A B"};
+  definition.description =
       "Compares two D88 floppy-disk images disk by disk and sector by sector: disk k\n"
       "of A with disk k of B, each sector by its track and identity (C, H, R, N).\n"
       "Prints a line for each sector that is not the same (differs, only in A, only\n"
       "in B, better in A, better in B, bad in both) and a summary line per disk.\n"
       "The disks' names, media bytes, write protection and record order are noted\n"
       "but do not make the images differ. An image named - is standard input.\n";
-  spec.endOfOptionsHelp = "end of options: no argument after it is taken for an option";
-  spec.epilogue =
+  definition.endOfOptionsHelp = "end of options: no argument after it is taken for an option";
+  definition.epilogue =
       "Exit status: 0 when every disk has the same content, 1 when any differs,\n"
       "2 on trouble (a file cannot be opened or read, usage). See d88cmp(1).\n";
-  spec.helpColumn = 17;
-  spec.shortUsage = {"[--json] [-s] A B"};
-  spec.minOperands = 2;
-  spec.maxOperands = 2;
-  spec.errorStatus = d88::kCompareTrouble;
-  spec.writeFailurePrefix = "d88cmp: cannot write to standard output";
+  definition.helpColumn = 17;
+  definition.shortUsage = {"[--json] [-s] A B"};
+  definition.minOperands = 2;
+  definition.maxOperands = 2;
+  definition.errorStatus = d88::kCompareTrouble;
+  definition.writeFailurePrefix = "d88cmp: cannot write to standard output";
   // Memory that runs out is trouble (2), never "the images differ" (1).
-  spec.outOfMemory = "d88cmp: out of memory";
-  return spec;
+  definition.outOfMemory = "d88cmp: out of memory";
+  return definition;
 }
 
 // Writes text to standard output; false, after a line on standard error, when it fails.
@@ -83,5 +83,5 @@ static int compare(const d88::Arguments& args) {
 }
 
 int main(int argc, char** argv) {
-  return d88::runProgram(programSpec(), argc, argv, compare);
+  return d88::runProgram(programDefinition(), argc, argv, compare);
 }

@@ -12,55 +12,56 @@
 
 namespace d88 {
 
-OptionSpec& OptionSpec::repeatable(std::size_t count, const char* counted) {
+OptionEntry& OptionEntry::repeatable(std::size_t count, const char* counted) {
   maxCount = count;
   countedAs = counted;
   return *this;
 }
 
-OptionSpec& OptionSpec::alsoNamed(const char* otherLongName) {
+OptionEntry& OptionEntry::alsoNamed(const char* otherLongName) {
   alias = otherLongName;
   return *this;
 }
 
-OptionSpec& OptionSpec::inForms(unsigned formBits, unsigned neededBits) {
+OptionEntry& OptionEntry::inForms(unsigned formBits, unsigned neededBits) {
   forms = formBits;
   neededIn = neededBits;
   return *this;
 }
 
-OptionSpec flagOption(char shortName, const char* longName, const char* help) {
-  OptionSpec option;
+OptionEntry flagOption(char shortName, const char* longName, const char* help) {
+  OptionEntry option;
   option.shortName = shortName;
   option.longName = longName;
   option.help = help;
   return option;
 }
 
-OptionSpec valueOption(char shortName, const char* longName, const char* valueName,
+OptionEntry valueOption(char shortName, const char* longName, const char* valueName,
                        const char* missingNoun, const char* help) {
-  OptionSpec option = flagOption(shortName, longName, help);
+  OptionEntry option = flagOption(shortName, longName, help);
   option.valueName = valueName;
   option.missingNoun = missingNoun;
   return option;
 }
 
-OptionSpec outputFolderOption() {
+OptionEntry outputFolderOption() {
   return valueOption('o', "output", "DIR", "a folder",
                      "write the files into DIR, made when missing (not its parents)");
 }
 
-Arguments::Arguments(const ProgramSpec* spec, std::string calledAs)
-    : spec_(spec),
+Arguments::Arguments(const ProgramDefinition* definition, std::string calledAs)
+    : definition_(definition),
       calledAs_(std::move(calledAs)),
-      counts_(spec->options.size(), 0),
-      values_(spec->options.size()) {}
+      counts_(definition->options.size(), 0),
+      values_(definition->options.size()) {}
 
 std::size_t Arguments::indexOf(const char* longName) const {
-  for (std::size_t k = 0; k < spec_->options.size(); ++k) {
-    if (spec_->options[k].longName == longName) return k;
+  for (std::size_t k = 0; k < definition_->options.size(); ++k) {
+    if (definition_->options[k].longName == longName) return k;
   }
-  throw std::logic_error(std::string("no option --") + longName + " in the table of " + spec_->name);
+  throw std::logic_error(std::string("no option --") + longName + " in the table of " +
+                         definition_->name);
 }
 
 bool Arguments::has(const char* longName) const { return counts_[indexOf(longName)] > 0; }
@@ -76,19 +77,19 @@ const std::vector<const char*>& Arguments::values(const char* longName) const {
 
 void Arguments::printUsage(std::FILE* stream) const {
   std::string line = "Usage: ";
-  for (std::size_t i = 0; i < spec_->shortUsage.size(); ++i) {
+  for (std::size_t i = 0; i < definition_->shortUsage.size(); ++i) {
     if (i > 0) line += " | ";
-    line += calledAs_ + " " + spec_->shortUsage[i];
+    line += calledAs_ + " " + definition_->shortUsage[i];
   }
   line += '\n';
   writeText(stream, line);
 }
 
-ParsedCommandLine parseCommandLine(const ProgramSpec& spec, int argc, char** argv) {
+ParsedCommandLine parseCommandLine(const ProgramDefinition& definition, int argc, char** argv) {
   const char* argv0 = argc > 0 && argv[0] != nullptr ? argv[0] : nullptr;
-  ParsedCommandLine parsed{Request::kUsage,
-                           Arguments(&spec, safeUtf8(argv0 != nullptr ? argv0 : spec.name)),
-                           nullptr, 0};
+  ParsedCommandLine parsed{
+      Request::kUsage,
+      Arguments(&definition, safeUtf8(argv0 != nullptr ? argv0 : definition.name)), nullptr, 0};
   Arguments& args = parsed.arguments;
   const auto refuse = [&parsed](Request request, const char* culprit, std::size_t option) {
     parsed.request = request;
@@ -100,7 +101,7 @@ ParsedCommandLine parseCommandLine(const ProgramSpec& spec, int argc, char** arg
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
-      if (args.operands_.size() == spec.maxOperands && !spec.extraOperand.empty()) {
+      if (args.operands_.size() == definition.maxOperands && !definition.extraOperand.empty()) {
         return refuse(Request::kExtraOperand, arg, 0);
       }
       args.operands_.push_back(arg);
@@ -114,8 +115,8 @@ ParsedCommandLine parseCommandLine(const ProgramSpec& spec, int argc, char** arg
     if (is("--help") || is("-h")) return refuse(Request::kHelp, arg, 0);
     if (is("--version") || is("-V")) return refuse(Request::kVersion, arg, 0);
     bool known = false;
-    for (std::size_t k = 0; k < spec.options.size() && !known; ++k) {
-      const OptionSpec& option = spec.options[k];
+    for (std::size_t k = 0; k < definition.options.size() && !known; ++k) {
+      const OptionEntry& option = definition.options[k];
       const std::string shortName =
           option.shortName != '\0' ? std::string{'-', option.shortName} : std::string();
       const std::string longName = "--" + option.longName;
@@ -144,12 +145,13 @@ ParsedCommandLine parseCommandLine(const ProgramSpec& spec, int argc, char** arg
     if (!known) return refuse(Request::kUnknownOption, arg, 0);
   }
   const std::size_t operands = args.operands_.size();
-  parsed.request = operands < spec.minOperands || operands > spec.maxOperands ? Request::kUsage
-                                                                               : Request::kWork;
+  parsed.request =
+      operands < definition.minOperands || operands > definition.maxOperands ? Request::kUsage
+                                                                             : Request::kWork;
   return parsed;
 }
 
-std::string helpName(const ProgramSpec& spec, const char* argv0) {
+std::string helpName(const ProgramDefinition& definition, const char* argv0) {
   std::string name = argv0 != nullptr ? argv0 : "";
 #ifdef _WIN32
   const char* const separators = "/\\:";
@@ -166,13 +168,13 @@ std::string helpName(const ProgramSpec& spec, const char* argv0) {
     name.erase(dot);
   }
 #endif
-  return safeUtf8(name.empty() ? spec.name : name);
+  return safeUtf8(name.empty() ? definition.name : name);
 }
 
 namespace {
 
 // One option as the usage line shows it: "[-o|--output DIR]", "--svg".
-std::string usageOf(const OptionSpec& option, bool needed) {
+std::string usageOf(const OptionEntry& option, bool needed) {
   std::string text;
   if (option.shortName != '\0') text += std::string{'-', option.shortName} + "|";
   text += "--" + option.longName;
@@ -201,107 +203,110 @@ std::string helpEntry(const std::string& names, const std::string& help, std::si
 
 }  // namespace
 
-std::string helpText(const ProgramSpec& spec, const std::string& name) {
+std::string helpText(const ProgramDefinition& definition, const std::string& name) {
   std::string text = "Usage: ";
-  for (std::size_t form = 0; form < spec.usageForms.size(); ++form) {
+  for (std::size_t form = 0; form < definition.usageForms.size(); ++form) {
     if (form > 0) text += " | ";
     text += name;
     const unsigned bit = form < 32 ? 1u << form : 0u;
-    for (const OptionSpec& option : spec.options) {
+    for (const OptionEntry& option : definition.options) {
       if ((option.forms & bit) != 0) text += " " + usageOf(option, (option.neededIn & bit) != 0);
     }
-    text += " [--] " + spec.usageForms[form];
+    text += " [--] " + definition.usageForms[form];
   }
-  text += "\n" + spec.description + "\n";
-  for (const OptionSpec& option : spec.options) {
+  text += "\n" + definition.description + "\n";
+  for (const OptionEntry& option : definition.options) {
     std::string names;
     if (option.shortName != '\0') names += std::string{'-', option.shortName} + ", ";
     names += "--" + option.longName;
     if (!option.alias.empty()) names += ", --" + option.alias;
     if (!option.valueName.empty()) names += " " + option.valueName;
-    text += helpEntry(names, option.help, spec.helpColumn);
+    text += helpEntry(names, option.help, definition.helpColumn);
   }
-  text += helpEntry("-h, --help", "show this help and exit", spec.helpColumn);
-  text += helpEntry("-V, --version", "show the version and exit", spec.helpColumn);
-  text += helpEntry("--", spec.endOfOptionsHelp, spec.helpColumn);
-  return text + "\n" + spec.epilogue;
+  text += helpEntry("-h, --help", "show this help and exit", definition.helpColumn);
+  text += helpEntry("-V, --version", "show the version and exit", definition.helpColumn);
+  text += helpEntry("--", definition.endOfOptionsHelp, definition.helpColumn);
+  return text + "\n" + definition.epilogue;
 }
 
 namespace {
 
 // The end of --help or --version: the exit status, after the program's
 // message on standard error when standard output could not be written.
-int finishStandardOutput(const ProgramSpec& spec) {
-  if (spec.writeFailurePrefix.empty()) return standardOutputWritten() ? 0 : spec.errorStatus;
+int finishStandardOutput(const ProgramDefinition& definition) {
+  if (definition.writeFailurePrefix.empty()) {
+    return standardOutputWritten() ? 0 : definition.errorStatus;
+  }
   if (const int error = flushStandardOutput()) {
-    print(stderr, "%s: %s\n", spec.writeFailurePrefix.c_str(), std::strerror(error));
-    return spec.errorStatus;
+    print(stderr, "%s: %s\n", definition.writeFailurePrefix.c_str(), std::strerror(error));
+    return definition.errorStatus;
   }
   return 0;
 }
 
 }  // namespace
 
-int answer(const ProgramSpec& spec, const ParsedCommandLine& parsed, const char* argv0) {
-  const char* name = spec.name.c_str();
+int answer(const ProgramDefinition& definition, const ParsedCommandLine& parsed,
+           const char* argv0) {
+  const char* name = definition.name.c_str();
   const std::string culprit = parsed.culprit != nullptr ? safeUtf8(parsed.culprit) : std::string();
   switch (parsed.request) {
     case Request::kWork:
       break;
     case Request::kUsage:
       parsed.arguments.printUsage(stderr);
-      return spec.errorStatus;
+      return definition.errorStatus;
     case Request::kHelp:
-      writeText(stdout, helpText(spec, helpName(spec, argv0)));
-      return finishStandardOutput(spec);
+      writeText(stdout, helpText(definition, helpName(definition, argv0)));
+      return finishStandardOutput(definition);
     case Request::kVersion:
-      writeText(stdout, spec.name + " " + spec.version + "\n");
-      return finishStandardOutput(spec);
+      writeText(stdout, definition.name + " " + definition.version + "\n");
+      return finishStandardOutput(definition);
     case Request::kUnknownOption:
       print(stderr, "%s: unknown option %s (%s --help lists the options)\n", name,
             culprit.c_str(), name);
-      return spec.errorStatus;
+      return definition.errorStatus;
     case Request::kMissingValue: {
-      const OptionSpec& option = spec.options[parsed.option];
+      const OptionEntry& option = definition.options[parsed.option];
       const std::string shown =
-          spec.missingValueNamesOption ? "--" + option.longName : culprit;
+          definition.missingValueNamesOption ? "--" + option.longName : culprit;
       print(stderr, "%s: option %s needs %s (%s --help lists the options)\n", name, shown.c_str(),
             option.missingNoun.c_str(), name);
-      return spec.errorStatus;
+      return definition.errorStatus;
     }
     case Request::kTooMany: {
-      const OptionSpec& option = spec.options[parsed.option];
+      const OptionEntry& option = definition.options[parsed.option];
       print(stderr, "%s: at most %d %s may be given\n", name, static_cast<int>(option.maxCount),
             option.countedAs.c_str());
-      return spec.errorStatus;
+      return definition.errorStatus;
     }
     case Request::kExtraOperand: {
-      std::string message = spec.extraOperand;
+      std::string message = definition.extraOperand;
       const std::size_t slot = message.find("%s");
       if (slot != std::string::npos) message.replace(slot, 2, culprit);
       print(stderr, "%s: %s\n", name, message.c_str());
-      return spec.errorStatus;
+      return definition.errorStatus;
     }
   }
   return 0;
 }
 
-int runProgram(const ProgramSpec& spec, int argc, char** argv,
+int runProgram(const ProgramDefinition& definition, int argc, char** argv,
                int (*work)(const Arguments& arguments)) {
   try {
     useUtf8Arguments(&argc, &argv);
-    if (spec.atStart != nullptr) spec.atStart();
-    if (spec.ignoresWriteSignals) ignoreWriteSignals();
-    const ParsedCommandLine parsed = parseCommandLine(spec, argc, argv);
+    if (definition.atStart != nullptr) definition.atStart();
+    if (definition.ignoresWriteSignals) ignoreWriteSignals();
+    const ParsedCommandLine parsed = parseCommandLine(definition, argc, argv);
     if (parsed.request != Request::kWork) {
-      return answer(spec, parsed, argc > 0 ? argv[0] : nullptr);
+      return answer(definition, parsed, argc > 0 ? argv[0] : nullptr);
     }
     return work(parsed.arguments);
   } catch (const std::bad_alloc&) {
     // Raw bytes: converting them for a console would need memory.
-    writeStandardBytes(stderr, spec.outOfMemory.data(), spec.outOfMemory.size());
+    writeStandardBytes(stderr, definition.outOfMemory.data(), definition.outOfMemory.size());
     writeStandardBytes(stderr, "\n", 1);
-    return spec.errorStatus;
+    return definition.errorStatus;
   }
 }
 

@@ -2,7 +2,7 @@
 // and from it the reading of its command line, its --help and --version, the
 // messages for an option it does not know or that lacks its value, and the
 // start every program makes (UTF-8 arguments, write signals, a guard against
-// memory that runs out). A program declares a ProgramSpec and hands its work
+// memory that runs out). A program declares a ProgramDefinition and hands its work
 // to runProgram().
 //
 // Options are recognised before "--" only; "-" alone is an operand (standard
@@ -20,7 +20,7 @@ namespace d88 {
 
 // One option of a program's table. Made by flagOption() or valueOption(),
 // then adjusted by the setters, each of which returns the option.
-struct OptionSpec {
+struct OptionEntry {
   char shortName = '\0';            // 'o' for -o; '\0' when it has none
   std::string longName;             // "output" for --output
   std::string alias;                // a second long name meaning the same, or empty
@@ -33,30 +33,30 @@ struct OptionSpec {
   unsigned neededIn = 0u;           // the forms that show it without brackets, as needed
 
   // A value option that may be given up to `count` times, each value kept.
-  OptionSpec& repeatable(std::size_t count, const char* counted);
+  OptionEntry& repeatable(std::size_t count, const char* counted);
   // A second long name, --ALIAS, for the same option.
-  OptionSpec& alsoNamed(const char* otherLongName);
+  OptionEntry& alsoNamed(const char* otherLongName);
   // Shown only in the usage forms of `formBits` (bit i: form i), and as
   // needed (no brackets) in those of `neededBits`.
-  OptionSpec& inForms(unsigned formBits, unsigned neededBits = 0u);
+  OptionEntry& inForms(unsigned formBits, unsigned neededBits = 0u);
 };
 
 // An option without a value: -s or --long (or '\0' for no short name).
-OptionSpec flagOption(char shortName, const char* longName, const char* help);
+OptionEntry flagOption(char shortName, const char* longName, const char* help);
 // An option with a value: "--long VALUE", "--long=VALUE", and with a short
 // name "-s VALUE" or "-sVALUE". An empty value is a missing one.
-OptionSpec valueOption(char shortName, const char* longName, const char* valueName,
+OptionEntry valueOption(char shortName, const char* longName, const char* valueName,
                        const char* missingNoun, const char* help);
 // "-o, --output DIR": the folder a writer's files go into, as every writer
 // takes it.
-OptionSpec outputFolderOption();
+OptionEntry outputFolderOption();
 
 // All that a program's command line, --help and --version need to know.
 // Texts are the program's own words; none is printed through printf.
-struct ProgramSpec {
+struct ProgramDefinition {
   std::string name;     // "d88cut": its messages' prefix and the --version line
   std::string version;  // the version --version prints after the name
-  std::vector<OptionSpec> options;
+  std::vector<OptionEntry> options;
 
   // --help: its usage line names each form after the name, with its options
   // ("IMAGE [DISK]", the operands of one way to call the program); then the
@@ -102,13 +102,13 @@ struct ProgramSpec {
 };
 
 struct ParsedCommandLine;
-ParsedCommandLine parseCommandLine(const ProgramSpec& spec, int argc, char** argv);
+ParsedCommandLine parseCommandLine(const ProgramDefinition& definition, int argc, char** argv);
 
 // The options and operands of a command line that asks for the program's work.
-// It refers to the spec it was read with, which must outlive it.
+// It refers to the definition it was read with, which must outlive it.
 class Arguments {
  public:
-  Arguments(const ProgramSpec* spec, std::string calledAs);
+  Arguments(const ProgramDefinition* definition, std::string calledAs);
 
   // The operands in order, "-" among them.
   const std::vector<const char*>& operands() const { return operands_; }
@@ -122,15 +122,16 @@ class Arguments {
 
   // The program as called (argv[0] through safeUtf8), as the usage names it.
   const std::string& calledAs() const { return calledAs_; }
-  // Writes the short usage line (ProgramSpec::shortUsage) to `stream`.
+  // Writes the short usage line (ProgramDefinition::shortUsage) to `stream`.
   void printUsage(std::FILE* stream) const;
 
  private:
-  friend ParsedCommandLine parseCommandLine(const ProgramSpec& spec, int argc, char** argv);
+  friend ParsedCommandLine parseCommandLine(const ProgramDefinition& definition, int argc,
+                                            char** argv);
 
   std::size_t indexOf(const char* longName) const;
 
-  const ProgramSpec* spec_;
+  const ProgramDefinition* definition_;
   std::string calledAs_;
   std::vector<const char*> operands_;
   std::vector<std::size_t> counts_;               // per option: how many times given
@@ -158,24 +159,25 @@ struct ParsedCommandLine {
 
 // Reads argv[1..argc-1] against the table, left to right: --help, --version
 // and the first argument refused end the reading there. Prints nothing.
-ParsedCommandLine parseCommandLine(const ProgramSpec& spec, int argc, char** argv);
+ParsedCommandLine parseCommandLine(const ProgramDefinition& definition, int argc, char** argv);
 
 // The name --help shows: argv[0] without its folder (and without ".exe" on
-// Windows), through safeUtf8; spec.name when that leaves nothing.
-std::string helpName(const ProgramSpec& spec, const char* argv0);
+// Windows), through safeUtf8; definition.name when that leaves nothing.
+std::string helpName(const ProgramDefinition& definition, const char* argv0);
 
 // The whole --help text, naming the program `name`.
-std::string helpText(const ProgramSpec& spec, const std::string& name);
+std::string helpText(const ProgramDefinition& definition, const std::string& name);
 
 // Prints what a request other than kWork calls for (the usage, --help,
 // --version or the message for the argument refused) and gives the exit status.
-int answer(const ProgramSpec& spec, const ParsedCommandLine& parsed, const char* argv0);
+int answer(const ProgramDefinition& definition, const ParsedCommandLine& parsed,
+           const char* argv0);
 
-// The whole of a program's main: UTF-8 arguments, the start the spec asks
+// The whole of a program's main: UTF-8 arguments, the start the definition asks
 // for, the command line read and answered, and `work` run when it asks for
-// the work; memory that runs out anywhere is spec.outOfMemory and
-// spec.errorStatus, never an abort. Gives the exit status.
-int runProgram(const ProgramSpec& spec, int argc, char** argv,
+// the work; memory that runs out anywhere is definition.outOfMemory and
+// definition.errorStatus, never an abort. Gives the exit status.
+int runProgram(const ProgramDefinition& definition, int argc, char** argv,
                int (*work)(const Arguments& arguments));
 
 }  // namespace d88

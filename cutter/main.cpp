@@ -31,36 +31,36 @@ constexpr std::size_t kMaxSpares = 16;
 // The command line: options before "--" only; "-" alone is an operand
 // (standard input). The first operand is the image, the second the disk
 // number (not read); any after them are accepted and not read, as ever.
-d88::ProgramSpec programSpec() {
-  d88::ProgramSpec spec;
-  spec.name = "d88cut";
-  spec.version = D88_VERSION;
-  spec.options = {
+d88::ProgramDefinition programDefinition() {
+  d88::ProgramDefinition definition;
+  definition.name = "d88cut";
+  definition.version = D88_VERSION;
+  definition.options = {
       d88::outputFolderOption(),
       d88::valueOption('\0', "spare", "SPARE", "an image",
                        "another dump of the same disk: a sector the image does not\n"
                        "hold sound is taken from it (may be given up to 16 times)")
           .repeatable(kMaxSpares, "spares"),
   };
-  spec.usageForms = {"IMAGE [DISK]"};
-  spec.description =
+  definition.usageForms = {"IMAGE [DISK]"};
+  definition.description =
       "Cuts twenty fixed regions of disk 0 of a D88 floppy-disk image into the files\n"
       "PROG, VD000, VD001, MA000-MA008 and MB000-MB007, in the current directory or DIR.\n"
       "DiskNo. is accepted and not read: disk 0 is always cut. An image named -\n"
       "is standard input.\n";
-  spec.endOfOptionsHelp = "end of options: the next argument is the image, whatever its name";
-  spec.epilogue =
+  definition.endOfOptionsHelp = "end of options: the next argument is the image, whatever its name";
+  definition.epilogue =
       "Exit status: 0 when all twenty files were written whole from sound sectors;\n"
       "2 when all twenty were written but some are incomplete or hold sectors marked\n"
       "bad; 1 otherwise (nothing cut, a file not written, a read that failed).\n"
       "See d88cut(1).\n";
-  spec.shortUsage = {"[d88file] (DiskNo.)"};
+  definition.shortUsage = {"[d88file] (DiskNo.)"};
   // A closed standard output must not stop the cut half-way: the files are
   // all cut, then the failed progress lines are reported. A file past the
   // file-size limit is an error of its own, and its temporary goes.
-  spec.atStart = d88::removeTemporaryOnInterrupt;
-  spec.ignoresWriteSignals = true;
-  return spec;
+  definition.atStart = d88::removeTemporaryOnInterrupt;
+  definition.ignoresWriteSignals = true;
+  return definition;
 }
 
 // True for a disk number that names disk 0: one or more zero digits.
@@ -209,5 +209,5 @@ static int cut(const d88::Arguments& args) {
 }
 
 int main(int argc, char** argv) {
-  return d88::runProgram(programSpec(), argc, argv, cut);
+  return d88::runProgram(programDefinition(), argc, argv, cut);
 }

@@ -18,11 +18,11 @@ namespace {
 // The command line: options may stand anywhere before "--"; "-" alone is an
 // image (standard input). The usage forms: images listed, one disk's tracks,
 // one disk's picture (--svg alone in the last).
-d88::ProgramSpec programSpec() {
-  d88::ProgramSpec spec;
-  spec.name = "d88ls";
-  spec.version = D88_VERSION;
-  spec.options = {
+d88::ProgramDefinition programDefinition() {
+  d88::ProgramDefinition definition;
+  definition.name = "d88ls";
+  definition.version = D88_VERSION;
+  definition.options = {
       d88::flagOption('\0', "json", "one JSON document per image, one per line (JSON Lines)")
           .inForms(0b011),
       d88::flagOption('\0', "svg",
@@ -34,19 +34,19 @@ d88::ProgramSpec programSpec() {
                       "the same for dumps that differ only in the header or layout")
           .inForms(0b011),
   };
-  spec.usageForms = {"IMAGE...", "IMAGE DISK", "IMAGE [DISK]"};
-  spec.description =
+  definition.usageForms = {"IMAGE...", "IMAGE DISK", "IMAGE [DISK]"};
+  definition.description =
       "Shows what D88 floppy-disk images hold: one line per disk of each image and,\n"
       "under disk 0, whether it holds every sector d88cut reads. With exactly two\n"
       "arguments of which the second is a decimal number, one line per track of\n"
       "that disk instead. An image named - is standard input. Never writes a file.\n";
-  spec.endOfOptionsHelp = "end of options: no argument after it is taken for an option";
-  spec.epilogue = "Exit status: 0 when every image was listed, 1 otherwise. See d88ls(1).\n";
-  spec.helpColumn = 17;
-  spec.shortUsage = {"[--json] IMAGE...", "[--json] IMAGE DISK", "--svg IMAGE [DISK]"};
-  spec.writeFailurePrefix = "d88ls: cannot write the listing";
-  spec.outOfMemory = "d88ls: out of memory";
-  return spec;
+  definition.endOfOptionsHelp = "end of options: no argument after it is taken for an option";
+  definition.epilogue = "Exit status: 0 when every image was listed, 1 otherwise. See d88ls(1).\n";
+  definition.helpColumn = 17;
+  definition.shortUsage = {"[--json] IMAGE...", "[--json] IMAGE DISK", "--svg IMAGE [DISK]"};
+  definition.writeFailurePrefix = "d88ls: cannot write the listing";
+  definition.outOfMemory = "d88ls: out of memory";
+  return definition;
 }
 
 // A disk index is plain decimal digits, nothing else (no sign, no space).
@@ -153,5 +153,5 @@ static int list(const d88::Arguments& args) {
 }
 
 int main(int argc, char** argv) {
-  return d88::runProgram(programSpec(), argc, argv, list);
+  return d88::runProgram(programDefinition(), argc, argv, list);
 }

@@ -20,11 +20,11 @@ namespace {
 
 // The command line: options before "--" only; "-" alone is an operand. One
 // image and one output; an operand past them stops the reading.
-d88::ProgramSpec programSpec() {
-  d88::ProgramSpec spec;
-  spec.name = "d88raw";
-  spec.version = D88_VERSION;
-  spec.options = {
+d88::ProgramDefinition programDefinition() {
+  d88::ProgramDefinition definition;
+  definition.name = "d88raw";
+  definition.version = D88_VERSION;
+  definition.options = {
       d88::valueOption('\0', "disk", "N", "a value", "convert disk N (default 0)"),
       d88::valueOption('\0', "fill", "BYTE", "a value", "the filler byte (default 0x00)"),
       d88::valueOption('\0', "geometry", "TxSxB", "a value",
@@ -34,26 +34,27 @@ d88::ProgramSpec programSpec() {
                        "write a JSON map of every sector filled, short or marked bad,\n"
                        "and of every record the raw image cannot hold"),
   };
-  spec.usageForms = {"IMAGE OUT"};
-  spec.description =
+  definition.usageForms = {"IMAGE OUT"};
+  definition.description =
       "Writes one disk of a D88 floppy-disk image as a raw sector image OUT: tracks 0\n"
       "to T - 1, each with its sectors R first to R last, of B bytes each. A sector the\n"
       "image lacks, and the missing bytes of a short one, are written as the fill byte;\n"
       "a sector marked bad is copied as it is. By default the geometry is the disk's\n"
       "most common layout. An image named - is standard input.\n";
-  spec.epilogue =
+  definition.epilogue =
       "Numbers are decimal or hex after 0x. Exit status: 0 when the raw image is whole\n"
       "and sound; 2 when it was written with sectors filled, short or marked bad, or\n"
       "records left out; 1 otherwise (nothing is written). See d88raw(1).\n";
-  spec.shortUsage = {"[--disk N] [--fill BYTE] [--geometry TxSxB] [--map MAP.json] IMAGE OUT"};
-  spec.minOperands = 2;
-  spec.maxOperands = 2;
-  spec.extraOperand =
+  definition.shortUsage = {
+      "[--disk N] [--fill BYTE] [--geometry TxSxB] [--map MAP.json] IMAGE OUT"};
+  definition.minOperands = 2;
+  definition.maxOperands = 2;
+  definition.extraOperand =
       "one image and one output at a time; %s is one too many (d88raw --help lists the options)";
-  spec.missingValueNamesOption = true;
-  spec.atStart = d88::removeTemporaryOnInterrupt;
-  spec.ignoresWriteSignals = true;
-  return spec;
+  definition.missingValueNamesOption = true;
+  definition.atStart = d88::removeTemporaryOnInterrupt;
+  definition.ignoresWriteSignals = true;
+  return definition;
 }
 
 // "1 record has", "3 records have": a count of records and its verb.
@@ -210,7 +211,8 @@ static int convert(const d88::Arguments& args) {
 
   d88::RawGeometry geometry = d88::usualGeometry(theImage);
   if (!theImage.readFailure().ok()) {
-    d88::print(stderr, "Error: %s\n", d88::cannotReadText(imagePath, theImage.readFailure()).c_str());
+    d88::print(stderr, "Error: %s\n",
+               d88::cannotReadText(imagePath, theImage.readFailure()).c_str());
     return 1;
   }
   if (geometryArg != nullptr) {
@@ -254,5 +256,5 @@ static int convert(const d88::Arguments& args) {
 }
 
 int main(int argc, char** argv) {
-  return d88::runProgram(programSpec(), argc, argv, convert);
+  return d88::runProgram(programDefinition(), argc, argv, convert);
 }

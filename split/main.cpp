@@ -17,27 +17,28 @@ namespace {
 
 // The command line: options before "--" only; "-" alone is an operand. One
 // image; an operand past it stops the reading.
-d88::ProgramSpec programSpec() {
-  d88::ProgramSpec spec;
-  spec.name = "d88split";
-  spec.version = D88_VERSION;
-  spec.options = {
+d88::ProgramDefinition programDefinition() {
+  d88::ProgramDefinition definition;
+  definition.name = "d88split";
+  definition.version = D88_VERSION;
+  definition.options = {
       d88::outputFolderOption(),
   };
-  spec.usageForms = {"IMAGE"};
-  spec.description =
+  definition.usageForms = {"IMAGE"};
+  definition.description =
       "Writes each disk of a D88 floppy-disk image to a file of its own, named after\n"
       "the image: STEM.disk0.d88, STEM.disk1.d88, ... (STEM is the image's name without\n"
       "its last extension; stdin for standard input, named -). Each file holds the\n"
       "disk's bytes as they stand; the files put back together are the image again.\n";
-  spec.endOfOptionsHelp = "end of options: the next argument is the image, whatever its name";
-  spec.epilogue = "Exit status: 0 when every disk was written; 1 otherwise. See d88split(1).\n";
-  spec.shortUsage = {"[-o DIR] IMAGE"};
-  spec.maxOperands = 1;
-  spec.extraOperand = "one image at a time; %s is one too many";
-  spec.atStart = d88::removeTemporaryOnInterrupt;
-  spec.ignoresWriteSignals = true;
-  return spec;
+  definition.endOfOptionsHelp = "end of options: the next argument is the image, whatever its name";
+  definition.epilogue =
+      "Exit status: 0 when every disk was written; 1 otherwise. See d88split(1).\n";
+  definition.shortUsage = {"[-o DIR] IMAGE"};
+  definition.maxOperands = 1;
+  definition.extraOperand = "one image at a time; %s is one too many";
+  definition.atStart = d88::removeTemporaryOnInterrupt;
+  definition.ignoresWriteSignals = true;
+  return definition;
 }
 
 }  // namespace
@@ -127,5 +128,5 @@ static int split(const d88::Arguments& args) {
 }
 
 int main(int argc, char** argv) {
-  return d88::runProgram(programSpec(), argc, argv, split);
+  return d88::runProgram(programDefinition(), argc, argv, split);
 }

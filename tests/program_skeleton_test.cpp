@@ -17,32 +17,32 @@ using d88test::RunResult;
 
 // A table with each kind of option: a value with a short name, a repeatable
 // value, and a flag with a second long name.
-d88::ProgramSpec toolSpec() {
-  d88::ProgramSpec spec;
-  spec.name = "tool";
-  spec.version = "1.0";
-  spec.options = {
+d88::ProgramDefinition toolDefinition() {
+  d88::ProgramDefinition definition;
+  definition.name = "tool";
+  definition.version = "1.0";
+  definition.options = {
       d88::valueOption('o', "output", "DIR", "a folder", "where the files go"),
       d88::valueOption('\0', "spare", "SPARE", "an image", "another dump").repeatable(3, "spares"),
       d88::flagOption('s', "quiet", "print nothing").alsoNamed("silent"),
   };
-  spec.usageForms = {"IMAGE [DISK]"};
-  spec.shortUsage = {"IMAGE"};
-  return spec;
+  definition.usageForms = {"IMAGE [DISK]"};
+  definition.shortUsage = {"IMAGE"};
+  return definition;
 }
 
 // At most two operands; past them, "extra" stops the reading when set, and
 // is otherwise a usage error once all is read.
-d88::ProgramSpec twoOperandSpec(const char* extra) {
-  d88::ProgramSpec spec = toolSpec();
-  spec.minOperands = 2;
-  spec.maxOperands = 2;
-  spec.extraOperand = extra;
-  return spec;
+d88::ProgramDefinition twoOperandDefinition(const char* extra) {
+  d88::ProgramDefinition definition = toolDefinition();
+  definition.minOperands = 2;
+  definition.maxOperands = 2;
+  definition.extraOperand = extra;
+  return definition;
 }
 
 // A command line as main() receives it, called as /usr/local/bin/tool. The
-// arguments read from it point into it, so it outlives them, as does the spec.
+// arguments read from it point into it, so it outlives them, as does the definition.
 class CommandLine {
  public:
   explicit CommandLine(std::vector<std::string> args) : args_(std::move(args)) {
@@ -50,8 +50,8 @@ class CommandLine {
     for (std::string& arg : args_) argv_.push_back(&arg[0]);
     argv_.push_back(nullptr);
   }
-  d88::ParsedCommandLine parse(const d88::ProgramSpec& spec) {
-    return d88::parseCommandLine(spec, static_cast<int>(args_.size()), argv_.data());
+  d88::ParsedCommandLine parse(const d88::ProgramDefinition& definition) {
+    return d88::parseCommandLine(definition, static_cast<int>(args_.size()), argv_.data());
   }
 
  private:
@@ -101,11 +101,11 @@ TEST(ProgramSkeletonTest, CommandLinesAreReadAsEachProgramReadItsOwn) {
       {"a spare too many", {"--spare=1", "--spare=2", "--spare=3", "--spare=4", "a"},
        Request::kTooMany, "--spare=4", {}},
   };
-  const d88::ProgramSpec spec = toolSpec();
+  const d88::ProgramDefinition definition = toolDefinition();
   for (const ParseCase& c : cases) {
     SCOPED_TRACE(c.what);
     CommandLine line(c.args);
-    const d88::ParsedCommandLine parsed = line.parse(spec);
+    const d88::ParsedCommandLine parsed = line.parse(definition);
     EXPECT_EQ(parsed.request, c.request);
     EXPECT_EQ(parsed.culprit != nullptr ? parsed.culprit : "", c.culprit);
     if (c.request != Request::kWork) continue;
@@ -117,9 +117,9 @@ TEST(ProgramSkeletonTest, CommandLinesAreReadAsEachProgramReadItsOwn) {
 }
 
 TEST(ProgramSkeletonTest, ParsedValuesAndFlagsAreKeptByTheirLongName) {
-  const d88::ProgramSpec spec = toolSpec();
+  const d88::ProgramDefinition definition = toolDefinition();
   CommandLine line({"--spare", "x", "--silent", "a", "--spare=y"});
-  const d88::ParsedCommandLine parsed = line.parse(spec);
+  const d88::ParsedCommandLine parsed = line.parse(definition);
   ASSERT_EQ(parsed.request, Request::kWork);
   const d88::Arguments& args = parsed.arguments;
   EXPECT_TRUE(args.has("quiet"));
@@ -152,16 +152,16 @@ TEST(ProgramSkeletonTest, AnOperandPastTheLastStopsTheReadingOnlyWithItsMessage)
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const d88::ProgramSpec spec = twoOperandSpec(c.extra);
+    const d88::ProgramDefinition definition = twoOperandDefinition(c.extra);
     CommandLine line(c.args);
-    const d88::ParsedCommandLine parsed = line.parse(spec);
+    const d88::ParsedCommandLine parsed = line.parse(definition);
     EXPECT_EQ(parsed.request, c.request);
     EXPECT_EQ(parsed.culprit != nullptr ? parsed.culprit : "", c.culprit);
   }
 }
 
 TEST(ProgramSkeletonTest, HelpNamesTheProgramWithoutItsFolder) {
-  const d88::ProgramSpec spec = toolSpec();
+  const d88::ProgramDefinition definition = toolDefinition();
   const struct {
     const char* argv0;
     std::string name;
@@ -181,24 +181,24 @@ TEST(ProgramSkeletonTest, HelpNamesTheProgramWithoutItsFolder) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.argv0 != nullptr ? c.argv0 : "(none)");
-    EXPECT_EQ(d88::helpName(spec, c.argv0), c.name);
+    EXPECT_EQ(d88::helpName(definition, c.argv0), c.name);
   }
 }
 
 TEST(ProgramSkeletonTest, HelpShowsEveryOptionInItsFormsAndLinesUpTheDescriptions) {
-  d88::ProgramSpec spec = toolSpec();
-  spec.options.push_back(
+  d88::ProgramDefinition definition = toolDefinition();
+  definition.options.push_back(
       d88::flagOption('\0', "picture", "draw it\nas SVG").inForms(0b10, 0b10));
-  spec.options[0].inForms(0b01);
-  spec.options[1].inForms(0b01);
-  spec.options[2].inForms(0b11);
-  spec.options[2].help = "print nothing\nat all";
-  spec.usageForms = {"IMAGE...", "IMAGE"};
-  spec.description = "Does things.\n";
-  spec.endOfOptionsHelp = "end of options";
-  spec.epilogue = "Exit status: 0.\n";
-  spec.helpColumn = 20;
-  EXPECT_EQ(d88::helpText(spec, "tool"),
+  definition.options[0].inForms(0b01);
+  definition.options[1].inForms(0b01);
+  definition.options[2].inForms(0b11);
+  definition.options[2].help = "print nothing\nat all";
+  definition.usageForms = {"IMAGE...", "IMAGE"};
+  definition.description = "Does things.\n";
+  definition.endOfOptionsHelp = "end of options";
+  definition.epilogue = "Exit status: 0.\n";
+  definition.helpColumn = 20;
+  EXPECT_EQ(d88::helpText(definition, "tool"),
             "Usage: tool [-o|--output DIR] [--spare SPARE]... [-s|--quiet|--silent] [--] IMAGE..."
             " | tool [-s|--quiet|--silent] --picture [--] IMAGE\n"
             "Does things.\n"
