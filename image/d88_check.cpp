@@ -52,39 +52,31 @@ bool firstHeaderLooksWrong(ByteSource& source, const DiskEntry& first, std::stri
   }
   // The table ends where the first track begins; an entry inside what is
   // left of the header points back into it. The first entry that is not 0
-  // sets that end, so it points back when it points at or before its own
-  // slot: the table would then end before the entry itself.
-  std::uint32_t tableEnd = kDiskHeaderSize;
-  bool firstPointsBack = false;
-  for (int t = 0; t < kTrackCount; ++t) {
-    const std::uint32_t entry = readLE32(header + kTrackTableOffset + kTrackEntrySize * t);
-    if (entry != 0) {
-      tableEnd = std::min<std::uint32_t>(entry, kDiskHeaderSize);
-      if (entry < static_cast<std::uint32_t>(kTrackTableOffset + kTrackEntrySize * (t + 1))) {
+  // sets that end, so it points back when it points before its own slot's
+  // end: the table would then end before the entry itself.
+  const auto slotEnd = [](int t) {
+    return static_cast<std::uint32_t>(kTrackTableOffset + kTrackEntrySize * (t + 1));
+  };
+  // A file cut off before the end its size field gives explains tracks
+  // past its end, up to that size: those are truncation, not another rule.
+  const bool cutOff = fileEnd >= 0 && first.offset + fields.size > fileEnd;
+  if (fields.firstTrack >= 0 && fields.firstEntry < slotEnd(fields.firstTrack)) {
+    broken.push_back("track " + std::to_string(fields.firstTrack) +
+                     " points back into the track table");
+  } else {
+    for (int t = 0; t < kTrackCount; ++t) {
+      const std::uint32_t entry = fields.tracks[static_cast<std::size_t>(t)];
+      if (entry == 0) continue;
+      if (entry < slotEnd(t) || entry < fields.tableEnd) {
         broken.push_back("track " + std::to_string(t) + " points back into the track table");
-        firstPointsBack = true;
+        break;
       }
-      break;
-    }
-  }
-  for (int t = 0; t < kTrackCount && !firstPointsBack; ++t) {
-    const auto slot = static_cast<std::uint32_t>(kTrackTableOffset + kTrackEntrySize * t);
-    if (slot + kTrackEntrySize > tableEnd) break;
-    const std::uint32_t entry = readLE32(header + slot);
-    if (entry == 0) continue;
-    if (entry < static_cast<std::uint32_t>(kTrackTableOffset + kTrackEntrySize * (t + 1)) ||
-        entry < tableEnd) {
-      broken.push_back("track " + std::to_string(t) + " points back into the track table");
-      break;
-    }
-    // A file cut off before the end its size field gives explains tracks
-    // past its end, up to that size: those are truncation, not another rule.
-    const bool cutOff = fileEnd >= 0 && first.offset + fields.size > fileEnd;
-    const bool pastEnd = cutOff ? entry > fields.size
-                                : fileEnd >= 0 && first.offset + entry >= fileEnd;
-    if (pastEnd) {
-      broken.push_back("track " + std::to_string(t) + " points past the end of the file");
-      break;
+      const bool pastEnd = cutOff ? entry > fields.size
+                                  : fileEnd >= 0 && first.offset + entry >= fileEnd;
+      if (pastEnd) {
+        broken.push_back("track " + std::to_string(t) + " points past the end of the file");
+        break;
+      }
     }
   }
   if (broken.size() < 2) return false;

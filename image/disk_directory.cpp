@@ -47,18 +47,19 @@ DiskHeaderFields decodeDiskHeader(const std::uint8_t* header) {
   // Many real images have a table of only 154 or 160 entries: their first
   // track starts inside the 688 bytes, and the slots from there on hold
   // sector data. The first track's offset marks where the table ends.
-  std::uint32_t tableEnd = kDiskHeaderSize;
   for (int t = 0; t < kTrackCount; ++t) {
     const std::uint32_t entry = readLE32(header + kTrackTableOffset + kTrackEntrySize * t);
     if (entry != 0) {
-      if (entry < tableEnd) tableEnd = entry;
+      fields.firstTrack = t;
+      fields.firstEntry = entry;
+      if (entry < fields.tableEnd) fields.tableEnd = entry;
       break;
     }
   }
   for (int t = 0; t < kTrackCount; ++t) {
     const auto slot = static_cast<std::uint32_t>(kTrackTableOffset + kTrackEntrySize * t);
     fields.tracks[static_cast<std::size_t>(t)] =
-        slot + kTrackEntrySize <= tableEnd ? readLE32(header + slot) : 0;
+        slot + kTrackEntrySize <= fields.tableEnd ? readLE32(header + slot) : 0;
   }
   return fields;
 }

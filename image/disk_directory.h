@@ -35,6 +35,12 @@ struct DiskHeaderFields {
   // Offsets of the tracks from the disk's start; 0 for an absent track and
   // for the slots that a short table leaves to sector data.
   std::array<std::uint32_t, kTrackCount> tracks{};
+  // Where the table ends: where the first track begins, or the header's end.
+  std::uint32_t tableEnd = kDiskHeaderSize;
+  // The first slot whose entry is not 0, and that entry as the header has
+  // it (even when it points before its own slot's end); -1 when none is.
+  int firstTrack = -1;
+  std::uint32_t firstEntry = 0;
 };
 
 // Finds the disks of `source`: each whole 688-byte header is a disk, and its
