@@ -124,10 +124,12 @@ TrackListing listTrack(Image& image, int track) {
   return listing;
 }
 
-std::vector<TrackListing> listTracks(Image& image) {
+namespace {
+
+// Every track that holds records, each marked with the record count most
+// tracks have: a track with fewer is often one cut off by the end of the file.
+std::vector<TrackListing> listTracksWith(Image& image, int usual) {
   std::vector<TrackListing> tracks;
-  // A track with fewer records than most is often one cut off by the end of the file.
-  const int usual = countTracks(image).usualRecords;
   for (int track = 0; track < kTrackCount; ++track) {
     TrackListing listing = listTrack(image, track);
     // A track whose first header could not be read is listed too, to say so.
@@ -137,6 +139,12 @@ std::vector<TrackListing> listTracks(Image& image) {
     }
   }
   return tracks;
+}
+
+}  // namespace
+
+std::vector<TrackListing> listTracks(Image& image) {
+  return listTracksWith(image, countTracks(image).usualRecords);
 }
 
 bool summarizeDisk(Image& image, int index, DiskSummary* summary,
@@ -154,8 +162,9 @@ bool summarizeDisk(Image& image, int index, DiskSummary* summary,
   s.counts = countTracks(image);
   s.layout = layoutOf(s.counts);
   s.problems = diskProblems(image, s);
+  // The counts just made give the usual record count: no second count.
+  if (tracks != nullptr) *tracks = listTracksWith(image, s.counts.usualRecords);
   *summary = std::move(s);
-  if (tracks != nullptr) *tracks = listTracks(image);
   return true;
 }
 
