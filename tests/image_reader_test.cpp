@@ -55,6 +55,21 @@ void expectGuardIntact(const Bytes& buffer, std::size_t from) {
   }
 }
 
+// Runs `read` (which copies into the buffer it is given, at most maxBytes,
+// and returns the bytes copied) into a guarded buffer: the bytes copied;
+// fails the test when a byte past maxBytes changed.
+template <typename Read>
+Bytes guardedRead(int maxBytes, Read&& read) {
+  const std::size_t room = static_cast<std::size_t>(std::max(maxBytes, 0));
+  Bytes buffer(room + 64, kGuard);
+  const int got = read(buffer.data());
+  EXPECT_GE(got, 0);
+  EXPECT_LE(got, std::max(maxBytes, 0));
+  expectGuardIntact(buffer, room);
+  buffer.resize(static_cast<std::size_t>(std::max(got, 0)));
+  return buffer;
+}
+
 // Opens bytes held in memory as an Image and selects a disk.
 class ImageTest : public ::testing::Test {
  protected:
@@ -70,16 +85,12 @@ class ImageTest : public ::testing::Test {
   // readSector into a guarded buffer: the bytes copied, *status why fewer
   // came; fails the test when a byte past maxBytes changed.
   Bytes read(const d88::SectorAddress& at, int maxBytes, Status* status = nullptr) {
-    const std::size_t room = static_cast<std::size_t>(std::max(maxBytes, 0));
-    Bytes buffer(room + 64, kGuard);
-    std::int32_t got = -1;
-    const Status s = image_.readSector(at, buffer.data(), maxBytes, &got);
-    if (status != nullptr) *status = s;
-    EXPECT_GE(got, 0);
-    EXPECT_LE(got, std::max(maxBytes, 0));
-    expectGuardIntact(buffer, room);
-    buffer.resize(static_cast<std::size_t>(std::max(got, 0)));
-    return buffer;
+    return guardedRead(maxBytes, [&](std::uint8_t* buffer) {
+      std::int32_t got = -1;
+      const Status s = image_.readSector(at, buffer, maxBytes, &got);
+      if (status != nullptr) *status = s;
+      return got;
+    });
   }
 
   Bytes bytes_;
@@ -96,14 +107,9 @@ class D88ImageTest : public ::testing::Test {
 
   // readSector into a guarded buffer; fails the test when a guard byte changed.
   Bytes read(int track, int c, int h, int r, int n, int maxBytes) {
-    const std::size_t room = static_cast<std::size_t>(std::max(maxBytes, 0));
-    Bytes buffer(room + 64, kGuard);
-    const int got = image_.readSector(track, c, h, r, n, buffer.data(), maxBytes);
-    EXPECT_GE(got, 0);
-    EXPECT_LE(got, std::max(maxBytes, 0));
-    expectGuardIntact(buffer, room);
-    buffer.resize(static_cast<std::size_t>(std::max(got, 0)));
-    return buffer;
+    return guardedRead(maxBytes, [&](std::uint8_t* buffer) {
+      return image_.readSector(track, c, h, r, n, buffer, maxBytes);
+    });
   }
 
   TempDir dir_;
