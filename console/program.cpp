@@ -38,7 +38,7 @@ OptionEntry flagOption(char shortName, const char* longName, const char* help) {
 }
 
 OptionEntry valueOption(char shortName, const char* longName, const char* valueName,
-                       const char* missingNoun, const char* help) {
+                        const char* missingNoun, const char* help) {
   OptionEntry option = flagOption(shortName, longName, help);
   option.valueName = valueName;
   option.missingNoun = missingNoun;

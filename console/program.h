@@ -46,7 +46,7 @@ OptionEntry flagOption(char shortName, const char* longName, const char* help);
 // An option with a value: "--long VALUE", "--long=VALUE", and with a short
 // name "-s VALUE" or "-sVALUE". An empty value is a missing one.
 OptionEntry valueOption(char shortName, const char* longName, const char* valueName,
-                       const char* missingNoun, const char* help);
+                        const char* missingNoun, const char* help);
 // "-o, --output DIR": the folder a writer's files go into, as every writer
 // takes it.
 OptionEntry outputFolderOption();
