@@ -11,6 +11,8 @@
 #include <d88/image.h>
 #include <d88/status.h>
 
+#include "file_system.h"
+
 namespace d88 {
 
 // Why an image could not be opened for a program's work.
@@ -32,6 +34,10 @@ struct OpenOutcome {
   std::string text;
   // The reason alone, as a JSON error document gives it.
   std::string reason;
+  // Which file was opened, whatever became of the reading (known false for
+  // a caller's File, and when it could not be opened): the outputs of a run
+  // are checked against it.
+  FileIdentity identity;
 
   bool ok() const { return problem == OpenProblem::kNone; }
 };

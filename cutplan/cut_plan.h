@@ -82,7 +82,6 @@ const CutPlan& cutPlan();
 // takes a sector from when the image does not hold it sound.
 struct Spare {
   Image* image;
-  std::string path;  // as opened (UTF-8)
   std::string name;  // how messages name it
 };
 

@@ -8,6 +8,7 @@
 #include "console.h"
 #include "file_system.h"
 #include "output_file.h"
+#include "output_set.h"
 
 namespace d88 {
 namespace {
@@ -79,10 +80,26 @@ void noteSpares(const char* name, const CutReadout& readout, const std::vector<S
 
 }  // namespace
 
-void reportFolderFailure(const CutTarget& target, int error) {
+bool checkCutOutputs(const CutTarget& target, const FileIdentity& image,
+                     const std::vector<FileIdentity>& spares,
+                     const std::vector<std::string>& spareNames) {
+  OutputSet outputs;
+  outputs.addInput(image, "the image being cut");
+  for (std::size_t k = 0; k < spares.size(); ++k) {
+    outputs.addInput(spares[k], "the spare " + spareNames[k]);
+  }
+  for (const Cut& cut : cutPlan()) outputs.addOutput(pathInFolder(target.folder, cut.name));
+  const OutputCheck check = outputs.check();
+  if (check.ok()) return true;
+  print(stderr, "Error: cannot write %s: %s\n", cutPlan()[check.output].name,
+        safeUtf8(check.reason).c_str());
+  return false;
+}
+
+void reportFolderFailure(const CutTarget& target, int error, bool nothingWritten) {
   const std::string folder = target.folder != nullptr ? safeUtf8(target.folder) : ".";
-  print(stderr, "Error: cannot write into %s: %s; the remaining files are not written\n",
-        folder.c_str(), std::strerror(error));
+  print(stderr, "Error: cannot write into %s: %s; %s\n", folder.c_str(), std::strerror(error),
+        nothingWritten ? "nothing is written" : "the remaining files are not written");
 }
 
 CutFileResult cutFile(Image& image, const CutTarget& target, const Cut& cut,
@@ -92,16 +109,6 @@ CutFileResult cutFile(Image& image, const CutTarget& target, const Cut& cut,
   announce(cut.name);
   noteSpares(cut.name, readout, target.spares);
   const std::string path = pathInFolder(target.folder, cut.name);
-  if (isSameFile(path.c_str(), target.imagePath)) {
-    print(stderr, "Error: cannot write %s: it is the image being cut\n", cut.name);
-    return CutFileResult::kFailed;
-  }
-  for (const Spare& spare : target.spares) {
-    if (isSameFile(path.c_str(), spare.path.c_str())) {
-      print(stderr, "Error: cannot write %s: it is the spare %s\n", cut.name, spare.name.c_str());
-      return CutFileResult::kFailed;
-    }
-  }
   const WriteResult written = writeFileWhole(path.c_str(), buffer->data() + cut.skip,
                                              static_cast<std::size_t>(cut.length));
   if (written.folderFailed) {
@@ -109,7 +116,7 @@ CutFileResult cutFile(Image& image, const CutTarget& target, const Cut& cut,
     return CutFileResult::kFolderFailed;
   }
   if (written.error != 0) {
-    print(stderr, "Error: cannot write %s: %s\n", cut.name, std::strerror(written.error));
+    print(stderr, "Error: cannot write %s: %s\n", cut.name, writeFailureText(written).c_str());
     return CutFileResult::kFailed;
   }
   warnAbout(cut.name, readout, target.spares);

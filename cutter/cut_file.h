@@ -3,18 +3,19 @@
 #define D88CUT_CUTTER_CUT_FILE_H_
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <d88/image.h>
 
 #include "cut_plan.h"
+#include "file_system.h"
 
 namespace d88 {
 
 // Where the cuts of one image go, and the spares they may take sectors from.
 struct CutTarget {
-  const char* imagePath;  // the image being cut (UTF-8): never overwritten
-  const char* folder;     // the folder the files go into; nullptr for the current one
+  const char* folder;  // the folder the files go into; nullptr for the current one
   std::vector<Spare> spares = {};  // in the order they are tried
 };
 
@@ -28,7 +29,8 @@ enum class CutFileResult {
 
 // Cuts `cut` from the selected disk of `image`, taking each sector from its
 // best copy there or in target.spares (see readCut), into its file in
-// target.folder, through a temporary file and a rename. Prints the progress
+// target.folder, through a temporary file and a rename. The caller has
+// checked the file against the run's inputs (checkCutOutputs). Prints the progress
 // line on standard output; on standard error a note of the sectors a spare
 // supplied, a warning when sectors could not be read (their bytes are
 // written as zero), are marked bad, or stand twice in their track with
@@ -39,9 +41,19 @@ enum class CutFileResult {
 CutFileResult cutFile(Image& image, const CutTarget& target, const Cut& cut,
                       std::vector<std::uint8_t>* buffer);
 
+// Checks the files of the whole plan in target.folder against the image
+// (`image`, the identity of its open handle) and the spares (`spares`, and
+// how messages name them) before any is written. Returns false after
+// "Error: cannot write NAME: REASON" ("it is the image being cut", "it is
+// the spare SPARE", "it is a folder", ...) on standard error.
+bool checkCutOutputs(const CutTarget& target, const FileIdentity& image,
+                     const std::vector<FileIdentity>& spares,
+                     const std::vector<std::string>& spareNames);
+
 // "Error: cannot write into FOLDER: REASON; the remaining files are not
-// written", for target.folder ("." for the current one).
-void reportFolderFailure(const CutTarget& target, int error);
+// written", for target.folder ("." for the current one); "...; nothing is
+// written" when `nothingWritten`.
+void reportFolderFailure(const CutTarget& target, int error, bool nothingWritten = false);
 
 }  // namespace d88
 

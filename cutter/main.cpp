@@ -115,8 +115,12 @@ static int cut(const d88::Arguments& args) {
   std::vector<d88::Image> spareImages(sparePaths.size());
   // Why each spare that opened is not used, said where the spares are weighed.
   std::vector<std::string> unusable(sparePaths.size());
+  std::vector<d88::FileIdentity> spareFiles(sparePaths.size());
+  std::vector<std::string> spareNames(sparePaths.size());
   for (std::size_t k = 0; k < sparePaths.size(); ++k) {
     const d88::OpenOutcome spare = d88::openImage(sparePaths[k], &spareImages[k]);
+    spareFiles[k] = spare.identity;
+    spareNames[k] = d88::safeUtf8(sparePaths[k]);
     switch (spare.problem) {
       case d88::OpenProblem::kNone:
         break;
@@ -132,6 +136,10 @@ static int cut(const d88::Arguments& args) {
         break;
     }
   }
+  // No file is written over an input, used or not, nor over anything that
+  // is not a file: the whole run stops before anything is written.
+  d88::CutTarget target{folder};
+  if (!d88::checkCutOutputs(target, opened.identity, spareFiles, spareNames)) return 1;
   // Nothing is written for a disk that holds none of the sectors the cuts
   // read, so that earlier outputs survive.
   if (!theImage.selectDisk(0).ok() || !d88::planFindsAnySector(theImage)) {
@@ -147,12 +155,11 @@ static int cut(const d88::Arguments& args) {
     }
     return 1;
   }
-  d88::CutTarget target{imagePath.c_str(), folder};
   // A spare is used only when it is a dump of the same disk: sound sectors
   // that both hold, and none of them different.
   for (std::size_t k = 0; k < spareImages.size(); ++k) {
     d88::Image& spare = spareImages[k];
-    const std::string name = d88::safeUtf8(sparePaths[k]);
+    const std::string& name = spareNames[k];
     if (!unusable[k].empty()) {
       d88::print(stderr, "Note: %s is not used: %s\n", name.c_str(), unusable[k].c_str());
       continue;
@@ -166,7 +173,7 @@ static int cut(const d88::Arguments& args) {
       return 1;
     }
     if (agreement.sameDisk()) {
-      target.spares.push_back({&spare, sparePaths[k], name});
+      target.spares.push_back({&spare, name});
     } else if (agreement.shared == 0) {
       d88::print(stderr, "Note: %s is not used: it shares no sound sector with %s\n",
                  name.c_str(), image.c_str());
@@ -177,7 +184,7 @@ static int cut(const d88::Arguments& args) {
   }
   if (folder != nullptr) {
     if (const int error = d88::makeFolder(folder)) {
-      d88::reportFolderFailure(target, error);
+      d88::reportFolderFailure(target, error, true);
       return 1;
     }
   }

@@ -20,7 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   FUZZ_CHECK(parts.front().offset == 0);
   // Odd disks are copied by the system where it can, even ones through the reader.
-  const d88::CopySourceFile source(d88fuzz::kInputName, image.fileSize());
+  d88::FileKind kind = d88::FileKind::kNothing;
+  d88::FileIdentity input;
+  FUZZ_CHECK(d88::lookUpFile(d88fuzz::kInputName, &kind, &input) == 0);
+  const d88::CopySourceFile source(d88fuzz::kInputName, image.fileSize(), input);
   d88::SplitBuffer split;
   std::vector<std::uint8_t> joined;
   for (const d88::DiskPart& part : parts) {

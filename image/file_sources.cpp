@@ -19,8 +19,7 @@ class SystemFileObject : public File {
               std::size_t* got) override {
     *got = 0;
     int error = 0;
-    const std::int64_t n = file.seekable() ? file.readAt(offset, buffer, count, &error)
-                                           : file.readNext(buffer, count, &error);
+    const std::int64_t n = file.read(offset, buffer, count, &error);
     if (n < 0) return Status::ioError(error, "read at offset " + std::to_string(offset));
     *got = static_cast<std::size_t>(n);
     return Status();

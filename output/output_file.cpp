@@ -3,34 +3,16 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+#include <algorithm>
 
 #include "file_system.h"
 #include "temporary_files.h"
 
 namespace d88 {
 namespace {
-
-constexpr std::size_t kMaxNameLength = 4096;
-// Random characters at the end of a temporary name, and tries at a free name.
-constexpr std::size_t kRandomLength = 6;
-constexpr int kNameAttempts = 100;
-
-// Creates and lists a temporary file beside `name` whose name no one else
-// holds; `temporary` receives its name, *entry its place in the list.
-int createTemporary(const char* name, std::string* temporary, NewFile* file,
-                    TemporaryEntry** entry) {
-  const std::size_t length = std::strlen(name);
-  const std::size_t markerLength = sizeof kTemporaryMarker - 1;
-  if (length + markerLength + kRandomLength >= kMaxNameLength) return ENAMETOOLONG;
-  *temporary = std::string(name) + kTemporaryMarker + std::string(kRandomLength, '0');
-  char* random = &(*temporary)[length + markerLength];
-  int error = EEXIST;
-  for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
-    fillRandomName(random, kRandomLength);
-    error = createListedTemporary(temporary->c_str(), file, entry);
-  }
-  return error;
-}
 
 // Failures to create a file in a folder, or to write into its filesystem,
 // that no other file there escapes.
@@ -70,9 +52,18 @@ WriteResult PendingFile::start(const char* name) {
   if (isReadOnlyFile(name)) return WriteResult{EACCES, false};
   auto impl = std::make_unique<Impl>();
   impl->name = name;
-  const int error = createTemporary(name, &impl->temporary, &impl->out, &impl->entry);
+  const int error = createListedTemporary(name, &impl->temporary, &impl->out, &impl->entry);
   if (error != 0) return WriteResult{error, isFolderError(error, true)};
   impl_ = std::move(impl);
+  // A file written in place of another keeps the other's permissions, as
+  // it would had it been written over.
+  unsigned mode = 0;
+  if (regularFileMode(name, &mode)) {
+    if (const int failed = impl_->out.setMode(mode)) {
+      discard();
+      return WriteResult{failed, false};
+    }
+  }
   return WriteResult{};
 }
 
@@ -90,18 +81,61 @@ std::uint64_t PendingFile::appendCopyOf(int sourceFd, std::int64_t offset, std::
 }
 
 WriteResult PendingFile::commit() {
-  if (!impl_) return WriteResult{EBADF, false};
-  int error = impl_->out.close();
-  if (error != 0) {
-    discard();
-    return WriteResult{error, isFolderError(error, false)};
+  PendingFile* self = this;
+  std::size_t failed = 0;
+  return commitTogether(&self, 1, &failed);
+}
+
+WriteResult PendingFile::commitTogether(PendingFile* const* files, std::size_t count,
+                                        std::size_t* failed) {
+  const auto fail = [&](std::size_t index, const WriteResult& result) {
+    *failed = index;
+    for (std::size_t i = 0; i < count; ++i) files[i]->discard();
+    return result;
+  };
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!files[i]->impl_) return fail(i, WriteResult{EBADF, false});
+    const int error = files[i]->impl_->out.close();
+    if (error != 0) return fail(i, WriteResult{error, isFolderError(error, false)});
   }
-  error = renameListedTemporary(impl_->entry, impl_->temporary.c_str(), impl_->name.c_str());
-  if (error != 0) {
-    discard();
-    return WriteResult{error, false};
+  // Runs that commit several files into one folder take turns, folder by
+  // folder in one order, so that no two wait on each other.
+  std::vector<std::unique_ptr<FolderLock>> locks;
+  if (count > 1) {
+    std::vector<std::pair<FileIdentity, std::string>> folders;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string folder = folderOfPath(files[i]->impl_->name);
+      FileKind kind = FileKind::kNothing;
+      FileIdentity identity;
+      if (lookUpFile(folder.c_str(), &kind, &identity) == 0 && identity.known) {
+        folders.emplace_back(identity, folder);
+      }
+    }
+    const auto before = [](const std::pair<FileIdentity, std::string>& a,
+                           const std::pair<FileIdentity, std::string>& b) {
+      return std::tie(a.first.device, a.first.file) < std::tie(b.first.device, b.first.file);
+    };
+    std::sort(folders.begin(), folders.end(), before);
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+      if (i > 0 && folders[i].first == folders[i - 1].first) continue;
+      locks.push_back(std::make_unique<FolderLock>());
+      locks.back()->lock(folders[i].second.c_str());
+    }
   }
-  impl_.reset();
+  std::vector<ListedRename> renames;
+  for (std::size_t i = 0; i < count; ++i) {
+    const Impl& impl = *files[i]->impl_;
+    renames.push_back({impl.entry, impl.temporary.c_str(), impl.name.c_str()});
+  }
+  std::size_t index = 0;
+  std::size_t renamed = 0;
+  WriteResult result;
+  result.error =
+      renameListedTogether(renames.data(), count, &index, &renamed, &result.standing);
+  // A temporary that was renamed is gone, or is a final name again: it is
+  // not the file's to remove.
+  for (std::size_t i = 0; i < renamed; ++i) files[i]->impl_.reset();
+  if (result.error != 0) return fail(index, result);
   return WriteResult{};
 }
 
@@ -118,6 +152,31 @@ WriteResult writeFileWhole(const char* name, const std::uint8_t* data, std::size
   if (result.error == 0) result = file.append(data, size);
   if (result.error == 0) result = file.commit();
   return result;
+}
+
+std::string fileKindText(FileKind kind) {
+  switch (kind) {
+    case FileKind::kNothing:
+      return "nothing";
+    case FileKind::kRegular:
+      return "a regular file";
+    case FileKind::kFolder:
+      return "a folder";
+    case FileKind::kDevice:
+      return "a device";
+    case FileKind::kFifo:
+      return "a FIFO (named pipe)";
+    case FileKind::kSocket:
+      return "a socket";
+    case FileKind::kOther:
+      break;
+  }
+  return "no regular file";
+}
+
+std::string writeFailureText(const WriteResult& result) {
+  if (result.standing != FileKind::kNothing) return "it is " + fileKindText(result.standing);
+  return std::strerror(result.error);
 }
 
 std::string pathInFolder(const char* folder, const std::string& name) {

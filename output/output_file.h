@@ -7,9 +7,12 @@
 #include <memory>
 #include <string>
 
+#include "file_system.h"
+
 namespace d88 {
 
-// A temporary file is named NAME + this + six random letters and digits.
+// A temporary file is named NAME + this + six random letters and digits; a
+// NAME too long for that is shortened in the temporary's name.
 constexpr const char kTemporaryMarker[] = ".d88cut-";
 
 // How writing a file went.
@@ -19,7 +22,18 @@ struct WriteResult {
   // files, read-only, missing, full, over quota): no other file can be
   // written there either.
   bool folderFailed = false;
+  // What stood under the final name when it was no file to replace (a
+  // device, a FIFO, a socket; error is then EEXIST); kNothing otherwise.
+  FileKind standing = FileKind::kNothing;
 };
+
+// What `kind` is, in words: "a folder", "a device", "a FIFO (named pipe)",
+// "a socket", "no regular file"; "nothing" for kNothing.
+std::string fileKindText(FileKind kind);
+
+// Why a write failed, in words: "it is a FIFO (named pipe)" for what stood
+// in the way, else the system's reason.
+std::string writeFailureText(const WriteResult& result);
 
 // A file written whole or not at all, in pieces: the bytes go to a temporary
 // file of this run's own beside the final name, which replaces any file of
@@ -35,7 +49,9 @@ class PendingFile {
   PendingFile& operator=(const PendingFile&) = delete;
 
   // Creates the temporary for `name` (UTF-8), after discarding any earlier
-  // one. An existing `name` that the user may not write fails with EACCES.
+  // one. An existing `name` that the user may not write fails with EACCES;
+  // the temporary takes the permissions of an existing `name`, which it
+  // replaces.
   WriteResult start(const char* name);
   // Appends `size` bytes. On failure the temporary is removed.
   WriteResult append(const std::uint8_t* data, std::size_t size);
@@ -47,8 +63,17 @@ class PendingFile {
   // reading and append(); 0 where the system has no such copy.
   std::uint64_t appendCopyOf(int sourceFd, std::int64_t offset, std::uint64_t size);
   // Closes the temporary and renames it to the final name. On failure the
-  // final name is as it was and the temporary is removed.
+  // final name is as it was and the temporary is removed. A device, FIFO
+  // or socket that now stands under the final name is left in place.
   WriteResult commit();
+  // Commits the `count` started files `files` as one: every final name
+  // replaced, or, after a failure, none (each then holds what it held
+  // before, and one that held nothing holds nothing again). Interrupts wait
+  // until it is done, and runs committing into the same folders take turns,
+  // so that no run's files stand beside another's. On failure *failed is
+  // the index of the file that failed and every temporary is removed.
+  static WriteResult commitTogether(PendingFile* const* files, std::size_t count,
+                                    std::size_t* failed);
   // Removes the temporary, if one is open; the final name is untouched.
   void discard();
 

@@ -1,8 +1,10 @@
 #include "temporary_files.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "interrupts.h"
 #include "output_file.h"
@@ -11,6 +13,12 @@ namespace d88 {
 
 // The longest temporary name kept for the cleanup, in the system's characters.
 constexpr std::size_t kMaxListedName = 4096;
+// Longest last part of a path that file systems take, in bytes.
+constexpr std::size_t kMaxNameBytes = 255;
+// Random characters at the end of a sibling name.
+constexpr std::size_t kRandomLength = 6;
+// Tries at a sibling name no one holds.
+constexpr int kNameAttempts = 100;
 
 // One place in the list. The list only grows: an entry, once published, is
 // never freed nor unlinked, only reused, so the cleanup may walk it at any
@@ -90,24 +98,162 @@ void forget(TemporaryEntry* entry) {
 
 }  // namespace
 
-int createListedTemporary(const char* path, NewFile* file, TemporaryEntry** entry) {
-  const InterruptsHeld held;
-  TemporaryEntry* taken = takeEntry();
-  const int error = file->create(path);
-  if (error != 0) {
-    forget(taken);
-    *entry = nullptr;
-    return error;
+int createListedTemporary(const char* name, std::string* temporary, NewFile* file,
+                          TemporaryEntry** entry) {
+  SiblingName sibling(name);
+  int error = EEXIST;
+  for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
+    *temporary = sibling.next();
+    NativePath native;
+    // A name the cleanup could not hold is not created: it would outlive an
+    // interrupt.
+    if (!toNativePath(temporary->c_str(), &native)) return EINVAL;
+    if (native.size() >= kMaxListedName) return ENAMETOOLONG;
+    const InterruptsHeld held;
+    TemporaryEntry* taken = takeEntry();
+    error = file->create(temporary->c_str());
+    if (error != 0) {
+      forget(taken);
+      *entry = nullptr;
+      continue;
+    }
+    *entry = list(taken, temporary->c_str()) ? taken : nullptr;
   }
-  *entry = list(taken, path) ? taken : nullptr;
-  return 0;
+  return error;
 }
 
-int renameListedTemporary(TemporaryEntry* entry, const char* from, const char* to) {
-  const InterruptsHeld held;
-  const int error = replaceFile(from, to);
-  if (error == 0) forget(entry);
+namespace {
+
+// What is kept of a final name while files are renamed together: a second
+// name for it (a link), or the file itself moved aside where the file
+// system has no links.
+struct KeptFile {
+  std::string name;
+  bool movedAside = false;
+};
+
+// Keeps what stands under `to` as *kept; 0 when there is nothing to keep.
+int keep(const char* to, KeptFile* kept, FileKind* standing) {
+  FileKind kind = FileKind::kNothing;
+  FileIdentity identity;
+  if (const int error = lookUpFile(to, &kind, &identity)) return error;
+  if (kind == FileKind::kNothing) return 0;
+  if (kind != FileKind::kRegular) {
+    *standing = kind;
+    return kind == FileKind::kFolder ? EISDIR : EEXIST;
+  }
+  SiblingName sibling(to);
+  int error = EEXIST;
+  for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
+    const std::string& name = sibling.next();
+    error = linkFile(to, name.c_str());
+    if (error == 0) {
+      kept->name = name;
+      return 0;
+    }
+    if (error == EEXIST) continue;
+    // No links here: the file moves aside to a name nothing holds.
+    FileKind there = FileKind::kNothing;
+    if (lookUpFile(name.c_str(), &there, &identity) != 0 || there != FileKind::kNothing) {
+      error = EEXIST;
+      continue;
+    }
+    error = replaceFile(to, name.c_str());
+    if (error == 0) {
+      kept->name = name;
+      kept->movedAside = true;
+    }
+  }
   return error;
+}
+
+// Removes the kept second name, if any.
+void removeKept(const KeptFile& kept) {
+  if (kept.name.empty()) return;
+  NativePath native;
+  if (toNativePath(kept.name.c_str(), &native)) removeFileNow(native.c_str());
+}
+
+// Gives `to` back what `kept` holds of it; removes `to` when it held nothing.
+void putBack(const char* to, const KeptFile& kept, bool replaced) {
+  if (kept.name.empty()) {
+    if (replaced) {
+      NativePath native;
+      if (toNativePath(to, &native)) removeFileNow(native.c_str());
+    }
+    return;
+  }
+  // Should the old file not go back, its second name stays: it is then the
+  // only name that holds it.
+  if (replaced || kept.movedAside) {
+    replaceFile(kept.name.c_str(), to);
+    return;
+  }
+  removeKept(kept);
+}
+
+}  // namespace
+
+SiblingName::SiblingName(const std::string& name) {
+  const std::size_t markerLength = sizeof kTemporaryMarker - 1;
+  const std::size_t lastPart = name.size() - nameOffset(name);
+  std::size_t keptBytes = name.size();
+  if (lastPart + markerLength + kRandomLength > kMaxNameBytes) {
+    const std::size_t over = lastPart + markerLength + kRandomLength - kMaxNameBytes;
+    keptBytes = over >= lastPart ? name.size() - lastPart : name.size() - over;
+    // Not inside a UTF-8 character: back past its continuation bytes.
+    while (keptBytes > nameOffset(name) &&
+           (static_cast<unsigned char>(name[keptBytes]) & 0xC0) == 0x80) {
+      --keptBytes;
+    }
+  }
+  name_ = name.substr(0, keptBytes) + kTemporaryMarker + std::string(kRandomLength, '0');
+  randomAt_ = keptBytes + markerLength;
+}
+
+const std::string& SiblingName::next() {
+  fillRandomName(&name_[randomAt_], kRandomLength);
+  return name_;
+}
+
+int renameListedTogether(const ListedRename* renames, std::size_t count, std::size_t* failed,
+                         std::size_t* renamed, FileKind* standing) {
+  const InterruptsHeld held;
+  *renamed = 0;
+  // One file needs nothing kept: its rename either happens or not.
+  std::vector<KeptFile> kept(count);
+  std::size_t i = 0;
+  int error = 0;
+  for (; count > 1 && i < count && error == 0; ++i) error = keep(renames[i].to, &kept[i], standing);
+  if (error != 0) {
+    *failed = i - 1;
+    for (std::size_t j = 0; j + 1 < i; ++j) putBack(renames[j].to, kept[j], false);
+    return error;
+  }
+  for (i = 0; i < count; ++i) {
+    if (count == 1) {
+      FileKind kind = FileKind::kNothing;
+      FileIdentity identity;
+      if (lookUpFile(renames[i].to, &kind, &identity) == 0 && kind != FileKind::kNothing &&
+          kind != FileKind::kRegular && kind != FileKind::kFolder) {
+        *standing = kind;
+        error = EEXIST;
+        break;
+      }
+    }
+    error = replaceFile(renames[i].from, renames[i].to);
+    if (error != 0) break;
+    forget(renames[i].entry);
+  }
+  if (error != 0) {
+    *failed = i;
+    *renamed = i;
+    for (std::size_t j = 0; j < count; ++j) putBack(renames[j].to, kept[j], j < i);
+    return error;
+  }
+  for (const KeptFile& k : kept) removeKept(k);
+  *renamed = count;
+  return 0;
 }
 
 void removeListedTemporary(TemporaryEntry* entry, const char* path) {

@@ -3,6 +3,9 @@
 #ifndef D88CUT_OUTPUT_TEMPORARY_FILES_H_
 #define D88CUT_OUTPUT_TEMPORARY_FILES_H_
 
+#include <cstddef>
+#include <string>
+
 #include "file_system.h"
 
 namespace d88 {
@@ -10,16 +13,49 @@ namespace d88 {
 // One temporary's place in the list; nullptr is none.
 struct TemporaryEntry;
 
-// Creates the file `path` (UTF-8) as `file` and lists it, in one step as an
-// interrupt sees it; *entry receives its place. Returns NewFile::create's
-// result; nothing is listed on failure. Grows the list as needed: any number
-// may be listed at once.
-int createListedTemporary(const char* path, NewFile* file, TemporaryEntry** entry);
+// Creates a temporary file beside `name` (UTF-8), under a SiblingName that
+// no file holds, as `file`, and lists it, in one step as an interrupt sees
+// it: *temporary receives its name, *entry its place in the list. Returns
+// NewFile::create's result (ENAMETOOLONG for a name too long to list);
+// nothing is listed on failure. Grows the list as needed: any number may be
+// listed at once.
+int createListedTemporary(const char* name, std::string* temporary, NewFile* file,
+                          TemporaryEntry** entry);
 
-// Renames the listed temporary `from` to `to` (replaceFile) and, when it
-// succeeds, forgets it, in one step as an interrupt sees it. Returns 0 or
-// the errno of the failure; on failure it stays listed.
-int renameListedTemporary(TemporaryEntry* entry, const char* from, const char* to);
+// A name for a file of this run's own beside `name` (UTF-8): NAME +
+// kTemporaryMarker + random letters and digits, which fillSiblingName()
+// draws again for each try. NAME's last part is shortened in it, at a
+// character's edge, when the whole last part would pass the file system's
+// limit of 255 bytes, so that any name the user may give has one.
+class SiblingName {
+ public:
+  explicit SiblingName(const std::string& name);
+  // Draws new random characters; the name to try.
+  const std::string& next();
+
+ private:
+  std::string name_;
+  std::size_t randomAt_ = 0;
+};
+
+// One listed temporary and the final name it is to take.
+struct ListedRename {
+  TemporaryEntry* entry;
+  const char* from;
+  const char* to;
+};
+
+// Renames every listed temporary `renames[i].from` to its final name `to`
+// (replaceFile) as one step as an interrupt sees it, and forgets each.
+// Before any rename it keeps what stands under each final name (with
+// several), so that after a failure every final name gets back what it
+// held, or is removed again when it held nothing. Returns 0, or the errno
+// of the failure with *failed its index and *renamed how many temporaries
+// are gone (renamed, then taken back); those that remain stay listed. A
+// final name that is neither a file nor missing fails with EEXIST (EISDIR
+// for a folder) and *standing says what it is.
+int renameListedTogether(const ListedRename* renames, std::size_t count, std::size_t* failed,
+                         std::size_t* renamed, FileKind* standing);
 
 // Removes the listed temporary `path` and forgets it.
 void removeListedTemporary(TemporaryEntry* entry, const char* path);

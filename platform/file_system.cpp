@@ -13,8 +13,14 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
+#ifdef __linux__
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/vfs.h>
 #endif
 
 namespace d88 {
@@ -49,6 +55,27 @@ bool toNativePath(const char* path, NativePath* native) {
   *native = path;
   return true;
 #endif
+}
+
+std::size_t nameOffset(const std::string& path) {
+#ifdef _WIN32
+  const std::size_t slash = path.find_last_of("/\\:");
+#else
+  const std::size_t slash = path.find_last_of('/');
+#endif
+  return slash == std::string::npos ? 0 : slash + 1;
+}
+
+std::string folderOfPath(const std::string& path) {
+  std::size_t at = nameOffset(path);
+  if (at == 0) return ".";
+#ifdef _WIN32
+  // "C:name" is in the drive's current folder, "C:"; "C:\\name" in its root.
+  if (path[at - 1] == ':') return path.substr(0, at);
+#endif
+  // "/name" is in the root; "a//name" in "a".
+  while (at > 1 && (path[at - 1] == '/' || path[at - 1] == '\\')) --at;
+  return path.substr(0, at == 1 && (path[0] == '/' || path[0] == '\\') ? 1 : at);
 }
 
 void removeFileNow(const NativeChar* path) {
@@ -112,6 +139,16 @@ std::uint64_t NewFile::copyFrom(int sourceFd, std::int64_t offset, std::uint64_t
   return done;
 }
 
+int NewFile::setMode(unsigned mode) {
+#ifdef _WIN32
+  (void)mode;
+  return 0;
+#else
+  errno = 0;
+  return fchmod(fd_, static_cast<mode_t>(mode & 0777)) == 0 ? 0 : lastErrno();
+#endif
+}
+
 int NewFile::close() {
 #ifdef _WIN32
   if (handle_ == INVALID_HANDLE_VALUE) return 0;
@@ -164,6 +201,19 @@ bool isReadOnlyFile(const char* name) {
 #endif
 }
 
+bool regularFileMode(const char* name, unsigned* mode) {
+#ifdef _WIN32
+  (void)name;
+  (void)mode;
+  return false;
+#else
+  struct stat st {};
+  if (stat(name, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  *mode = static_cast<unsigned>(st.st_mode & 0777);
+  return true;
+#endif
+}
+
 int makeFolder(const char* path) {
 #ifdef _WIN32
   std::wstring wide;
@@ -181,50 +231,203 @@ int makeFolder(const char* path) {
 #endif
 }
 
-bool isSameFile(const char* a, const char* b) {
+namespace {
+
 #ifdef _WIN32
-  // st_ino means nothing on Windows: compare the volume and the file index.
-  BY_HANDLE_FILE_INFORMATION infoA{};
-  BY_HANDLE_FILE_INFORMATION infoB{};
-  const auto identify = [](const char* path, BY_HANDLE_FILE_INFORMATION* info) {
-    // "-" is standard input, which may be a file redirected from here.
-    if (std::strcmp(path, "-") == 0) {
-      return GetFileInformationByHandle(GetStdHandle(STD_INPUT_HANDLE), info) != 0;
-    }
-    std::wstring wide;
-    if (!toUtf16(path, &wide)) return false;
-    Handle h(CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return h.get() != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h.get(), info) != 0;
-  };
-  if (!identify(a, &infoA) || !identify(b, &infoB)) return false;
-  return infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
-         infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
+// What an open handle is, and which file.
+void describeHandle(HANDLE h, FileKind* kind, FileIdentity* identity) {
+  switch (GetFileType(h)) {
+    case FILE_TYPE_CHAR:
+      *kind = FileKind::kDevice;
+      break;
+    case FILE_TYPE_PIPE:
+      *kind = FileKind::kFifo;
+      break;
+    case FILE_TYPE_DISK:
+      *kind = FileKind::kRegular;
+      break;
+    default:
+      *kind = FileKind::kOther;
+      break;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileInformationByHandle(h, &info)) {
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) *kind = FileKind::kFolder;
+    identity->known = true;
+    identity->device = info.dwVolumeSerialNumber;
+    identity->file = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  }
+}
 #else
-  // "-" is standard input, which may be a file redirected from here.
-  const auto identify = [](const char* path, struct stat* st) {
-    return std::strcmp(path, "-") == 0 ? fstat(STDIN_FILENO, st) == 0 : stat(path, st) == 0;
-  };
-  struct stat sa {};
-  struct stat sb {};
-  if (!identify(a, &sa) || !identify(b, &sb)) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+FileKind kindOf(mode_t mode) {
+  if (S_ISREG(mode)) return FileKind::kRegular;
+  if (S_ISDIR(mode)) return FileKind::kFolder;
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return FileKind::kDevice;
+  if (S_ISFIFO(mode)) return FileKind::kFifo;
+  if (S_ISSOCK(mode)) return FileKind::kSocket;
+  return FileKind::kOther;
+}
+
+FileIdentity identityOf(const struct stat& st) {
+  FileIdentity identity;
+  identity.known = true;
+  identity.device = static_cast<std::uint64_t>(st.st_dev);
+  identity.file = static_cast<std::uint64_t>(st.st_ino);
+  return identity;
+}
+#endif
+
+}  // namespace
+
+int lookUpFile(const char* path, FileKind* kind, FileIdentity* identity) {
+  *kind = FileKind::kNothing;
+  *identity = FileIdentity();
+#ifdef _WIN32
+  std::wstring wide;
+  if (!toUtf16(path, &wide)) return EINVAL;
+  // No access asked: the handle only tells what the name reaches. A
+  // folder opens only with backup semantics.
+  Handle h(CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (h.get() == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return 0;
+    // A device that refuses to be opened still stands under the name.
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+      *kind = FileKind::kDevice;
+      return 0;
+    }
+    return errnoFromWindows(code);
+  }
+  describeHandle(h.get(), kind, identity);
+  return 0;
+#else
+  struct stat st {};
+  if (stat(path, &st) != 0) {
+    const int error = lastErrno();
+    return error == ENOENT || error == ENOTDIR ? 0 : error;
+  }
+  *kind = kindOf(st.st_mode);
+  *identity = identityOf(st);
+  return 0;
 #endif
 }
 
-CopySourceFile::CopySourceFile(const char* path, std::int64_t expectedSize) {
+bool folderIgnoresCase(const char* path) {
+#if defined(_WIN32)
+  (void)path;
+  return true;
+#elif defined(__APPLE__)
+  return pathconf(path, _PC_CASE_SENSITIVE) == 0;
+#elif defined(__linux__)
+  struct statfs fs {};
+  if (statfs(path, &fs) != 0) return false;
+  // Volumes that keep names as Windows does: FAT, exFAT, NTFS, SMB shares.
+  static constexpr unsigned long kIgnoringCase[] = {
+      0x4d44,      // FAT (msdos, vfat)
+      0x2011BAB0,  // exFAT
+      0x5346544e,  // NTFS
+      0x7366746e,  // ntfs3
+      0xFF534D42,  // CIFS
+      0xFE534D42,  // SMB2
+      0x517B,      // SMB
+  };
+  const auto type = static_cast<unsigned long>(fs.f_type);
+  for (unsigned long magic : kIgnoringCase) {
+    if (type == magic) return true;
+  }
+  // ext4 and f2fs fold case in the folders so marked.
+  constexpr long kCaseFoldFlag = 0x40000000;  // FS_CASEFOLD_FL
+  const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  long flags = 0;
+  const bool folded = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & kCaseFoldFlag) != 0;
+  ::close(fd);
+  return folded;
+#else
+  (void)path;
+  return false;
+#endif
+}
+
+FolderLock::~FolderLock() {
+#ifdef _WIN32
+  if (mutex_ != nullptr) {
+    ReleaseMutex(static_cast<HANDLE>(mutex_));
+    CloseHandle(static_cast<HANDLE>(mutex_));
+  }
+#else
+  // Closing the descriptor gives the lock back.
+  if (fd_ >= 0) ::close(fd_);
+#endif
+}
+
+bool FolderLock::lock(const char* folder) {
+#ifdef _WIN32
+  // A folder cannot be locked as a file can: a mutex named for its identity
+  // stands in for it among the runs of one session.
+  FileKind kind = FileKind::kNothing;
+  FileIdentity identity;
+  if (lookUpFile(folder, &kind, &identity) != 0 || !identity.known) return false;
+  const std::wstring name = L"Local\\d88-folder-" + std::to_wstring(identity.device) + L"-" +
+                            std::to_wstring(identity.file);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr) return false;
+  const DWORD waited = WaitForSingleObject(mutex, INFINITE);
+  // A run that ended holding it leaves it abandoned, and now ours.
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    CloseHandle(mutex);
+    return false;
+  }
+  mutex_ = mutex;
+  return true;
+#else
+  const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int result = 0;
+  do {
+    result = flock(fd, LOCK_EX);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+#endif
+}
+
+int linkFile(const char* target, const char* link) {
+#ifdef _WIN32
+  std::wstring wideTarget;
+  std::wstring wideLink;
+  if (!toNativePath(target, &wideTarget) || !toNativePath(link, &wideLink)) return EINVAL;
+  return CreateHardLinkW(wideLink.c_str(), wideTarget.c_str(), nullptr)
+             ? 0
+             : errnoFromWindows(GetLastError());
+#else
+  errno = 0;
+  return ::link(target, link) == 0 ? 0 : lastErrno();
+#endif
+}
+
+CopySourceFile::CopySourceFile(const char* path, std::int64_t expectedSize,
+                               const FileIdentity& expected) {
 #ifdef __linux__
-  if (expectedSize < 0) return;
+  if (expectedSize < 0 || !expected.known) return;
   owned_ = std::strcmp(path, "-") != 0;
   fd_ = owned_ ? ::open(path, O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
   struct stat st {};
-  if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != expectedSize)) {
+  if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != expectedSize ||
+                   identityOf(st) != expected)) {
     if (owned_) ::close(fd_);
     fd_ = -1;
   }
 #else
   (void)path;
   (void)expectedSize;
+  (void)expected;
 #endif
 }
 

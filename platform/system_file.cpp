@@ -70,6 +70,17 @@ void SystemFile::close() {
 
 bool SystemFile::isOpen() const { return handle_ != nullptr; }
 
+FileIdentity SystemFile::identity() const {
+  FileIdentity identity;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (handle_ != nullptr && GetFileInformationByHandle(static_cast<HANDLE>(handle_), &info)) {
+    identity.known = true;
+    identity.device = info.dwVolumeSerialNumber;
+    identity.file = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  }
+  return identity;
+}
+
 std::int64_t SystemFile::readAt(std::int64_t offset, std::uint8_t* buffer, std::size_t count,
                                 int* error) {
   if (handle_ == nullptr || offset < 0) {
@@ -148,6 +159,17 @@ void SystemFile::close() {
 }
 
 bool SystemFile::isOpen() const { return fd_ >= 0; }
+
+FileIdentity SystemFile::identity() const {
+  FileIdentity identity;
+  struct stat st {};
+  if (fd_ >= 0 && fstat(fd_, &st) == 0) {
+    identity.known = true;
+    identity.device = static_cast<std::uint64_t>(st.st_dev);
+    identity.file = static_cast<std::uint64_t>(st.st_ino);
+  }
+  return identity;
+}
 
 std::int64_t SystemFile::readAt(std::int64_t offset, std::uint8_t* buffer, std::size_t count,
                                 int* error) {

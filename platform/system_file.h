@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "file_system.h"
+
 namespace d88 {
 
 class SystemFile {
@@ -31,6 +33,16 @@ class SystemFile {
   // Bytes of a regular file when it was opened; -1 for a stream.
   std::int64_t size() const { return size_; }
 
+  // Which file is open (FileIdentity::known false when none is, or the
+  // system does not say): a program compares it with the files it writes.
+  FileIdentity identity() const;
+
+  // Reads up to `count` bytes: at `offset` from a regular file, the next
+  // ones from a stream. Returns the bytes read, 0 at the end; -1 with
+  // *error set on failure.
+  std::int64_t read(std::int64_t offset, std::uint8_t* buffer, std::size_t count, int* error) {
+    return seekable() ? readAt(offset, buffer, count, error) : readNext(buffer, count, error);
+  }
   // Regular files: reads up to `count` bytes at `offset`. Returns the bytes
   // read, fewer only at the end of the file; -1 with *error set on failure.
   std::int64_t readAt(std::int64_t offset, std::uint8_t* buffer, std::size_t count, int* error);

@@ -10,6 +10,7 @@
 #include "file_system.h"
 #include "interrupts.h"
 #include "output_file.h"
+#include "output_set.h"
 #include "program.h"
 #include "raw_file.h"
 #include "open_image.h"
@@ -179,26 +180,26 @@ static int convert(const d88::Arguments& args) {
       return 1;
     }
   }
-  if (d88::isSameFile(outName, imagePath.c_str())) {
-    d88::print(stderr, "Error: cannot write %s: it is the image being converted\n", out.c_str());
-    return 1;
-  }
-  if (mapName != nullptr) {
-    if (d88::isSameFile(mapName, imagePath.c_str())) {
-      d88::print(stderr, "Error: cannot write %s: it is the image being converted\n",
-                 d88::safeUtf8(mapName).c_str());
-      return 1;
-    }
-    if (std::strcmp(mapName, outName) == 0 || d88::isSameFile(mapName, outName)) {
-      d88::print(stderr, "Error: the map and the raw image cannot both be %s\n", out.c_str());
-      return 1;
-    }
-  }
 
   d88::Image theImage;
   const d88::OpenOutcome opened = d88::openImage(imagePath, &theImage);
   if (!opened.ok()) {
     d88::reportOpenFailure("d88raw", opened);
+    return 1;
+  }
+  // Neither file may be the image, the other file, or anything but a file.
+  d88::OutputSet outputs;
+  outputs.addInput(opened.identity, "the image being converted");
+  outputs.addOutput(outName);
+  if (mapName != nullptr) outputs.addOutput(mapName);
+  const d88::OutputCheck check = outputs.check();
+  if (check.problem == d88::OutputProblem::kIsOutput) {
+    d88::print(stderr, "Error: the map and the raw image cannot both be %s\n", out.c_str());
+    return 1;
+  }
+  if (!check.ok()) {
+    d88::print(stderr, "Error: cannot write %s: %s\n",
+               d88::safeUtf8(outputs.path(check.output)).c_str(), d88::safeUtf8(check.reason).c_str());
     return 1;
   }
   const auto diskIndex = static_cast<std::int32_t>(disk);
@@ -247,7 +248,7 @@ static int convert(const d88::Arguments& args) {
   }
   if (result.written.error != 0) {
     d88::print(stderr, "Error: cannot write %s: %s\n", d88::safeUtf8(result.failedPath).c_str(),
-               std::strerror(result.written.error));
+               d88::writeFailureText(result.written).c_str());
     return 1;
   }
   warnAbout(out, result.summary, geometry, static_cast<std::uint8_t>(fill));

@@ -58,8 +58,12 @@ class FileSink : public RawSink {
       mapText_ += "},\"whole\":" + std::string(summary.whole() ? "true" : "false") + "}\n";
       if (!flushMap()) return false;
     }
-    if (!check(out_.commit(), outPath_)) return false;
-    return mapPath_ == nullptr || check(map_.commit(), mapPath_);
+    // Both files or neither: a map always stands beside its own raw image.
+    PendingFile* const files[] = {&out_, &map_};
+    std::size_t failed = 0;
+    const WriteResult result =
+        PendingFile::commitTogether(files, mapPath_ != nullptr ? 2 : 1, &failed);
+    return check(result, failed == 0 ? outPath_ : mapPath_);
   }
 
   // Both temporaries go; what stands under the final names stays.

@@ -26,8 +26,8 @@ struct RawFileResult {
 // into the file `outPath` and, when `mapPath` is not null, its map as JSON
 // into `mapPath` (both UTF-8), each through a temporary file beside it. Both
 // are renamed into place only when both are complete and the image was read
-// without failure; otherwise neither is changed and no temporary stays. The
-// map is renamed last: should that rename alone fail, the raw image stands.
+// without failure, as one (PendingFile::commitTogether); otherwise neither
+// is changed and no temporary stays.
 RawFileResult writeRawFiles(Image& image, int disk, const RawGeometry& geometry,
                             std::uint8_t fill, const char* outPath, const char* mapPath);
 

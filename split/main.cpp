@@ -9,6 +9,7 @@
 #include "file_system.h"
 #include "interrupts.h"
 #include "output_file.h"
+#include "output_set.h"
 #include "open_image.h"
 #include "program.h"
 #include "split_image.h"
@@ -63,6 +64,24 @@ static int split(const d88::Arguments& args) {
     return 1;
   }
   const std::vector<d88::DiskPart> parts = d88::diskParts(theImage);
+  const std::string stem = d88::imageStem(imagePath);
+  std::vector<std::string> names;
+  std::vector<std::string> paths;
+  // No part may be written over the image, over another part, or over
+  // anything but a file: the whole run stops before anything is written.
+  d88::OutputSet outputs;
+  outputs.addInput(opened.identity, "the image being split");
+  for (const d88::DiskPart& part : parts) {
+    names.push_back(d88::partFileName(stem, part.disk));
+    paths.push_back(d88::pathInFolder(folder, names.back()));
+    outputs.addOutput(paths.back());
+  }
+  const d88::OutputCheck check = outputs.check();
+  if (!check.ok()) {
+    d88::print(stderr, "Error: cannot write %s: %s; nothing is written\n",
+               d88::safeUtf8(names[check.output]).c_str(), d88::safeUtf8(check.reason).c_str());
+    return 1;
+  }
   if (folder != nullptr) {
     if (const int error = d88::makeFolder(folder)) {
       d88::print(stderr, "Error: cannot write into %s: %s; nothing is written\n",
@@ -70,26 +89,14 @@ static int split(const d88::Arguments& args) {
       return 1;
     }
   }
-  const std::string stem = d88::imageStem(imagePath);
-  const d88::CopySourceFile source(imagePath.c_str(), theImage.fileSize());
-  // The names first: a part that would overwrite the image is not written.
-  std::vector<std::string> names;
-  std::vector<std::string> paths;
-  for (const d88::DiskPart& part : parts) {
-    names.push_back(d88::partFileName(stem, part.disk));
-    paths.push_back(d88::pathInFolder(folder, names.back()));
-    if (d88::isSameFile(paths.back().c_str(), imagePath.c_str())) paths.back().clear();
-  }
+  // The system copies from a second handle only when it reaches the file
+  // the reader has open; otherwise every byte comes through the reader.
+  const d88::CopySourceFile source(imagePath.c_str(), theImage.fileSize(), opened.identity);
   bool allWritten = true;
   bool stopped = false;
   const auto announce = [&](std::size_t i) {
-    const std::string shown = d88::safeUtf8(names[i]);
-    d88::print(stdout, "writing ... %s\n", shown.c_str());
+    d88::print(stdout, "writing ... %s\n", d88::safeUtf8(names[i]).c_str());
     d88::flushStandardOutput();
-    if (paths[i].empty()) {
-      d88::print(stderr, "Error: cannot write %s: it is the image being split\n", shown.c_str());
-      allWritten = false;
-    }
   };
   const auto done = [&](std::size_t i, const d88::PartResult& result) {
     const std::string shown = d88::safeUtf8(names[i]);
@@ -109,7 +116,7 @@ static int split(const d88::Arguments& args) {
         return false;
       }
       d88::print(stderr, "Error: cannot write %s: %s\n", shown.c_str(),
-                 std::strerror(result.written.error));
+                 d88::writeFailureText(result.written).c_str());
       allWritten = false;
       return true;
     }

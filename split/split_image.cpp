@@ -142,7 +142,6 @@ void writeParts(Image& image, const std::vector<DiskPart>& parts,
   JoinedThread copier;
   for (std::size_t i = 0; i < parts.size(); ++i) {
     announce(i);
-    if (paths[i].empty()) continue;
     std::unique_ptr<BegunPart> current;
     if (aheadIndex == i) {
       copier.join();
@@ -151,7 +150,7 @@ void writeParts(Image& image, const std::vector<DiskPart>& parts,
       current.reset(new BegunPart);
       const bool begun = begin(paths[i].c_str(), current.get());
       const std::size_t next = i + 1;
-      if (begun && source.fd() >= 0 && next < parts.size() && !paths[next].empty()) {
+      if (begun && source.fd() >= 0 && next < parts.size()) {
         ahead.reset(new BegunPart);
         aheadIndex = next;
         if (begin(paths[next].c_str(), ahead.get())) {

@@ -58,16 +58,15 @@ struct PartResult {
 };
 
 // Copies `part` of `image` into the file `path` (UTF-8) through a temporary
-// file and a rename: by the system from `source` (the image file opened a
-// second time, of the size the reader found) where it can, the rest read
+// file and a rename: by the system from `source` (a second handle to the
+// image file the reader has open, see CopySourceFile) where it can, the rest read
 // through the reader into `buffer`, kSplitBufferBytes at a time. On any
 // failure `path` is as it was and no temporary stays; ENOMEM when the buffer
 // cannot be had.
 PartResult writePart(Image& image, const DiskPart& part, const char* path,
                      SplitBuffer* buffer, const CopySourceFile* source = nullptr);
 
-// Writes parts[i] into paths[i] as writePart() does, in order; an empty path
-// is passed over. Where the system copies from `source`, a part's copy and
+// Writes parts[i] into paths[i] as writePart() does, in order. Where the system copies from `source`, a part's copy and
 // the next one's run at once (the next on a thread of its own), and each
 // file is still renamed into place in order. announce(i) is called before
 // part i, done(i, result) after it; when done() returns false the remaining

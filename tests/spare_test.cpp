@@ -281,17 +281,31 @@ TEST_F(SpareTest, ASpareWithNoDiskIsNotUsed) {
 
 // An output that is a spare is never written over: that file is an error,
 // the others are cut.
-TEST_F(SpareTest, ASpareIsNeverOverwritten) {
-  const Bytes spare = dump(kClean);
-  const std::string path = work_.write("PROG", spare);
-  images_.write("image.d88", dump(lose(40, 0)));
-  const RunResult result =
-      d88test::run({D88CUT_PATH, "--spare", "PROG", imagePath()}, {work_.path(), -1});
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(d88test::lines(result.err).front(), "Error: cannot write PROG: it is the spare PROG");
-  EXPECT_EQ(d88test::readFile(path), spare);
-  EXPECT_EQ(d88test::readFile(work_.file("MA000")),
-            d88test::expectedContent(kPlan[3], cleanBuilt()));
+// A spare is an input whether the run uses it or not: a file of the cut
+// that is a spare stops the run before anything is written.
+TEST_F(SpareTest, ASpareIsNeverOverwrittenUsedOrNot) {
+  struct Case {
+    const char* what;
+    Bytes spare;
+  };
+  const Case cases[] = {
+      {"a spare that is used", dump(kClean)},
+      {"a spare of another disk, not used", d88build::build({d88build::standardDisk(99)}).bytes},
+      {"a spare that is no D88 image", Bytes(4000, 0)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = work_.write("PROG", c.spare);
+    images_.write("image.d88", dump(lose(40, 0)));
+    const RunResult result =
+        d88test::run({D88CUT_PATH, "--spare", "PROG", imagePath()}, {work_.path(), -1});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Error: cannot write PROG: it is the spare PROG" +
+                              std::string(d88test::kNewline));
+    EXPECT_EQ(d88test::readFile(path), c.spare);
+    EXPECT_EQ(d88test::listDir(work_.path()), std::vector<std::string>{"PROG"});
+  }
 }
 
 }  // namespace
