@@ -132,16 +132,19 @@ struct KeptFile {
   bool movedAside = false;
 };
 
-// Keeps what stands under `to` as *kept; 0 when there is nothing to keep.
-int keep(const char* to, KeptFile* kept, FileKind* standing) {
+// Checks that `to` is a file to replace, or nothing, and, when `keepIt`,
+// keeps what stands there as *kept. 0, or the errno of the failure:
+// EISDIR for a folder, EEXIST for what *standing then names.
+int keep(const char* to, bool keepIt, KeptFile* kept, FileKind* standing) {
   FileKind kind = FileKind::kNothing;
   FileIdentity identity;
   if (const int error = lookUpFile(to, &kind, &identity)) return error;
-  if (kind == FileKind::kNothing) return 0;
-  if (kind != FileKind::kRegular) {
+  if (kind == FileKind::kFolder) return EISDIR;
+  if (kind != FileKind::kNothing && kind != FileKind::kRegular) {
     *standing = kind;
-    return kind == FileKind::kFolder ? EISDIR : EEXIST;
+    return EEXIST;
   }
+  if (kind == FileKind::kNothing || !keepIt) return 0;
   SiblingName sibling(to);
   int error = EEXIST;
   for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
@@ -219,40 +222,24 @@ const std::string& SiblingName::next() {
 int renameListedTogether(const ListedRename* renames, std::size_t count, std::size_t* failed,
                          std::size_t* renamed, FileKind* standing) {
   const InterruptsHeld held;
-  *renamed = 0;
-  // One file needs nothing kept: its rename either happens or not.
+  // One file needs nothing kept: its rename happens or not.
+  const bool keepOld = count > 1;
   std::vector<KeptFile> kept(count);
   std::size_t i = 0;
   int error = 0;
-  for (; count > 1 && i < count && error == 0; ++i) error = keep(renames[i].to, &kept[i], standing);
-  if (error != 0) {
-    *failed = i - 1;
-    for (std::size_t j = 0; j + 1 < i; ++j) putBack(renames[j].to, kept[j], false);
-    return error;
-  }
-  for (i = 0; i < count; ++i) {
-    if (count == 1) {
-      FileKind kind = FileKind::kNothing;
-      FileIdentity identity;
-      if (lookUpFile(renames[i].to, &kind, &identity) == 0 && kind != FileKind::kNothing &&
-          kind != FileKind::kRegular && kind != FileKind::kFolder) {
-        *standing = kind;
-        error = EEXIST;
-        break;
-      }
-    }
-    error = replaceFile(renames[i].from, renames[i].to);
+  for (; i < count; ++i) {
+    error = keep(renames[i].to, keepOld, &kept[i], standing);
+    if (error == 0) error = replaceFile(renames[i].from, renames[i].to);
     if (error != 0) break;
     forget(renames[i].entry);
   }
+  *renamed = i;
   if (error != 0) {
     *failed = i;
-    *renamed = i;
-    for (std::size_t j = 0; j < count; ++j) putBack(renames[j].to, kept[j], j < i);
+    for (std::size_t j = 0; j <= i && j < count; ++j) putBack(renames[j].to, kept[j], j < i);
     return error;
   }
   for (const KeptFile& k : kept) removeKept(k);
-  *renamed = count;
   return 0;
 }
 

@@ -46,14 +46,15 @@ struct ListedRename {
 };
 
 // Renames every listed temporary `renames[i].from` to its final name `to`
-// (replaceFile) as one step as an interrupt sees it, and forgets each.
-// Before any rename it keeps what stands under each final name (with
-// several), so that after a failure every final name gets back what it
-// held, or is removed again when it held nothing. Returns 0, or the errno
-// of the failure with *failed its index and *renamed how many temporaries
-// are gone (renamed, then taken back); those that remain stay listed. A
-// final name that is neither a file nor missing fails with EEXIST (EISDIR
-// for a folder) and *standing says what it is.
+// (replaceFile), in order, as one step as an interrupt sees it, and forgets
+// each. With several, what stands under each final name is kept (a second
+// name for it) until all are renamed, so that after a failure every final
+// name gets back what it held, or is removed again when it held nothing.
+// Returns 0, or the errno of the failure with *failed its index and
+// *renamed the number of temporaries gone (renamed, and taken back); the
+// rest stay listed. A final name that holds a folder fails with EISDIR;
+// one that holds anything else but a file with EEXIST, and *standing says
+// what it is.
 int renameListedTogether(const ListedRename* renames, std::size_t count, std::size_t* failed,
                          std::size_t* renamed, FileKind* standing);
 

@@ -1,6 +1,7 @@
 // Writing an output whole or not at all.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include "output_file.h"
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -119,6 +121,122 @@ TEST(PendingFile, ManyAtOnceEachCommitWhole) {
               Bytes(static_cast<std::size_t>(i + 1), static_cast<std::uint8_t>(i)));
   }
   EXPECT_EQ(listDir(dir.path()).size(), static_cast<std::size_t>(kFiles));
+}
+
+// Any name the system takes is written, the longest too: the temporary's
+// name is shortened instead, at a character's edge.
+TEST(OutputFile, ANameOfTheLongestLengthIsWritten) {
+  struct Case {
+    const char* what;
+    std::string name;
+  };
+  std::string kana;
+  for (int i = 0; i < 85; ++i) kana += "\u30b2";  // 3 bytes each: 255 in all
+  const Case cases[] = {
+      {"255 ASCII bytes", std::string(251, 'a') + ".img"},
+      {"255 bytes of three-byte characters", kana},
+      {"242 bytes: the temporary is 256 without shortening", std::string(242, 'b')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string path = dir.file(c.name);
+    const Bytes data(100, 3);
+    ASSERT_EQ(d88::writeFileWhole(path.c_str(), data.data(), data.size()).error, 0);
+    EXPECT_EQ(readFile(path), data);
+    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{c.name});
+  }
+}
+
+#ifndef _WIN32
+// A file written in place of another keeps the other's permissions, as one
+// written over would; a new file gets the usual ones.
+TEST(OutputFile, AReplacedFileKeepsItsPermissions) {
+  TempDir dir;
+  const std::string path = dir.file("OUT");
+  d88build::writeFile(path, Bytes(5, 1));
+  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  const Bytes data(10, 7);
+  ASSERT_EQ(d88::writeFileWhole(path.c_str(), data.data(), data.size()).error, 0);
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// What takes a final name between the start and the commit and is no file
+// (here a FIFO) is left in place, and the temporary goes.
+TEST(PendingFile, AFifoThatTakesTheNameBeforeTheCommitIsLeftInPlace) {
+  TempDir dir;
+  const std::string path = dir.file("OUT");
+  d88::PendingFile file;
+  ASSERT_EQ(file.start(path.c_str()).error, 0);
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  const d88::WriteResult result = file.commit();
+  EXPECT_EQ(result.error, EEXIST);
+  EXPECT_EQ(result.standing, d88::FileKind::kFifo);
+  EXPECT_EQ(d88::writeFailureText(result), "it is a FIFO (named pipe)");
+  struct stat st {};
+  ASSERT_EQ(lstat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"OUT"});
+}
+#endif
+
+// Files committed together land all, or, when one of them fails, none: the
+// final names hold what they held before (or nothing, where they held
+// nothing), and no temporary or kept copy stays.
+TEST(PendingFile, FilesCommittedTogetherLandAllOrNone) {
+  struct Case {
+    const char* what;
+    bool firstExisted;
+    bool secondExisted;
+    bool blockSecond;  // a folder takes the second name before the commit
+  };
+  const Case cases[] = {
+      {"both land over old files", true, true, false},
+      {"both land as new files", false, false, false},
+      {"the second fails: the old first is back", true, false, true},
+      {"the second fails: the new first is gone", false, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string first = dir.file("OUT");
+    const std::string second = dir.file("MAP");
+    if (c.firstExisted) d88build::writeFile(first, Bytes(4, 1));
+    if (c.secondExisted) d88build::writeFile(second, Bytes(4, 2));
+    const auto before = listDir(dir.path());
+    d88::PendingFile a;
+    d88::PendingFile b;
+    ASSERT_EQ(a.start(first.c_str()).error, 0);
+    ASSERT_EQ(b.start(second.c_str()).error, 0);
+    const Bytes data(50, 9);
+    ASSERT_EQ(a.append(data.data(), data.size()).error, 0);
+    ASSERT_EQ(b.append(data.data(), data.size()).error, 0);
+    if (c.blockSecond) std::filesystem::create_directory(second);
+    d88::PendingFile* const files[] = {&a, &b};
+    std::size_t failed = 9;
+    const d88::WriteResult result = d88::PendingFile::commitTogether(files, 2, &failed);
+    if (!c.blockSecond) {
+      EXPECT_EQ(result.error, 0);
+      EXPECT_EQ(readFile(first), data);
+      EXPECT_EQ(readFile(second), data);
+      EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"MAP", "OUT"}));
+      continue;
+    }
+    EXPECT_EQ(result.error, EISDIR);
+    EXPECT_EQ(failed, 1u);
+    EXPECT_TRUE(std::filesystem::is_directory(second));
+    if (c.firstExisted) {
+      EXPECT_EQ(readFile(first), Bytes(4, 1));
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(first));
+    }
+    std::vector<std::string> after = before;
+    after.push_back("MAP");
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(listDir(dir.path()), after);
+  }
 }
 
 #ifndef _WIN32

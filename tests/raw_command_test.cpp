@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <d88/d88_image.h>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "json_value.h"
 #include "test_support.h"
@@ -336,6 +341,102 @@ TEST_F(RawCommandTest, TheImageItselfIsNeverOverwritten) {
     EXPECT_EQ(readFile(path), sound);
   }
   EXPECT_EQ(listDir(work_.path()), std::vector<std::string>{});
+}
+
+// OUT and the map are checked together before anything is written: one that
+// is the image, the other file, a folder, a FIFO or a device stops the run
+// with one line, and every earlier file stays as it was.
+TEST_F(RawCommandTest, OutputsThatCannotBeWrittenStopTheRunBeforeAnyIsReplaced) {
+  const Bytes sound = d88build::build({d88build::standardDisk(8)}).bytes;
+  namespace fs = std::filesystem;
+  struct Case {
+    const char* what;
+    void (*prepare)(const std::string& dir);
+    std::vector<std::string> args;  // IMAGE stands for the image's path
+    const char* err;
+  };
+  const Case cases[] = {
+      {"a map that is a folder", [](const std::string& dir) { fs::create_directory(dir + "/map.json"); },
+       {"--map", "map.json", "IMAGE", "out.img"}, "Error: cannot write map.json: it is a folder"},
+      {"a map that is OUT by another name, neither there yet", nullptr,
+       {"--map", "./o.img", "IMAGE", "o.img"}, "Error: the map and the raw image cannot both be o.img"},
+      {"a map that is OUT", nullptr, {"--map", "out.img", "IMAGE", "out.img"},
+       "Error: the map and the raw image cannot both be out.img"},
+      {"a map that is the image through a link",
+       [](const std::string& dir) { fs::create_hard_link(dir + "/../image.d88", dir + "/map.json"); },
+       {"--map", "map.json", "IMAGE", "out.img"},
+       "Error: cannot write map.json: it is the image being converted"},
+#ifndef _WIN32
+      {"OUT that is a FIFO", [](const std::string& dir) { ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0); },
+       {"IMAGE", "fifo"}, "Error: cannot write fifo: it is a FIFO (named pipe)"},
+      {"OUT that is a device", nullptr, {"IMAGE", "/dev/null"},
+       "Error: cannot write /dev/null: it is a device"},
+      {"a map that is a device", nullptr, {"--map", "/dev/null", "IMAGE", "out.img"},
+       "Error: cannot write /dev/null: it is a device"},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir top;
+    const std::string imagePath = top.write("image.d88", sound);
+    const std::string dir = top.file("work");
+    fs::create_directory(dir);
+    d88build::writeFile(dir + "/out.img", Bytes(7, 7));  // an earlier output
+    if (c.prepare != nullptr) c.prepare(dir);
+    const auto before = listDir(dir);
+    std::vector<std::string> argv{D88RAW_PATH};
+    for (const std::string& arg : c.args) argv.push_back(arg == "IMAGE" ? imagePath : arg);
+    const RunResult result = d88test::run(argv, {dir, -1});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, line(c.err));
+    EXPECT_EQ(listDir(dir), before);
+    EXPECT_EQ(readFile(dir + "/out.img"), Bytes(7, 7));
+    EXPECT_EQ(readFile(imagePath), sound);
+  }
+}
+
+// A name as long as the system takes is written: the temporaries' names are
+// shortened, not the user's.
+TEST_F(RawCommandTest, AnOutOfTheLongestNameIsWritten) {
+  const Bytes sound = d88build::build({d88build::standardDisk(8)}).bytes;
+  const std::string name = std::string(251, 'o') + ".img";
+  const std::string map = std::string(250, 'm') + ".json";
+  const RunResult result = raw({"--map", map, image(sound), name});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(readFile(out(name)), expectedRaw(image(sound), 154, 8, 1, 3, 0));
+  EXPECT_EQ(listDir(work_.path()), (std::vector<std::string>{map, name}));
+}
+
+// Two runs at once into the same OUT and map: each finishes, and the map
+// that stands always describes the raw image beside it.
+TEST_F(RawCommandTest, TwoRunsAtOnceNeverLeaveOneRunsMapBesideTheOthersImage) {
+#ifdef _WIN32
+  constexpr int kPairs = 6;  // every process start is slow under Wine
+#else
+  constexpr int kPairs = 25;
+#endif
+  const std::string images[2] = {
+      images_.write("a.d88", d88build::build({d88build::standardDisk(1)}).bytes),
+      images_.write("b.d88", d88build::build({d88build::standardDisk(2, 10)}).bytes)};
+  for (int pair = 0; pair < kPairs; ++pair) {
+    SCOPED_TRACE("pair " + std::to_string(pair));
+    d88test::Process first =
+        d88test::start({D88RAW_PATH, "--map", "map.json", images[0], "out.img"}, {work_.path(), -1});
+    d88test::Process second =
+        d88test::start({D88RAW_PATH, "--map", "map.json", images[1], "out.img"}, {work_.path(), -1});
+    for (d88test::Process* process : {&first, &second}) {
+      const RunResult result = d88test::finish(*process);
+      ASSERT_EQ(result.status, 0) << result.err;
+    }
+    ASSERT_EQ(listDir(work_.path()), (std::vector<std::string>{"map.json", "out.img"}));
+    const JsonValue map = readJson(out("map.json"));
+    const JsonValue& geometry = map["geometry"];
+    const std::size_t bytes = static_cast<std::size_t>(geometry["tracks"].number *
+                                                       geometry["sectors"].number *
+                                                       geometry["sectorBytes"].number);
+    ASSERT_EQ(readFile(out("out.img")).size(), bytes);
+  }
 }
 
 TEST_F(RawCommandTest, HelpAndVersionAnswerOnStandardOutput) {
