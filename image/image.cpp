@@ -474,4 +474,14 @@ Status ImageAccess::walkPastZeroCounts(Image& image, int track, std::size_t maxR
   return Status();
 }
 
+int sameRecordsAs(const Disk& disk, int track) {
+  if (track < 0 || track >= kTrackCount) return -1;
+  const std::uint32_t entry = disk.tracks[static_cast<std::size_t>(track)];
+  if (!trackEntryInDisk(entry, disk.size)) return -1;
+  for (int earlier = 0; earlier < track; ++earlier) {
+    if (disk.tracks[static_cast<std::size_t>(earlier)] == entry) return earlier;
+  }
+  return -1;
+}
+
 }  // namespace d88

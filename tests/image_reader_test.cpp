@@ -1015,3 +1015,25 @@ TEST(ReadBytes, GivesTheFileAsItStands) {
 }
 
 }  // namespace
+
+namespace {
+
+// Entries that point at one place share their records: each later entry
+// names the earliest; absent entries and entries past the disk name none.
+TEST(SameRecordsAs, NamesTheEarliestEntryOfTheSamePlace) {
+  d88::Disk disk;
+  disk.size = 10000;
+  disk.tracks[0] = 0x2B0;
+  disk.tracks[1] = 0x1000;
+  disk.tracks[2] = 0x2B0;
+  disk.tracks[3] = 0x1000;
+  disk.tracks[4] = 0x2B0;
+  disk.tracks[6] = 20000;  // past the disk's end: absent
+  disk.tracks[7] = 20000;
+  const int expected[] = {-1, -1, 0, 1, 0, -1, -1, -1};
+  for (int t = 0; t < 8; ++t) EXPECT_EQ(d88::sameRecordsAs(disk, t), expected[t]) << t;
+  EXPECT_EQ(d88::sameRecordsAs(disk, -1), -1);
+  EXPECT_EQ(d88::sameRecordsAs(disk, d88::kTrackCount), -1);
+}
+
+}  // namespace

@@ -57,6 +57,12 @@ struct Disk {
   std::array<std::uint32_t, kTrackCount> tracks{};
 };
 
+// The earliest track of `disk` whose table entry points at the same place as
+// track `track`'s, when that is an earlier track: the two entries share one
+// list of records, which a program lists, draws, compares and hashes once.
+// -1 when `track` is absent, out of range, or the first entry of its place.
+int sameRecordsAs(const Disk& disk, int track);
+
 // Thread safety: an Image is used by one thread at a time; distinct Images
 // share nothing and may be used on different threads at once.
 class Image {
