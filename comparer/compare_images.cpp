@@ -176,8 +176,8 @@ class Report {
 // Opens one image; false, with the message, when it cannot be opened or
 // read, is no D88 image, or holds no disk. Two files are called the same only
 // when both are D88 images.
-bool open(Image& image, const char* path, std::string* error) {
-  const OpenOutcome opened = openImage(path, &image);
+bool open(Image& image, const char* path, const OpenOptions& options, std::string* error) {
+  const OpenOutcome opened = openImage(path, &image, nullptr, options);
   if (!opened.ok()) {
     *error = opened.text;
     return false;
@@ -231,9 +231,11 @@ int compareImages(const char* pathA, const char* pathB, bool json, const Listing
   report.begin(pathA, pathB);
   int status = kCompareTrouble;
   try {
+    // Both images take their memory from one budget.
+    const OpenOptions options = runOpenOptions();
     Image a;
     Image b;
-    if (open(a, pathA, error) && open(b, pathB, error)) {
+    if (open(a, pathA, options, error) && open(b, pathB, options, error)) {
       status = compareOpened(a, b, pathA, pathB, report, error);
     }
   } catch (const std::bad_alloc&) {

@@ -41,6 +41,12 @@ void reportOpenFailure(const char* program, const OpenOutcome& outcome) {
   }
 }
 
+OpenOptions runOpenOptions() {
+  OpenOptions options;
+  options.budget = std::make_shared<MemoryBudget>(kRunMemoryBytes);
+  return options;
+}
+
 OpenOutcome openImage(const std::string& path, Image* image, std::unique_ptr<File> file,
                       const OpenOptions& options) {
   OpenOutcome outcome;

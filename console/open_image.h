@@ -42,6 +42,16 @@ struct OpenOutcome {
   bool ok() const { return problem == OpenProblem::kNone; }
 };
 
+// The memory that all the inputs one run holds open at once may take
+// together (stream copies, read-ahead windows, kept records): as much as a
+// single stream alone may be read to.
+constexpr std::uint64_t kRunMemoryBytes = kMaxStreamBytes;
+
+// Options for the inputs of one run: a MemoryBudget of kRunMemoryBytes that
+// every image opened with these options shares. A program makes them once
+// and opens every input with them.
+OpenOptions runOpenOptions();
+
 // Opens `path` (UTF-8; "-" is standard input) into *image; *image is open
 // with at least one disk when the outcome is ok. With `file`, that file
 // object is read in place of `path` (which then only names it), as a test

@@ -97,8 +97,10 @@ static int cut(const d88::Arguments& args) {
   if (operands.size() > 1 && !namesDiskZero(operands[1])) {
     std::fputs("Note: the disk number is not read; disk 0 is cut\n", stderr);
   }
+  // The image and every spare take their memory from one budget.
+  const d88::OpenOptions inputOptions = d88::runOpenOptions();
   d88::Image theImage;
-  const d88::OpenOutcome opened = d88::openImage(imagePath, &theImage);
+  const d88::OpenOutcome opened = d88::openImage(imagePath, &theImage, nullptr, inputOptions);
   if (!opened.ok()) {
     // Users' scripts and terminals expect the old words first; the message
     // after them says the same, readable on a UTF-8 terminal, with the
@@ -109,23 +111,32 @@ static int cut(const d88::Arguments& args) {
     return 1;
   }
   // A spare that cannot be opened or read stops the run before anything is
-  // written: the user counted on it. Each is checked as it is opened, so
-  // that a failing one (a stream past its limit) is the last one read. A
-  // spare that holds no disk, or is no D88 image, is only not used.
+  // written: the user counted on it. Each is checked as it is opened. A
+  // spare that holds no disk, or is no D88 image, or would take more memory
+  // than the run's inputs may hold together, is only not used; the last is
+  // closed at once, so that the memory it took serves the others.
   std::vector<d88::Image> spareImages(sparePaths.size());
   // Why each spare that opened is not used, said where the spares are weighed.
   std::vector<std::string> unusable(sparePaths.size());
   std::vector<d88::FileIdentity> spareFiles(sparePaths.size());
   std::vector<std::string> spareNames(sparePaths.size());
   for (std::size_t k = 0; k < sparePaths.size(); ++k) {
-    const d88::OpenOutcome spare = d88::openImage(sparePaths[k], &spareImages[k]);
+    const d88::OpenOutcome spare =
+        d88::openImage(sparePaths[k], &spareImages[k], nullptr, inputOptions);
     spareFiles[k] = spare.identity;
     spareNames[k] = d88::safeUtf8(sparePaths[k]);
     switch (spare.problem) {
       case d88::OpenProblem::kNone:
         break;
-      case d88::OpenProblem::kCannotOpen:
       case d88::OpenProblem::kCannotRead:
+        if (spare.status.code() == d88::Status::Code::kTooLarge) {
+          unusable[k] = spare.reason;
+          spareImages[k].close();
+          break;
+        }
+        d88::reportOpenFailure("d88cut", spare);
+        return 1;
+      case d88::OpenProblem::kCannotOpen:
         d88::reportOpenFailure("d88cut", spare);
         return 1;
       case d88::OpenProblem::kNotD88:
@@ -167,7 +178,14 @@ static int cut(const d88::Arguments& args) {
     // An image that opened holds a disk 0.
     (void)spare.selectDisk(0);
     const d88::SpareAgreement agreement = d88::compareWithSpare(theImage, spare);
-    // A spare that cannot be read is as good as one that cannot be opened.
+    // A spare that cannot be read is as good as one that cannot be opened,
+    // unless it only passed the memory the inputs may hold together.
+    if (spare.readFailure().code() == d88::Status::Code::kTooLarge) {
+      d88::print(stderr, "Note: %s is not used: %s\n", name.c_str(),
+                 d88::safeUtf8(spare.readFailure().reason()).c_str());
+      spare.close();
+      continue;
+    }
     if (!spare.readFailure().ok()) {
       reportReadFailure(sparePaths[k], spare.readFailure());
       return 1;

@@ -13,11 +13,15 @@ namespace {
 
 std::string atOffset(std::int64_t offset) { return "read at offset " + std::to_string(offset); }
 
-Status streamTooLarge(std::uint64_t limit) {
+// "256 MiB", or "1000 bytes" for a limit of no whole MiB.
+std::string bytesText(std::uint64_t limit) {
   const std::uint64_t mib = 1024 * 1024;
-  return Status::tooLarge("an input without a size is read only up to " +
-                          (limit % mib == 0 ? std::to_string(limit / mib) + " MiB"
-                                            : std::to_string(limit) + " bytes"));
+  return limit % mib == 0 ? std::to_string(limit / mib) + " MiB"
+                          : std::to_string(limit) + " bytes";
+}
+
+Status streamTooLarge(std::uint64_t limit) {
+  return Status::tooLarge("an input without a size is read only up to " + bytesText(limit));
 }
 
 // Allocates `size` bytes, or says that memory ran out.
@@ -28,11 +32,41 @@ Status allocate(std::unique_ptr<std::uint8_t[]>* out, std::size_t size) {
 
 }  // namespace
 
-void ByteSource::open(std::unique_ptr<File> file, std::uint64_t maxStreamBytes) {
+bool MemoryBudget::take(std::uint64_t bytes) {
+  std::uint64_t now = used_.load();
+  do {
+    if (bytes > limit_ || now > limit_ - bytes) return false;
+  } while (!used_.compare_exchange_weak(now, now + bytes));
+  return true;
+}
+
+void BudgetShare::use(std::shared_ptr<MemoryBudget> budget) {
+  giveAll();
+  budget_ = std::move(budget);
+}
+
+Status BudgetShare::take(std::uint64_t bytes) {
+  if (budget_ == nullptr) return Status();
+  if (!budget_->take(bytes)) {
+    return Status::tooLarge("the inputs read at once may hold at most " +
+                            bytesText(budget_->limit()) + " in memory together");
+  }
+  taken_ += bytes;
+  return Status();
+}
+
+void BudgetShare::giveAll() {
+  if (budget_ != nullptr) budget_->give(taken_);
+  taken_ = 0;
+}
+
+void ByteSource::open(std::unique_ptr<File> file, std::uint64_t maxStreamBytes,
+                      std::shared_ptr<MemoryBudget> budget) {
   close();
   file_ = std::move(file);
   size_ = file_ != nullptr ? file_->size() : -1;
   maxStreamBytes_ = maxStreamBytes;
+  share_.use(std::move(budget));
 }
 
 void ByteSource::close() {
@@ -47,6 +81,7 @@ void ByteSource::close() {
   streamEnded_ = false;
   streamPastLimit_ = false;
   straddle_.reset();
+  share_.giveAll();
 }
 
 std::uint64_t ByteSource::bytesHeld() const {
@@ -77,7 +112,8 @@ Status ByteSource::readFile(std::int64_t offset, std::uint8_t* out, std::size_t 
 
 Status ByteSource::fillWindow(std::int64_t offset, std::size_t want, std::size_t expect) {
   if (!window_) {
-    Status s = allocate(&window_, kMaxWindowBytes);
+    Status s = share_.take(kMaxWindowBytes);
+    if (s.ok()) s = allocate(&window_, kMaxWindowBytes);
     if (!s.ok()) return s;
   }
   // A read that starts a little past the window (the next header after a
@@ -115,7 +151,8 @@ Status ByteSource::fillStream(std::int64_t until) {
     const auto within = static_cast<std::size_t>(streamSize_ % static_cast<std::int64_t>(kStreamChunkBytes));
     if (chunk == chunks_.size()) {
       std::unique_ptr<std::uint8_t[]> fresh;
-      Status s = allocate(&fresh, kStreamChunkBytes);
+      Status s = share_.take(kStreamChunkBytes);
+      if (s.ok()) s = allocate(&fresh, kStreamChunkBytes);
       if (!s.ok()) return s;
       chunks_.push_back(std::move(fresh));
     }
@@ -179,7 +216,8 @@ Status ByteSource::view(std::int64_t offset, std::size_t want, const std::uint8_
     *bytes = chunks_[chunk].get() + within;
   } else {
     if (!straddle_) {
-      Status a = allocate(&straddle_, kMaxWindowBytes);
+      Status a = share_.take(kMaxWindowBytes);
+      if (a.ok()) a = allocate(&straddle_, kMaxWindowBytes);
       if (!a.ok()) return a;
     }
     const std::size_t first = kStreamChunkBytes - within;

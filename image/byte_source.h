@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <d88/file.h>
+#include <d88/image.h>
 #include <d88/status.h>
 
 namespace d88 {
@@ -31,16 +32,42 @@ constexpr std::size_t kLookBehindBytes = 16 * 1024;
 // what is already held.
 constexpr std::size_t kStreamChunkBytes = 1024 * 1024;
 
+// What one image has taken of a MemoryBudget, given back all at once when
+// the image closes. With no budget every take succeeds.
+class BudgetShare {
+ public:
+  BudgetShare() = default;
+  ~BudgetShare() { giveAll(); }
+  BudgetShare(const BudgetShare&) = delete;
+  BudgetShare& operator=(const BudgetShare&) = delete;
+
+  // Takes from `budget` from now on, after giving back what was taken.
+  void use(std::shared_ptr<MemoryBudget> budget);
+  // Takes `bytes`; kTooLarge, naming the budget's limit, when it cannot.
+  Status take(std::uint64_t bytes);
+  void giveAll();
+
+ private:
+  std::shared_ptr<MemoryBudget> budget_;
+  std::uint64_t taken_ = 0;
+};
+
 class ByteSource {
  public:
   ByteSource() = default;
   ByteSource(const ByteSource&) = delete;
   ByteSource& operator=(const ByteSource&) = delete;
 
-  // Reads `file` from now on, a stream no further than maxStreamBytes.
-  void open(std::unique_ptr<File> file, std::uint64_t maxStreamBytes);
-  // Destroys the file and gives back everything held.
+  // Reads `file` from now on, a stream no further than maxStreamBytes, and
+  // takes the memory it holds from `budget` (null for none).
+  void open(std::unique_ptr<File> file, std::uint64_t maxStreamBytes,
+            std::shared_ptr<MemoryBudget> budget = nullptr);
+  // Destroys the file and gives back everything held, to the budget too.
   void close();
+  // Takes `bytes` from the budget for what the reader keeps of this input
+  // besides its bytes (the records of its tracks); kTooLarge when the budget
+  // cannot hold them. Given back at close().
+  Status reserve(std::uint64_t bytes) { return share_.take(bytes); }
   bool isOpen() const { return file_ != nullptr; }
 
   // Bytes of a file with a size; -1 for a stream, which has no size to tell.
@@ -72,6 +99,7 @@ class ByteSource {
   // Makes the stream's copy reach `until` bytes, or the stream's end.
   Status fillStream(std::int64_t until);
 
+  BudgetShare share_;
   std::unique_ptr<File> file_;
   std::int64_t size_ = -1;
   std::uint64_t maxStreamBytes_ = 0;

@@ -182,7 +182,7 @@ static int convert(const d88::Arguments& args) {
   }
 
   d88::Image theImage;
-  const d88::OpenOutcome opened = d88::openImage(imagePath, &theImage);
+  const d88::OpenOutcome opened = d88::openImage(imagePath, &theImage, nullptr, d88::runOpenOptions());
   if (!opened.ok()) {
     d88::reportOpenFailure("d88raw", opened);
     return 1;

@@ -51,7 +51,7 @@ static int split(const d88::Arguments& args) {
   const std::string image = d88::safeUtf8(imagePath);
 
   d88::Image theImage;
-  const d88::OpenOutcome opened = d88::openImage(imagePath, &theImage);
+  const d88::OpenOutcome opened = d88::openImage(imagePath, &theImage, nullptr, d88::runOpenOptions());
   if (!opened.ok()) {
     d88::reportOpenFailure("d88split", opened);
     return 1;

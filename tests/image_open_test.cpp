@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -630,6 +631,79 @@ TEST(NotD88Image, ARecordWithSomeOfItsDataKeepsTheFile) {
   Image image;
   const Bytes bytes = damaged(cut, {&kWriteProtect, &kMedia});
   EXPECT_TRUE(Image::openMemory(bytes.data(), bytes.size(), &image).ok());
+}
+
+}  // namespace
+
+namespace {
+
+// Reads every record of every track of disk 0; the first failure.
+Status readEverything(Image& image) {
+  if (!image.selectDisk(0).ok()) return image.readFailure();
+  std::vector<std::uint8_t> data(0x10000);
+  for (int t = 0; t < d88::kTrackCount; ++t) {
+    const d88::TrackWalk walk = image.walkTrack(t);
+    if (walk.end == d88::TrackEnd::kReadError) return walk.error;
+    for (const d88::SectorRecord& r : walk.records) {
+      std::int32_t got = 0;
+      const Status s = image.readRecord(r, data.data(), static_cast<std::int32_t>(data.size()), &got);
+      if (!s.ok()) return s;
+    }
+  }
+  return image.readFailure();
+}
+
+// Images that share a budget hold no more together than it allows: the
+// second stream that would pass it fails with the limit named, and what an
+// image held is given back when it is closed, for the next to use.
+TEST(MemoryBudget, ImagesThatShareOneHoldNoMoreTogether) {
+  const Bytes disk = d88build::build({d88build::standardDisk(3)}).bytes;  // about 1.2 MiB
+  // What one stream of the disk holds, read through.
+  std::uint64_t one = 0;
+  {
+    d88::OpenOptions alone;
+    alone.budget = std::make_shared<d88::MemoryBudget>(64u << 20);
+    Image image;
+    ASSERT_TRUE(Image::openFile(TestFile::over(disk, d88test::kStream), &image, alone).ok());
+    ASSERT_TRUE(readEverything(image).ok());
+    one = alone.budget->used();
+    ASSERT_GT(one, disk.size());
+  }
+  // Room for one and a half.
+  d88::OpenOptions options;
+  options.budget = std::make_shared<d88::MemoryBudget>(one + one / 2);
+  Image first;
+  Image second;
+  ASSERT_TRUE(Image::openFile(TestFile::over(disk, d88test::kStream), &first, options).ok());
+  ASSERT_TRUE(Image::openFile(TestFile::over(disk, d88test::kStream), &second, options).ok());
+  EXPECT_TRUE(readEverything(first).ok());
+  const Status refused = readEverything(second);
+  EXPECT_EQ(refused.code(), Status::Code::kTooLarge) << refused.toString();
+  EXPECT_NE(refused.reason().find("the inputs read at once may hold at most"), std::string::npos)
+      << refused.reason();
+  EXPECT_LE(options.budget->used(), options.budget->limit());
+
+  first.close();
+  ASSERT_TRUE(Image::openFile(TestFile::over(disk, d88test::kStream), &second, options).ok());
+  EXPECT_TRUE(readEverything(second).ok());
+  second.close();
+  EXPECT_EQ(options.budget->used(), 0u);
+}
+
+// A regular file holds only its window and its kept records: many of them
+// share a budget that no one stream could fill.
+TEST(MemoryBudget, RegularFilesTakeOnlyTheirWindowsAndRecords) {
+  const Bytes disk = d88build::build({d88build::standardDisk(4)}).bytes;
+  d88::OpenOptions options;
+  options.budget = std::make_shared<d88::MemoryBudget>(16u << 20);
+  std::vector<Image> images(4);
+  for (Image& image : images) {
+    ASSERT_TRUE(Image::openFile(TestFile::over(disk), &image, options).ok());
+    EXPECT_TRUE(readEverything(image).ok());
+  }
+  EXPECT_LE(options.budget->used(), 4u * (4u << 20));
+  images.clear();
+  EXPECT_EQ(options.budget->used(), 0u);
 }
 
 }  // namespace

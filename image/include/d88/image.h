@@ -15,6 +15,7 @@
 #define D88_IMAGE_H_
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -29,11 +30,39 @@ namespace d88 {
 
 class ImageAccess;
 
+// Memory that several open images share: what each holds of its input (a
+// stream's copy, its read-ahead window, the records it keeps of its tracks)
+// is taken from it and given back when the image is closed, so that a
+// program that reads many inputs at once stays within one bound, whatever
+// each claims. Thread safety: images on different threads may share one.
+class MemoryBudget {
+ public:
+  explicit MemoryBudget(std::uint64_t bytes) : limit_(bytes) {}
+  MemoryBudget(const MemoryBudget&) = delete;
+  MemoryBudget& operator=(const MemoryBudget&) = delete;
+
+  std::uint64_t limit() const { return limit_; }
+  // Bytes taken now.
+  std::uint64_t used() const { return used_.load(); }
+  // Takes `bytes`; false, taking nothing, when that would pass the limit.
+  bool take(std::uint64_t bytes);
+  // Gives back `bytes` that take() gave.
+  void give(std::uint64_t bytes) { used_ -= bytes; }
+
+ private:
+  const std::uint64_t limit_;
+  std::atomic<std::uint64_t> used_{0};
+};
+
 // Limits that a caller may set for one open image.
 struct OpenOptions {
   // Bytes read at most of an input with no size to tell (a pipe): a read
   // that needs more fails with Status::Code::kTooLarge.
   std::uint64_t maxStreamBytes = kMaxStreamBytes;
+  // The budget this image takes its memory from, shared with other images;
+  // null for none (the image is then bounded by maxStreamBytes alone). A
+  // read that the budget cannot hold fails with Status::Code::kTooLarge.
+  std::shared_ptr<MemoryBudget> budget;
 };
 
 // One disk of an image file, as its 688-byte header has it. A plain value:
