@@ -138,7 +138,9 @@ struct KeptFile {
 int keep(const char* to, bool keepIt, KeptFile* kept, FileKind* standing) {
   FileKind kind = FileKind::kNothing;
   FileIdentity identity;
-  if (const int error = lookUpFile(to, &kind, &identity)) return error;
+  // A name that cannot be looked up is left for the rename to answer for,
+  // unless what it holds must be kept.
+  if (const int error = lookUpFile(to, &kind, &identity)) return keepIt ? error : 0;
   if (kind == FileKind::kFolder) return EISDIR;
   if (kind != FileKind::kNothing && kind != FileKind::kRegular) {
     *standing = kind;
