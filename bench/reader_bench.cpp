@@ -269,7 +269,7 @@ void BM_CutJob(benchmark::State& state) {
       state.SkipWithError("cut failed");
     }
     for (const d88::Cut& cut : d88::cutPlan()) {
-      if (d88::cutFile(image, {in.one.c_str(), nullptr}, cut, &buffer) !=
+      if (d88::cutFile(image, {nullptr}, cut, &buffer) !=
           d88::CutFileResult::kWhole) {
         state.SkipWithError("cut failed");
       }

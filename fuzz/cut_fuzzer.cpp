@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!nothing) {
     std::vector<std::uint8_t> buffer;
     for (const d88::Cut& cut : d88::cutPlan()) {
-      d88::cutFile(image, {d88fuzz::kInputName, nullptr}, cut, &buffer);
+      d88::cutFile(image, {nullptr}, cut, &buffer);
     }
   }
   for (const d88::Cut& cut : d88::cutPlan()) {

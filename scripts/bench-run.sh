@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# Measures the bounds that hold per run, not per input: many inputs read at
+# once from pipes, and track tables whose entries share one track. For each
+# shape it gives the wall time and peak resident memory (/usr/bin/time -f
+# '%e %M', best time and highest memory of 3 runs) of the new programs and,
+# when OLDBINDIR is given, of older ones on the same inputs, beside
+# sha256sum of the same bytes, and the size of what the program wrote.
+#
+# Usage: scripts/bench-run.sh BINDIR [OLDBINDIR] [OUTFILE]
+#
+#   BINDIR     holds d88cut, d88ls, d88cmp and make_hostile_images (the
+#              release preset builds them: build-release/bin)
+#   OLDBINDIR  holds the d88cut, d88ls and d88cmp to compare with
+#   OUTFILE    the Markdown table is also written there
+#
+# The shapes (made in a temporary folder under $TMPDIR, removed on exit):
+#   16 spares  d88cut IMAGE with 16 spares on pipes, each a sound 2HD disk
+#              whose tracks stand 250 MiB into the stream (so a reader that
+#              wants them holds 250 MiB of it); the pipes are fed by cat and
+#              head from files and /dev/zero
+#   2 pipes    d88cmp A B, both such pipes
+#   shared64k  d88ls --fingerprint of shared64k.d88 (164 entries at one track
+#              of 256 records of 65,535 bytes; 16.8 MB)
+#   shared256  d88ls --svg and d88ls --json IMAGE 0 of shared256.d88 (164
+#              entries at one track of 256 empty records; 4,784 bytes)
+#   shared256x64  d88cmp and d88cmp --json of two files of 64 such disks
+#
+# Run it under `nice -n 10` on a busy machine, so that the reference and the
+# programs are measured alike:
+#
+#   cmake --preset release && cmake --build --preset release -j2
+#   nice -n 10 scripts/bench-run.sh build-release/bin OLD/bin bench/results/run-bounds.md
+set -euo pipefail
+export LC_ALL=C
+
+[[ $# -ge 1 ]] || { echo "Usage: $0 BINDIR [OLDBINDIR] [OUTFILE]" >&2; exit 2; }
+new=$(cd "$1" && pwd)
+old=""
+[[ $# -ge 2 && -n $2 ]] && old=$(cd "$2" && pwd)
+outfile=${3:-}
+for tool in d88cut d88ls d88cmp make_hostile_images; do
+  [[ -x $new/$tool ]] || { echo "$0: $new/$tool not found" >&2; exit 2; }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$new/make_hostile_images" "$work" 1 >/dev/null
+cd "$work"
+
+# A sound disk whose tracks stand PAD bytes further in: its header with the
+# size field and every track entry moved on, and the rest as it is.
+pad=$((250 * 1024 * 1024))
+python3 - "$pad" <<'PY'
+import struct, sys
+pad = int(sys.argv[1])
+data = open("sane.d88", "rb").read()
+head = bytearray(data[:0x2B0])
+size, = struct.unpack_from("<I", head, 0x1C)
+struct.pack_into("<I", head, 0x1C, size + pad)
+for t in range(164):
+    entry, = struct.unpack_from("<I", head, 0x20 + 4 * t)
+    if entry:
+        struct.pack_into("<I", head, 0x20 + 4 * t, entry + pad)
+open("padded.head", "wb").write(head)
+open("padded.rest", "wb").write(data[0x2B0:])
+# 64 disks, each of 164 entries sharing one track of 256 empty records.
+one = open("shared256.d88", "rb").read()
+open("shared256x64.d88", "wb").write(one * 64)
+PY
+
+# feed FIFO: fills the pipe FIFO with the padded disk, in the background.
+feed() {
+  (exec >"$1"; cat padded.head; head -c "$pad" /dev/zero; cat padded.rest) 2>/dev/null &
+}
+
+# measure LABEL CMD...: best time and highest memory of 3 runs, and the bytes
+# written to standard output; pipes named p0..p15 are made afresh each run.
+rows=()
+measure() {
+  local label=$1; shift
+  local best="" peak=0 bytes=0
+  for _ in 1 2 3; do
+    rm -f p* && for k in $(seq 0 15); do mkfifo "p$k"; done
+    if [[ $label == *pipe* || $label == *spare* ]]; then
+      for k in $(seq 0 15); do feed "p$k"; done
+    fi
+    rm -rf out && mkdir out
+    local stats
+    stats=$( { /usr/bin/time -f '%e %M' "$@" >out.txt 2>/dev/null; } 2>&1 | tail -1 )
+    # A feeder still waiting for its pipe to be opened gets a reader that
+    # goes at once, and ends on the broken pipe.
+    for k in $(seq 0 15); do (exec 3<>"p$k") 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    local t=${stats% *} m=${stats#* }
+    if [[ -z $best ]] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
+    if (( m > peak )); then peak=$m; fi
+    bytes=$(stat -c %s out.txt)
+  done
+  echo "$best $peak $bytes"
+}
+
+sha() {  # best of 3 sha256sum over the files
+  local best=""
+  for _ in 1 2 3; do
+    local t
+    t=$( { /usr/bin/time -f '%e' sha256sum "$@" >/dev/null; } 2>&1 | tail -1 )
+    if [[ -z $best ]] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
+  done
+  echo "$best"
+}
+
+spares=()
+for k in $(seq 0 15); do spares+=(--spare "p$k"); done
+declare -A shapes=(
+  ["d88cut with 16 spares on pipes"]="d88cut -o out ${spares[*]} sane.d88"
+  ["d88cmp of 2 pipes"]="d88cmp p0 p1"
+  ["d88ls --fingerprint shared64k.d88"]="d88ls --fingerprint shared64k.d88"
+  ["d88ls --svg shared256.d88"]="d88ls --svg shared256.d88"
+  ["d88ls --json shared256.d88 0"]="d88ls --json shared256.d88 0"
+  ["d88cmp shared256x64.d88 twice"]="d88cmp shared256x64.d88 shared256x64.d88"
+  ["d88cmp --json shared256x64.d88 twice"]="d88cmp --json shared256x64.d88 shared256x64.d88"
+)
+order=("d88cut with 16 spares on pipes" "d88cmp of 2 pipes" "d88ls --fingerprint shared64k.d88"
+       "d88ls --svg shared256.d88" "d88ls --json shared256.d88 0"
+       "d88cmp shared256x64.d88 twice" "d88cmp --json shared256x64.d88 twice")
+declare -A reference=(
+  ["d88ls --fingerprint shared64k.d88"]="shared64k.d88"
+  ["d88ls --svg shared256.d88"]="shared256.d88"
+  ["d88ls --json shared256.d88 0"]="shared256.d88"
+  ["d88cmp shared256x64.d88 twice"]="shared256x64.d88 shared256x64.d88"
+  ["d88cmp --json shared256x64.d88 twice"]="shared256x64.d88 shared256x64.d88"
+)
+
+table="| Run | sha256sum | Now: s, peak KiB, output bytes | Before: s, peak KiB, output bytes |
+|---|---|---|---|"
+for label in "${order[@]}"; do
+  read -r -a cmd <<<"${shapes[$label]}"
+  ref="-"
+  [[ -n ${reference[$label]:-} ]] && ref="$(sha ${reference[$label]}) s"
+  read -r t m b <<<"$(measure "$label" "$new/${cmd[0]}" "${cmd[@]:1}")"
+  now="$t s, $m KiB, $b B"
+  before="-"
+  if [[ -n $old ]]; then
+    read -r t m b <<<"$(measure "$label" "$old/${cmd[0]}" "${cmd[@]:1}")"
+    before="$t s, $m KiB, $b B"
+  fi
+  table+=$'\n'"| \`$label\` | $ref | $now | $before |"
+done
+echo "$table"
+[[ -z $outfile ]] || { mkdir -p "$(dirname "$outfile")"; echo "$table" >"$outfile"; }
