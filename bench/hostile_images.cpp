@@ -24,6 +24,12 @@
 //                   size fields so that all 64 are found
 //   json1024.d88    ~17 KB: every entry points at one track of 1,024 0-byte
 //                   records with count 1024 (for d88ls --json IMAGE 0)
+//   shared64k.d88   ~16.8 MB whatever MiB says: every entry points at one
+//                   track of 256 records of 65,535 pattern bytes with count
+//                   256 (for d88ls --fingerprint: the track is hashed once,
+//                   not once per entry)
+//   shared256.d88   4,784 bytes: every entry points at one track of 256
+//                   0-byte records with count 256
 //   sane.d88        a formatted 2HD disk: 77 x 2 x 8 x 1024
 //   sane64.d88      64 such disks (~82 MB)
 //
@@ -278,6 +284,27 @@ Bytes json1024() {
   return bytes;
 }
 
+// One disk whose 164 track-table entries all point at one track of 256
+// records of `dataSize` bytes each (count 256), the data from a fixed seed.
+Bytes sharedTrack(const std::string& name, std::size_t dataSize) {
+  constexpr std::size_t kRecords = 256;
+  const std::size_t record = kRecordHeaderSize + dataSize;
+  const std::size_t size = kDiskHeaderSize + kRecords * record;
+  Prng prng(0x5AA4ED);
+  Bytes bytes(size, 0);
+  putDiskHeader(bytes, 0, name, static_cast<std::uint32_t>(size));
+  for (std::size_t t = 0; t < kTrackEntries; ++t) putTrackEntry(bytes, 0, t, kDiskHeaderSize);
+  for (std::size_t i = 0; i < kRecords; ++i) {
+    const std::size_t at = kDiskHeaderSize + i * record;
+    putRecordHeader(bytes, at, formattedIdentity(i), static_cast<std::uint16_t>(kRecords),
+                    static_cast<std::uint16_t>(dataSize));
+    for (std::size_t b = 0; b < dataSize; ++b) {
+      d88build::putByte(bytes, at + kRecordHeaderSize + b, prng.byte());
+    }
+  }
+  return bytes;
+}
+
 // `disks` formatted 2HD disks back to back, built one at a time so that only
 // the image itself is held whole.
 Bytes saneDisks(int disks) {
@@ -329,6 +356,8 @@ int main(int argc, char** argv) {
     ok = write(dir, "zerocount.d88", zerocount(size)) && ok;
     ok = write(dir, "disks64.d88", disks64(size)) && ok;
     ok = write(dir, "json1024.d88", json1024()) && ok;
+    ok = write(dir, "shared64k.d88", sharedTrack("SHARED64K", 0xFFFF)) && ok;
+    ok = write(dir, "shared256.d88", sharedTrack("SHARED256", 0)) && ok;
     ok = write(dir, "sane.d88", saneDisks(1)) && ok;
     ok = write(dir, "sane64.d88", saneDisks(64)) && ok;
     return ok ? 0 : 1;

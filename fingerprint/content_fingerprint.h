@@ -14,15 +14,25 @@
 
 namespace d88 {
 
-// Selects disk `disk` of the open `image` (it stays selected) and writes the
-// SHA-256 of this stream to *digest: for each track t from 0 to 163 whose
-// walk gives records, t (2 bytes, little-endian) and its record count (4
-// bytes); then its records ordered by identity (C, H, R, N), records of one
-// identity in record order, each as C, H, R, N, density, deleted mark,
-// status, the bytes the disk holds (dataAvailable, 4 bytes) and those bytes.
-// Reads one record at a time. A failure (no such disk, a read that failed,
-// the system's hashing) is returned with its reason, and *digest is then
-// left as it was.
+// Selects disk `disk` of the open `image` (it stays selected) and writes its
+// content fingerprint to *digest, built from SHA-256 digests in three steps
+// (changed in 3.1.0: fingerprints of 3.0.0 and before differ):
+//   - each record's data: the SHA-256 of the bytes the disk holds for it
+//     (dataAvailable; an empty record's is the SHA-256 of nothing);
+//   - each track t from 0 to 163 whose walk gives records: the SHA-256 over
+//     its records ordered by identity (C, H, R, N), records of one identity
+//     in record order, each as C, H, R, N, density, deleted mark, status (one
+//     byte each), the bytes the disk holds (4 bytes, little-endian) and the
+//     32-byte digest of its data;
+//   - the disk: the SHA-256 over each such track in track order, as t (2
+//     bytes, little-endian), its record count (4 bytes) and its digest.
+// A record that several walks reach is read and hashed once, and a track
+// whose table entry shares an earlier one's place (sameRecordsAs) takes that
+// track's digest, so the bytes hashed stay within the file's size whatever
+// the table claims. Data is read a batch at a time (at most 4 MiB) and
+// hashed on this thread and one helper; only this thread calls `image`.
+// A failure (no such disk, a read that failed, the system's hashing) is
+// returned with its reason, and *digest is then left as it was.
 Status contentSha256(Image& image, int disk, Sha256Digest* digest);
 
 // The digest as 64 lowercase hex digits.

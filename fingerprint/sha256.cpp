@@ -78,6 +78,26 @@ bool Sha256::update(const void* data, std::size_t size) {
   return true;
 }
 
+bool Sha256::restart() {
+  // A failure of the system's hashing stays; after finish(), the only
+  // failure there can be is a call that came too late, which a restart ends.
+  if (!status_.ok() && !finished_) return false;
+  status_ = Status();
+  finished_ = false;
+  if (state_->hash != nullptr) {
+    BCryptDestroyHash(state_->hash);
+    state_->hash = nullptr;
+  }
+  const NTSTATUS code =
+      BCryptCreateHash(state_->algorithm, &state_->hash, nullptr, 0, nullptr, 0, 0);
+  if (!BCRYPT_SUCCESS(code)) {
+    state_->hash = nullptr;
+    status_ = cngFailure("BCryptCreateHash", code);
+    return false;
+  }
+  return true;
+}
+
 bool Sha256::finish(Sha256Digest* digest) {
   if (!usable()) return false;
   const NTSTATUS code = BCryptFinishHash(state_->hash, digest->data(),
@@ -177,6 +197,19 @@ bool Sha256::update(const void* data, std::size_t size) {
   if (!usable()) return false;
   if (state_->crypto->digestUpdate(state_->context, data, size) != 1) {
     status_ = evpFailure("EVP_DigestUpdate");
+    return false;
+  }
+  return true;
+}
+
+bool Sha256::restart() {
+  // A failure of the system's hashing stays; after finish(), the only
+  // failure there can be is a call that came too late, which a restart ends.
+  if (!status_.ok() && !finished_) return false;
+  status_ = Status();
+  finished_ = false;
+  if (state_->crypto->digestInit(state_->context, nullptr, nullptr) != 1) {
+    status_ = evpFailure("EVP_DigestInit_ex");
     return false;
   }
   return true;

@@ -31,6 +31,10 @@ class Sha256 {
   // Ends the hash and writes the digest; false (see status()) when it failed.
   // Called once: update() and finish() after it fail.
   bool finish(Sha256Digest* digest);
+  // Starts a new hash on this object, as a new Sha256 would but without
+  // looking the algorithm up again, finished or not; false (see status())
+  // when it failed, or when the hash had failed already.
+  bool restart();
   // Ok until the system's hashing failed or a call came after finish().
   const Status& status() const { return status_; }
 

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <d88/image.h>
@@ -315,61 +317,220 @@ void appendLE(Bytes& out, std::uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-TEST(ContentFingerprint, IgnoresHeaderAndLayoutAndSeesEveryDataByte) {
-  Disk base = smallDisk();
-  // Twins, a marked record, a short one and a deleted one: all in the stream.
-  base.tracks[2].push_back(sector(base, 2, 3));
-  base.tracks[2].back().data[7] = 0x42;
-  sector(base, 5, 2).status = d88::kStatusDataCrcError;
-  sector(base, 6, 4).data.resize(77);
-  sector(base, 7, 1).deletedMark = d88::kDeletedDataMark;
-  const std::string fingerprint = fingerprintOf(image({base}));
-  ASSERT_EQ(fingerprint.size(), 64u) << fingerprint;
+d88::Sha256Digest sha256Of(const Bytes& bytes) {
+  d88::Sha256 hash;
+  d88::Sha256Digest digest{};
+  EXPECT_TRUE(hash.update(bytes.data(), bytes.size()) && hash.finish(&digest))
+      << hash.status().toString();
+  return digest;
+}
 
-  // The stream built by hand from the disk's description, hashed by the
-  // system's SHA-256.
-  Bytes stream;
-  for (const auto& [track, records] : base.tracks) {
-    appendLE(stream, static_cast<std::uint32_t>(track), 2);
-    appendLE(stream, static_cast<std::uint32_t>(records.size()), 4);
+// The fingerprint of a disk worked out from its description, step by step:
+// each record's data digest, each track's digest over its records by
+// identity (twins in record order), then the disk's over its tracks.
+std::string fingerprintByHand(const Disk& disk) {
+  Bytes diskStream;
+  for (const auto& [track, records] : disk.tracks) {
+    if (records.empty()) continue;
     std::vector<Record> sorted = records;
     std::stable_sort(sorted.begin(), sorted.end(), [](const Record& x, const Record& y) {
       return std::make_tuple(x.c, x.h, x.r, x.n) < std::make_tuple(y.c, y.h, y.r, y.n);
     });
+    Bytes trackStream;
     for (const Record& r : sorted) {
-      stream.insert(stream.end(), {r.c, r.h, r.r, r.n, r.density, r.deletedMark, r.status});
-      appendLE(stream, static_cast<std::uint32_t>(r.data.size()), 4);
-      stream.insert(stream.end(), r.data.begin(), r.data.end());
+      trackStream.insert(trackStream.end(),
+                         {r.c, r.h, r.r, r.n, r.density, r.deletedMark, r.status});
+      appendLE(trackStream, static_cast<std::uint32_t>(r.data.size()), 4);
+      const d88::Sha256Digest data = sha256Of(r.data);
+      trackStream.insert(trackStream.end(), data.begin(), data.end());
     }
+    appendLE(diskStream, static_cast<std::uint32_t>(track), 2);
+    appendLE(diskStream, static_cast<std::uint32_t>(records.size()), 4);
+    const d88::Sha256Digest trackDigest = sha256Of(trackStream);
+    diskStream.insert(diskStream.end(), trackDigest.begin(), trackDigest.end());
   }
-  d88::Sha256 hash;
-  d88::Sha256Digest expected{};
-  ASSERT_TRUE(hash.update(stream.data(), stream.size()) && hash.finish(&expected));
-  EXPECT_EQ(fingerprint, d88::hexDigest(expected));
+  return d88::hexDigest(sha256Of(diskStream));
+}
+
+// Twins, a marked record, a short one, an empty one and a deleted one.
+Disk variedDisk() {
+  Disk base = smallDisk();
+  base.tracks[2].push_back(sector(base, 2, 3));
+  base.tracks[2].back().data[7] = 0x42;
+  sector(base, 5, 2).status = d88::kStatusDataCrcError;
+  sector(base, 6, 4).data.resize(77);
+  sector(base, 6, 3).data.clear();
+  sector(base, 7, 1).deletedMark = d88::kDeletedDataMark;
+  return base;
+}
+
+// A disk with more data than the reader hashes in one batch (several
+// batches, each split between two threads): 80 tracks of 8 sectors of
+// 8 KiB, every byte distinct by place.
+Disk largeDisk() { return d88build::standardDisk(3, 40, 2, 8, 6); }
+
+// A disk of tracks that hold only records with no data.
+Disk emptyRecordsDisk() {
+  Disk disk;
+  for (int t = 0; t < 3; ++t) {
+    for (int r = 1; r <= 5; ++r) disk.tracks[t].push_back(d88build::record(t, 0, r, 1, {}));
+  }
+  return disk;
+}
+
+TEST(ContentFingerprint, EqualsTheDigestsWorkedOutByHand) {
+  const struct {
+    const char* name;
+    Disk disk;
+  } cases[] = {
+      {"varied records", variedDisk()},
+      {"several batches", largeDisk()},
+      {"records with no data", emptyRecordsDisk()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string fingerprint = fingerprintOf(image({c.disk}));
+    ASSERT_EQ(fingerprint.size(), 64u) << fingerprint;
+    EXPECT_EQ(fingerprint, fingerprintByHand(c.disk));
+  }
+}
+
+TEST(ContentFingerprint, IgnoresHeaderAndLayoutAndSeesEveryRecordField) {
+  const Disk base = variedDisk();
+  const std::string fingerprint = fingerprintOf(image({base}));
+  ASSERT_EQ(fingerprint.size(), 64u) << fingerprint;
 
   Disk header = base;
   header.name = "ANOTHER NAME";
   header.mediaType = 0x00;
   header.writeProtect = 0x10;
-  EXPECT_EQ(fingerprintOf(image({header})), fingerprint);
   Disk reordered = base;
   std::reverse(reordered.tracks[4].begin(), reordered.tracks[4].end());
-  EXPECT_EQ(fingerprintOf(image({reordered})), fingerprint);
-  EXPECT_EQ(fingerprintOf(relaid(base)), fingerprint);
-  // The second disk of a file: where the disk stands does not count either.
-  EXPECT_EQ(fingerprintOf(image({smallDisk(5), base}), 1), fingerprint);
+  const struct {
+    const char* name;
+    Bytes bytes;
+    int disk;
+  } same[] = {
+      {"name, media byte, write protection", image({header}), 0},
+      {"record order within a track", image({reordered}), 0},
+      {"track table, padding, trailing bytes", relaid(base), 0},
+      {"the second disk of a file", image({smallDisk(5), base}), 1},
+  };
+  for (const auto& c : same) {
+    EXPECT_EQ(fingerprintOf(c.bytes, c.disk), fingerprint) << c.name;
+  }
 
   Disk oneByte = base;
   sector(oneByte, 3, 4).data[255] ^= 0x80;
-  EXPECT_NE(fingerprintOf(image({oneByte})), fingerprint);
+  Disk lastByte = base;
+  sector(lastByte, 6, 4).data.back() ^= 0x01;
   Disk oneStatus = base;
   sector(oneStatus, 3, 4).status = d88::kStatusDeletedData;
-  EXPECT_NE(fingerprintOf(image({oneStatus})), fingerprint);
+  Disk oneDensity = base;
+  sector(oneDensity, 3, 4).density = d88::kDensitySingle;
+  Disk oneMark = base;
+  sector(oneMark, 3, 4).deletedMark = d88::kDeletedDataMark;
+  Disk oneIdentity = base;
+  sector(oneIdentity, 3, 4).h ^= 1;
+  Disk oneSize = base;
+  sector(oneSize, 3, 4).n = 2;
+  Disk shorter = base;
+  sector(shorter, 3, 4).data.pop_back();
   Disk twinsSwapped = base;
   std::swap(twinsSwapped.tracks[2][2], twinsSwapped.tracks[2].back());
-  EXPECT_NE(fingerprintOf(image({twinsSwapped})), fingerprint);
+  Disk moved = base;  // the same records under another track index
+  moved.tracks[9] = moved.tracks[7];
+  moved.tracks.erase(7);
+  Disk oneMore = base;
+  oneMore.tracks[8].push_back(sector(oneMore, 7, 4));
+  const struct {
+    const char* name;
+    Disk disk;
+  } differ[] = {
+      {"a data byte", oneByte},       {"the last data byte", lastByte},
+      {"a status", oneStatus},        {"a density", oneDensity},
+      {"a deleted mark", oneMark},    {"an identity", oneIdentity},
+      {"a size code", oneSize},       {"a data length", shorter},
+      {"twins swapped", twinsSwapped}, {"a track index", moved},
+      {"a record more", oneMore},
+  };
+  for (const auto& c : differ) {
+    EXPECT_NE(fingerprintOf(image({c.disk})), fingerprint) << c.name;
+  }
 
   EXPECT_EQ(fingerprintOf(image({base}), 1).rfind("failed: no disk 1", 0), 0u);
+}
+
+// The image of `disk` with the table entry of each track in `sharing`
+// pointing at the place of track `at` instead.
+Bytes sharedEntries(const Disk& disk, int at, const std::vector<int>& sharing) {
+  const d88build::Image built = d88build::build({disk});
+  Bytes bytes = built.bytes;
+  const std::size_t place = built.records[0].at(at).front();
+  for (int t : sharing) {
+    d88build::putLE32(bytes, 0x20 + 4 * static_cast<std::size_t>(t),
+                      static_cast<std::uint32_t>(place));
+  }
+  return bytes;
+}
+
+// Entries that share one track's records give what separate copies of the
+// track give, whether the track holds data, nothing, or many records.
+TEST(ContentFingerprint, SharedTrackCountsForEveryEntryThatPointsAtIt) {
+  Disk sixTracks = smallDisk();
+  for (int t = 6; t < 8; ++t) sixTracks.tracks.erase(t);
+  std::vector<int> allOthers;
+  for (int t = 1; t < d88::kTrackCount; ++t) allOthers.push_back(t);
+  Disk emptyTrack;
+  for (int r = 0; r < d88::kMaxTrackRecords; ++r) {
+    emptyTrack.tracks[0].push_back(d88build::record(0, 0, r % 256, 0, {}));
+  }
+  Disk bigTrack;
+  for (int r = 1; r <= 40; ++r) {
+    bigTrack.tracks[0].push_back(
+        d88build::record(0, 0, r, 6, d88build::sectorPattern(7, 0, r, 8192)));
+  }
+  const struct {
+    const char* name;
+    Disk disk;
+    int at;
+    std::vector<int> sharing;
+  } cases[] = {
+      {"two entries at track 2", sixTracks, 2, {3, 9}},
+      {"every entry at track 0", sixTracks, 0, allOthers},
+      {"every entry at 256 empty records", emptyTrack, 0, allOthers},
+      {"nine entries at 40 records of 8 KiB", bigTrack, 0, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Disk copies = c.disk;
+    for (int t : c.sharing) copies.tracks[t] = c.disk.tracks.at(c.at);
+    const std::string shared = fingerprintOf(sharedEntries(c.disk, c.at, c.sharing));
+    ASSERT_EQ(shared.size(), 64u) << shared;
+    EXPECT_EQ(shared, fingerprintOf(image({copies})));
+    EXPECT_EQ(shared, fingerprintByHand(copies));
+  }
+}
+
+// A table entry that points into another track's chain of records: the
+// records both walks reach count in each track, as separate copies would.
+TEST(ContentFingerprint, RecordsTwoWalksReachCountInBoth) {
+  Disk chained = smallDisk();
+  for (int t = 6; t < 8; ++t) chained.tracks.erase(t);
+  // The last track's walk ends at the disk's end, not at a count.
+  for (Record& record : chained.tracks[5]) record.sectorCount = 255;
+  const d88build::Image built = d88build::build({chained});
+  Bytes bytes = built.bytes;
+  const std::size_t second = built.records[0].at(5).at(1);
+  d88build::putLE32(bytes, 0x20 + 4 * 9, static_cast<std::uint32_t>(second));
+
+  Disk copies = smallDisk();
+  for (int t = 6; t < 8; ++t) copies.tracks.erase(t);
+  copies.tracks[9].assign(copies.tracks[5].begin() + 1, copies.tracks[5].end());
+  const std::string fingerprint = fingerprintOf(bytes);
+  ASSERT_EQ(fingerprint.size(), 64u) << fingerprint;
+  EXPECT_EQ(fingerprint, fingerprintOf(image({copies})));
+  EXPECT_EQ(fingerprint, fingerprintByHand(copies));
 }
 
 TEST(ContentFingerprint, ShownByTheListingOnRequestOnly) {
