@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(disks[0].counts.tracks >= 0 && disks[0].counts.tracks <= d88::kTrackCount);
   for (const d88::TrackListing& t : tracks) {
     FUZZ_CHECK(t.records.size() <= static_cast<std::size_t>(d88::kMaxTrackRecords));
-    FUZZ_CHECK(!t.records.empty() || t.end == d88::TrackEnd::kReadError);
+    FUZZ_CHECK(!t.records.empty() || t.end == d88::TrackEnd::kReadError || t.sameAs >= 0);
+    FUZZ_CHECK(t.sameAs < 0 || (t.sameAs < t.track && t.records.empty()));
   }
   const d88::CutCoverage coverage = d88::checkCutPlan(image);
   FUZZ_CHECK(coverage.unread.size() <= static_cast<std::size_t>(coverage.sectors));

@@ -58,10 +58,12 @@ Image build(const std::vector<Disk>& disks) {
     image.bytes[start + 0x1A] = disk.writeProtect;
     image.bytes[start + 0x1B] = disk.mediaType;
 
+    std::map<int, std::uint32_t> entries;
     for (const auto& [track, trackRecords] : disk.tracks) {
       if (track < 0 || track >= disk.tableEntries) throw std::out_of_range("track not in table");
+      entries[track] = static_cast<std::uint32_t>(image.bytes.size() - start);
       putLE32(image.bytes, start + kTableOffset + 4 * static_cast<std::size_t>(track),
-              static_cast<std::uint32_t>(image.bytes.size() - start));
+              entries[track]);
       for (const Record& record : trackRecords) {
         const std::size_t at = image.bytes.size();
         records[track].push_back(at);
@@ -81,6 +83,11 @@ Image build(const std::vector<Disk>& disks) {
         putLE16(image.bytes, at + 0x0E, static_cast<std::uint16_t>(size));
         image.bytes.insert(image.bytes.end(), record.data.begin(), record.data.end());
       }
+    }
+    for (const auto& [track, other] : disk.sameAs) {
+      if (track < 0 || track >= disk.tableEntries) throw std::out_of_range("track not in table");
+      putLE32(image.bytes, start + kTableOffset + 4 * static_cast<std::size_t>(track),
+              entries.at(other));
     }
     const std::size_t size = image.bytes.size() - start;
     putLE32(image.bytes, start + 0x1C,

@@ -35,6 +35,10 @@ struct Disk {
   std::uint8_t writeProtect = 0x00;         // 0x10: protected
   int tableEntries = 164;                   // fewer makes a short table
   std::map<int, std::vector<Record>> tracks;  // track index -> records in file order
+  // Track index -> a track of `tracks` whose table entry it is given, so that
+  // the two point at one place and share its records. A track here that is
+  // in `tracks` too keeps its records in the file, where no entry points.
+  std::map<int, int> sameAs;
   std::int64_t diskSize = -1;               // written as given when >= 0
 };
 

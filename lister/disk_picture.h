@@ -61,6 +61,7 @@ struct DiskPicture {
   std::string imagePath;                // as the user named it (UTF-8 or not)
   DiskSummary disk;
   std::vector<TrackListing> tracks;     // tracks that hold records, in track order
+                                        // (as listTracks() gives them)
   std::vector<PlanSlot> plan;           // disk 0 only: every sector of the cut plan
   int lastTrack = -1;                   // the highest track with a table entry, a
                                         // record or a plan sector; -1 when none

@@ -130,12 +130,29 @@ namespace {
 // tracks have: a track with fewer is often one cut off by the end of the file.
 std::vector<TrackListing> listTracksWith(Image& image, int usual) {
   std::vector<TrackListing> tracks;
+  std::array<bool, kTrackCount> listed{};
   for (int track = 0; track < kTrackCount; ++track) {
+    const int same = sameRecordsAs(image.disk(), track);
+    if (same >= 0) {
+      // One walk serves every entry of a place: the track is listed as the
+      // earlier one's whenever that one is, and its records are not walked,
+      // compared or kept again.
+      if (!listed[static_cast<std::size_t>(same)]) continue;
+      TrackListing shared;
+      shared.track = track;
+      shared.c = track >> 1;
+      shared.h = track & 1;
+      shared.usualRecords = usual;
+      shared.sameAs = same;
+      tracks.push_back(std::move(shared));
+      continue;
+    }
     TrackListing listing = listTrack(image, track);
     // A track whose first header could not be read is listed too, to say so.
     if (!listing.records.empty() || listing.end == TrackEnd::kReadError) {
       listing.usualRecords = usual;
       tracks.push_back(std::move(listing));
+      listed[static_cast<std::size_t>(track)] = true;
     }
   }
   return tracks;

@@ -33,6 +33,11 @@ struct TrackListing {
   std::vector<int> singleDensity;     // indexes of single-density records
   std::vector<int> cutOff;            // indexes of records whose data the disk holds only in part
   int usualRecords = 0;               // the record count most tracks of the disk have (listTracks)
+  // The earlier track whose table entry points at the same place as this
+  // one's (sameRecordsAs), as listTracks() gives it: the records are that
+  // track's, listed there once, so none are walked or kept here. -1 for a
+  // track listed with its own records.
+  int sameAs = -1;
 };
 
 // The layout the tracks of a disk hold, as most of them have it.
@@ -78,7 +83,10 @@ constexpr int kFirstMissingShown = 3;
 
 // The records of `track` of the selected disk; no records when it is absent.
 TrackListing listTrack(Image& image, int track);
-// Every track of the selected disk that holds records, in track order.
+// Every track of the selected disk that holds records, in track order. A
+// track that shares its records with an earlier listed track comes with only
+// sameAs set, so that a table whose entries all point at one track costs one
+// walk and one listing of its records.
 std::vector<TrackListing> listTracks(Image& image);
 // Selects disk `index` and sums it up; false when it cannot be selected. Its
 // tracks are listed into `tracks` when it is given.

@@ -90,7 +90,13 @@ const char* jsonTrackEnd(TrackEnd end) {
 
 void appendJsonTrack(std::string& out, const TrackListing& t) {
   out += "{\"track\":" + std::to_string(t.track) + ",\"c\":" + std::to_string(t.c) +
-         ",\"h\":" + std::to_string(t.h) + ",\"usualN\":" + std::to_string(t.usualN) +
+         ",\"h\":" + std::to_string(t.h);
+  // The records, and all that is said of them, are the earlier track's.
+  if (t.sameAs >= 0) {
+    out += ",\"sameAs\":" + std::to_string(t.sameAs) + "}";
+    return;
+  }
+  out += ",\"usualN\":" + std::to_string(t.usualN) +
          ",\"records\":[";
   for (std::size_t i = 0; i < t.records.size(); ++i) {
     if (i != 0) out += ',';

@@ -111,7 +111,17 @@ std::string recordNotes(const TrackListing& t, const SectorRecord& record) {
   return "(" + joined(notes, ",", [](const std::string& n) { return n; }) + ")";
 }
 
+// A track whose records are an earlier track's, listed there: one line,
+// lined up with the track lines around it, in place of its records.
+std::string sharedTrackLine(const TrackListing& t) {
+  char line[96];
+  std::snprintf(line, sizeof line, "track %3d  C %d H %d  the same records as track %d\n", t.track,
+                t.c, t.h, t.sameAs);
+  return line;
+}
+
 std::string trackLine(const TrackListing& t) {
+  if (t.sameAs >= 0) return sharedTrackLine(t);
   char head[96];
   std::snprintf(head, sizeof head, "track %3d  C %d H %d  N %d  %zu record%s:", t.track, t.c, t.h,
                 t.usualN, t.records.size(), t.records.size() == 1 ? "" : "s");

@@ -87,6 +87,11 @@ constexpr int kLegendColumns = 6;
 constexpr double kLegendPitch = 18;
 // Bytes that fill a panel when the disk has no usual layout: 8 x 1,024.
 constexpr double kDefaultTrackBytes = 8192;
+// The mark of a track whose records are an earlier track's: as wide as that
+// track's records, and never too narrow for its words.
+constexpr double kMinSharedWidth = 64;
+constexpr const char* kSharedFill = "#cfd8dc";
+constexpr const char* kSharedStroke = " stroke=\"#546e7a\" stroke-width=\"1\"";
 
 // A number as an attribute value: one decimal, no locale.
 std::string num(double value) {
@@ -188,6 +193,7 @@ class SvgWriter {
     }
     for (const TrackListing& t : p_.tracks) {
       if (t.track < 0 || t.track >= kTrackCount) continue;
+      if (t.sameAs >= 0) ++sharedRows_;
       std::vector<Cell>& cells = cells_[static_cast<std::size_t>(t.track)];
       const std::vector<bool> twins = twinRecords(t);
       for (std::size_t i = 0; i < t.records.size(); ++i) {
@@ -224,7 +230,7 @@ class SvgWriter {
         static_cast<double>(counts.usualRecords) * sectorBytes(counts.usualSizeCode);
     scale_ = kPanelWidth / (usual > 0 ? usual : kDefaultTrackBytes);
     double widest = kPanelWidth;
-    for (const std::vector<Cell>& cells : cells_) widest = std::max(widest, naturalWidth(cells));
+    for (int track = 0; track < kTrackCount; ++track) widest = std::max(widest, rowWidth(track));
     frame_.panelWidth = std::min(widest, kMaxRowWidth);
     const int items = legendItems();
     const int legendRows = (items + kLegendColumns - 1) / kLegendColumns;
@@ -242,9 +248,39 @@ class SvgWriter {
     return width;
   }
 
+  // The track whose records `track` shares; -1 when it is drawn with its own.
+  int sharedWith(int track) const {
+    const TrackListing* t = listings_[static_cast<std::size_t>(track)];
+    return t != nullptr ? t->sameAs : -1;
+  }
+
+  // How wide a row draws its records, as squeezed into the row.
+  double recordsWidth(int track) const {
+    const std::vector<Cell>& cells = cells_[static_cast<std::size_t>(track)];
+    const double natural = naturalWidth(cells);
+    const double squeeze = natural > kMaxRowWidth ? kMaxRowWidth / natural : 1.0;
+    double width = 0;
+    for (const Cell& cell : cells) {
+      if (cell.record != nullptr) width += std::max(kMinCellWidth, cell.bytes * scale_) * squeeze;
+    }
+    return width;
+  }
+
+  // The width of a shared track's mark: that of the records it stands for.
+  double sharedWidth(int track) const {
+    const int same = sharedWith(track);
+    return same < 0 ? 0 : std::max(kMinSharedWidth, recordsWidth(same));
+  }
+
+  // A row's natural width: its mark, if it shares, and its cells.
+  double rowWidth(int track) const {
+    return sharedWidth(track) + naturalWidth(cells_[static_cast<std::size_t>(track)]);
+  }
+
   int legendItems() const {
     int items = 0;
     for (int count : counts_) items += count > 0 ? 1 : 0;
+    if (sharedRows_ > 0) ++items;
     if (!p_.plan.empty()) items += missing_ > 0 ? 2 : 1;
     return std::max(items, 1);
   }
@@ -300,6 +336,10 @@ class SvgWriter {
       legendItem(index++, stateColour(state), "",
                  stateWords(state) + " (" + std::to_string(count) + ")");
     }
+    if (sharedRows_ > 0) {
+      legendItem(index++, kSharedFill, kSharedStroke,
+                 "shared track (" + std::to_string(sharedRows_) + ")");
+    }
     if (!p_.plan.empty()) {
       legendItem(index++, "#ffffff", " stroke=\"#111111\" stroke-width=\"1.5\"",
                  "read by d88cut (" + std::to_string(p_.plan.size() - missing_) + ")");
@@ -320,9 +360,12 @@ class SvgWriter {
     const TrackListing* t = listings_[static_cast<std::size_t>(track)];
     const std::vector<Cell>& cells = cells_[static_cast<std::size_t>(track)];
 
+    const int same = sharedWith(track);
     std::string about = "track " + std::to_string(track) + " (C " + std::to_string(track >> 1) +
                         ", H " + std::to_string(head) + "): ";
-    if (t == nullptr || t->records.empty()) {
+    if (same >= 0) {
+      about += sameRecordsText(same);
+    } else if (t == nullptr || t->records.empty()) {
       about += t != nullptr && t->end == TrackEnd::kReadError ? trackEndText(*t) : "absent";
     } else {
       about += std::to_string(t->records.size()) +
@@ -335,17 +378,22 @@ class SvgWriter {
             "\" fill=\"#f2f2f2\"/><text x=\"" + num(x0 - 4) + "\" y=\"" + num(y + 9.5) +
             "\" font-size=\"9\" text-anchor=\"end\"><title>" + xmlText(about) + "</title>" +
             std::to_string(track) + "</text>\n";
-    if (cells.empty()) {
+    if (cells.empty() && same < 0) {
       out_ += "<text x=\"" + num(x0 + 4) + "\" y=\"" + num(y + 9.5) +
               "\" font-size=\"8.5\" fill=\"#888888\">" +
               (t != nullptr && t->end == TrackEnd::kReadError ? "read error" : "no track") +
               "</text></g>\n";
       return;
     }
-    const double natural = naturalWidth(cells);
+    const double natural = rowWidth(track);
     const double squeeze = natural > kMaxRowWidth ? kMaxRowWidth / natural : 1.0;
     double x = x0;
     std::string labels;
+    if (same >= 0) {
+      const double width = sharedWidth(track) * squeeze;
+      sharedMark(track, same, x, y, width - 1, about);
+      x += width;
+    }
     for (const Cell& cell : cells) {
       const double width = std::max(kMinCellWidth, cell.bytes * scale_) * squeeze;
       const double drawn = width > 2 ? width - 1 : width * 0.6;
@@ -364,6 +412,23 @@ class SvgWriter {
                 xmlText(trackEndText(*t)) + "</title>!</text>\n";
     }
     out_ += labels + "</g>\n";
+  }
+
+  static std::string sameRecordsText(int same) {
+    return "the same records as track " + std::to_string(same);
+  }
+
+  // In place of the records of a track that shares them: one slot that names
+  // the track they are drawn in.
+  void sharedMark(int track, int same, double x, double y, double width,
+                  const std::string& about) {
+    out_ += "<rect x=\"" + num(x) + "\" y=\"" + num(y) + "\" width=\"" + num(width) +
+            "\" height=\"" + num(kCellHeight) + "\" fill=\"" + kSharedFill + "\"" + kSharedStroke +
+            " data-track=\"" + std::to_string(track) + "\" data-same-as=\"" +
+            std::to_string(same) + "\"><title>" + xmlText(about) + "</title></rect>\n";
+    out_ += "<text x=\"" + num(x + 3) + "\" y=\"" + num(y + 9) +
+            "\" font-size=\"8.5\" fill=\"#263238\" pointer-events=\"none\">= track " +
+            std::to_string(same) + "</text>\n";
   }
 
   void cellElement(const TrackListing* t, int track, const Cell& cell, double x, double y,
@@ -403,6 +468,7 @@ class SvgWriter {
   std::array<std::vector<Cell>, kTrackCount> cells_;
   std::array<int, kStateCount> counts_{};
   std::size_t missing_ = 0;  // plan sectors the disk lacks
+  int sharedRows_ = 0;       // tracks drawn as another's records
   double scale_ = 1;
   double legendTop_ = 0;
   Frame frame_;

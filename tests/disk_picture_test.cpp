@@ -173,6 +173,82 @@ TEST_F(DiskPictureTest, EachCellCarriesItsStateAndFile) {
   EXPECT_EQ(prog, 1);
 }
 
+// The rects of row `track` that stand for another track's records.
+std::vector<const XmlElement*> sharedMarks(const XmlElement& svg, int track) {
+  std::vector<const XmlElement*> out;
+  for (const XmlElement* e : elementsNamed(svg, "rect")) {
+    if (e->has("data-same-as") && e->attribute("data-track") == std::to_string(track)) {
+      out.push_back(e);
+    }
+  }
+  return out;
+}
+
+// A track whose table entry points where an earlier one's does is drawn as
+// one marked slot that names that track, as wide as its records, and not
+// with the records again; the sectors d88cut reads there and does not find
+// still follow as holes, and the legend counts the marked rows.
+TEST_F(DiskPictureTest, ASharedTrackIsAMarkedSlotNotItsRecordsAgain) {
+  Disk disk = damagedDisk();
+  disk.sameAs = {{61, 60}, {155, 40}};
+  const XmlElement svg = picture({disk});
+  struct Case {
+    int track, same;
+    int holes;  // sectors d88cut reads on the track that the disk now lacks
+  };
+  // PROG reads R 1 to 8 of track 61: track 60's records carry H 0.
+  const Case cases[] = {{61, 60, 8}, {155, 40, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("track " + std::to_string(c.track));
+    const std::vector<const XmlElement*> marks = sharedMarks(svg, c.track);
+    ASSERT_EQ(marks.size(), 1u);
+    const XmlElement& mark = *marks[0];
+    EXPECT_EQ(mark.attribute("data-same-as"), std::to_string(c.same));
+    EXPECT_FALSE(mark.has("data-state"));
+    EXPECT_NE(titleOf(mark).find("the same records as track " + std::to_string(c.same)),
+              std::string::npos)
+        << titleOf(mark);
+    const double markStart = std::stod(mark.attribute("x"));
+    const double markEnd = markStart + std::stod(mark.attribute("width"));
+    double start = 1e9;
+    double end = 0;
+    for (const XmlElement* e : elementsNamed(svg, "rect")) {
+      if (e->attribute("data-track") != std::to_string(c.same) || !e->has("data-state")) continue;
+      start = std::min(start, std::stod(e->attribute("x")));
+      end = std::max(end, std::stod(e->attribute("x")) + std::stod(e->attribute("width")));
+    }
+    int holes = 0;
+    double rowEnd = markEnd;
+    for (const XmlElement* e : elementsNamed(svg, "rect")) {
+      if (e->attribute("data-track") != std::to_string(c.track)) continue;
+      EXPECT_FALSE(e->has("data-state")) << "a record drawn again on track " << c.track;
+      if (!e->has("data-missing")) continue;
+      ++holes;
+      EXPECT_GE(std::stod(e->attribute("x")), markEnd);
+      rowEnd = std::max(rowEnd, std::stod(e->attribute("x")) + std::stod(e->attribute("width")));
+    }
+    EXPECT_EQ(holes, c.holes);
+    // As wide as the records it stands for are drawn, unless holes after it
+    // squeeze the row into its bound.
+    if (holes == 0) {
+      EXPECT_NEAR(markEnd - markStart, end - start, 1.5);
+    } else {
+      EXPECT_LE(rowEnd - markStart, 720.0);
+      EXPECT_LT(markEnd - markStart, end - start);
+    }
+  }
+  // Every record once: those of the damaged disk less track 61's own, which
+  // no entry points at now.
+  int records = 0;
+  for (const XmlElement* e : elementsNamed(svg, "rect")) records += e->has("data-state") ? 1 : 0;
+  EXPECT_EQ(records, 154 * 8 - 8 - 1 + 1 - 8);
+  bool legend = false;
+  for (const XmlElement* text : elementsNamed(svg, "text")) {
+    legend = legend || text->text == "shared track (2)";
+  }
+  EXPECT_TRUE(legend);
+}
+
 // A record that is several things at once is drawn as the first that holds:
 // a bad status, short, twin, foreign, deleted, sound.
 TEST(RecordStateTest, PrecedenceIsBadStatusShortTwinForeignDeleted) {

@@ -3,6 +3,9 @@
 // count of 0, a truncated last track, Shift_JIS names, and its errors.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -398,6 +401,147 @@ TEST_F(ListerTest, CommandNamesAHeaderThatContradictsTheDisk) {
       EXPECT_EQ(r.out.find(c.notShown), std::string::npos) << r.out;
     }
   }
+}
+
+// ---- table entries that point at one place ------------------------------
+
+// The line of a track whose records are those of track `same`.
+std::string sharedLine(int track, int same) {
+  char line[80];
+  std::snprintf(line, sizeof line, "track %3d  C %d H %d  the same records as track %d", track,
+                track >> 1, track & 1, same);
+  return line;
+}
+
+// A track whose table entry points where an earlier one's does is listed in
+// one line naming that track, in text and JSON, and its records once, under
+// the earliest entry of the place; in the disk line it still counts as a
+// track of its own.
+TEST_F(ListerTest, ATrackThatSharesItsRecordsIsListedOnceUnderTheEarliestEntry) {
+  struct Case {
+    const char* what;
+    std::map<int, int> sameAs;     // given to the builder: entry -> track whose entry it takes
+    std::map<int, int> shared;     // listed: track -> the track named on its line
+    int listedTracks;              // tracks in the listing
+    const char* counts;            // as the disk line counts them
+  };
+  const Case cases[] = {
+      {"two later entries at track 1", {{6, 1}, {7, 1}}, {{6, 1}, {7, 1}}, 8,
+       ", 8 tracks, 8 sectors/track, N 3,"},
+      {"track 0's entry at track 3's records: track 3 names track 0", {{0, 3}}, {{3, 0}}, 6,
+       ", 6 tracks, 8 sectors/track, N 3,"},
+      {"entries of both heads at tracks of either", {{8, 3}, {9, 0}, {11, 3}},
+       {{8, 3}, {9, 0}, {11, 3}}, 9, ", 9 tracks, 8 sectors/track, N 3,"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Disk disk = d88build::standardDisk(0, 3, 2, 8, 3);
+    disk.sameAs = c.sameAs;
+    const std::string path = write(d88build::build({disk}).bytes);
+
+    const d88::ImageListing text = d88::listImageTracks(image_, path.c_str(), "0", false);
+    ASSERT_EQ(text.error, "");
+    const std::vector<std::string> got = lines(text.out);
+    ASSERT_EQ(got.size(), static_cast<std::size_t>(c.listedTracks) + 1) << text.out;
+    EXPECT_NE(got[0].find(c.counts), std::string::npos) << got[0];
+    for (std::size_t i = 1; i < got.size(); ++i) {
+      const int track = std::stoi(got[i].substr(6, 3));
+      const auto shared = c.shared.find(track);
+      if (shared != c.shared.end()) {
+        EXPECT_EQ(got[i], sharedLine(track, shared->second));
+      } else {
+        EXPECT_NE(got[i].find("8 records: "), std::string::npos) << got[i];
+        EXPECT_EQ(got[i].find("the same records"), std::string::npos) << got[i];
+      }
+    }
+
+    const JsonValue json = parseJson(d88::listImageTracks(image_, path.c_str(), "0", true).out);
+    EXPECT_EQ(json["disk"]["tracks"].asInt(), c.listedTracks);
+    const std::vector<JsonValue>& tracks = json["tracks"].array;
+    ASSERT_EQ(tracks.size(), static_cast<std::size_t>(c.listedTracks));
+    for (const JsonValue& t : tracks) {
+      const int track = t["track"].asInt();
+      SCOPED_TRACE(track);
+      EXPECT_EQ(t["c"].asInt(), track >> 1);
+      EXPECT_EQ(t["h"].asInt(), track & 1);
+      const auto shared = c.shared.find(track);
+      if (shared != c.shared.end()) {
+        EXPECT_EQ(t["sameAs"].asInt(), shared->second);
+        EXPECT_EQ(t.object.size(), 4u) << "nothing of the records is repeated";
+      } else {
+        EXPECT_EQ(t.object.count("sameAs"), 0u);
+        EXPECT_EQ(t["records"].array.size(), 8u);
+      }
+    }
+  }
+}
+
+// The records listed under the earliest entry are the ones the place holds,
+// judged against that track's own C and H; the entry that comes later in the
+// table but whose records the file holds there names it.
+TEST_F(ListerTest, TheEarliestEntryOfAPlaceListsItsRecordsAgainstItsOwnCylinder) {
+  Disk disk = d88build::standardDisk(0, 3, 2, 8, 3);
+  disk.sameAs = {{0, 3}};
+  ASSERT_TRUE(load(d88build::build({disk}).bytes));
+  const std::vector<d88::TrackListing> tracks = d88::listTracks(image_);
+  ASSERT_EQ(tracks.size(), 6u);
+  EXPECT_EQ(tracks[0].sameAs, -1);
+  EXPECT_EQ(tracks[0].mismatched.size(), 8u);
+  EXPECT_EQ(tracks[3].sameAs, 0);
+  EXPECT_TRUE(tracks[3].records.empty());
+  const std::vector<std::string> text = lines(d88::tracksText({}, tracks));
+  EXPECT_EQ(text[1].rfind("track   0  C 0 H 0  N 3  8 records: 1(C1,H1) 2(C1,H1) ", 0), 0u)
+      << text[1];
+  EXPECT_EQ(text[4], sharedLine(3, 0));
+}
+
+// 164 entries at one track of 256 records: the records are listed and drawn
+// once, and each other entry adds a line, an object or a slot of its own, so
+// that the output stays near that of the track alone rather than 164 times it.
+TEST_F(ListerTest, EveryEntryAtOneLongTrackStaysNearTheTrackAlone) {
+  Disk alone;
+  for (int i = 0; i < d88::kMaxTrackRecords; ++i) {
+    Record rec = record(0, 0, i % 26 + 1, 0);
+    rec.sectorCount = d88::kMaxTrackRecords;
+    alone.tracks[0].push_back(rec);
+  }
+  Disk everyEntry = alone;
+  for (int t = 1; t < d88::kTrackCount; ++t) everyEntry.sameAs[t] = 0;
+  const std::string alonePath = dir_.write("alone.d88", d88build::build({alone}).bytes);
+  const std::string sharedPath = dir_.write("shared.d88", d88build::build({everyEntry}).bytes);
+  const std::size_t others = d88::kTrackCount - 1;
+
+  struct Output {
+    const char* what;
+    std::function<d88::ImageListing(const std::string&)> make;
+    std::size_t perEntry;  // bytes an entry that shares may add at most
+    const char* named;     // how an entry that shares names track 0
+  };
+  const Output outputs[] = {
+      {"text",
+       [this](const std::string& p) { return d88::listImageTracks(image_, p.c_str(), "0", false); },
+       80, "the same records as track 0"},
+      {"JSON",
+       [this](const std::string& p) { return d88::listImageTracks(image_, p.c_str(), "0", true); },
+       64, "\"sameAs\":0}"},
+      {"SVG", [this](const std::string& p) { return d88::pictureImageDisk(image_, p.c_str(), "0"); },
+       1024, "the same records as track 0"},
+  };
+  for (const Output& o : outputs) {
+    SCOPED_TRACE(o.what);
+    const d88::ImageListing once = o.make(alonePath);
+    const d88::ImageListing shared = o.make(sharedPath);
+    ASSERT_EQ(once.error, "");
+    ASSERT_EQ(shared.error, "");
+    EXPECT_LT(shared.out.size(), once.out.size() + others * o.perEntry)
+        << "alone " << once.out.size() << " bytes, shared " << shared.out.size();
+    EXPECT_NE(shared.out.find(o.named), std::string::npos);
+  }
+  const std::vector<std::string> text =
+      lines(d88::listImageTracks(image_, sharedPath.c_str(), "0", false).out);
+  ASSERT_EQ(text.size(), 1 + others + 1);
+  EXPECT_NE(text[0].find(", 164 tracks, 256 sectors/track, N 0,"), std::string::npos) << text[0];
+  EXPECT_EQ(text.back(), sharedLine(163, 0));
 }
 
 TEST(DisplayName, ShiftJisIsReadableAndAnythingElseEscaped) {
