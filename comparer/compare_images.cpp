@@ -61,6 +61,21 @@ class Report {
     return handOn(false);
   }
 
+  // A track that shares an earlier track's records, in place of its sectors,
+  // which the earlier track's lines already show; false when the sink refused.
+  bool sharedTrack(int disk, const SharedTrack& s) {
+    if (json_) {
+      if (!firstDifference_) out_ += ',';
+      out_ += "{\"track\":" + std::to_string(s.track) + ",\"sameAs\":" +
+              std::to_string(s.sameAs) + "}";
+    } else {
+      out_ += "disk " + std::to_string(disk) + ": track " + std::to_string(s.track) +
+              ": the same records as track " + std::to_string(s.sameAs) + "\n";
+    }
+    firstDifference_ = false;
+    return handOn(false);
+  }
+
   bool endDisk(const DiskComparison& d) {
     diskOpen_ = false;
     const std::string summary = summaryText(d);
@@ -206,7 +221,14 @@ int compareOpened(Image& a, Image& b, const char* pathA, const char* pathB, Repo
       }
       return report.difference(k, s);
     };
-    if (!compareDisk(a, b, k, onDifference, &disk, &failure)) {
+    const SharedTrackSink onSharedTrack = [&](const SharedTrack& s) {
+      if (report.quiet()) {
+        stoppedAtDifference = true;
+        return false;
+      }
+      return report.sharedTrack(k, s);
+    };
+    if (!compareDisk(a, b, k, onDifference, onSharedTrack, &disk, &failure)) {
       if (stoppedAtDifference) return kCompareDiffer;
       if (failure.side == 0) return kCompareTrouble;  // the sink refused
       *error = "cannot read " + safeUtf8(failure.side == 'A' ? pathA : pathB) + ": " +

@@ -153,15 +153,23 @@ void headerNotes(const Disk& a, const Disk& b, std::vector<std::string>* notes) 
   }
 }
 
-// Records of a disk that only one file holds.
+// Records of a disk that only one file holds. A track that shares an
+// earlier track's records counts them again without walking them again.
 bool countRecords(Image& image, char name, int* sectors, CompareFailure* failure) {
+  std::array<int, kTrackCount> perTrack{};
   for (int t = 0; t < kTrackCount; ++t) {
-    const TrackWalk walk = image.walkTrack(t);
-    if (walk.end == TrackEnd::kReadError) {
-      *failure = {name, walk.error};
-      return false;
+    const int sameAs = sameRecordsAs(image.disk(), t);
+    if (sameAs >= 0) {
+      perTrack[static_cast<std::size_t>(t)] = perTrack[static_cast<std::size_t>(sameAs)];
+    } else {
+      const TrackWalk walk = image.walkTrack(t);
+      if (walk.end == TrackEnd::kReadError) {
+        *failure = {name, walk.error};
+        return false;
+      }
+      perTrack[static_cast<std::size_t>(t)] = static_cast<int>(walk.records.size());
     }
-    *sectors += static_cast<int>(walk.records.size());
+    *sectors += perTrack[static_cast<std::size_t>(t)];
   }
   return true;
 }
@@ -200,7 +208,8 @@ bool DiskComparison::same() const {
 }
 
 bool compareDisk(Image& a, Image& b, int index, const SectorSink& onDifference,
-                 DiskComparison* result, CompareFailure* failure) {
+                 const SharedTrackSink& onSharedTrack, DiskComparison* result,
+                 CompareFailure* failure) {
   DiskComparison& r = *result;
   r = DiskComparison();
   r.index = index;
@@ -228,8 +237,34 @@ bool compareDisk(Image& a, Image& b, int index, const SectorSink& onDifference,
   std::vector<std::size_t> orderB;
   int reordered = 0;
   int firstReordered = -1;
+  // What each track's comparison found, for the tracks that share its records.
+  std::array<std::array<int, kSectorKinds>, kTrackCount> trackCounts{};
+  std::array<bool, kTrackCount> trackReordered{};
   SectorComparison sector;
   for (int t = 0; t < kTrackCount; ++t) {
+    const std::size_t at = static_cast<std::size_t>(t);
+    const int sameAs = sameRecordsAs(a.disk(), t);
+    if (sameAs >= 0 && sameAs == sameRecordsAs(b.disk(), t)) {
+      // Both images hold track sameAs's records here: what its comparison
+      // found holds for this track too, note and counts alike.
+      const std::size_t earlier = static_cast<std::size_t>(sameAs);
+      trackCounts[at] = trackCounts[earlier];
+      trackReordered[at] = trackReordered[earlier];
+      if (trackReordered[at]) ++reordered;
+      int sectors = 0;
+      for (std::size_t k = 0; k < trackCounts[at].size(); ++k) {
+        r.counts[k] += trackCounts[at][k];
+        sectors += trackCounts[at][k];
+      }
+      r.sectors += sectors;
+      const SharedTrack shared{t, sameAs, trackCounts[at]};
+      if (sectors != shared.counts[static_cast<std::size_t>(SectorKind::kSame)] &&
+          !onSharedTrack(shared)) {
+        *failure = CompareFailure();
+        return false;
+      }
+      continue;
+    }
     const TrackWalk walkA = a.walkTrack(t);
     if (walkA.end == TrackEnd::kReadError) {
       *failure = {'A', walkA.error};
@@ -253,7 +288,8 @@ bool compareDisk(Image& a, Image& b, int index, const SectorSink& onDifference,
         sameSet = sameSet && sameIdentity(recordsA[orderA[i]].id, recordsB[orderB[i]].id);
         sameOrder = sameOrder && sameIdentity(recordsA[i].id, recordsB[i].id);
       }
-      if (sameSet && !sameOrder && reordered++ == 0) firstReordered = t;
+      trackReordered[at] = sameSet && !sameOrder;
+      if (trackReordered[at] && reordered++ == 0) firstReordered = t;
     }
 
     // Merge the two ordered lists: equal identities pair up in turn.
@@ -286,6 +322,7 @@ bool compareDisk(Image& a, Image& b, int index, const SectorSink& onDifference,
       }
       ++r.sectors;
       ++r.counts[static_cast<std::size_t>(sector.kind)];
+      ++trackCounts[at][static_cast<std::size_t>(sector.kind)];
       if (sector.kind != SectorKind::kSame && !onDifference(sector)) {
         *failure = CompareFailure();
         return false;

@@ -63,6 +63,20 @@ struct DiskComparison {
 // comparison.
 using SectorSink = std::function<bool(const SectorComparison&)>;
 
+// A track whose table entry, in both images, points at the same place as an
+// earlier track's: the same earlier track in A and in B. Its records are that
+// track's, so they are not compared again; what that track's comparison
+// counted is counted for this one too.
+struct SharedTrack {
+  int track = 0;   // the track not compared again
+  int sameAs = 0;  // the earlier track whose records it shares, as sameRecordsAs() names it
+  std::array<int, kSectorKinds> counts{};  // sameAs's sectors of each kind, by SectorKind
+};
+
+// Takes each shared track whose records hold a sector that is not the same,
+// in its place among the sectors; false to stop the comparison.
+using SharedTrackSink = std::function<bool(const SharedTrack&)>;
+
 // Why a comparison could not be made: the image that failed ('A' or 'B'),
 // and the reason. side 0 with an ok status: the sink asked to stop.
 struct CompareFailure {
@@ -75,11 +89,17 @@ struct CompareFailure {
 // records of one identity in record order, and reads one record of each side
 // at a time, so that memory stays bounded by one track's walk whatever the
 // images claim. Each sector that is not the same goes to `onDifference`
-// (nothing for a disk that only one file holds). False, with *failure, when
-// reading either image failed or the sink said stop; *result then holds what
-// was counted so far.
+// (nothing for a disk that only one file holds). A track that both images
+// share with the same earlier track is compared once: it goes to
+// `onSharedTrack` in place of its sectors when that track's sectors were not
+// all the same, and counts in *result as that track did. Where only one image
+// shares, or they share with different tracks, the track is compared as any
+// other, so the work stays bounded by the other image's own records. False,
+// with *failure, when reading either image failed or a sink said stop;
+// *result then holds what was counted so far.
 bool compareDisk(Image& a, Image& b, int index, const SectorSink& onDifference,
-                 DiskComparison* result, CompareFailure* failure);
+                 const SharedTrackSink& onSharedTrack, DiskComparison* result,
+                 CompareFailure* failure);
 
 }  // namespace d88
 

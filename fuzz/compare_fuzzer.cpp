@@ -39,7 +39,18 @@ void checkDisk(d88::Image& a, d88::Image& b, int k, bool self) {
     ++differences;
     return true;
   };
-  if (!d88::compareDisk(a, b, k, count, &disk, &failure)) {
+  // A shared track stands for the sectors of the track it shares that are
+  // not the same.
+  const d88::SharedTrackSink countShared = [&differences](const d88::SharedTrack& s) {
+    FUZZ_CHECK(s.sameAs >= 0 && s.sameAs < s.track);
+    int sectors = 0;
+    for (int n : s.counts) sectors += n;
+    const int notSame = sectors - s.counts[static_cast<std::size_t>(d88::SectorKind::kSame)];
+    FUZZ_CHECK(notSame > 0);
+    differences += notSame;
+    return true;
+  };
+  if (!d88::compareDisk(a, b, k, count, countShared, &disk, &failure)) {
     FUZZ_CHECK(failure.side == 'A' || failure.side == 'B');
     return;
   }

@@ -274,6 +274,198 @@ TEST_F(CompareCommandTest, HelpVersionEndOfOptionsAndStandardInput) {
   (void)other;
 }
 
+// ---- tracks whose table entries share an earlier track's records ----
+
+// Points table entries at earlier tracks: {disk, track, target} each.
+struct Pointing {
+  int disk;
+  int track;
+  int target;
+};
+
+Bytes imageSharing(const std::vector<Disk>& disks, const std::vector<Pointing>& pointings) {
+  d88build::Image built = d88build::build(disks);
+  for (const Pointing& p : pointings) d88build::pointTrackAt(built, p.disk, p.track, p.target);
+  return built.bytes;
+}
+
+struct SharedCase {
+  const char* name;
+  Bytes a;
+  Bytes b;
+  int status;
+  std::vector<std::string> lines;  // every line of the text listing, in order
+};
+
+std::vector<SharedCase> sharedCases() {
+  std::vector<SharedCase> cases;
+  {
+    // Tracks 5 and 6 hold track 1's records in both; track 1 and track 3
+    // differ. Each shared track gets one line where its sectors would stand,
+    // and counts track 1's sectors again.
+    Disk b = smallDisk();
+    sector(b, 1, 2).data[5] ^= 0x01;
+    sector(b, 1, 4).status = d88::kStatusDataCrcError;
+    sector(b, 3, 1).data[0] ^= 0x01;
+    const std::vector<Pointing> shares{{0, 5, 1}, {0, 6, 1}};
+    cases.push_back({"BothShareTheSameTrack", imageSharing({smallDisk()}, shares),
+                     imageSharing({b}, shares), 1,
+                     {"disk 0: track 1 (C 0, H 1, R 2, N 1): differs (1 byte differs, the first "
+                      "at byte 5)",
+                      "disk 0: track 1 (C 0, H 1, R 4, N 1): better in A (B: data CRC error)",
+                      "disk 0: track 3 (C 1, H 1, R 1, N 1): differs (1 byte differs, the first "
+                      "at byte 0)",
+                      "disk 0: track 5: the same records as track 1",
+                      "disk 0: track 6: the same records as track 1",
+                      "disk 0: 32 sectors: 25 same, 3 better in A, 4 differs"}});
+  }
+  {
+    // Nothing differs: no line for the shared tracks, and two identical
+    // images say no more than they would without sharing. The record order
+    // of the shared track counts for each track that shares it.
+    Disk b = smallDisk();
+    std::reverse(b.tracks[1].begin(), b.tracks[1].end());
+    const std::vector<Pointing> shares{{0, 5, 1}, {0, 7, 1}, {0, 6, 0}};
+    cases.push_back({"BothShareAndNothingDiffers", imageSharing({smallDisk()}, shares),
+                     imageSharing({b}, shares), 0,
+                     {"disk 0: note: record order differs on 3 tracks, the first track 1",
+                      "disk 0: 32 sectors: 32 same"}});
+  }
+  {
+    // Only A shares; B holds a copy of track 1's records at track 5, with
+    // one byte changed: track 5 is compared sector by sector.
+    Disk a = smallDisk();
+    Disk b = smallDisk();
+    b.tracks[5] = b.tracks[1];
+    sector(b, 5, 3).data[9] ^= 0x01;
+    cases.push_back({"OnlyOneSideShares", imageSharing({a}, {{0, 5, 1}}), image({b}), 1,
+                     {"disk 0: track 5 (C 0, H 1, R 3, N 1): differs (1 byte differs, the first "
+                      "at byte 9)",
+                      "disk 0: 32 sectors: 31 same, 1 differs"}});
+  }
+  {
+    // Both share track 5, A with track 1 and B with track 2, which holds
+    // the same records as A's track 1; B's own track 1 differs. Track 5 is
+    // compared sector by sector, and is the same.
+    Disk a = smallDisk();
+    a.tracks[2] = a.tracks[1];
+    Disk b = a;
+    sector(b, 1, 2).data[0] ^= 0x01;
+    cases.push_back({"BothShareWithDifferentTracks", imageSharing({a}, {{0, 5, 1}}),
+                     imageSharing({b}, {{0, 5, 2}}), 1,
+                     {"disk 0: track 1 (C 0, H 1, R 2, N 1): differs (1 byte differs, the first "
+                      "at byte 0)",
+                      "disk 0: 32 sectors: 31 same, 1 differs"}});
+  }
+  {
+    // A disk of one file counts each shared track's records again.
+    cases.push_back({"DiskOfOneFileCountsSharedTracks",
+                     imageSharing({smallDisk(), smallDisk(3)}, {{1, 4, 0}, {1, 6, 0}}),
+                     image({smallDisk()}), 1,
+                     {"disk 0: 32 sectors: 32 same", "disk 1: only in A (32 sectors)"}});
+  }
+  return cases;
+}
+
+// The listing's lines for one disk's differences, rebuilt from the JSON
+// document; a shared track's object holds its track and sameAs only.
+std::vector<std::string> linesFromJson(const JsonValue& doc) {
+  std::vector<std::string> out;
+  for (const JsonValue& disk : doc["disks"].array) {
+    const std::string head = "disk " + std::to_string(disk["index"].asInt()) + ": ";
+    for (const JsonValue& d : disk["differences"].array) {
+      const std::string track = "track " + std::to_string(d["track"].asInt());
+      if (d.object.count("sameAs") != 0) {
+        EXPECT_EQ(d.object.size(), 2u);
+        out.push_back(head + track + ": the same records as track " +
+                      std::to_string(d["sameAs"].asInt()));
+        continue;
+      }
+      out.push_back(head + track + " (C " + std::to_string(d["c"].asInt()) + ", H " +
+                    std::to_string(d["h"].asInt()) + ", R " + std::to_string(d["r"].asInt()) +
+                    ", N " + std::to_string(d["n"].asInt()) + "): " + d["kind"].string +
+                    (d["detail"].string.empty() ? "" : " (" + d["detail"].string + ")"));
+    }
+    for (const JsonValue& note : disk["notes"].array) out.push_back(head + "note: " + note.string);
+    int counted = 0;
+    for (const char* kind :
+         {"same", "differs", "onlyInA", "onlyInB", "betterInA", "betterInB", "badInBoth"}) {
+      counted += disk[kind].asInt();
+    }
+    if (disk["inA"].boolean && disk["inB"].boolean) {
+      EXPECT_EQ(counted, disk["sectors"].asInt());
+    }
+    out.push_back(disk["summary"].string);
+  }
+  return out;
+}
+
+TEST_F(CompareCommandTest, SharedTracksAreComparedOnceAndCountedForEach) {
+  for (const SharedCase& c : sharedCases()) {
+    SCOPED_TRACE(c.name);
+    const std::string a = dir_.write("a.d88", c.a);
+    const std::string b = dir_.write("b.d88", c.b);
+
+    const RunResult text = cmp({a, b});
+    EXPECT_EQ(text.status, c.status) << text.err;
+    EXPECT_EQ(text.err, "");
+    EXPECT_EQ(d88test::lines(text.out), c.lines) << text.out;
+
+    const RunResult quiet = cmp({"-s", a, b});
+    EXPECT_EQ(quiet.status, c.status);
+    EXPECT_EQ(quiet.out, "");
+
+    const RunResult json = cmp({"--json", a, b});
+    EXPECT_EQ(json.status, c.status);
+    JsonValue doc;
+    ASSERT_NO_THROW(doc = d88test::parseJson(json.out)) << json.out;
+    EXPECT_EQ(linesFromJson(doc), c.lines) << json.out;
+  }
+}
+
+// Every table entry of each image points at one track of 64 records that
+// all differ: the listing names each record once and each other entry in
+// one line, where it would otherwise repeat the 64 records 163 times more.
+TEST_F(CompareCommandTest, OneTrackSharedByEveryEntryIsListedOnce) {
+  constexpr int kRecords = 64;
+  Disk a;
+  a.name = "SHARED";
+  Disk b = a;
+  for (int r = 1; r <= kRecords; ++r) {
+    a.tracks[0].push_back(d88build::record(0, 0, r, 1, d88build::sectorPattern(1, 0, r, 256)));
+    b.tracks[0].push_back(d88build::record(0, 0, r, 1, d88build::sectorPattern(2, 0, r, 256)));
+  }
+  std::vector<Pointing> shares;
+  for (int t = 1; t < d88::kTrackCount; ++t) shares.push_back({0, t, 0});
+  const std::string pathA = dir_.write("a.d88", imageSharing({a}, shares));
+  const std::string pathB = dir_.write("b.d88", imageSharing({b}, shares));
+  const int sectors = kRecords * d88::kTrackCount;
+
+  const RunResult text = cmp({pathA, pathB});
+  EXPECT_EQ(text.status, 1) << text.err;
+  const std::vector<std::string> lines = d88test::lines(text.out);
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(kRecords + d88::kTrackCount));
+  EXPECT_EQ(lines[kRecords], "disk 0: track 1: the same records as track 0");
+  EXPECT_EQ(lines[kRecords + d88::kTrackCount - 2],
+            "disk 0: track 163: the same records as track 0");
+  EXPECT_EQ(lines.back(), "disk 0: " + std::to_string(sectors) + " sectors: " +
+                              std::to_string(sectors) + " differs");
+  // Each line is short: the listing stays within about 100 bytes a line.
+  EXPECT_LT(text.out.size(), lines.size() * 100);
+
+  const RunResult json = cmp({"--json", pathA, pathB});
+  EXPECT_EQ(json.status, 1);
+  JsonValue doc;
+  ASSERT_NO_THROW(doc = d88test::parseJson(json.out));
+  const JsonValue& disk = doc["disks"][0];
+  EXPECT_EQ(disk["differences"].array.size(),
+            static_cast<std::size_t>(kRecords + d88::kTrackCount - 1));
+  EXPECT_EQ(disk["sectors"].asInt(), sectors);
+  EXPECT_EQ(disk["differs"].asInt(), sectors);
+  // A record's object takes some hundreds of bytes, each record once.
+  EXPECT_LT(json.out.size(), std::size_t{kRecords} * 1024 + std::size_t{d88::kTrackCount} * 64);
+}
+
 // ---- the content fingerprint ----
 
 std::string fingerprintOf(const Bytes& bytes, int disk = 0) {
