@@ -36,15 +36,6 @@ void putLE32(Bytes& bytes, std::size_t offset, std::uint32_t value) {
   putLE16(bytes, offset + 2, static_cast<std::uint16_t>(value >> 16));
 }
 
-void pointTrackAt(Image& image, int disk, int track, int target) {
-  const std::size_t table = image.diskOffsets.at(static_cast<std::size_t>(disk)) + kTableOffset;
-  const std::size_t from = table + 4 * static_cast<std::size_t>(target);
-  const std::uint32_t entry = static_cast<std::uint32_t>(
-      image.bytes.at(from) | image.bytes.at(from + 1) << 8 | image.bytes.at(from + 2) << 16 |
-      static_cast<std::uint32_t>(image.bytes.at(from + 3)) << 24);
-  putLE32(image.bytes, table + 4 * static_cast<std::size_t>(track), entry);
-}
-
 std::size_t Image::recordOffset(int disk, int track, int index) const {
   return records.at(static_cast<std::size_t>(disk)).at(track).at(static_cast<std::size_t>(index));
 }

@@ -71,11 +71,6 @@ void putByte(Bytes& bytes, std::size_t offset, std::uint8_t value);
 void putLE16(Bytes& bytes, std::size_t offset, std::uint16_t value);
 void putLE32(Bytes& bytes, std::size_t offset, std::uint32_t value);
 
-// Points track-table entry `track` of disk `disk` at the place entry
-// `target` points at, so that both tracks share one list of records; the
-// records that `track` had, if any, stay in the file unused.
-void pointTrackAt(Image& image, int disk, int track, int target);
-
 // Writes bytes to the file at UTF-8 `path`; false when it cannot be written whole.
 bool writeFile(const std::string& path, const Bytes& bytes);
 

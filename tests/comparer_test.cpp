@@ -283,10 +283,9 @@ struct Pointing {
   int target;
 };
 
-Bytes imageSharing(const std::vector<Disk>& disks, const std::vector<Pointing>& pointings) {
-  d88build::Image built = d88build::build(disks);
-  for (const Pointing& p : pointings) d88build::pointTrackAt(built, p.disk, p.track, p.target);
-  return built.bytes;
+Bytes imageSharing(std::vector<Disk> disks, const std::vector<Pointing>& pointings) {
+  for (const Pointing& p : pointings) disks.at(static_cast<std::size_t>(p.disk)).sameAs[p.track] = p.target;
+  return d88build::build(disks).bytes;
 }
 
 struct SharedCase {
