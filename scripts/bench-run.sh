@@ -23,7 +23,8 @@
 #              of 256 records of 65,535 bytes; 16.8 MB)
 #   shared256  d88ls --svg and d88ls --json IMAGE 0 of shared256.d88 (164
 #              entries at one track of 256 empty records; 4,784 bytes)
-#   shared256x64  d88cmp and d88cmp --json of two files of 64 such disks
+#   shared256x64  d88cmp and d88cmp --json of two files of 64 such disks,
+#              the second with every record marked bad
 #
 # Run it under `nice -n 10` on a busy machine, so that the reference and the
 # programs are measured alike:
@@ -64,8 +65,15 @@ for t in range(164):
 open("padded.head", "wb").write(head)
 open("padded.rest", "wb").write(data[0x2B0:])
 # 64 disks, each of 164 entries sharing one track of 256 empty records.
+# The second file marks every record bad (status 0xB0), so that every
+# sector differs.
 one = open("shared256.d88", "rb").read()
 open("shared256x64.d88", "wb").write(one * 64)
+marked = bytearray(one)
+table, = struct.unpack_from("<I", marked, 0x20)
+for r in range(256):
+    marked[table + 16 * r + 8] = 0xB0
+open("shared256x64b.d88", "wb").write(bytes(marked) * 64)
 PY
 
 # feed FIFO: fills the pipe FIFO with the padded disk, in the background.
@@ -74,22 +82,23 @@ feed() {
 }
 
 # measure LABEL CMD...: best time and highest memory of 3 runs, and the bytes
-# written to standard output; pipes named p0..p15 are made afresh each run.
+# written to standard output; pipes fifo/p0..p15 are made afresh each run.
 rows=()
 measure() {
   local label=$1; shift
   local best="" peak=0 bytes=0
   for _ in 1 2 3; do
-    rm -f p* && for k in $(seq 0 15); do mkfifo "p$k"; done
+    rm -rf fifo && mkdir fifo && for k in $(seq 0 15); do mkfifo "fifo/p$k"; done
     if [[ $label == *pipe* || $label == *spare* ]]; then
-      for k in $(seq 0 15); do feed "p$k"; done
+      for k in $(seq 0 15); do feed "fifo/p$k"; done
     fi
     rm -rf out && mkdir out
+    /usr/bin/time -o time.txt -f '%e %M' "$@" >out.txt 2>err.txt || true
     local stats
-    stats=$( { /usr/bin/time -f '%e %M' "$@" >out.txt 2>/dev/null; } 2>&1 | tail -1 )
+    stats=$(tail -1 time.txt)
     # A feeder still waiting for its pipe to be opened gets a reader that
     # goes at once, and ends on the broken pipe.
-    for k in $(seq 0 15); do (exec 3<>"p$k") 2>/dev/null || true; done
+    for k in $(seq 0 15); do (exec 3<>"fifo/p$k") 2>/dev/null || true; done
     wait 2>/dev/null || true
     local t=${stats% *} m=${stats#* }
     if [[ -z $best ]] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
@@ -103,32 +112,34 @@ sha() {  # best of 3 sha256sum over the files
   local best=""
   for _ in 1 2 3; do
     local t
-    t=$( { /usr/bin/time -f '%e' sha256sum "$@" >/dev/null; } 2>&1 | tail -1 )
+    /usr/bin/time -o time.txt -f '%e' sha256sum "$@" >/dev/null
+    t=$(tail -1 time.txt)
     if [[ -z $best ]] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
   done
   echo "$best"
 }
 
 spares=()
-for k in $(seq 0 15); do spares+=(--spare "p$k"); done
+for k in $(seq 0 15); do spares+=(--spare "fifo/p$k"); done
 declare -A shapes=(
   ["d88cut with 16 spares on pipes"]="d88cut -o out ${spares[*]} sane.d88"
-  ["d88cmp of 2 pipes"]="d88cmp p0 p1"
+  ["d88cmp of 2 pipes"]="d88cmp fifo/p0 fifo/p1"
   ["d88ls --fingerprint shared64k.d88"]="d88ls --fingerprint shared64k.d88"
   ["d88ls --svg shared256.d88"]="d88ls --svg shared256.d88"
   ["d88ls --json shared256.d88 0"]="d88ls --json shared256.d88 0"
-  ["d88cmp shared256x64.d88 twice"]="d88cmp shared256x64.d88 shared256x64.d88"
-  ["d88cmp --json shared256x64.d88 twice"]="d88cmp --json shared256x64.d88 shared256x64.d88"
+  ["d88cmp shared256x64.d88 shared256x64b.d88"]="d88cmp shared256x64.d88 shared256x64b.d88"
+  ["d88cmp --json shared256x64.d88 shared256x64b.d88"]="d88cmp --json shared256x64.d88 shared256x64b.d88"
 )
 order=("d88cut with 16 spares on pipes" "d88cmp of 2 pipes" "d88ls --fingerprint shared64k.d88"
        "d88ls --svg shared256.d88" "d88ls --json shared256.d88 0"
-       "d88cmp shared256x64.d88 twice" "d88cmp --json shared256x64.d88 twice")
+       "d88cmp shared256x64.d88 shared256x64b.d88"
+       "d88cmp --json shared256x64.d88 shared256x64b.d88")
 declare -A reference=(
   ["d88ls --fingerprint shared64k.d88"]="shared64k.d88"
   ["d88ls --svg shared256.d88"]="shared256.d88"
   ["d88ls --json shared256.d88 0"]="shared256.d88"
-  ["d88cmp shared256x64.d88 twice"]="shared256x64.d88 shared256x64.d88"
-  ["d88cmp --json shared256x64.d88 twice"]="shared256x64.d88 shared256x64.d88"
+  ["d88cmp shared256x64.d88 shared256x64b.d88"]="shared256x64.d88 shared256x64b.d88"
+  ["d88cmp --json shared256x64.d88 shared256x64b.d88"]="shared256x64.d88 shared256x64b.d88"
 )
 
 table="| Run | sha256sum | Now: s, peak KiB, output bytes | Before: s, peak KiB, output bytes |
