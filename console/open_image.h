@@ -43,9 +43,12 @@ struct OpenOutcome {
 };
 
 // The memory that all the inputs one run holds open at once may take
-// together (stream copies, read-ahead windows, kept records): as much as a
-// single stream alone may be read to.
-constexpr std::uint64_t kRunMemoryBytes = kMaxStreamBytes;
+// together (stream copies, read-ahead windows, kept records): 260 MiB, so
+// that a single stream is still read as far as it may go (256 MiB) with
+// room for what the reader keeps besides.
+constexpr std::uint64_t kRunMemoryBytes = kMaxStreamBytes + (std::uint64_t{4} << 20);
+static_assert(kRunMemoryBytes - kMaxStreamBytes >= kImageOverheadBytes,
+              "one stream and all that its image keeps fit the run's budget");
 
 // Options for the inputs of one run: a MemoryBudget of kRunMemoryBytes that
 // every image opened with these options shares. A program makes them once

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "console.h"
+#include "file_system.h"
 #include "interrupts.h"
 #include "standard_streams.h"
 
@@ -153,13 +154,7 @@ ParsedCommandLine parseCommandLine(const ProgramDefinition& definition, int argc
 
 std::string helpName(const ProgramDefinition& definition, const char* argv0) {
   std::string name = argv0 != nullptr ? argv0 : "";
-#ifdef _WIN32
-  const char* const separators = "/\\:";
-#else
-  const char* const separators = "/";
-#endif
-  const std::size_t slash = name.find_last_of(separators);
-  if (slash != std::string::npos) name.erase(0, slash + 1);
+  name.erase(0, nameOffset(name));
 #ifdef _WIN32
   // The shell runs d88cut.exe for d88cut, and either may be typed: --help
   // shows the command's name, as a user would type it anywhere.

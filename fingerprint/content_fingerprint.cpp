@@ -6,8 +6,6 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -36,22 +34,13 @@ constexpr std::size_t kRecordItemBytes = 7 + 4 + 32;
 constexpr std::size_t kRecordLengthAt = 7;
 constexpr std::size_t kRecordDigestAt = 11;
 
-// Record data read ahead of hashing at most: the calling thread reads a
-// batch of records' data up to this many bytes, then hashes it with one
-// helper thread. A record holds at most 65,535 bytes, so a batch holds at
-// least 64 of them.
-constexpr std::size_t kBatchBytes = std::size_t{4} << 20;
-// A batch smaller than this is hashed by the calling thread alone: starting
-// a thread costs more than it saves there.
-constexpr std::size_t kSplitBatchBytes = std::size_t{256} << 10;
+// The most data bytes a record holds: its size field is 16 bits.
+constexpr std::size_t kMaxRecordData = 0xFFFF;
 
 // The data of one record, however many walks reach it (one place in the
-// file), and the digest of its bytes once hashed.
+// file), and the digest of its bytes.
 struct RecordData {
-  std::uint32_t walk = 0;   // the first walk that reached it
-  std::uint32_t index = 0;  // its position in that walk
-  std::size_t size = 0;     // bytes the disk holds for it
-  std::size_t at = 0;       // where its bytes stand in the batch buffer
+  std::size_t size = 0;  // bytes the disk holds for it
   Sha256Digest digest{};
 };
 
@@ -63,128 +52,49 @@ struct WalkedTrack {
   std::vector<std::uint32_t> data;
 };
 
-// Hashes the bytes of table[i] for each i of [first, last), from `buffer`,
-// into its digest, restarting `hash` for each: a new hash object costs more
-// than a small record's hash.
-Status hashRecords(const std::uint32_t* first, const std::uint32_t* last,
-                   std::vector<RecordData>& table, const std::uint8_t* buffer, Sha256& hash) {
-  for (; first != last; ++first) {
-    RecordData& data = table[*first];
-    if (!hash.restart() || !hash.update(buffer + data.at, data.size) ||
-        !hash.finish(&data.digest)) {
-      return hash.status();
-    }
-  }
-  return Status();
-}
-
-// Joins the thread it holds when it goes, whatever the way out.
-struct JoinedThread {
-  std::thread thread;
-  ~JoinedThread() { join(); }
-  void join() {
-    if (thread.joinable()) thread.join();
-  }
-};
-
-// Reads records' data into a batch as their walks find them, and hashes a
-// batch when it is full, on two threads: this one, which alone calls the
-// image, and a helper.
+// Reads each record's data and hashes it at once, while its bytes are still
+// in the processor's cache, restarting one hash object for each record: a
+// new hash object costs more than a small record's hash.
 class RecordHasher {
  public:
-  // `hash` is the calling thread's hash object, restarted for each record.
-  RecordHasher(Image& image, const std::vector<WalkedTrack>& walked,
-               std::vector<RecordData>& table, Sha256& hash)
-      : image_(image), walked_(walked), table_(table), hash_(hash) {}
+  RecordHasher(Image& image, Sha256& hash) : image_(image), hash_(hash) {}
 
-  // Reads the bytes of table[i] into the batch, hashing the batch first when
-  // they would not fit; a record that holds no bytes takes the digest of
-  // nothing, made once.
-  Status add(std::uint32_t i) {
-    RecordData& data = table_[i];
-    if (data.size == 0) {
+  // Hashes the bytes the disk holds for `record` of track `track` into
+  // data->digest; an empty record takes the digest of nothing, made once.
+  Status hash(int track, const SectorRecord& record, RecordData* data) {
+    if (data->size == 0) {
       if (!haveEmpty_) {
         if (!hash_.restart() || !hash_.finish(&empty_)) return hash_.status();
         haveEmpty_ = true;
       }
-      data.digest = empty_;
+      data->digest = empty_;
       return Status();
     }
-    if (used_ + data.size > kBatchBytes) {
-      const Status hashed = flush();
-      if (!hashed.ok()) return hashed;
+    if (!buffer_) {
+      buffer_.reset(new (std::nothrow) std::uint8_t[kMaxRecordData]);
+      if (!buffer_) return Status::outOfMemory("cannot hold a record's data to hash");
     }
-    // Every byte of it is written before it is hashed: left uninitialised.
-    if (!buffer_) buffer_.reset(new std::uint8_t[kBatchBytes]);
-    const SectorRecord& record = walked_[data.walk].records[data.index];
-    const auto length = static_cast<std::int32_t>(data.size);
+    const auto length = static_cast<std::int32_t>(data->size);
     std::int32_t got = 0;
-    const Status read = image_.readRecord(record, buffer_.get() + used_, length, &got);
+    const Status read = image_.readRecord(record, buffer_.get(), length, &got);
     if (got != length) {
       if (!read.ok()) return read;
       return Status::corruption(
           "the data of " +
-          sectorAddressText({walked_[data.walk].track, record.id.c, record.id.h, record.id.r,
-                             record.id.n}) +
+          sectorAddressText({track, record.id.c, record.id.h, record.id.r, record.id.n}) +
           " could not be read whole");
     }
-    data.at = used_;
-    used_ += data.size;
-    batch_.push_back(i);
+    if (!hash_.restart() || !hash_.update(buffer_.get(), data->size) ||
+        !hash_.finish(&data->digest)) {
+      return hash_.status();
+    }
     return Status();
-  }
-
-  // Hashes the records read and not yet hashed: those of its first half (by
-  // bytes) on this thread, the rest on a helper when the batch is large
-  // enough to gain from one and a thread can be started.
-  Status flush() {
-    const std::uint32_t* first = batch_.data();
-    const std::uint32_t* last = first + batch_.size();
-    const std::uint8_t* buffer = buffer_.get();
-    const std::size_t bytes = used_;
-    batch_.clear();  // keeps its storage, which the hashing below reads
-    used_ = 0;
-    if (bytes < kSplitBatchBytes || last - first < 2) {
-      return hashRecords(first, last, table_, buffer, hash_);
-    }
-    if (!helperHash_) helperHash_.reset(new Sha256);
-    const std::uint32_t* middle = first;
-    for (std::size_t sum = 0; middle != last && sum < bytes / 2; ++middle) {
-      sum += table_[*middle].size;
-    }
-    Status helped;
-    bool helperOutOfMemory = false;
-    Sha256& helperHash = *helperHash_;
-    std::vector<RecordData>& table = table_;
-    JoinedThread helper;
-    try {
-      helper.thread = std::thread([middle, last, &table, buffer, &helperHash, &helped,
-                                   &helperOutOfMemory] {
-        try {
-          helped = hashRecords(middle, last, table, buffer, helperHash);
-        } catch (const std::bad_alloc&) {
-          helperOutOfMemory = true;  // a failure's text could not be kept
-        }
-      });
-    } catch (const std::system_error&) {
-      return hashRecords(first, last, table_, buffer, hash_);
-    }
-    const Status own = hashRecords(first, middle, table_, buffer, hash_);
-    helper.join();
-    if (!own.ok()) return own;
-    if (helperOutOfMemory) return Status::outOfMemory("SHA-256: no memory left");
-    return helped;
   }
 
  private:
   Image& image_;
-  const std::vector<WalkedTrack>& walked_;
-  std::vector<RecordData>& table_;
   Sha256& hash_;
-  std::unique_ptr<Sha256> helperHash_;  // made when a batch is first split
-  std::unique_ptr<std::uint8_t[]> buffer_;  // kBatchBytes, made when first needed
-  std::size_t used_ = 0;
-  std::vector<std::uint32_t> batch_;  // table positions of the records read
+  std::unique_ptr<std::uint8_t[]> buffer_;  // kMaxRecordData, made when first needed
   Sha256Digest empty_{};
   bool haveEmpty_ = false;
 };
@@ -209,9 +119,9 @@ Status contentSha256(Image& image, int disk, Sha256Digest* digest) {
   walkOf.fill(-1);
   std::vector<RecordData> table;
   std::unordered_map<std::int64_t, std::uint32_t> dataAt;  // header offset -> table position
-  // One hash object for every hash this thread makes: see hashRecords().
+  // One hash object for every hash: see RecordHasher.
   Sha256 hash;
-  RecordHasher hasher(image, walked, table, hash);
+  RecordHasher hasher(image, hash);
   for (int t = 0; t < kTrackCount; ++t) {
     const int same = sameRecordsAs(selected, t);
     if (same >= 0) {
@@ -235,16 +145,12 @@ Status contentSha256(Image& image, int disk, Sha256Digest* digest) {
       track.data[i] = found.first->second;
       if (!found.second) continue;
       RecordData data;
-      data.walk = w;
-      data.index = static_cast<std::uint32_t>(i);
       data.size = static_cast<std::size_t>(std::max<std::int32_t>(record.dataAvailable, 0));
+      const Status hashed = hasher.hash(t, record, &data);
+      if (!hashed.ok()) return hashed;
       table.push_back(data);
-      const Status added = hasher.add(track.data[i]);
-      if (!added.ok()) return added;
     }
   }
-  const Status hashed = hasher.flush();
-  if (!hashed.ok()) return hashed;
 
   // Each walk's digest: its records by identity, twins in record order.
   std::vector<Sha256Digest> trackDigests(walked.size());

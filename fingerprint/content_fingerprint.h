@@ -29,8 +29,8 @@ namespace d88 {
 // A record that several walks reach is read and hashed once, and a track
 // whose table entry shares an earlier one's place (sameRecordsAs) takes that
 // track's digest, so the bytes hashed stay within the file's size whatever
-// the table claims. Data is read a batch at a time (at most 4 MiB) and
-// hashed on this thread and one helper; only this thread calls `image`.
+// the table claims. Each record's data is hashed as soon as it is read, one
+// record at a time, on the calling thread.
 // A failure (no such disk, a read that failed, the system's hashing) is
 // returned with its reason, and *digest is then left as it was.
 Status contentSha256(Image& image, int disk, Sha256Digest* digest);

@@ -30,6 +30,11 @@ Status allocate(std::unique_ptr<std::uint8_t[]>* out, std::size_t size) {
   return *out ? Status() : Status::outOfMemory("cannot hold " + std::to_string(size) + " bytes");
 }
 
+static_assert(2 * kMaxWindowBytes + std::uint64_t{kTrackCount} * kMaxTrackRecords *
+                                        (sizeof(SectorRecord) + 2 * sizeof(std::uint32_t)) ==
+                  kImageOverheadBytes,
+              "kImageOverheadBytes counts the window, the straddle buffer and the kept records");
+
 }  // namespace
 
 bool MemoryBudget::take(std::uint64_t bytes) {
@@ -55,9 +60,23 @@ Status BudgetShare::take(std::uint64_t bytes) {
   return Status();
 }
 
+void BudgetShare::give(std::uint64_t bytes) {
+  if (budget_ == nullptr) return;
+  budget_->give(bytes);
+  taken_ -= bytes;
+}
+
 void BudgetShare::giveAll() {
   if (budget_ != nullptr) budget_->give(taken_);
   taken_ = 0;
+}
+
+Status ByteSource::takeAndAllocate(std::unique_ptr<std::uint8_t[]>* out, std::size_t size) {
+  Status s = share_.take(size);
+  if (!s.ok()) return s;
+  s = allocate(out, size);
+  if (!s.ok()) share_.give(size);
+  return s;
 }
 
 void ByteSource::open(std::unique_ptr<File> file, std::uint64_t maxStreamBytes,
@@ -112,8 +131,7 @@ Status ByteSource::readFile(std::int64_t offset, std::uint8_t* out, std::size_t 
 
 Status ByteSource::fillWindow(std::int64_t offset, std::size_t want, std::size_t expect) {
   if (!window_) {
-    Status s = share_.take(kMaxWindowBytes);
-    if (s.ok()) s = allocate(&window_, kMaxWindowBytes);
+    Status s = allocate(&window_, kMaxWindowBytes);
     if (!s.ok()) return s;
   }
   // A read that starts a little past the window (the next header after a
@@ -151,8 +169,7 @@ Status ByteSource::fillStream(std::int64_t until) {
     const auto within = static_cast<std::size_t>(streamSize_ % static_cast<std::int64_t>(kStreamChunkBytes));
     if (chunk == chunks_.size()) {
       std::unique_ptr<std::uint8_t[]> fresh;
-      Status s = share_.take(kStreamChunkBytes);
-      if (s.ok()) s = allocate(&fresh, kStreamChunkBytes);
+      Status s = takeAndAllocate(&fresh, kStreamChunkBytes);
       if (!s.ok()) return s;
       chunks_.push_back(std::move(fresh));
     }
@@ -216,8 +233,7 @@ Status ByteSource::view(std::int64_t offset, std::size_t want, const std::uint8_
     *bytes = chunks_[chunk].get() + within;
   } else {
     if (!straddle_) {
-      Status a = share_.take(kMaxWindowBytes);
-      if (a.ok()) a = allocate(&straddle_, kMaxWindowBytes);
+      Status a = allocate(&straddle_, kMaxWindowBytes);
       if (!a.ok()) return a;
     }
     const std::size_t first = kStreamChunkBytes - within;

@@ -45,7 +45,11 @@ class BudgetShare {
   void use(std::shared_ptr<MemoryBudget> budget);
   // Takes `bytes`; kTooLarge, naming the budget's limit, when it cannot.
   Status take(std::uint64_t bytes);
+  // Gives back `bytes` of what take() gave.
+  void give(std::uint64_t bytes);
   void giveAll();
+  // True when a budget is in use.
+  bool budgeted() const { return budget_ != nullptr; }
 
  private:
   std::shared_ptr<MemoryBudget> budget_;
@@ -65,9 +69,13 @@ class ByteSource {
   // Destroys the file and gives back everything held, to the budget too.
   void close();
   // Takes `bytes` from the budget for what the reader keeps of this input
-  // besides its bytes (the records of its tracks); kTooLarge when the budget
-  // cannot hold them. Given back at close().
+  // besides a stream's copy (kImageOverheadBytes: the window, the straddle
+  // buffer, the records of its tracks); kTooLarge when the budget cannot
+  // hold them. Given back at close(). The copy of a stream takes its chunks
+  // from the budget itself, as it grows.
   Status reserve(std::uint64_t bytes) { return share_.take(bytes); }
+  // True when the memory held is taken from a budget.
+  bool budgeted() const { return share_.budgeted(); }
   bool isOpen() const { return file_ != nullptr; }
 
   // Bytes of a file with a size; -1 for a stream, which has no size to tell.
@@ -93,6 +101,9 @@ class ByteSource {
   std::uint64_t bytesHeld() const;
 
  private:
+  // Takes `size` bytes from the budget and allocates them into *out; gives
+  // them back when the allocation fails.
+  Status takeAndAllocate(std::unique_ptr<std::uint8_t[]>* out, std::size_t size);
   // One read of the file.
   Status readFile(std::int64_t offset, std::uint8_t* out, std::size_t count, std::size_t* got);
   Status fillWindow(std::int64_t offset, std::size_t want, std::size_t expect);

@@ -79,8 +79,6 @@ struct Image::Impl {
   // track starts is where the one before it most likely ends.
   std::vector<std::int64_t> trackStarts;
   TrackCache cache;
-  // Bytes of the cache taken from the budget.
-  std::uint64_t cacheBytesTaken = 0;
 
   const Disk& disk() const {
     return selected >= 0 ? disks[static_cast<std::size_t>(selected)] : noDisk();
@@ -95,10 +93,11 @@ struct Image::Impl {
   // Closed, as if new, keeping what storage it has.
   void reset() {
     forgetDisk();
+    // With a budget the cache's storage goes with what the budget gets
+    // back, so that other images may use it; without one it stays for the
+    // next image this object opens.
+    if (source.budgeted()) cache.release();
     source.close();
-    // The budget was given back with the source; the cache's storage stays,
-    // and is taken again as the next image's walks fill it.
-    cacheBytesTaken = 0;
     disks.clear();
     readFailure = Status();
     directoryEnd = Status();
@@ -155,13 +154,6 @@ struct Image::Impl {
       walkRecords(source, start, d.end, limits, &fresh.walk);
       if (fresh.walk.end == TrackEnd::kReadError) fail(fresh.walk.error);
       cache.keep(index, fresh);
-      // The records kept are taken from the budget as the cache grows, by
-      // one bounded walk at a time.
-      if (cache.bytesHeld() > cacheBytesTaken) {
-        const Status room = source.reserve(cache.bytesHeld() - cacheBytesTaken);
-        if (!room.ok()) return fail(room);
-        cacheBytesTaken = cache.bytesHeld();
-      }
       *walked = &fresh;
       return Status();
     } catch (const std::bad_alloc&) {
@@ -250,6 +242,9 @@ struct Image::Impl {
   // Opens `file`, finds its disks and decides whether it is a D88 image.
   Status open(std::unique_ptr<File> file, const OpenOptions& options) {
     source.open(std::move(file), options.maxStreamBytes, options.budget);
+    // All that the image keeps besides a stream's copy is taken from the
+    // budget at once, so that no other image can leave it short later.
+    if (Status room = source.reserve(kImageOverheadBytes); !room.ok()) return fail(room);
     // The raw headers, for the check of the first one.
     std::vector<DiskEntry> entries;
     try {

@@ -53,15 +53,16 @@ void TrackCache::keep(std::int32_t track, CachedTrack& walked) {
                                 [](const auto& a, const auto& b) { return a.first == b.first; }),
                     walked.keys.end());
   recordsKept_ += records.size();
-  const std::uint64_t bytes = records.capacity() * sizeof(SectorRecord) +
-                              walked.keys.capacity() * sizeof(walked.keys[0]);
-  std::uint64_t& before = slotBytes_[used_];
-  if (bytes > before) {
-    bytesHeld_ += bytes - before;
-    before = bytes;
-  }
   slotOf_[static_cast<std::size_t>(track)] = static_cast<std::int16_t>(used_);
   ++used_;
+}
+
+void TrackCache::release() {
+  clear();
+  for (CachedTrack& slot : slots_) {
+    slot.walk.records = std::vector<SectorRecord>();
+    slot.keys = std::vector<std::pair<std::uint32_t, std::uint32_t>>();
+  }
 }
 
 void TrackCache::clear() {

@@ -48,9 +48,8 @@ class TrackCache {
   void keep(std::int32_t track, CachedTrack& walked);
   // Forgets every walk; the storage stays for the next disk.
   void clear();
-  // Bytes the kept walks and indexes hold, with the room they keep for the
-  // next disk's: it only grows, by one walk's worth at most with each keep().
-  std::uint64_t bytesHeld() const { return bytesHeld_; }
+  // Forgets every walk and gives back their storage.
+  void release();
   // Records held, counting a shared walk once.
   std::uint64_t recordsKept() const { return recordsKept_; }
 
@@ -60,8 +59,7 @@ class TrackCache {
   std::array<std::int16_t, kTrackCount> slotOf_{};
   std::size_t used_ = 0;
   std::uint64_t recordsKept_ = 0;
-  std::array<std::uint64_t, kTrackCount> slotBytes_{};
-  std::uint64_t bytesHeld_ = 0;
+
 };
 
 }  // namespace d88

@@ -34,6 +34,14 @@ bool isFolderError(int error, bool creating) {
   }
 }
 
+// A failure with `error`, the folder's when `folder`.
+WriteResult failedWith(int error, bool folder) {
+  WriteResult result;
+  result.error = error;
+  result.folderFailed = folder;
+  return result;
+}
+
 }  // namespace
 
 struct PendingFile::Impl {
@@ -49,30 +57,26 @@ PendingFile::~PendingFile() { discard(); }
 
 WriteResult PendingFile::start(const char* name) {
   discard();
-  if (isReadOnlyFile(name)) return WriteResult{EACCES, false};
+  if (isReadOnlyFile(name)) return failedWith(EACCES, false);
   auto impl = std::make_unique<Impl>();
   impl->name = name;
   const int error = createListedTemporary(name, &impl->temporary, &impl->out, &impl->entry);
-  if (error != 0) return WriteResult{error, isFolderError(error, true)};
+  if (error != 0) return failedWith(error, isFolderError(error, true));
   impl_ = std::move(impl);
   // A file written in place of another keeps the other's permissions, as
-  // it would had it been written over.
+  // it would had it been written over; where the file system will not set
+  // them, it is written all the same.
   unsigned mode = 0;
-  if (regularFileMode(name, &mode)) {
-    if (const int failed = impl_->out.setMode(mode)) {
-      discard();
-      return WriteResult{failed, false};
-    }
-  }
+  if (regularFileMode(name, &mode)) (void)impl_->out.setMode(mode);
   return WriteResult{};
 }
 
 WriteResult PendingFile::append(const std::uint8_t* data, std::size_t size) {
-  if (!impl_) return WriteResult{EBADF, false};
+  if (!impl_) return failedWith(EBADF, false);
   const int error = impl_->out.write(data, size);
   if (error == 0) return WriteResult{};
   discard();
-  return WriteResult{error, isFolderError(error, false)};
+  return failedWith(error, isFolderError(error, false));
 }
 
 std::uint64_t PendingFile::appendCopyOf(int sourceFd, std::int64_t offset, std::uint64_t size) {
@@ -94,9 +98,9 @@ WriteResult PendingFile::commitTogether(PendingFile* const* files, std::size_t c
     return result;
   };
   for (std::size_t i = 0; i < count; ++i) {
-    if (!files[i]->impl_) return fail(i, WriteResult{EBADF, false});
+    if (!files[i]->impl_) return fail(i, failedWith(EBADF, false));
     const int error = files[i]->impl_->out.close();
-    if (error != 0) return fail(i, WriteResult{error, isFolderError(error, false)});
+    if (error != 0) return fail(i, failedWith(error, isFolderError(error, false)));
   }
   // Runs that commit several files into one folder take turns, folder by
   // folder in one order, so that no two wait on each other.
@@ -130,8 +134,8 @@ WriteResult PendingFile::commitTogether(PendingFile* const* files, std::size_t c
   std::size_t index = 0;
   std::size_t renamed = 0;
   WriteResult result;
-  result.error =
-      renameListedTogether(renames.data(), count, &index, &renamed, &result.standing);
+  result.error = renameListedTogether(renames.data(), count, &index, &renamed, &result.standing,
+                                      &result.keptFor, &result.keptAs);
   // A temporary that was renamed is gone, or is a final name again: it is
   // not the file's to remove.
   for (std::size_t i = 0; i < renamed; ++i) files[i]->impl_.reset();
@@ -175,8 +179,14 @@ std::string fileKindText(FileKind kind) {
 }
 
 std::string writeFailureText(const WriteResult& result) {
-  if (result.standing != FileKind::kNothing) return "it is " + fileKindText(result.standing);
-  return std::strerror(result.error);
+  std::string text = result.standing != FileKind::kNothing
+                         ? "it is " + fileKindText(result.standing)
+                         : std::string(std::strerror(result.error));
+  if (!result.keptAs.empty()) {
+    text += "; the earlier " + result.keptFor + " could not be put back and is now " +
+            result.keptAs;
+  }
+  return text;
 }
 
 std::string pathInFolder(const char* folder, const std::string& name) {

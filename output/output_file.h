@@ -25,6 +25,11 @@ struct WriteResult {
   // What stood under the final name when it was no file to replace (a
   // device, a FIFO, a socket; error is then EEXIST); kNothing otherwise.
   FileKind standing = FileKind::kNothing;
+  // After files committed together failed: an earlier file that could not
+  // go back under its name `keptFor`, and the name `keptAs` that holds it
+  // now; both empty when every final name holds what it held.
+  std::string keptFor;
+  std::string keptAs;
 };
 
 // What `kind` is, in words: "a folder", "a device", "a FIFO (named pipe)",
@@ -32,7 +37,8 @@ struct WriteResult {
 std::string fileKindText(FileKind kind);
 
 // Why a write failed, in words: "it is a FIFO (named pipe)" for what stood
-// in the way, else the system's reason.
+// in the way, else the system's reason; then, when an earlier file could
+// not go back, "; the earlier NAME could not be put back and is now KEPT".
 std::string writeFailureText(const WriteResult& result);
 
 // A file written whole or not at all, in pieces: the bytes go to a temporary
@@ -51,7 +57,7 @@ class PendingFile {
   // Creates the temporary for `name` (UTF-8), after discarding any earlier
   // one. An existing `name` that the user may not write fails with EACCES;
   // the temporary takes the permissions of an existing `name`, which it
-  // replaces.
+  // replaces, where the system has them (not on Windows).
   WriteResult start(const char* name);
   // Appends `size` bytes. On failure the temporary is removed.
   WriteResult append(const std::uint8_t* data, std::size_t size);
@@ -70,8 +76,10 @@ class PendingFile {
   // replaced, or, after a failure, none (each then holds what it held
   // before, and one that held nothing holds nothing again). Interrupts wait
   // until it is done, and runs committing into the same folders take turns,
-  // so that no run's files stand beside another's. On failure *failed is
-  // the index of the file that failed and every temporary is removed.
+  // where the system can lock a folder, so that no run's files stand beside
+  // another's. On failure *failed is the index of the file that failed and
+  // every temporary is removed; should an earlier file not go back (the
+  // system refusing the rename back), the result names where it is.
   static WriteResult commitTogether(PendingFile* const* files, std::size_t count,
                                     std::size_t* failed);
   // Removes the temporary, if one is open; the final name is untouched.

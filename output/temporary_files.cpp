@@ -179,22 +179,20 @@ void removeKept(const KeptFile& kept) {
   if (toNativePath(kept.name.c_str(), &native)) removeFileNow(native.c_str());
 }
 
-// Gives `to` back what `kept` holds of it; removes `to` when it held nothing.
-void putBack(const char* to, const KeptFile& kept, bool replaced) {
+// Gives `to` back what `kept` holds of it, or removes `to` when it held
+// nothing; false when the old file could not go back. Its second name then
+// stays: it is the only name that holds it.
+bool putBack(const char* to, const KeptFile& kept, bool replaced) {
   if (kept.name.empty()) {
     if (replaced) {
       NativePath native;
       if (toNativePath(to, &native)) removeFileNow(native.c_str());
     }
-    return;
+    return true;
   }
-  // Should the old file not go back, its second name stays: it is then the
-  // only name that holds it.
-  if (replaced || kept.movedAside) {
-    replaceFile(kept.name.c_str(), to);
-    return;
-  }
+  if (replaced || kept.movedAside) return replaceFile(kept.name.c_str(), to) == 0;
   removeKept(kept);
+  return true;
 }
 
 }  // namespace
@@ -222,7 +220,8 @@ const std::string& SiblingName::next() {
 }
 
 int renameListedTogether(const ListedRename* renames, std::size_t count, std::size_t* failed,
-                         std::size_t* renamed, FileKind* standing) {
+                         std::size_t* renamed, FileKind* standing, std::string* keptFor,
+                         std::string* keptAs) {
   const InterruptsHeld held;
   // One file needs nothing kept: its rename happens or not.
   const bool keepOld = count > 1;
@@ -238,7 +237,12 @@ int renameListedTogether(const ListedRename* renames, std::size_t count, std::si
   *renamed = i;
   if (error != 0) {
     *failed = i;
-    for (std::size_t j = 0; j <= i && j < count; ++j) putBack(renames[j].to, kept[j], j < i);
+    for (std::size_t j = 0; j <= i && j < count; ++j) {
+      if (!putBack(renames[j].to, kept[j], j < i) && keptAs->empty()) {
+        *keptFor = renames[j].to;
+        *keptAs = kept[j].name;
+      }
+    }
     return error;
   }
   for (const KeptFile& k : kept) removeKept(k);

@@ -23,8 +23,8 @@ int createListedTemporary(const char* name, std::string* temporary, NewFile* fil
                           TemporaryEntry** entry);
 
 // A name for a file of this run's own beside `name` (UTF-8): NAME +
-// kTemporaryMarker + random letters and digits, which fillSiblingName()
-// draws again for each try. NAME's last part is shortened in it, at a
+// kTemporaryMarker + random letters and digits, which next() draws again
+// for each try. NAME's last part is shortened in it, at a
 // character's edge, when the whole last part would pass the file system's
 // limit of 255 bytes, so that any name the user may give has one.
 class SiblingName {
@@ -54,9 +54,11 @@ struct ListedRename {
 // *renamed the number of temporaries gone (renamed, and taken back); the
 // rest stay listed. A final name that holds a folder fails with EISDIR;
 // one that holds anything else but a file with EEXIST, and *standing says
-// what it is.
+// what it is. Should an earlier file not go back under its final name,
+// *keptFor is that name and *keptAs the one that holds it now.
 int renameListedTogether(const ListedRename* renames, std::size_t count, std::size_t* failed,
-                         std::size_t* renamed, FileKind* standing);
+                         std::size_t* renamed, FileKind* standing, std::string* keptFor,
+                         std::string* keptAs);
 
 // Removes the listed temporary `path` and forgets it.
 void removeListedTemporary(TemporaryEntry* entry, const char* path);

@@ -70,12 +70,18 @@ std::string folderOfPath(const std::string& path) {
   std::size_t at = nameOffset(path);
   if (at == 0) return ".";
 #ifdef _WIN32
-  // "C:name" is in the drive's current folder, "C:"; "C:\\name" in its root.
+  // "C:name" is in the drive's current folder "C:"; "C:\\name" in its root.
   if (path[at - 1] == ':') return path.substr(0, at);
+  const std::size_t root = path.size() >= 3 && path[1] == ':' ? 3 : 1;
+  const auto separator = [](char c) { return c == '/' || c == '\\'; };
+#else
+  const std::size_t root = 1;
+  const auto separator = [](char c) { return c == '/'; };
 #endif
-  // "/name" is in the root; "a//name" in "a".
-  while (at > 1 && (path[at - 1] == '/' || path[at - 1] == '\\')) --at;
-  return path.substr(0, at == 1 && (path[0] == '/' || path[0] == '\\') ? 1 : at);
+  // The separators before the name go with it ("a//name" is in "a"), but
+  // not the root's own ("/name" is in "/").
+  while (at > root && separator(path[at - 1])) --at;
+  return path.substr(0, at);
 }
 
 void removeFileNow(const NativeChar* path) {
@@ -338,10 +344,11 @@ bool folderIgnoresCase(const char* path) {
     if (type == magic) return true;
   }
   // ext4 and f2fs fold case in the folders so marked.
-  constexpr long kCaseFoldFlag = 0x40000000;  // FS_CASEFOLD_FL
+  constexpr int kCaseFoldFlag = 0x40000000;  // FS_CASEFOLD_FL
   const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
-  long flags = 0;
+  // The kernel writes an int here, whatever the request's type says.
+  int flags = 0;
   const bool folded = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & kCaseFoldFlag) != 0;
   ::close(fd);
   return folded;
@@ -408,7 +415,9 @@ int linkFile(const char* target, const char* link) {
              : errnoFromWindows(GetLastError());
 #else
   errno = 0;
-  return ::link(target, link) == 0 ? 0 : lastErrno();
+  // linkat without AT_SYMLINK_FOLLOW names a link itself, never its target,
+  // on every system (link() follows it on some).
+  return ::linkat(AT_FDCWD, target, AT_FDCWD, link, 0) == 0 ? 0 : lastErrno();
 #endif
 }
 

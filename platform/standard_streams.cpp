@@ -11,6 +11,7 @@
 #include <windows.h>
 #endif
 
+#include "file_system.h"
 #include "platform.h"
 
 namespace d88 {
@@ -102,8 +103,7 @@ bool commandLineArguments(std::vector<std::string>* arguments) {
 std::vector<std::string> wildcardMatches(const std::string& pattern) {
   std::vector<std::string> names;
 #ifdef _WIN32
-  const std::size_t slash = pattern.find_last_of("\\/:");
-  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t nameStart = nameOffset(pattern);
   std::wstring wide;
   if (pattern.find_first_of("*?", nameStart) == std::string::npos ||
       !toUtf16(pattern.c_str(), &wide)) {

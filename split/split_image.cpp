@@ -8,6 +8,7 @@
 #include <new>
 #include <thread>
 
+#include "file_system.h"
 #include "interrupts.h"
 
 namespace d88 {
@@ -30,14 +31,7 @@ std::vector<DiskPart> diskParts(const Image& image) {
 
 std::string imageStem(const std::string& path) {
   if (path == "-") return kStandardInputStem;
-  std::size_t start = path.find_last_of('/');
-#ifdef _WIN32
-  const std::size_t backslash = path.find_last_of("\\:");
-  if (backslash != std::string::npos && (start == std::string::npos || backslash > start)) {
-    start = backslash;
-  }
-#endif
-  std::string name = start == std::string::npos ? path : path.substr(start + 1);
+  std::string name = path.substr(nameOffset(path));
   const std::size_t dot = name.find_last_of('.');
   if (dot != std::string::npos && dot > 0) name.erase(dot);
   return name;

@@ -555,9 +555,8 @@ Disk variedDisk() {
   return base;
 }
 
-// A disk with more data than the reader hashes in one batch (several
-// batches, each split between two threads): 80 tracks of 8 sectors of
-// 8 KiB, every byte distinct by place.
+// A disk of large sectors, more data than the reader's window holds: 80
+// tracks of 8 sectors of 8 KiB, every byte distinct by place.
 Disk largeDisk() { return d88build::standardDisk(3, 40, 2, 8, 6); }
 
 // A disk of tracks that hold only records with no data.
@@ -575,7 +574,7 @@ TEST(ContentFingerprint, EqualsTheDigestsWorkedOutByHand) {
     Disk disk;
   } cases[] = {
       {"varied records", variedDisk()},
-      {"several batches", largeDisk()},
+      {"large sectors", largeDisk()},
       {"records with no data", emptyRecordsDisk()},
   };
   for (const auto& c : cases) {

@@ -18,6 +18,41 @@ namespace {
 using d88build::Bytes;
 using d88test::TempDir;
 
+// A path's folder and the name in it, as the check of outputs and the
+// folder lock see them: separators before the name go with it, a root's
+// own stays.
+TEST(FolderOfPath, SplitsAPathIntoItsFolderAndName) {
+  struct Case {
+    const char* path;
+    const char* folder;
+    const char* name;
+  };
+  const Case cases[] = {
+      {"name", ".", "name"},
+      {"a/name", "a", "name"},
+      {"a//name", "a", "name"},
+      {"/name", "/", "name"},
+      {"//name", "/", "name"},
+      {"a/b/", "a/b", ""},
+      {"./name", ".", "name"},
+#ifdef _WIN32
+      {"C:\\name", "C:\\", "name"},
+      {"C:name", "C:", "name"},
+      {"C:\\a\\\\name", "C:\\a", "name"},
+      {"\\name", "\\", "name"},
+      {"\\\\server\\share\\name", "\\\\server\\share", "name"},
+#else
+      {"a\\name", ".", "a\\name"},  // a backslash is part of a name here
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const std::string path = c.path;
+    EXPECT_EQ(d88::folderOfPath(path), c.folder);
+    EXPECT_EQ(path.substr(d88::nameOffset(path)), c.name);
+  }
+}
+
 // A second lock of one folder waits until the first is given back.
 TEST(FolderLock, IsHeldByOneAtATime) {
   TempDir dir;

@@ -669,9 +669,11 @@ TEST(MemoryBudget, ImagesThatShareOneHoldNoMoreTogether) {
     one = alone.budget->used();
     ASSERT_GT(one, disk.size());
   }
-  // Room for one and a half.
+  // Room for both images' own keep, and one and a half streams' copies.
+  const std::uint64_t copy = one - d88::kImageOverheadBytes;
   d88::OpenOptions options;
-  options.budget = std::make_shared<d88::MemoryBudget>(one + one / 2);
+  options.budget =
+      std::make_shared<d88::MemoryBudget>(2 * d88::kImageOverheadBytes + copy + copy / 2);
   Image first;
   Image second;
   ASSERT_TRUE(Image::openFile(TestFile::over(disk, d88test::kStream), &first, options).ok());
@@ -690,18 +692,29 @@ TEST(MemoryBudget, ImagesThatShareOneHoldNoMoreTogether) {
   EXPECT_EQ(options.budget->used(), 0u);
 }
 
-// A regular file holds only its window and its kept records: many of them
-// share a budget that no one stream could fill.
-TEST(MemoryBudget, RegularFilesTakeOnlyTheirWindowsAndRecords) {
-  const Bytes disk = d88build::build({d88build::standardDisk(4)}).bytes;
+// An image takes what it keeps besides a stream's copy when it opens, and
+// a regular file nothing more however much of it is read: many of them share
+// a budget that holds no file's bytes. The last that does not fit is refused
+// at its open.
+TEST(MemoryBudget, AnImageTakesItsOwnKeepWhenItOpensAndARegularFileNoMore) {
+  Disk big;
+  for (int t = 0; t < 2; ++t) {
+    for (int r = 1; r <= 64; ++r) {
+      big.tracks[t].push_back(record(0, t, r, 7, Bytes(16384, static_cast<std::uint8_t>(r))));
+    }
+  }
+  const Bytes disk = d88build::build({big}).bytes;  // 2 MiB of sectors
   d88::OpenOptions options;
-  options.budget = std::make_shared<d88::MemoryBudget>(16u << 20);
-  std::vector<Image> images(4);
+  options.budget = std::make_shared<d88::MemoryBudget>(3 * d88::kImageOverheadBytes);
+  std::vector<Image> images(3);
   for (Image& image : images) {
     ASSERT_TRUE(Image::openFile(TestFile::over(disk), &image, options).ok());
     EXPECT_TRUE(readEverything(image).ok());
   }
-  EXPECT_LE(options.budget->used(), 4u * (4u << 20));
+  EXPECT_EQ(options.budget->used(), 3 * d88::kImageOverheadBytes);
+  Image fourth;
+  EXPECT_EQ(Image::openFile(TestFile::over(disk), &fourth, options).code(),
+            Status::Code::kTooLarge);
   images.clear();
   EXPECT_EQ(options.budget->used(), 0u);
 }

@@ -104,12 +104,25 @@ TEST(RunBudget, ASpareThatWouldPassTheBudgetIsNotUsed) {
   for (PaddedPipe& pipe : pipes) d88test::finish(pipe.feeder);
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.err, "Note: " + pipes[2].fifo +
-                            " is not used: the inputs read at once may hold at most 256 MiB in "
+                            " is not used: the inputs read at once may hold at most 260 MiB in "
                             "memory together\n");
   EXPECT_EQ(d88test::listDir(out.path()), d88test::sortedPlannedNames());
   if (kMeasuresMemory) {
     EXPECT_LT(largestChildKiB(), kMostKiB);
   }
+}
+
+// One pipe alone is read as far as a stream may go (256 MiB): the budget
+// leaves room for what the reader keeps besides.
+TEST(RunBudget, OnePipeIsReadAsFarAsAStreamMayGo) {
+  TempDir dir;
+  const Bytes disk = d88build::build({d88build::standardDisk(3)}).bytes;
+  const std::uint32_t pad = (256u << 20) - static_cast<std::uint32_t>(disk.size()) - 4096;
+  PaddedPipe pipe = paddedPipe(dir, "deep", disk, pad);
+  const RunResult result = d88test::run({D88RAW_PATH, pipe.fifo, "out.img"}, {dir.path(), -1});
+  d88test::finish(pipe.feeder);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
 }
 
 // Two pipes that together pass the budget: d88cmp stops with the limit
@@ -123,7 +136,7 @@ TEST(RunBudget, TwoPipesThatPassTheBudgetTogetherStopTheComparison) {
   d88test::finish(a.feeder);
   d88test::finish(b.feeder);
   EXPECT_EQ(result.status, 2);
-  EXPECT_NE(result.err.find("the inputs read at once may hold at most 256 MiB in memory together"),
+  EXPECT_NE(result.err.find("the inputs read at once may hold at most 260 MiB in memory together"),
             std::string::npos)
       << result.err;
   if (kMeasuresMemory) {

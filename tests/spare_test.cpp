@@ -279,8 +279,6 @@ TEST_F(SpareTest, ASpareWithNoDiskIsNotUsed) {
   EXPECT_EQ(d88test::listDir(work_.path()).size(), 20u);
 }
 
-// An output that is a spare is never written over: that file is an error,
-// the others are cut.
 // A spare is an input whether the run uses it or not: a file of the cut
 // that is a spare stops the run before anything is written.
 TEST_F(SpareTest, ASpareIsNeverOverwrittenUsedOrNot) {

@@ -30,11 +30,12 @@ namespace d88 {
 
 class ImageAccess;
 
-// Memory that several open images share: what each holds of its input (a
-// stream's copy, its read-ahead window, the records it keeps of its tracks)
-// is taken from it and given back when the image is closed, so that a
-// program that reads many inputs at once stays within one bound, whatever
-// each claims. Thread safety: images on different threads may share one.
+// Memory that several open images share: what each holds of its input is
+// taken from it and given back when the image is closed, so that a program
+// that reads many inputs at once stays within one bound, whatever each
+// claims. An image takes kImageOverheadBytes when it opens (its windows and
+// the records it keeps of its tracks), then a stream's copy as it grows.
+// Thread safety: images on different threads may share one.
 class MemoryBudget {
  public:
   explicit MemoryBudget(std::uint64_t bytes) : limit_(bytes) {}
@@ -54,14 +55,24 @@ class MemoryBudget {
   std::atomic<std::uint64_t> used_{0};
 };
 
+// The most memory an open image holds besides the copy of a stream: its
+// read-ahead and straddle buffers (256 KiB each) and the records and index
+// it keeps of its tracks; what it takes from a MemoryBudget when it opens.
+// A budget of maxStreamBytes plus this reads one stream as far as it may go.
+constexpr std::uint64_t kImageOverheadBytes =
+    2 * 256 * 1024 +
+    std::uint64_t{kTrackCount} * kMaxTrackRecords *
+        (sizeof(SectorRecord) + 2 * sizeof(std::uint32_t));
+
 // Limits that a caller may set for one open image.
 struct OpenOptions {
   // Bytes read at most of an input with no size to tell (a pipe): a read
   // that needs more fails with Status::Code::kTooLarge.
   std::uint64_t maxStreamBytes = kMaxStreamBytes;
   // The budget this image takes its memory from, shared with other images;
-  // null for none (the image is then bounded by maxStreamBytes alone). A
-  // read that the budget cannot hold fails with Status::Code::kTooLarge.
+  // null for none (the image is then bounded by maxStreamBytes alone). An
+  // open or a read that the budget cannot hold fails with
+  // Status::Code::kTooLarge.
   std::shared_ptr<MemoryBudget> budget;
 };
 
@@ -100,7 +111,8 @@ class Image {
   // with kCannotOpen (errnum() set) when the file cannot be opened, with
   // kIoError when its first header cannot be read, with kNotD88Image when the file is plainly
   // something else (message() says why), and with kTooLarge when a stream
-  // passes options.maxStreamBytes before its first disk is found. Deciding
+  // passes options.maxStreamBytes before its first disk is found, or when
+  // options.budget cannot hold kImageOverheadBytes or the stream. Deciding
   // whether a file is a D88 image may walk the tracks of its first disk:
   // a read that fails there (kIoError, kOutOfMemory) fails the open too,
   // since nothing is then decided. A file shorter than one disk header
