@@ -51,7 +51,7 @@ void cutWithSpare(d88::Image& spare) {
   static std::vector<std::uint8_t> spared(d88::kLargestCutBytes);
   for (const d88::Cut& cut : d88::cutPlan()) {
     const d88::CutReadout own = d88::readCut(half, cut, alone.data());
-    const d88::CutReadout readout = d88::readCut(half, cut, spared.data(), {{&spare, "", ""}});
+    const d88::CutReadout readout = d88::readCut(half, cut, spared.data(), {{&spare, ""}});
     FUZZ_CHECK(readout.sectors.size() == own.sectors.size());
     FUZZ_CHECK(readout.bytesRead >= own.bytesRead && readout.bytesRead <= cut.length);
     for (std::size_t i = 0; i < own.sectors.size(); ++i) {
