@@ -39,6 +39,8 @@ new=$(cd "$1" && pwd)
 old=""
 [[ $# -ge 2 && -n $2 ]] && old=$(cd "$2" && pwd)
 outfile=${3:-}
+# The table is written after the script moves into its scratch folder.
+[[ -z $outfile || $outfile == /* ]] || outfile=$PWD/$outfile
 for tool in d88cut d88ls d88cmp make_hostile_images; do
   [[ -x $new/$tool ]] || { echo "$0: $new/$tool not found" >&2; exit 2; }
 done
