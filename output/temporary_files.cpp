@@ -202,8 +202,9 @@ SiblingName::SiblingName(const std::string& name) {
   const std::size_t lastPart = name.size() - nameOffset(name);
   std::size_t keptBytes = name.size();
   if (lastPart + markerLength + kRandomLength > kMaxNameBytes) {
-    const std::size_t over = lastPart + markerLength + kRandomLength - kMaxNameBytes;
-    keptBytes = over >= lastPart ? name.size() - lastPart : name.size() - over;
+    // The marker and the random letters are far shorter than the limit, so
+    // some of the name always stays.
+    keptBytes = name.size() - (lastPart + markerLength + kRandomLength - kMaxNameBytes);
     // Not inside a UTF-8 character: back past its continuation bytes.
     while (keptBytes > nameOffset(name) &&
            (static_cast<unsigned char>(name[keptBytes]) & 0xC0) == 0x80) {
