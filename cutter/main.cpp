@@ -30,7 +30,8 @@ constexpr std::size_t kMaxSpares = 16;
 
 // The command line: options before "--" only; "-" alone is an operand
 // (standard input). The first operand is the image, the second the disk
-// number (not read); any after them are accepted and not read, as ever.
+// number (decimal digits, not read); nothing may follow them, so that
+// `d88cut *.d88` does not cut the first image and pass over the others.
 d88::ProgramDefinition programDefinition() {
   d88::ProgramDefinition definition;
   definition.name = "d88cut";
@@ -46,8 +47,8 @@ d88::ProgramDefinition programDefinition() {
   definition.description =
       "Cuts twenty fixed regions of disk 0 of a D88 floppy-disk image into the files\n"
       "PROG, VD000, VD001, MA000-MA008 and MB000-MB007, in the current directory or DIR.\n"
-      "DiskNo. is accepted and not read: disk 0 is always cut. An image named -\n"
-      "is standard input.\n";
+      "DISK (decimal digits) is accepted and not read: disk 0 is always cut. One\n"
+      "image at a time. An image named - is standard input.\n";
   definition.endOfOptionsHelp = "end of options: the next argument is the image, whatever its name";
   definition.epilogue =
       "Exit status: 0 when all twenty files were written whole from sound sectors;\n"
@@ -61,6 +62,11 @@ d88::ProgramDefinition programDefinition() {
   definition.atStart = d88::removeTemporaryOnInterrupt;
   definition.ignoresWriteSignals = true;
   return definition;
+}
+
+// True for a disk number: one or more decimal digits.
+bool isDiskNumber(const char* disk) {
+  return disk[0] != '\0' && disk[std::strspn(disk, "0123456789")] == '\0';
 }
 
 // True for a disk number that names disk 0: one or more zero digits.
@@ -79,6 +85,18 @@ static int cut(const d88::Arguments& args) {
   const std::vector<const char*>& operands = args.operands();
   const char* const folder = args.value("output");
   const std::vector<const char*>& spares = args.values("spare");
+  // One image at a time: a second image, or anything else where the disk
+  // number stands or after it, is said before anything is read.
+  if (operands.size() > 1 && !isDiskNumber(operands[1])) {
+    d88::print(stderr, "Error: one image at a time: %s is not a disk number\n",
+               d88::safeUtf8(operands[1]).c_str());
+    return 1;
+  }
+  if (operands.size() > 2) {
+    d88::print(stderr, "Error: one image at a time: %s is not read\n",
+               d88::safeUtf8(operands[2]).c_str());
+    return 1;
+  }
   std::string imagePath;
   if (!d88::expandToOneImage("d88cut", operands[0], &imagePath)) return 1;
   std::vector<std::string> sparePaths(spares.size());

@@ -76,9 +76,7 @@ TEST_F(CommandTest, ASecondArgumentIsNotReadAndDiskZeroIsCut) {
   const std::string note = std::string("Note: the disk number is not read; disk 0 is cut") +
                            d88test::kNewline;
   const std::pair<std::vector<std::string>, bool> cases[] = {
-      {{"0"}, false},          {{"000"}, false},      {{"0", "more"}, false},
-      {{"1"}, true},           {{"1", "more"}, true}, {{"anything"}, true},
-      {{"-"}, true},           {{""}, true},
+      {{"0"}, false}, {{"000"}, false}, {{"1"}, true}, {{"3"}, true},
   };
   for (const auto& [extra, noted] : cases) {
     SCOPED_TRACE(extra[0]);
@@ -89,6 +87,35 @@ TEST_F(CommandTest, ASecondArgumentIsNotReadAndDiskZeroIsCut) {
     EXPECT_EQ(result.out, progressLines());
     EXPECT_EQ(result.err, noted ? note : "");
     EXPECT_EQ(readFile(work_.file("PROG")), expected(kPlan[0]));
+  }
+}
+
+// One image at a time: another image, or anything but a disk number, where
+// the disk number stands, and anything after it, stop the run before
+// anything is read or written, so that `d88cut *.d88` says what it did not do.
+TEST_F(CommandTest, MoreThanOneImageIsRefusedAndNothingIsCut) {
+  const std::string other = image(standardImage());
+  const struct {
+    std::vector<std::string> extra;
+    std::string err;
+  } cases[] = {
+      {{"b.d88"}, "Error: one image at a time: b.d88 is not a disk number"},
+      {{"b.d88", "c.d88"}, "Error: one image at a time: b.d88 is not a disk number"},
+      {{"0", "more"}, "Error: one image at a time: more is not read"},
+      {{"1", "c.d88"}, "Error: one image at a time: c.d88 is not read"},
+      {{"-"}, "Error: one image at a time: - is not a disk number"},
+      {{""}, "Error: one image at a time:  is not a disk number"},
+      {{"0x1"}, "Error: one image at a time: 0x1 is not a disk number"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    std::vector<std::string> args{other};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const RunResult result = cut(args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, c.err + d88test::kNewline);
+    EXPECT_EQ(outputs(), std::vector<std::string>{});
   }
 }
 
