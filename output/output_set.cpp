@@ -1,5 +1,7 @@
 #include "output_set.h"
 
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "output_file.h"
@@ -12,6 +14,10 @@ namespace {
 // folder is missing too) and its name there.
 struct Place {
   bool looked = false;  // false when the lookup failed: nothing is known
+  int error = 0;        // why the lookup failed
+  // Nothing is there, and its folder is not one: ENOENT when it is
+  // missing, ENOTDIR when something else stands there; 0 otherwise.
+  int folderError = 0;
   FileKind kind = FileKind::kNothing;
   FileIdentity identity;
   FileIdentity folder;
@@ -22,7 +28,7 @@ struct Place {
 
 Place placeOf(const std::string& path) {
   Place place;
-  if (lookUpFile(path.c_str(), &place.kind, &place.identity) != 0) return place;
+  if ((place.error = lookUpFile(path.c_str(), &place.kind, &place.identity)) != 0) return place;
   place.looked = true;
   if (place.kind != FileKind::kNothing) return place;
   place.folderPath = folderOfPath(path);
@@ -31,6 +37,8 @@ Place placeOf(const std::string& path) {
   if (lookUpFile(place.folderPath.c_str(), &folderKind, &place.folder) == 0 &&
       folderKind == FileKind::kFolder) {
     place.ignoresCase = folderIgnoresCase(place.folderPath.c_str());
+  } else {
+    place.folderError = folderKind == FileKind::kNothing ? ENOENT : ENOTDIR;
   }
   return place;
 }
@@ -83,6 +91,11 @@ OutputCheck OutputSet::check() const {
         check.reason = "it is " + inputs_[k].role;
         return check;
       }
+    }
+    if (foldersMustExist_ && (!place.looked || place.folderError != 0)) {
+      check.problem = OutputProblem::kUnreachable;
+      check.reason = std::strerror(place.looked ? place.folderError : place.error);
+      return check;
     }
     if (place.looked && place.kind != FileKind::kNothing && place.kind != FileKind::kRegular) {
       check.problem = OutputProblem::kNotAFile;

@@ -18,6 +18,8 @@ enum class OutputProblem {
   kIsInput,      // it is the same file as an input of the run
   kIsOutput,     // it is the same file as an earlier output of the run
   kNotAFile,     // something other than a regular file stands under its name
+  kUnreachable,  // with foldersMustExist: its folder is missing, or its name
+                 // cannot be looked up (too long, no permission)
 };
 
 struct OutputCheck {
@@ -27,7 +29,7 @@ struct OutputCheck {
   FileKind kind = FileKind::kNothing;  // what stands there (kNotAFile)
   // The reason in words, to follow "cannot write NAME: ": "it is ROLE" for
   // an input, "it is also OTHER" for an output (OTHER as given),
-  // "it is a folder" and the like.
+  // "it is a folder" and the like, the system's reason for kUnreachable.
   std::string reason;
 
   bool ok() const { return problem == OutputProblem::kNone; }
@@ -36,6 +38,11 @@ struct OutputCheck {
 // Thread safety: one thread at a time.
 class OutputSet {
  public:
+  // With `foldersMustExist`, an output whose folder is missing, or whose
+  // name cannot be looked up, is refused too (kUnreachable, with the
+  // system's reason), for a program that makes no folder before it writes.
+  explicit OutputSet(bool foldersMustExist = false) : foldersMustExist_(foldersMustExist) {}
+
   // Names an input of the run by the identity of the handle it is read
   // through; `role` finishes "it is ...", as "the image being cut". An
   // input of unknown identity (a caller's own File) is not checked.
@@ -51,7 +58,8 @@ class OutputSet {
   // reach the same file through any links, or, where neither exists yet,
   // when they name one name in one folder (without regard to case where the
   // folder ignores it). A lookup that fails for another reason (a folder
-  // that may not be searched) is left for the write to report.
+  // that may not be searched) is left for the write to report, unless
+  // folders must exist.
   OutputCheck check() const;
 
  private:
@@ -59,6 +67,7 @@ class OutputSet {
     FileIdentity identity;
     std::string role;
   };
+  bool foldersMustExist_ = false;
   std::vector<Input> inputs_;
   std::vector<std::string> outputs_;
 };

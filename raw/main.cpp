@@ -187,8 +187,10 @@ static int convert(const d88::Arguments& args) {
     d88::reportOpenFailure("d88raw", opened);
     return 1;
   }
-  // Neither file may be the image, the other file, or anything but a file.
-  d88::OutputSet outputs;
+  // Neither file may be the image, the other file, or anything but a file,
+  // and each must be able to stand where it is named: all said before the
+  // progress line.
+  d88::OutputSet outputs(true);
   outputs.addInput(opened.identity, "the image being converted");
   outputs.addOutput(outName);
   if (mapName != nullptr) outputs.addOutput(mapName);

@@ -353,7 +353,7 @@ TEST_F(RawCommandTest, OutputsThatCannotBeWrittenStopTheRunBeforeAnyIsReplaced) 
     const char* what;
     void (*prepare)(const std::string& dir);
     std::vector<std::string> args;  // IMAGE stands for the image's path
-    const char* err;
+    std::string err;
   };
   const Case cases[] = {
       {"a map that is a folder", [](const std::string& dir) { fs::create_directory(dir + "/map.json"); },
@@ -362,6 +362,14 @@ TEST_F(RawCommandTest, OutputsThatCannotBeWrittenStopTheRunBeforeAnyIsReplaced) 
        {"--map", "./o.img", "IMAGE", "o.img"}, "Error: the map and the raw image cannot both be o.img"},
       {"a map that is OUT", nullptr, {"--map", "out.img", "IMAGE", "out.img"},
        "Error: the map and the raw image cannot both be out.img"},
+      {"OUT in a folder that does not exist", nullptr, {"IMAGE", "nodir/out.img"},
+       "Error: cannot write nodir/out.img: No such file or directory"},
+#ifndef _WIN32
+      {"a map in a folder that is a file", nullptr, {"--map", "out.img/map.json", "IMAGE", "o.img"},
+       "Error: cannot write out.img/map.json: Not a directory"},
+      {"OUT of a name longer than the system takes", nullptr, {"IMAGE", std::string(256, 'o')},
+       "Error: cannot write " + std::string(256, 'o') + ": File name too long"},
+#endif
       {"a map that is the image through a link",
        [](const std::string& dir) { fs::create_hard_link(dir + "/../image.d88", dir + "/map.json"); },
        {"--map", "map.json", "IMAGE", "out.img"},
