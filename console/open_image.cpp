@@ -3,31 +3,9 @@
 #include <utility>
 
 #include "console.h"
-#include "system_file.h"
+#include "system_image_file.h"
 
 namespace d88 {
-namespace {
-
-// The image file as the programs open it: the system's file, whose identity
-// the outcome keeps, so that a program can tell its outputs from it by the
-// handle it reads rather than by its name again.
-class InputFile : public File {
- public:
-  SystemFile file;
-
-  std::int64_t size() const override { return file.size(); }
-
-  Status read(std::int64_t offset, std::uint8_t* buffer, std::size_t count,
-              std::size_t* got) override {
-    int error = 0;
-    const std::int64_t n = file.read(offset, buffer, count, &error);
-    *got = n > 0 ? static_cast<std::size_t>(n) : 0;
-    if (n < 0) return Status::ioError(error, "read at offset " + std::to_string(offset));
-    return Status();
-  }
-};
-
-}  // namespace
 
 std::string cannotReadText(const std::string& path, const Status& failure) {
   return "cannot read " + safeUtf8(path) + ": " + safeUtf8(failure.reason());
@@ -51,7 +29,10 @@ OpenOutcome openImage(const std::string& path, Image* image, std::unique_ptr<Fil
                       const OpenOptions& options) {
   OpenOutcome outcome;
   if (file == nullptr) {
-    auto input = std::make_unique<InputFile>();
+    // Opened here rather than by Image::open, so that the outcome keeps the
+    // identity of the handle the reader reads: a program tells its outputs
+    // from it by that handle, not by its name again.
+    auto input = std::make_unique<SystemImageFile>();
     if (const int error = input->file.open(path.c_str())) {
       outcome.status = Status::cannotOpen(error, "cannot open the image");
     } else {

@@ -4,27 +4,21 @@
 #include <cstring>
 #include <string>
 
-#include "system_file.h"
+#include "system_image_file.h"
 
 namespace d88 {
+
+Status SystemImageFile::read(std::int64_t offset, std::uint8_t* buffer, std::size_t count,
+                             std::size_t* got) {
+  *got = 0;
+  int error = 0;
+  const std::int64_t n = file.read(offset, buffer, count, &error);
+  if (n < 0) return Status::ioError(error, "read at offset " + std::to_string(offset));
+  *got = static_cast<std::size_t>(n);
+  return Status();
+}
+
 namespace {
-
-class SystemFileObject : public File {
- public:
-  SystemFile file;
-
-  std::int64_t size() const override { return file.size(); }
-
-  Status read(std::int64_t offset, std::uint8_t* buffer, std::size_t count,
-              std::size_t* got) override {
-    *got = 0;
-    int error = 0;
-    const std::int64_t n = file.read(offset, buffer, count, &error);
-    if (n < 0) return Status::ioError(error, "read at offset " + std::to_string(offset));
-    *got = static_cast<std::size_t>(n);
-    return Status();
-  }
-};
 
 class MemoryFile : public File {
  public:
@@ -50,7 +44,7 @@ class MemoryFile : public File {
 }  // namespace
 
 Status openSystemFile(const char* path, std::unique_ptr<File>* file) {
-  auto opened = std::make_unique<SystemFileObject>();
+  auto opened = std::make_unique<SystemImageFile>();
   if (const int error = opened->file.open(path)) {
     return Status::cannotOpen(error, "cannot open the image");
   }

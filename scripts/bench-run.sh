@@ -83,6 +83,9 @@ feed() {
   (exec >"$1"; cat padded.head; head -c "$pad" /dev/zero; cat padded.rest) 2>/dev/null &
 }
 
+# faster A B: true when A seconds is less than B seconds.
+faster() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
+
 # measure LABEL CMD...: best time and highest memory of 3 runs, and the bytes
 # written to standard output; pipes fifo/p0..p15 are made afresh each run.
 rows=()
@@ -103,7 +106,7 @@ measure() {
     for k in $(seq 0 15); do (exec 3<>"fifo/p$k") 2>/dev/null || true; done
     wait 2>/dev/null || true
     local t=${stats% *} m=${stats#* }
-    if [[ -z $best ]] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
+    if [[ -z $best ]] || faster "$t" "$best"; then best=$t; fi
     if (( m > peak )); then peak=$m; fi
     bytes=$(stat -c %s out.txt)
   done
@@ -116,40 +119,32 @@ sha() {  # best of 3 sha256sum over the files
     local t
     /usr/bin/time -o time.txt -f '%e' sha256sum "$@" >/dev/null
     t=$(tail -1 time.txt)
-    if [[ -z $best ]] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
+    if [[ -z $best ]] || faster "$t" "$best"; then best=$t; fi
   done
   echo "$best"
 }
 
 spares=()
 for k in $(seq 0 15); do spares+=(--spare "fifo/p$k"); done
-declare -A shapes=(
-  ["d88cut with 16 spares on pipes"]="d88cut -o out ${spares[*]} sane.d88"
-  ["d88cmp of 2 pipes"]="d88cmp fifo/p0 fifo/p1"
-  ["d88ls --fingerprint shared64k.d88"]="d88ls --fingerprint shared64k.d88"
-  ["d88ls --svg shared256.d88"]="d88ls --svg shared256.d88"
-  ["d88ls --json shared256.d88 0"]="d88ls --json shared256.d88 0"
-  ["d88cmp shared256x64.d88 shared256x64b.d88"]="d88cmp shared256x64.d88 shared256x64b.d88"
-  ["d88cmp --json shared256x64.d88 shared256x64b.d88"]="d88cmp --json shared256x64.d88 shared256x64b.d88"
-)
-order=("d88cut with 16 spares on pipes" "d88cmp of 2 pipes" "d88ls --fingerprint shared64k.d88"
-       "d88ls --svg shared256.d88" "d88ls --json shared256.d88 0"
-       "d88cmp shared256x64.d88 shared256x64b.d88"
-       "d88cmp --json shared256x64.d88 shared256x64b.d88")
-declare -A reference=(
-  ["d88ls --fingerprint shared64k.d88"]="shared64k.d88"
-  ["d88ls --svg shared256.d88"]="shared256.d88"
-  ["d88ls --json shared256.d88 0"]="shared256.d88"
-  ["d88cmp shared256x64.d88 shared256x64b.d88"]="shared256x64.d88 shared256x64b.d88"
-  ["d88cmp --json shared256x64.d88 shared256x64b.d88"]="shared256x64.d88 shared256x64b.d88"
+# Each run: what the table calls it | the command, in the scratch folder |
+# the files sha256sum reads for reference (none for pipes).
+runs=(
+  "d88cut with 16 spares on pipes|d88cut -o out ${spares[*]} sane.d88|"
+  "d88cmp of 2 pipes|d88cmp fifo/p0 fifo/p1|"
+  "d88ls --fingerprint shared64k.d88|d88ls --fingerprint shared64k.d88|shared64k.d88"
+  "d88ls --svg shared256.d88|d88ls --svg shared256.d88|shared256.d88"
+  "d88ls --json shared256.d88 0|d88ls --json shared256.d88 0|shared256.d88"
+  "d88cmp shared256x64.d88 shared256x64b.d88|d88cmp shared256x64.d88 shared256x64b.d88|shared256x64.d88 shared256x64b.d88"
+  "d88cmp --json shared256x64.d88 shared256x64b.d88|d88cmp --json shared256x64.d88 shared256x64b.d88|shared256x64.d88 shared256x64b.d88"
 )
 
 table="| Run | sha256sum | Now: s, peak KiB, output bytes | Before: s, peak KiB, output bytes |
 |---|---|---|---|"
-for label in "${order[@]}"; do
-  read -r -a cmd <<<"${shapes[$label]}"
+for run in "${runs[@]}"; do
+  IFS='|' read -r label command files <<<"$run"
+  read -r -a cmd <<<"$command"
   ref="-"
-  [[ -n ${reference[$label]:-} ]] && ref="$(sha ${reference[$label]}) s"
+  [[ -z $files ]] || ref="$(sha $files) s"
   read -r t m b <<<"$(measure "$label" "$new/${cmd[0]}" "${cmd[@]:1}")"
   now="$t s, $m KiB, $b B"
   before="-"

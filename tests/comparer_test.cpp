@@ -158,6 +158,24 @@ class CompareCommandTest : public ::testing::Test {
     argv.insert(argv.end(), args.begin(), args.end());
     return d88test::run(argv, options);
   }
+  // Compares a and b three ways: the text gives `lines` and `status`, -s the
+  // status alone, and --json the status in a document, parsed into *doc.
+  void compareThreeWays(const std::string& a, const std::string& b, int status,
+                        const std::vector<std::string>& lines, JsonValue* doc) {
+    const RunResult text = cmp({a, b});
+    EXPECT_EQ(text.status, status) << text.err;
+    EXPECT_EQ(text.err, "");
+    EXPECT_EQ(d88test::lines(text.out), lines) << text.out;
+
+    const RunResult quiet = cmp({"-s", a, b});
+    EXPECT_EQ(quiet.status, status);
+    EXPECT_EQ(quiet.out, "");
+
+    const RunResult json = cmp({"--json", a, b});
+    EXPECT_EQ(json.status, status);
+    ASSERT_NO_THROW(*doc = d88test::parseJson(json.out)) << json.out;
+  }
+
   TempDir dir_;
 };
 
@@ -166,20 +184,8 @@ TEST_F(CompareCommandTest, PairsGiveTheirLinesStatusAndJson) {
     SCOPED_TRACE(c.name);
     const std::string a = dir_.write("a.d88", image(c.a));
     const std::string b = dir_.write("b.d88", image(c.b));
-
-    const RunResult text = cmp({a, b});
-    EXPECT_EQ(text.status, c.status) << text.err;
-    EXPECT_EQ(text.err, "");
-    EXPECT_EQ(d88test::lines(text.out), c.lines) << text.out;
-
-    const RunResult quiet = cmp({"-s", a, b});
-    EXPECT_EQ(quiet.status, c.status);
-    EXPECT_EQ(quiet.out, "");
-
-    const RunResult json = cmp({"--json", a, b});
-    EXPECT_EQ(json.status, c.status);
     JsonValue doc;
-    ASSERT_NO_THROW(doc = d88test::parseJson(json.out)) << json.out;
+    ASSERT_NO_FATAL_FAILURE(compareThreeWays(a, b, c.status, c.lines, &doc));
     EXPECT_EQ(doc["imageA"].string, a);
     EXPECT_EQ(doc["status"].asInt(), c.status);
     EXPECT_EQ(doc["same"].boolean, c.status == 0);
@@ -404,21 +410,9 @@ TEST_F(CompareCommandTest, SharedTracksAreComparedOnceAndCountedForEach) {
     SCOPED_TRACE(c.name);
     const std::string a = dir_.write("a.d88", c.a);
     const std::string b = dir_.write("b.d88", c.b);
-
-    const RunResult text = cmp({a, b});
-    EXPECT_EQ(text.status, c.status) << text.err;
-    EXPECT_EQ(text.err, "");
-    EXPECT_EQ(d88test::lines(text.out), c.lines) << text.out;
-
-    const RunResult quiet = cmp({"-s", a, b});
-    EXPECT_EQ(quiet.status, c.status);
-    EXPECT_EQ(quiet.out, "");
-
-    const RunResult json = cmp({"--json", a, b});
-    EXPECT_EQ(json.status, c.status);
     JsonValue doc;
-    ASSERT_NO_THROW(doc = d88test::parseJson(json.out)) << json.out;
-    EXPECT_EQ(linesFromJson(doc), c.lines) << json.out;
+    ASSERT_NO_FATAL_FAILURE(compareThreeWays(a, b, c.status, c.lines, &doc));
+    EXPECT_EQ(linesFromJson(doc), c.lines);
   }
 }
 
