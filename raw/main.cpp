@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "console.h"
-#include "file_system.h"
 #include "interrupts.h"
 #include "output_file.h"
 #include "output_set.h"
