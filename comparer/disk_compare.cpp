@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <d88/disk_layout.h>
+
 #include "text_format.h"
 
 namespace d88 {
@@ -237,14 +239,27 @@ bool compareDisk(Image& a, Image& b, int index, const SectorSink& onDifference,
   std::vector<std::size_t> orderB;
   int reordered = 0;
   int firstReordered = -1;
+  // Tracks pair up by their number 2 x C + H, whichever slot each image
+  // keeps them in, so that one-sided dumps of one disk kept in different
+  // slots compare as the same. Two-sided disks number tracks by slot.
+  const DiskLayout layoutA = diskLayout(a);
+  const DiskLayout layoutB = diskLayout(b);
+  // The number of the track whose records the track in `slot` shares; -1 when none.
+  const auto sharedNumber = [](const Image& image, const DiskLayout& layout, int slot) {
+    const int same = slot >= 0 ? sameRecordsAs(image.disk(), slot) : -1;
+    return same >= 0 ? layout.trackNumber(same) : -1;
+  };
   // What each track's comparison found, for the tracks that share its records.
-  std::array<std::array<int, kSectorKinds>, kTrackCount> trackCounts{};
-  std::array<bool, kTrackCount> trackReordered{};
+  std::vector<std::array<int, kSectorKinds>> trackCounts(kTrackNumbers);
+  std::vector<bool> trackReordered(kTrackNumbers);
   SectorComparison sector;
-  for (int t = 0; t < kTrackCount; ++t) {
+  for (int t = 0; t < kTrackNumbers; ++t) {
     const std::size_t at = static_cast<std::size_t>(t);
-    const int sameAs = sameRecordsAs(a.disk(), t);
-    if (sameAs >= 0 && sameAs == sameRecordsAs(b.disk(), t)) {
+    const int slotA = layoutA.slotOf(t);
+    const int slotB = layoutB.slotOf(t);
+    if (slotA < 0 && slotB < 0) continue;
+    const int sameAs = sharedNumber(a, layoutA, slotA);
+    if (sameAs >= 0 && sameAs == sharedNumber(b, layoutB, slotB)) {
       // Both images hold track sameAs's records here: what its comparison
       // found holds for this track too, note and counts alike.
       const std::size_t earlier = static_cast<std::size_t>(sameAs);
@@ -265,12 +280,12 @@ bool compareDisk(Image& a, Image& b, int index, const SectorSink& onDifference,
       }
       continue;
     }
-    const TrackWalk walkA = a.walkTrack(t);
+    const TrackWalk walkA = slotA >= 0 ? a.walkTrack(slotA) : TrackWalk();
     if (walkA.end == TrackEnd::kReadError) {
       *failure = {'A', walkA.error};
       return false;
     }
-    const TrackWalk walkB = b.walkTrack(t);
+    const TrackWalk walkB = slotB >= 0 ? b.walkTrack(slotB) : TrackWalk();
     if (walkB.end == TrackEnd::kReadError) {
       *failure = {'B', walkB.error};
       return false;

@@ -34,7 +34,9 @@ const char* sectorKindText(SectorKind kind);
 
 // One sector compared.
 struct SectorComparison {
-  SectorAddress address;  // the track index and the sector's identity
+  // The track's number 2 x C + H (diskLayout: the slot, on all but a
+  // one-sided disk kept in every slot) and the sector's identity.
+  SectorAddress address;
   SectorKind kind = SectorKind::kSame;
   std::string detail;     // what sets the copies apart, in words; empty when same
   bool inA = false;       // a and b hold the copies where there are
@@ -67,6 +69,7 @@ using SectorSink = std::function<bool(const SectorComparison&)>;
 // earlier track's: the same earlier track in A and in B. Its records are that
 // track's, so they are not compared again; what that track's comparison
 // counted is counted for this one too.
+// Tracks are named by their numbers 2 x C + H, as SectorComparison's are.
 struct SharedTrack {
   int track = 0;   // the track not compared again
   int sameAs = 0;  // the earlier track whose records it shares, as sameRecordsAs() names it
@@ -85,7 +88,8 @@ struct CompareFailure {
 };
 
 // Compares disk `index` of a with disk `index` of b (either may lack it),
-// track by track: it selects the disk in each, walks track t of both, pairs
+// track by track: it selects the disk in each, walks the track of number
+// 2 x C + H t in both, wherever each image's layout keeps it, pairs
 // records of one identity in record order, and reads one record of each side
 // at a time, so that memory stays bounded by one track's walk whatever the
 // images claim. Each sector that is not the same goes to `onDifference`

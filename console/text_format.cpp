@@ -98,6 +98,10 @@ const char* mediaName(int mediaType) {
       return "2DD";
     case kMedia2HD:
       return "2HD";
+    case kMedia1D:
+      return "1D";
+    case kMedia1DD:
+      return "1DD";
     default:
       return nullptr;
   }

@@ -30,7 +30,7 @@ std::string jsonPathMember(const std::string& key, const std::string& path);
 // as \\. The result is always valid UTF-8 and safe to print on a terminal.
 std::string displayName(const std::string& raw);
 
-// "2D", "2DD" or "2HD" for the known media bytes, nullptr for any other.
+// "2D", "2DD", "2HD", "1D" or "1DD" for the known media bytes, nullptr for any other.
 const char* mediaName(int mediaType);
 // mediaName(), or "media 0xNN" for a media byte it does not know.
 std::string mediaText(int mediaType);

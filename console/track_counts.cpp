@@ -22,7 +22,6 @@ TrackCounts countTracks(Image& image) {
     ++counts.tracks;
     ++tracksWithRecords[records];
     counts.lastTrack = t;
-    counts.twoSided = counts.twoSided || (t & 1) != 0;
     for (const SectorRecord& record : walk.records) ++recordsWithSizeCode[record.id.n];
   }
   // The first index of the largest count: the smallest value on a tie.
@@ -30,6 +29,8 @@ TrackCounts countTracks(Image& image) {
     return static_cast<int>(std::max_element(histogram.begin(), histogram.end()) -
                             histogram.begin());
   };
+  // The walks are kept: working out the layout reads nothing again.
+  counts.layout = diskLayout(image);
   if (counts.tracks > 0) {
     counts.usualRecords = usual(tracksWithRecords);
     counts.usualSizeCode = usual(recordsWithSizeCode);

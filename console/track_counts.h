@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <d88/disk_layout.h>
 #include <d88/image.h>
 
 namespace d88 {
@@ -20,7 +21,7 @@ struct TrackCounts {
   int usualRecords = 0;
   int usualSizeCode = 0;
   int lastTrack = -1;      // the highest track with records; -1 when none
-  bool twoSided = false;   // a track of head 1 (an odd index) has records
+  DiskLayout layout;       // its heads and where its tracks stand (diskLayout)
 };
 
 // The layout of the selected disk of `image`, from the walks of all its tracks.

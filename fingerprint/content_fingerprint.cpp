@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <d88/disk_layout.h>
+
 namespace d88 {
 namespace {
 
@@ -178,14 +180,18 @@ Status contentSha256(Image& image, int disk, Sha256Digest* digest) {
     if (!hash.finish(&trackDigests[w])) return hash.status();
   }
 
-  // The disk: every track with records, in track order.
+  // The disk: every track with records, in track order, each by its number
+  // 2 x C + H, so that a one-sided disk hashes alike whichever slots keep
+  // it; the walks are kept, so the layout reads nothing again. Slot order
+  // is number order in every layout.
+  const DiskLayout layout = diskLayout(image);
   if (!hash.restart()) return hash.status();
   for (int t = 0; t < kTrackCount; ++t) {
     const int w = walkOf[static_cast<std::size_t>(t)];
     if (w < 0) continue;
     const auto at = static_cast<std::size_t>(w);
     std::uint8_t item[kTrackItemBytes];
-    putLE16(item, static_cast<std::uint32_t>(t));
+    putLE16(item, static_cast<std::uint32_t>(layout.trackNumber(t)));
     putLE32(item + 2, static_cast<std::uint32_t>(walked[at].records.size()));
     std::copy(trackDigests[at].begin(), trackDigests[at].end(), item + kTrackDigestAt);
     if (!hash.update(item, sizeof item)) return hash.status();

@@ -24,8 +24,10 @@ namespace d88 {
 //     in record order, each as C, H, R, N, density, deleted mark, status (one
 //     byte each), the bytes the disk holds (4 bytes, little-endian) and the
 //     32-byte digest of its data;
-//   - the disk: the SHA-256 over each such track in track order, as t (2
-//     bytes, little-endian), its record count (4 bytes) and its digest.
+//   - the disk: the SHA-256 over each such track in track order, as its
+//     number 2 x C + H (diskLayout: t itself but on a one-sided disk kept
+//     in every slot, where it is 2 x t; 2 bytes, little-endian), its record
+//     count (4 bytes) and its digest.
 // A record that several walks reach is read and hashed once, and a track
 // whose table entry shares an earlier one's place (sameRecordsAs) takes that
 // track's digest, so the bytes hashed stay within the file's size whatever

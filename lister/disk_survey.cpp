@@ -31,13 +31,15 @@ constexpr int kDoubleDensityCylinders = 45;
 TrackLayout layoutOf(const TrackCounts& counts) {
   TrackLayout layout;
   if (counts.tracks == 0) return layout;
-  layout.cylinders = counts.lastTrack / 2 + 1;
-  layout.heads = counts.twoSided ? 2 : 1;
+  layout.cylinders = counts.layout.cylinderOf(counts.lastTrack) + 1;
+  layout.heads = counts.layout.heads;
   layout.sectors = counts.usualRecords;
   layout.sectorBytes = counts.usualSizeCode <= kMaxSizeCode ? 128 << counts.usualSizeCode : 0;
   const long long trackBytes = static_cast<long long>(layout.sectors) * layout.sectorBytes;
+  const bool oneSided = layout.heads == 1;
   layout.media = trackBytes >= kHighDensityTrackBytes        ? "2HD"
-                 : layout.cylinders > kDoubleDensityCylinders ? "2DD"
+                 : layout.cylinders > kDoubleDensityCylinders ? (oneSided ? "1DD" : "2DD")
+                 : oneSided                                   ? "1D"
                                                               : "2D";
   return layout;
 }
@@ -62,6 +64,11 @@ std::vector<std::string> diskProblems(const Image& image, const DiskSummary& s) 
                        (beyond == 1 ? "entry points" : "entries point") +
                        " beyond the size field: those tracks are not read");
   }
+  // Said whatever the media byte says: a two-sided dump that lost head 1
+  // looks like a one-sided disk in every other way.
+  if (s.counts.layout.hasRecords && s.counts.layout.heads == 1) {
+    problems.push_back("one-sided: no record carries head 1");
+  }
   const char* media = mediaName(s.mediaType);
   if (media != nullptr && s.layout.media != nullptr && std::string(media) != s.layout.media) {
     problems.push_back(std::string("media byte says ") + media + ", the tracks hold " +
@@ -77,11 +84,11 @@ std::vector<std::string> diskProblems(const Image& image, const DiskSummary& s) 
 // more, so that a track of 256 twins of 64 KiB costs little to list.
 constexpr std::int32_t kTwinBytesCompared = 16 * 1024;
 
-TrackListing listTrack(Image& image, int track) {
+TrackListing listTrack(Image& image, int track, const DiskLayout& layout) {
   TrackListing listing;
   listing.track = track;
-  listing.c = track >> 1;
-  listing.h = track & 1;
+  listing.c = layout.cylinderOf(track);
+  listing.h = layout.headOf(track);
   TrackWalk walk = image.walkTrack(track);
   listing.records = std::move(walk.records);
   listing.end = walk.end;
@@ -128,7 +135,7 @@ namespace {
 
 // Every track that holds records, each marked with the record count most
 // tracks have: a track with fewer is often one cut off by the end of the file.
-std::vector<TrackListing> listTracksWith(Image& image, int usual) {
+std::vector<TrackListing> listTracksWith(Image& image, int usual, const DiskLayout& layout) {
   std::vector<TrackListing> tracks;
   std::array<bool, kTrackCount> listed{};
   for (int track = 0; track < kTrackCount; ++track) {
@@ -140,14 +147,14 @@ std::vector<TrackListing> listTracksWith(Image& image, int usual) {
       if (!listed[static_cast<std::size_t>(same)]) continue;
       TrackListing shared;
       shared.track = track;
-      shared.c = track >> 1;
-      shared.h = track & 1;
+      shared.c = layout.cylinderOf(track);
+      shared.h = layout.headOf(track);
       shared.usualRecords = usual;
       shared.sameAs = same;
       tracks.push_back(std::move(shared));
       continue;
     }
-    TrackListing listing = listTrack(image, track);
+    TrackListing listing = listTrack(image, track, layout);
     // A track whose first header could not be read is listed too, to say so.
     if (!listing.records.empty() || listing.end == TrackEnd::kReadError) {
       listing.usualRecords = usual;
@@ -161,7 +168,8 @@ std::vector<TrackListing> listTracksWith(Image& image, int usual) {
 }  // namespace
 
 std::vector<TrackListing> listTracks(Image& image) {
-  return listTracksWith(image, countTracks(image).usualRecords);
+  const TrackCounts counts = countTracks(image);
+  return listTracksWith(image, counts.usualRecords, counts.layout);
 }
 
 bool summarizeDisk(Image& image, int index, DiskSummary* summary,
@@ -180,7 +188,7 @@ bool summarizeDisk(Image& image, int index, DiskSummary* summary,
   s.layout = layoutOf(s.counts);
   s.problems = diskProblems(image, s);
   // The counts just made give the usual record count: no second count.
-  if (tracks != nullptr) *tracks = listTracksWith(image, s.counts.usualRecords);
+  if (tracks != nullptr) *tracks = listTracksWith(image, s.counts.usualRecords, s.counts.layout);
   *summary = std::move(s);
   return true;
 }

@@ -17,7 +17,7 @@ namespace d88 {
 
 struct TrackListing {
   int track = 0;
-  int c = 0;  // the track's own cylinder and head: track / 2, track % 2
+  int c = 0;  // the track's own cylinder and head, as the disk's layout places it
   int h = 0;
   std::vector<SectorRecord> records;  // in record order
   TrackEnd end = TrackEnd::kRecordCount;  // why the walk of the track ended
@@ -46,7 +46,8 @@ struct TrackLayout {
   int heads = 0;
   int sectors = 0;      // records per track
   int sectorBytes = 0;  // 128 << the usual size code
-  const char* media = nullptr;  // "2D", "2DD" or "2HD": the kind of disk that holds it
+  // "1D", "1DD", "2D", "2DD" or "2HD": the kind of disk that holds it
+  const char* media = nullptr;
 };
 
 struct DiskSummary {
@@ -81,8 +82,9 @@ struct CutCoverage {
 // Sectors named on the coverage line of the text listing; JSON lists all.
 constexpr int kFirstMissingShown = 3;
 
-// The records of `track` of the selected disk; no records when it is absent.
-TrackListing listTrack(Image& image, int track);
+// The records of `track` of the selected disk, its C and H as `layout`
+// places it; no records when it is absent.
+TrackListing listTrack(Image& image, int track, const DiskLayout& layout = DiskLayout());
 // Every track of the selected disk that holds records, in track order. A
 // track that shares its records with an earlier listed track comes with only
 // sameAs set, so that a table whose entries all point at one track costs one

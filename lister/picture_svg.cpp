@@ -152,8 +152,10 @@ std::string missingTitle(const PlanSlot& slot) {
   return title;
 }
 
-// Where the rows and panels stand.
+// Where the rows and panels stand: a panel per head, a row per cylinder, as
+// the disk's layout places each track.
 struct Frame {
+  DiskLayout layout;
   double panelWidth = kPanelWidth;
   double rowsTop = 0;
   double width = 0;
@@ -161,7 +163,7 @@ struct Frame {
   double panelX(int head) const {
     return kMargin + kLabelWidth + head * (panelWidth + kPanelGap + kLabelWidth);
   }
-  double rowY(int track) const { return rowsTop + (track >> 1) * kRowPitch; }
+  double rowY(int track) const { return rowsTop + layout.cylinderOf(track) * kRowPitch; }
 };
 
 class SvgWriter {
@@ -174,7 +176,12 @@ class SvgWriter {
     out_.reserve(256 * 1024);
     header();
     legend();
-    for (int track = 0; track <= p_.lastTrack; ++track) row(track);
+    for (int track = 0; track <= p_.lastTrack; ++track) {
+      // A one-sided disk kept in every other slot has one panel: the slots
+      // of head 1 between its tracks hold nothing to draw.
+      if (frame_.layout.heads == 1 && frame_.layout.headOf(track) != 0) continue;
+      row(track);
+    }
     out_ += "</svg>\n";
     return std::move(out_);
   }
@@ -236,8 +243,9 @@ class SvgWriter {
     const int legendRows = (items + kLegendColumns - 1) / kLegendColumns;
     legendTop_ = 58;
     frame_.rowsTop = legendTop_ + legendRows * kLegendPitch + 26;
-    const int rows = p_.lastTrack >= 0 ? p_.lastTrack / 2 + 1 : 1;
-    frame_.width = std::max(frame_.panelX(1) + frame_.panelWidth + kMargin,
+    frame_.layout = p_.disk.counts.layout;
+    const int rows = p_.lastTrack >= 0 ? frame_.layout.cylinderOf(p_.lastTrack) + 1 : 1;
+    frame_.width = std::max(frame_.panelX(frame_.layout.heads - 1) + frame_.panelWidth + kMargin,
                             2 * kMargin + kLegendColumns * kLegendItemWidth);
     frame_.height = frame_.rowsTop + rows * kRowPitch + kMargin;
   }
@@ -309,10 +317,15 @@ class SvgWriter {
     if (!p_.plan.empty()) facts += ", outlined: the sectors d88cut reads";
     out_ += "<text x=\"" + num(kMargin) + "\" y=\"44\" font-size=\"11\">" + xmlText(facts) +
             "</text>\n";
-    for (int head = 0; head < 2; ++head) {
+    const DiskLayout& layout = frame_.layout;
+    for (int head = 0; head < layout.heads; ++head) {
+      const char* which = layout.everySlot ? " (every track: one-sided)"
+                          : layout.heads == 1 ? " (even tracks: one-sided)"
+                          : head == 0         ? " (even tracks)"
+                                              : " (odd tracks)";
       out_ += "<text x=\"" + num(frame_.panelX(head)) + "\" y=\"" + num(frame_.rowsTop - 6) +
-              "\" font-size=\"11\" font-weight=\"bold\">head " + std::to_string(head) +
-              (head == 0 ? " (even tracks)" : " (odd tracks)") + "</text>\n";
+              "\" font-size=\"11\" font-weight=\"bold\">head " + std::to_string(head) + which +
+              "</text>\n";
     }
   }
 
@@ -354,14 +367,15 @@ class SvgWriter {
   }
 
   void row(int track) {
-    const int head = track & 1;
+    const int head = frame_.layout.headOf(track);
     const double x0 = frame_.panelX(head);
     const double y = frame_.rowY(track);
     const TrackListing* t = listings_[static_cast<std::size_t>(track)];
     const std::vector<Cell>& cells = cells_[static_cast<std::size_t>(track)];
 
     const int same = sharedWith(track);
-    std::string about = "track " + std::to_string(track) + " (C " + std::to_string(track >> 1) +
+    std::string about = "track " + std::to_string(track) + " (C " +
+                        std::to_string(frame_.layout.cylinderOf(track)) +
                         ", H " + std::to_string(head) + "): ";
     if (same >= 0) {
       about += sameRecordsText(same);

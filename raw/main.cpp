@@ -29,7 +29,7 @@ d88::ProgramDefinition programDefinition() {
       d88::valueOption('\0', "fill", "BYTE", "a value", "the filler byte (default 0x00)"),
       d88::valueOption('\0', "geometry", "TxSxB", "a value",
                        "T tracks of S sectors of B bytes, numbered from the disk's\n"
-                       "usual first sector number"),
+                       "usual first sector number; CxHxSxB: C cylinders of H heads"),
       d88::valueOption('\0', "map", "MAP.json", "a value",
                        "write a JSON map of every sector filled, short or marked bad,\n"
                        "and of every record the raw image cannot hold"),
@@ -37,7 +37,8 @@ d88::ProgramDefinition programDefinition() {
   definition.usageForms = {"IMAGE OUT"};
   definition.description =
       "Writes one disk of a D88 floppy-disk image as a raw sector image OUT: tracks 0\n"
-      "to T - 1, each with its sectors R first to R last, of B bytes each. A sector the\n"
+      "to T - 1, each with its sectors R first to R last, of B bytes each; a one-sided\n"
+      "disk (no record carries head 1) gives one track per cylinder. A sector the\n"
       "image lacks, and the missing bytes of a short one, are written as the fill byte;\n"
       "a sector marked bad is copied as it is. By default the geometry is the disk's\n"
       "most common layout. An image named - is standard input.\n";
@@ -223,7 +224,8 @@ static int convert(const d88::Arguments& args) {
     geometry.firstR = firstR;
   } else if (geometry.tracks == 0 || geometry.sectors == 0) {
     d88::print(stderr,
-               "Error: disk %d of %s holds no sectors to lay out; --geometry TxSxB sets a layout\n",
+               "Error: disk %d of %s holds no sectors to lay out; --geometry TxSxB or CxHxSxB "
+               "sets a layout\n",
                static_cast<int>(diskIndex), image.c_str());
     return 1;
   }

@@ -23,9 +23,9 @@ class FileSink : public RawSink {
     if (!check(map_.start(mapPath_), mapPath_)) return false;
     char head[160];
     std::snprintf(head, sizeof head,
-                  "{\"disk\":%d,\"geometry\":{\"tracks\":%d,\"sectors\":%d,\"firstR\":%d,"
+                  "{\"disk\":%d,\"geometry\":{\"tracks\":%d,\"heads\":%d,\"sectors\":%d,\"firstR\":%d,"
                   "\"sectorBytes\":%d,\"n\":%d},\"fill\":%u,\"entries\":[",
-                  disk, geometry_.tracks, geometry_.sectors, geometry_.firstR,
+                  disk, geometry_.tracks, geometry_.heads, geometry_.sectors, geometry_.firstR,
                   static_cast<int>(sectorBytes(geometry_.sizeCode)), geometry_.sizeCode,
                   static_cast<unsigned>(fill));
     mapText_ = head;

@@ -7,6 +7,8 @@
 #include <memory>
 #include <utility>
 
+#include <d88/disk_layout.h>
+
 #include "track_counts.h"
 
 namespace d88 {
@@ -17,20 +19,21 @@ constexpr std::size_t kMaxRecordBytes = 0xFFFF;
 // Filler is written from a block of this size.
 constexpr std::size_t kFillBlockBytes = 64 * 1024;
 
-// The identity a track's sectors are expected to carry: C from the track's
-// cylinder, H from its side, as the track table numbers them.
-bool isTracksCH(const SectorId& id, int track) {
-  return id.c == track / 2 && id.h == track % 2;
+// The identity a track's sectors are expected to carry: C and H of its
+// track number 2 x C + H.
+bool isTracksCH(const SectorId& id, int number) {
+  return id.c == number / 2 && id.h == number % 2;
 }
 
 std::string quoted(const std::string& ascii) { return "\"" + ascii + "\""; }
 
-// Splits `text` from `from` on into the parts of TxSxB. An x right after a
-// part's leading 0 is either a separator or the start of a hex number: the
-// reading that gives three numbers wins, separators first ("80x0x1024" is
-// 80, 0, 1024; "80x16x0x100" is 80, 16, 0x100). False, with the parts of the
-// last reading tried, when none does.
-bool splitGeometry(const std::string& text, std::size_t from, std::vector<std::string>* parts) {
+// Splits `text` from `from` on into `want` parts, as of TxSxB or CxHxSxB. An
+// x right after a part's leading 0 is either a separator or the start of a
+// hex number: the reading that gives `want` numbers wins, separators first
+// ("80x0x1024" is 80, 0, 1024; "80x16x0x100" is 80, 16, 0x100). False, with
+// the parts of the last reading tried, when none does.
+bool splitGeometry(const std::string& text, std::size_t from, std::size_t want,
+                   std::vector<std::string>* parts) {
   const std::size_t before = parts->size();
   for (std::size_t scan : {from, from + 2}) {
     if (scan != from && text.compare(from, 2, "0x") != 0 && text.compare(from, 2, "0X") != 0) break;
@@ -39,14 +42,14 @@ bool splitGeometry(const std::string& text, std::size_t from, std::vector<std::s
     std::uint64_t ignored = 0;
     if (x == std::string::npos) {
       parts->push_back(text.substr(from));
-      if (parts->size() == 3 && parseRawNumber(parts->back().c_str(), UINT32_MAX, &ignored)) {
+      if (parts->size() == want && parseRawNumber(parts->back().c_str(), UINT32_MAX, &ignored)) {
         return true;
       }
       continue;
     }
     parts->push_back(text.substr(from, x - from));
-    if (parts->size() < 3 && parseRawNumber(parts->back().c_str(), UINT32_MAX, &ignored) &&
-        splitGeometry(text, x + 1, parts)) {
+    if (parts->size() < want && parseRawNumber(parts->back().c_str(), UINT32_MAX, &ignored) &&
+        splitGeometry(text, x + 1, want, parts)) {
       return true;
     }
   }
@@ -62,8 +65,8 @@ std::uint64_t rawImageBytes(const RawGeometry& g) {
 }
 
 std::string geometryText(const RawGeometry& g) {
-  return std::to_string(g.tracks) + "x" + std::to_string(g.sectors) + "x" +
-         std::to_string(sectorBytes(g.sizeCode));
+  return std::to_string(g.tracks) + (g.heads == 1 ? "x1x" : "x") + std::to_string(g.sectors) +
+         "x" + std::to_string(sectorBytes(g.sizeCode));
 }
 
 bool parseRawNumber(const char* text, std::uint64_t max, std::uint64_t* value) {
@@ -97,22 +100,27 @@ bool parseRawNumber(const char* text, std::uint64_t max, std::uint64_t* value) {
 
 bool parseGeometry(const char* text, RawGeometry* geometry, std::string* why) {
   const std::string all = text != nullptr ? text : "";
+  // TxSxB first, so that every text it took keeps its meaning.
   std::vector<std::string> parts;
-  if (!splitGeometry(all, 0, &parts) || parts.size() != 3) {
-    *why = "expected TxSxB: tracks, sectors per track and bytes per sector, as in 80x16x256";
-    return false;
-  }
-  std::uint64_t tracks = 0;
-  std::uint64_t sectors = 0;
-  std::uint64_t bytes = 0;
-  const char* names[] = {"tracks", "sectors", "bytes"};
-  std::uint64_t* values[] = {&tracks, &sectors, &bytes};
-  for (int i = 0; i < 3; ++i) {
-    if (!parseRawNumber(parts[static_cast<std::size_t>(i)].c_str(), UINT32_MAX, values[i])) {
-      *why = std::string("the ") + names[i] + " are not a number (decimal, or hex after 0x)";
+  if (!splitGeometry(all, 0, 3, &parts) || parts.size() != 3) {
+    parts.clear();
+    if (!splitGeometry(all, 0, 4, &parts) || parts.size() != 4) {
+      *why = "expected TxSxB (tracks, sectors per track, bytes per sector, as in 80x16x256) "
+             "or CxHxSxB (cylinders, heads, sectors, bytes, as in 40x1x16x256)";
       return false;
     }
   }
+  const bool withHeads = parts.size() == 4;
+  std::uint64_t values[4] = {0, 2, 0, 0};
+  const char* names[] = {withHeads ? "cylinders" : "tracks", "heads", "sectors", "bytes"};
+  for (std::size_t i = 0, v = 0; i < parts.size(); ++i, ++v) {
+    if (!withHeads && v == 1) ++v;
+    if (!parseRawNumber(parts[i].c_str(), UINT32_MAX, &values[v])) {
+      *why = std::string("the ") + names[v] + " are not a number (decimal, or hex after 0x)";
+      return false;
+    }
+  }
+  const std::uint64_t bytes = values[3];
   int sizeCode = -1;
   for (int n = 0; n <= kMaxSizeCode; ++n) {
     if (static_cast<std::uint64_t>(sectorBytes(n)) == bytes) sizeCode = n;
@@ -122,9 +130,21 @@ bool parseGeometry(const char* text, RawGeometry* geometry, std::string* why) {
            " (128, 256, 512, 1024, ...)";
     return false;
   }
+  if (values[1] != 1 && values[1] != 2) {
+    *why = "H must be 1 or 2 heads";
+    return false;
+  }
+  const std::uint64_t heads = values[1];
+  const std::uint64_t tracks = withHeads && heads == 2 ? values[0] * 2 : values[0];
+  if (withHeads && (values[0] < 1 || tracks > static_cast<std::uint64_t>(kTrackCount))) {
+    *why = "C must be 1 to " + std::to_string(kTrackCount / static_cast<int>(heads)) +
+           " cylinders of " + std::to_string(heads) + (heads == 1 ? " head" : " heads");
+    return false;
+  }
   RawGeometry g = *geometry;
   g.tracks = static_cast<int>(std::min<std::uint64_t>(tracks, INT32_MAX));
-  g.sectors = static_cast<int>(std::min<std::uint64_t>(sectors, INT32_MAX));
+  g.heads = static_cast<int>(heads);
+  g.sectors = static_cast<int>(std::min<std::uint64_t>(values[2], INT32_MAX));
   g.sizeCode = sizeCode;
   if (!checkGeometry(g, why)) return false;
   *geometry = g;
@@ -132,6 +152,14 @@ bool parseGeometry(const char* text, RawGeometry* geometry, std::string* why) {
 }
 
 bool checkGeometry(const RawGeometry& g, std::string* why) {
+  if (g.heads != 1 && g.heads != 2) {
+    *why = "H must be 1 or 2 heads";
+    return false;
+  }
+  if (g.heads == 1 && (g.tracks < 1 || g.tracks > kTrackCount)) {
+    *why = "C must be 1 to " + std::to_string(kTrackCount) + " cylinders of 1 head";
+    return false;
+  }
   if (g.tracks < 1 || g.tracks > kTrackCount) {
     *why = "T must be 1 to " + std::to_string(kTrackCount) + " tracks";
     return false;
@@ -160,9 +188,11 @@ bool checkGeometry(const RawGeometry& g, std::string* why) {
 
 RawGeometry usualGeometry(Image& image) {
   RawGeometry g;
+  const DiskLayout layout = diskLayout(image);
+  g.heads = layout.heads;
   for (int t = kTrackCount - 1; t >= 0; --t) {
     if (image.disk().tracks[static_cast<std::size_t>(t)] != 0) {
-      g.tracks = t + 1;
+      g.tracks = layout.heads == 1 ? layout.cylinderOf(t) + 1 : t + 1;
       break;
     }
   }
@@ -257,14 +287,20 @@ namespace {
 class Converter {
  public:
   Converter(Image& image, const RawGeometry& g, std::uint8_t fill, RawSink& sink)
-      : image_(image), g_(g), sink_(sink), sectorSize_(sectorBytes(g.sizeCode)) {
+      : image_(image), g_(g), sink_(sink), sectorSize_(sectorBytes(g.sizeCode)),
+        layout_(diskLayout(image)) {
     std::memset(fillBlock_, fill, sizeof fillBlock_);
   }
 
   RawSummary run() {
-    for (int t = 0; t < g_.tracks && !summary_.stopped && summary_.failure.ok(); ++t) track(t);
-    for (int t = g_.tracks; t < kTrackCount && !summary_.stopped && summary_.failure.ok(); ++t) {
-      beyond(t);
+    for (int i = 0; i < g_.tracks && !summary_.stopped && summary_.failure.ok(); ++i) track(i);
+    // The slots whose tracks the raw image has no place for: past its last
+    // track, or of the head that a one-head image leaves out.
+    for (int t = 0; t < kTrackCount && !summary_.stopped && summary_.failure.ok(); ++t) {
+      const int number = layout_.trackNumber(t);
+      const bool inImage = g_.heads == 1 ? number % 2 == 0 && number / 2 < g_.tracks
+                                         : number < g_.tracks;
+      if (!inImage) beyond(t);
     }
     return summary_;
   }
@@ -307,7 +343,7 @@ class Converter {
     for (const SectorRecord& record : walk.records) {
       RawEntry e;
       e.kind = RawKind::kOtherTrack;
-      e.track = t;
+      e.track = layout_.trackNumber(t);
       e.id = record.id;
       e.hasRecord = true;
       e.record = record;
@@ -315,9 +351,13 @@ class Converter {
     }
   }
 
-  void track(int t) {
+  // Raw track `rawTrack`: the disk's track number g_.trackNumber(rawTrack),
+  // from the slot that the layout keeps it in; all filler when it keeps none.
+  void track(int rawTrack) {
+    const int number = g_.trackNumber(rawTrack);
+    const int t = layout_.slotOf(number);
     TrackWalk walk;
-    if (image_.disk().tracks[static_cast<std::size_t>(t)] != 0) {
+    if (t >= 0 && image_.disk().tracks[static_cast<std::size_t>(t)] != 0) {
       walk = image_.walkTrack(t);
       if (walk.end == TrackEnd::kReadError) {
         summary_.failure = walk.error;
@@ -336,15 +376,15 @@ class Converter {
       int& s = slot[static_cast<std::size_t>(id.r - g_.firstR)];
       if (s < 0) s = static_cast<int>(i);
     }
-    const std::int64_t trackStart = static_cast<std::int64_t>(t) * g_.sectors * sectorSize_;
+    const std::int64_t trackStart = static_cast<std::int64_t>(rawTrack) * g_.sectors * sectorSize_;
     for (int s = 0; s < g_.sectors; ++s) {
       RawEntry e;
-      e.track = t;
+      e.track = number;
       e.offset = trackStart + static_cast<std::int64_t>(s) * sectorSize_;
       const int index = slot[static_cast<std::size_t>(s)];
       if (index < 0) {
         e.kind = RawKind::kMissing;
-        e.id = SectorId{static_cast<std::uint8_t>(t / 2), static_cast<std::uint8_t>(t % 2),
+        e.id = SectorId{static_cast<std::uint8_t>(number / 2), static_cast<std::uint8_t>(number % 2),
                         static_cast<std::uint8_t>(g_.firstR + s),
                         static_cast<std::uint8_t>(g_.sizeCode)};
         note(RawKind::kMissing, e, true);
@@ -366,7 +406,7 @@ class Converter {
         e.bytes = got;
         const bool isShort = got < sectorSize_;
         const bool bad = isMarkedBad(record.status);
-        const bool otherCH = !isTracksCH(record.id, t);
+        const bool otherCH = !isTracksCH(record.id, number);
         e.kind = isShort ? RawKind::kShort
                  : bad   ? RawKind::kMarkedBad
                          : RawKind::kOtherCH;
@@ -390,7 +430,7 @@ class Converter {
       const SectorRecord& record = records[i];
       const SectorId& id = record.id;
       RawEntry e;
-      e.track = t;
+      e.track = number;
       e.id = id;
       e.hasRecord = true;
       e.record = record;
@@ -411,6 +451,7 @@ class Converter {
   const RawGeometry g_;
   RawSink& sink_;
   const std::int32_t sectorSize_;
+  const DiskLayout layout_;
   RawSummary summary_;
   std::uint8_t data_[kMaxRecordBytes];
   std::uint8_t fillBlock_[kFillBlockBytes];

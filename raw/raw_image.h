@@ -22,38 +22,50 @@ constexpr int kMaxRawSectors = 255;
 constexpr std::uint64_t kMaxRawBytes = 512u * 1024u * 1024u;
 
 // The layout of a raw image: `tracks` tracks of `sectors` sectors numbered
-// from firstR, each of sectorBytes(sizeCode) bytes.
+// from firstR, each of sectorBytes(sizeCode) bytes. With two heads, raw
+// track i is the disk's track number i (cylinder i / 2, head i % 2); with
+// one, it is cylinder i, head 0 (track number 2 x i), so `tracks` counts
+// cylinders.
 struct RawGeometry {
   int tracks = 0;
+  int heads = 2;
   int sectors = 0;
   int firstR = 1;
   int sizeCode = 0;
+
+  // The track number 2 x C + H of raw track `index`.
+  int trackNumber(int index) const { return heads == 1 ? 2 * index : index; }
 };
 
 // Bytes of the raw image: tracks x sectors x sector bytes.
 std::uint64_t rawImageBytes(const RawGeometry& geometry);
-// "TxSxB", as --geometry takes it: "77x8x1024".
+// As --geometry takes it: "TxSxB" with two heads ("77x8x1024"), "Cx1xSxB"
+// with one ("40x1x16x256").
 std::string geometryText(const RawGeometry& geometry);
 
 // Parses a decimal number or a 0x hex one, at most `max`; false for anything
 // else (a sign, a space, no digits, too large).
 bool parseRawNumber(const char* text, std::uint64_t max, std::uint64_t* value);
 
-// Parses "TxSxB" (numbers as parseRawNumber takes them) into the tracks,
-// sectors and size code of *geometry, and checks it as checkGeometry does.
-// False, with the reason in *why, for anything else; *geometry is then as it was.
+// Parses "TxSxB" (T tracks of two heads) or "CxHxSxB" (C cylinders of H
+// heads, 1 or 2), numbers as parseRawNumber takes them, into the tracks,
+// heads, sectors and size code of *geometry, and checks it as checkGeometry
+// does. False, with the reason in *why, for anything else; *geometry is then
+// as it was.
 bool parseGeometry(const char* text, RawGeometry* geometry, std::string* why);
 
-// True when the geometry can be written: 1 to kTrackCount tracks, 1 to
+// True when the geometry can be written: 1 to kTrackCount tracks (of 1 or 2
+// heads), 1 to
 // kMaxRawSectors sectors whose numbers stay within 0 to 255, a size code of
 // 0 to kMaxSizeCode and at most kMaxRawBytes in all. Else false with the
 // reason in *why.
 bool checkGeometry(const RawGeometry& geometry, std::string* why);
 
-// The selected disk's most common layout: tracks up to the last whose table
-// entry is not 0; the sector numbers first..last that most tracks with
-// records have (the lowest on a tie); the size code most records have.
-// Sectors 0 when the disk holds no record; tracks 0 when it has no track.
+// The selected disk's most common layout: its heads (diskLayout); tracks,
+// or cylinders for one head, up to the last whose table entry is not 0; the
+// sector numbers first..last that most tracks with records have (the lowest
+// on a tie); the size code most records have. Sectors 0 when the disk holds
+// no record; tracks 0 when it has no track.
 RawGeometry usualGeometry(Image& image);
 
 // What a map entry is about. The first four are sectors of the raw image, in
@@ -79,7 +91,7 @@ const char* rawKindName(RawKind kind);
 // left out of it.
 struct RawEntry {
   RawKind kind = RawKind::kMissing;
-  int track = 0;
+  int track = 0;             // the track number 2 x C + H under the disk's layout
   SectorId id{};             // the record's identity; for a missing sector the one sought
   std::int64_t offset = -1;  // where the sector stands in the raw image; -1 when left out
   std::int32_t bytes = 0;    // bytes copied from the image into it; 0 when left out
@@ -122,7 +134,8 @@ struct RawSummary {
 };
 
 // Writes the raw image of the selected disk of `image` under `geometry`
-// (checked by checkGeometry) into `sink`, one track at a time: each sector is
+// (checked by checkGeometry) into `sink`, one track at a time, each from the
+// slot that the disk's layout (diskLayout) keeps it in: each sector is
 // the first record of its track with its R and the geometry's size code,
 // whatever its C and H, cut or filled with `fill` to the sector size. Holds
 // one record's bytes and a fixed filler block at a time.

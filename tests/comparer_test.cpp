@@ -512,8 +512,10 @@ d88::Sha256Digest sha256Of(const Bytes& bytes) {
 
 // The fingerprint of a disk worked out from its description, step by step:
 // each record's data digest, each track's digest over its records by
-// identity (twins in record order), then the disk's over its tracks.
-std::string fingerprintByHand(const Disk& disk) {
+// identity (twins in record order), then the disk's over its tracks, each
+// by its number 2 x C + H: `slotsPerTrack` is 2 for a one-sided disk kept
+// in every slot, whose slot t holds track number 2 x t.
+std::string fingerprintByHand(const Disk& disk, int slotsPerTrack = 1) {
   Bytes diskStream;
   for (const auto& [track, records] : disk.tracks) {
     if (records.empty()) continue;
@@ -529,7 +531,7 @@ std::string fingerprintByHand(const Disk& disk) {
       const d88::Sha256Digest data = sha256Of(r.data);
       trackStream.insert(trackStream.end(), data.begin(), data.end());
     }
-    appendLE(diskStream, static_cast<std::uint32_t>(track), 2);
+    appendLE(diskStream, static_cast<std::uint32_t>(track * slotsPerTrack), 2);
     appendLE(diskStream, static_cast<std::uint32_t>(records.size()), 4);
     const d88::Sha256Digest trackDigest = sha256Of(trackStream);
     diskStream.insert(diskStream.end(), trackDigest.begin(), trackDigest.end());
@@ -553,7 +555,8 @@ Disk variedDisk() {
 // tracks of 8 sectors of 8 KiB, every byte distinct by place.
 Disk largeDisk() { return d88build::standardDisk(3, 40, 2, 8, 6); }
 
-// A disk of tracks that hold only records with no data.
+// A disk of tracks that hold only records with no data. Head 0 only, one
+// cylinder per slot: a one-sided disk kept in every slot.
 Disk emptyRecordsDisk() {
   Disk disk;
   for (int t = 0; t < 3; ++t) {
@@ -566,16 +569,17 @@ TEST(ContentFingerprint, EqualsTheDigestsWorkedOutByHand) {
   const struct {
     const char* name;
     Disk disk;
+    int slotsPerTrack;
   } cases[] = {
-      {"varied records", variedDisk()},
-      {"large sectors", largeDisk()},
-      {"records with no data", emptyRecordsDisk()},
+      {"varied records", variedDisk(), 1},
+      {"large sectors", largeDisk(), 1},
+      {"records with no data", emptyRecordsDisk(), 2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string fingerprint = fingerprintOf(image({c.disk}));
     ASSERT_EQ(fingerprint.size(), 64u) << fingerprint;
-    EXPECT_EQ(fingerprint, fingerprintByHand(c.disk));
+    EXPECT_EQ(fingerprint, fingerprintByHand(c.disk, c.slotsPerTrack));
   }
 }
 
