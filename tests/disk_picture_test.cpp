@@ -399,3 +399,48 @@ TEST_F(DiskPictureTest, AFailedReadGivesNoPicture) {
 }
 
 }  // namespace
+
+namespace {
+
+// A 1D disk of 40 cylinders, head 0 only, cylinder c in slot c.
+Disk oneSidedInEverySlot() {
+  Disk disk;
+  disk.mediaType = 0x30;
+  for (int c = 0; c < 40; ++c) {
+    for (int r = 1; r <= 16; ++r) {
+      disk.tracks[c].push_back(d88build::record(c, 0, r, 1, d88build::sectorPattern(1, c, r, 256)));
+    }
+  }
+  return disk;
+}
+
+TEST_F(DiskPictureTest, AOneSidedDiskIsOnePanelOfARowPerCylinder) {
+  for (const bool everySlot : {true, false}) {
+    SCOPED_TRACE(everySlot ? "every slot" : "every other slot");
+    Disk disk = oneSidedInEverySlot();
+    if (!everySlot) {
+      Disk spread = disk;
+      spread.tracks.clear();
+      for (const auto& [slot, records] : disk.tracks) spread.tracks[2 * slot] = records;
+      disk = spread;
+    }
+    // Disk 1: no cut plan to draw beside the disk's own tracks.
+    const XmlElement svg = picture({Disk(), disk}, {"1"});
+    std::vector<std::string> rows;
+    std::vector<std::string> rowX;
+    for (const XmlElement* g : elementsNamed(svg, "g")) {
+      if (!g->has("data-row")) continue;
+      rows.push_back(g->attribute("data-row"));
+      rowX.push_back(g->children.at(0).attribute("x"));
+    }
+    ASSERT_EQ(rows.size(), 40u);
+    EXPECT_EQ(rows.back(), everySlot ? "39" : "78");
+    // Every row stands in the one panel, one below the other.
+    EXPECT_EQ(std::count(rowX.begin(), rowX.end(), rowX.front()), 40);
+    for (const XmlElement* text : elementsNamed(svg, "text")) {
+      EXPECT_EQ(text->text.find("head 1"), std::string::npos) << text->text;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+// One-sided disks, kept in every slot of the track table or in every other
+// one: the layout the reader works out from the heads the records carry, and
+// what d88raw, d88cmp and d88ls make of it.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <d88/disk_layout.h>
+#include <d88/image.h>
+
+#include "json_value.h"
+#include "test_support.h"
+
+namespace {
+
+using d88build::Bytes;
+using d88build::Disk;
+using d88test::JsonValue;
+using d88test::RunResult;
+using d88test::TempDir;
+
+constexpr int kCylinders = 40;
+constexpr int kSectors = 16;
+constexpr int kSizeCode = 1;  // 256 bytes
+
+// A 1D disk: kCylinders cylinders of head 0, sectors 1 to kSectors of 256
+// bytes, identity C = cylinder, H = 0. Cylinder c stands in slot c
+// (`everySlot`) or in slot 2 x c; its data is the same either way.
+Disk oneSidedDisk(bool everySlot) {
+  Disk disk;
+  disk.mediaType = d88::kMedia1D;
+  for (int c = 0; c < kCylinders; ++c) {
+    auto& records = disk.tracks[everySlot ? c : 2 * c];
+    for (int r = 1; r <= kSectors; ++r) {
+      records.push_back(d88build::record(c, 0, r, kSizeCode,
+                                         d88build::sectorPattern(5, 2 * c, r, 256)));
+    }
+  }
+  return disk;
+}
+
+// A 2D disk that lost every track of head 1: its odd slots are empty.
+Disk lostHeadOne() {
+  Disk disk = d88build::standardDisk(2, kCylinders, 2, kSectors, kSizeCode);
+  disk.mediaType = d88::kMedia2D;
+  for (int t = 1; t < 2 * kCylinders; t += 2) disk.tracks.erase(t);
+  return disk;
+}
+
+// A two-sided disk whose records all carry H 0: its odd slots hold records
+// whose C is half the slot, as two tracks a cylinder have it.
+Disk headBytesAllZero() {
+  Disk disk = d88build::standardDisk(2, kCylinders, 2, kSectors, kSizeCode);
+  for (auto& [track, records] : disk.tracks) {
+    for (d88build::Record& record : records) record.h = 0;
+  }
+  return disk;
+}
+
+// The raw image a one-sided disk must give: cylinder after cylinder.
+Bytes oneSidedRaw() {
+  Bytes all;
+  for (int c = 0; c < kCylinders; ++c) {
+    for (int r = 1; r <= kSectors; ++r) {
+      const Bytes sector = d88build::sectorPattern(5, 2 * c, r, 256);
+      all.insert(all.end(), sector.begin(), sector.end());
+    }
+  }
+  return all;
+}
+
+d88::DiskLayout layoutOf(const Disk& disk) {
+  const Bytes bytes = d88build::build({disk}).bytes;
+  d88::Image image;
+  EXPECT_TRUE(d88::Image::openMemory(bytes.data(), bytes.size(), &image).ok());
+  EXPECT_TRUE(image.selectDisk(0).ok());
+  return d88::diskLayout(image);
+}
+
+TEST(DiskLayout, HeadsComeFromTheRecordsWhicheverSlotsHoldThem) {
+  const struct {
+    const char* name;
+    Disk disk;
+    int heads;
+    bool everySlot;
+  } cases[] = {
+      {"two-sided", d88build::standardDisk(), 2, false},
+      {"one-sided in every other slot", oneSidedDisk(false), 1, false},
+      {"one-sided in every slot", oneSidedDisk(true), 1, true},
+      {"two-sided dump that lost head 1", lostHeadOne(), 1, false},
+      {"two-sided, every H byte 0", headBytesAllZero(), 2, false},
+      {"no records", Disk(), 2, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const d88::DiskLayout layout = layoutOf(c.disk);
+    EXPECT_EQ(layout.heads, c.heads);
+    EXPECT_EQ(layout.everySlot, c.everySlot);
+  }
+}
+
+TEST(DiskLayout, EverySlotNumbersTracksTwoPerSlotAndKeepsNoHeadOne) {
+  d88::DiskLayout layout;
+  layout.heads = 1;
+  layout.everySlot = true;
+  EXPECT_EQ(layout.trackNumber(7), 14);
+  EXPECT_EQ(layout.cylinderOf(7), 7);
+  EXPECT_EQ(layout.headOf(7), 0);
+  EXPECT_EQ(layout.slotOf(14), 7);
+  EXPECT_EQ(layout.slotOf(15), -1);
+  EXPECT_EQ(layout.slotOf(2 * d88::kTrackCount), -1);
+  const d88::DiskLayout twoSided;
+  EXPECT_EQ(twoSided.slotOf(15), 15);
+  EXPECT_EQ(twoSided.slotOf(d88::kTrackCount), -1);
+  EXPECT_EQ(twoSided.cylinderOf(15), 7);
+  EXPECT_EQ(twoSided.headOf(15), 1);
+}
+
+class OneSidedCommandTest : public ::testing::Test {
+ protected:
+  RunResult run(const char* program, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return d88test::run(argv, {work_.path(), -1});
+  }
+  std::string image(const std::string& name, const Disk& disk) {
+    return images_.write(name, d88build::build({disk}).bytes);
+  }
+  JsonValue diskJson(const std::string& path) {
+    const RunResult r = run(D88LS_PATH, {"--json", "--fingerprint", path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return d88test::parseJson(r.out)["disks"].array.at(0);
+  }
+
+  TempDir images_;
+  TempDir work_;
+};
+
+TEST_F(OneSidedCommandTest, RawImageIsOneTrackPerCylinderInEitherKeeping) {
+  for (const bool everySlot : {false, true}) {
+    SCOPED_TRACE(everySlot ? "every slot" : "every other slot");
+    const std::string path = image("one.d88", oneSidedDisk(everySlot));
+    const std::string out = work_.file("one.img");
+    const std::string map = work_.file("one.json");
+    const RunResult r = run(D88RAW_PATH, {"--map", map, path, out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "writing ... " + out + ": 40x1x16x256, sectors 1 to 16 (N 1), 163840 bytes" +
+                         d88test::kNewline);
+    EXPECT_EQ(d88test::readFile(out), oneSidedRaw());
+    const Bytes mapBytes = d88test::readFile(map);
+    const JsonValue doc = d88test::parseJson(std::string(mapBytes.begin(), mapBytes.end()));
+    EXPECT_EQ(doc["geometry"]["tracks"].asInt(), kCylinders);
+    EXPECT_EQ(doc["geometry"]["heads"].asInt(), 1);
+    EXPECT_TRUE(doc["entries"].array.empty());
+  }
+}
+
+TEST_F(OneSidedCommandTest, GeometryTakesCylindersAndHeads) {
+  // Head 0 of a two-sided disk, asked for as one head: head 1's records are
+  // left out and named.
+  const Disk twoSided = d88build::standardDisk(4, kCylinders, 2, kSectors, kSizeCode);
+  const std::string path = image("two.d88", twoSided);
+  const std::string out = work_.file("head0.img");
+  const RunResult r = run(D88RAW_PATH, {"--geometry", "40x1x16x256", path, out});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.out.find(": 40x1x16x256,"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("640 records stand on tracks"), std::string::npos) << r.err;
+  Bytes expected;
+  for (int c = 0; c < kCylinders; ++c) {
+    for (const d88build::Record& record : twoSided.tracks.at(2 * c)) {
+      expected.insert(expected.end(), record.data.begin(), record.data.end());
+    }
+  }
+  EXPECT_EQ(d88test::readFile(out), expected);
+
+  // Two heads named as such are T tracks: the same bytes as TxSxB.
+  const std::string both = work_.file("both.img");
+  const std::string tracks = work_.file("tracks.img");
+  EXPECT_EQ(run(D88RAW_PATH, {"--geometry", "40x2x16x256", path, both}).status, 0);
+  EXPECT_EQ(run(D88RAW_PATH, {"--geometry", "80x16x256", path, tracks}).status, 0);
+  EXPECT_EQ(d88test::readFile(both), d88test::readFile(tracks));
+}
+
+TEST_F(OneSidedCommandTest, TheTwoKeepingsCompareAndFingerprintAsOneDisk) {
+  const std::string a = image("a.d88", oneSidedDisk(false));
+  const std::string b = image("b.d88", oneSidedDisk(true));
+  const RunResult r = run(D88CMP_PATH, {a, b});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(diskJson(a)["contentSha256"].string, diskJson(b)["contentSha256"].string);
+
+  // A sector that differs is named by its track number 2 x C + H in both.
+  Disk changed = oneSidedDisk(true);
+  changed.tracks[5][2].data[0] ^= 0xFF;
+  const std::string c = image("c.d88", changed);
+  const RunResult differs = run(D88CMP_PATH, {a, c});
+  EXPECT_EQ(differs.status, 1);
+  EXPECT_NE(differs.out.find("disk 0: track 10 (C 5, H 0, R 3, N 1): differs"), std::string::npos)
+      << differs.out;
+}
+
+TEST_F(OneSidedCommandTest, ListingShowsOneHeadAndSaysSo) {
+  const struct {
+    const char* name;
+    Disk disk;
+    std::vector<std::string> problems;
+  } cases[] = {
+      {"1D in every other slot", oneSidedDisk(false), {"one-sided: no record carries head 1"}},
+      {"1D in every slot", oneSidedDisk(true), {"one-sided: no record carries head 1"}},
+      {"2D that lost head 1",
+       lostHeadOne(),
+       {"one-sided: no record carries head 1", "media byte says 2D, the tracks hold 1D"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const JsonValue disk = diskJson(image("ls.d88", c.disk));
+    EXPECT_EQ(disk["layout"]["cylinders"].asInt(), kCylinders);
+    EXPECT_EQ(disk["layout"]["heads"].asInt(), 1);
+    EXPECT_EQ(disk["layout"]["media"].string, "1D");
+    std::vector<std::string> problems;
+    for (const JsonValue& p : disk["problems"].array) problems.push_back(p.string);
+    EXPECT_EQ(problems, c.problems);
+  }
+  // Each track is listed with the cylinder its slot holds.
+  const RunResult tracks = run(D88LS_PATH, {"--json", image("ls.d88", oneSidedDisk(true)), "0"});
+  ASSERT_EQ(tracks.status, 0) << tracks.err;
+  const JsonValue doc = d88test::parseJson(tracks.out);
+  const JsonValue& seventh = doc["tracks"].array.at(7);
+  EXPECT_EQ(seventh["track"].asInt(), 7);
+  EXPECT_EQ(seventh["c"].asInt(), 7);
+  EXPECT_EQ(seventh["h"].asInt(), 0);
+  // Two-sided disks are as they were: no word about heads.
+  const JsonValue twoSided = diskJson(image("ls.d88", d88build::standardDisk()));
+  EXPECT_EQ(twoSided["layout"]["heads"].asInt(), 2);
+  EXPECT_TRUE(twoSided["problems"].array.empty());
+}
+
+}  // namespace
