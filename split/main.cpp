@@ -68,8 +68,15 @@ static int split(const d88::Arguments& args) {
   std::vector<std::string> names;
   std::vector<std::string> paths;
   // No part may be written over the image, over another part, or over
-  // anything but a file: the whole run stops before anything is written.
-  d88::OutputSet outputs;
+  // anything but a file, nor bear a name the system will not take: the whole
+  // run stops before anything is written. A folder that -o makes later
+  // cannot be asked about its names yet.
+  d88::FileKind folderKind = d88::FileKind::kNothing;
+  d88::FileIdentity folderIdentity;
+  const bool folderThere = folder == nullptr ||
+                           (d88::lookUpFile(folder, &folderKind, &folderIdentity) == 0 &&
+                            folderKind == d88::FileKind::kFolder);
+  d88::OutputSet outputs(folderThere);
   outputs.addInput(opened.identity, "the image being split");
   for (const d88::DiskPart& part : parts) {
     names.push_back(d88::partFileName(stem, part.disk));

@@ -208,4 +208,22 @@ TEST_F(SplitCommandTest, NothingIsWrittenWithoutADisk) {
   EXPECT_EQ(split({"-V"}).out, line(std::string("d88split ") + D88_VERSION));
 }
 
+// A part's name longer than the system takes stops the run before its
+// progress line, as any other output that cannot be written does.
+TEST_F(SplitCommandTest, APartNameTooLongIsRefusedBeforeAnythingIsWritten) {
+  const std::string stem(246, 'a');  // STEM.disk0.d88 is 256 bytes: one too many
+  const std::string path =
+      images_.write(stem + ".d88", d88build::build({d88build::standardDisk(1, 2)}).bytes);
+  for (const bool intoFolder : {false, true}) {
+    SCOPED_TRACE(intoFolder ? "into a folder that stands" : "beside the image");
+    std::vector<std::string> args{path};
+    if (intoFolder) args = {"-o", work_.path(), path};
+    const RunResult result = split(args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("; nothing is written"), std::string::npos) << result.err;
+    EXPECT_EQ(listDir(work_.path()), std::vector<std::string>{});
+  }
+}
+
 }  // namespace
