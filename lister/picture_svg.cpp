@@ -319,7 +319,7 @@ class SvgWriter {
                         (media != nullptr ? std::string(media) : hex(d.mediaType)) + ", " +
                         trackCountsText(d.counts);
     if (!p_.plan.empty()) facts += ", outlined: the sectors d88cut reads";
-    if (p_.planNotHeld) facts += ", none of the sectors d88cut reads";
+    if (p_.planNotHeld) facts += ", holds none of the sectors d88cut reads";
     out_ += "<text x=\"" + num(kMargin) + "\" y=\"44\" font-size=\"11\">" + xmlText(facts) +
             "</text>\n";
     for (int head = 0; head < 2; ++head) {
