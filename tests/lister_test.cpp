@@ -394,6 +394,10 @@ TEST_F(ListerTest, WhatFollowsTheLastDiskIsSaid) {
     image.resize(image.size() + bytes, 0xE5);
     return image;
   };
+  // The size field says less than a header: the search for disks ends
+  // there, and the disk line says so; what follows is no tail.
+  Bytes tooSmall = withTail(5);
+  d88build::putLE32(tooSmall, 0x1C, 0x100);
   const auto disks = [&](int count) {
     return d88build::build(std::vector<Disk>(static_cast<std::size_t>(count), small)).bytes;
   };
@@ -411,6 +415,7 @@ TEST_F(ListerTest, WhatFollowsTheLastDiskIsSaid) {
        "! 1 byte after the last disk belongs to no disk"},
       {"a tail one byte short of a header", withTail(687), 1, 687, false,
        "! 687 bytes after the last disk belong to no disk"},
+      {"a size field smaller than a header", tooSmall, 1, 0, false, ""},
       {"64 disks", disks(64), 64, 0, false, ""},
       {"65 disks", disks(65), 64, 0, true, "! disks past the 64th are not read"},
   };
