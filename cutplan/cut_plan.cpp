@@ -175,4 +175,19 @@ bool planFindsAnySector(Image& image) {
   return false;
 }
 
+bool diskHoldsPlanKindOfSector(Image& image) {
+  for (int track = 0; track < kTrackCount; ++track) {
+    // A track that shares an earlier one's records holds nothing new.
+    if (sameRecordsAs(image.disk(), track) >= 0) continue;
+    const TrackWalk walk = image.walkTrack(track);
+    for (const SectorRecord& record : walk.records) {
+      if (record.id.n == kPlanSizeCode && record.id.r >= kPlanSectorRange.first &&
+          record.id.r <= kPlanSectorRange.last) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 }  // namespace d88

@@ -144,6 +144,12 @@ SpareAgreement compareWithSpare(Image& image, Image& spare);
 // sector that the plan reads.
 bool planFindsAnySector(Image& image);
 
+// True when some track of the selected disk of `image` holds a record of the
+// plan's kind: size code kPlanSizeCode, numbered within kPlanSectorRange,
+// wherever it stands. A disk of another layout (256-byte sectors, say) holds
+// none, and the plan does not apply to it at all.
+bool diskHoldsPlanKindOfSector(Image& image);
+
 }  // namespace d88
 
 #endif  // D88CUT_CUTPLAN_CUT_PLAN_H_

@@ -55,9 +55,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const d88::CutCoverage coverage = d88::checkCutPlan(image);
   FUZZ_CHECK(coverage.unread.size() <= static_cast<std::size_t>(coverage.sectors));
   FUZZ_CHECK(coverage.markedBad.size() <= static_cast<std::size_t>(coverage.sectors));
-  FUZZ_CHECK(printableUtf8(d88::disksText(disks, &coverage)));
+  FUZZ_CHECK(coverage.found >= 0 && coverage.found <= coverage.sectors);
+  // A sector found is one of the plan's kind: a disk without any finds none.
+  FUZZ_CHECK(coverage.fit != d88::CutFit::kNone || coverage.found == 0);
+  const d88::DirectoryTail& tail = image.directoryTail();
+  FUZZ_CHECK(tail.trailingBytes >= 0 && tail.trailingBytes < d88::kDiskHeaderSize);
+  FUZZ_CHECK(!tail.disksNotRead ||
+             image.disks().size() == static_cast<std::size_t>(d88::kMaxDisks));
+  FUZZ_CHECK(printableUtf8(d88::disksText(disks, &coverage, tail)));
   FUZZ_CHECK(printableUtf8(d88::tracksText(disks[0], tracks)));
-  FUZZ_CHECK(printableUtf8(d88::disksJson(path, disks, &coverage)));
+  FUZZ_CHECK(printableUtf8(d88::disksJson(path, disks, &coverage, tail)));
   FUZZ_CHECK(printableUtf8(d88::tracksJson(path, disks[0], tracks)));
   d88::DiskPicture picture;
   FUZZ_CHECK(d88::gatherDiskPicture(image, 0, path, &picture));

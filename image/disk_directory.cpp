@@ -8,16 +8,27 @@
 
 namespace d88 {
 
-Status findDisks(ByteSource& source, std::vector<DiskEntry>* disks) {
+Status findDisks(ByteSource& source, std::vector<DiskEntry>* disks, DirectoryTail* tail) {
   disks->clear();
+  *tail = DirectoryTail();
   const std::int64_t fileEnd = source.size() >= 0 ? source.size() : kNoEnd;
   std::int64_t offset = 0;
-  while (disks->size() < static_cast<std::size_t>(kMaxDisks)) {
+  for (;;) {
     const std::uint8_t* bytes = nullptr;
     std::size_t got = 0;
     Status s = source.view(offset, kDiskHeaderSize, &bytes, &got);
     if (!s.ok()) return s;
-    if (got < static_cast<std::size_t>(kDiskHeaderSize)) break;
+    if (got < static_cast<std::size_t>(kDiskHeaderSize)) {
+      // Too few bytes for a header: they belong to no disk.
+      if (!disks->empty()) tail->trailingBytes = static_cast<std::int64_t>(got);
+      break;
+    }
+    // The header is looked at only to say that it is there: a file of more
+    // disks than the reader takes is not listed as if it ended here.
+    if (disks->size() == static_cast<std::size_t>(kMaxDisks)) {
+      tail->disksNotRead = true;
+      break;
+    }
     DiskEntry disk;
     disk.offset = offset;
     std::memcpy(disk.header.data(), bytes, disk.header.size());

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <d88/format.h>
+#include <d88/image.h>
 #include <d88/status.h>
 
 namespace d88 {
@@ -47,8 +48,10 @@ struct DiskHeaderFields {
 // size field says where the next one starts. Ends at a header cut off by the
 // end of the file, after a size field smaller than a header (which would find
 // the same disk again and again), or after kMaxDisks. The disks found before
-// a read that failed are kept in *disks; the failure is returned.
-Status findDisks(ByteSource& source, std::vector<DiskEntry>* disks);
+// a read that failed are kept in *disks; the failure is returned. *tail says
+// what stands where the search ended: a header cut off there is bytes that
+// belong to no disk, a whole one after kMaxDisks is a disk not read.
+Status findDisks(ByteSource& source, std::vector<DiskEntry>* disks, DirectoryTail* tail);
 
 DiskHeaderFields decodeDiskHeader(const std::uint8_t* header);
 

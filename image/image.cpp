@@ -70,6 +70,7 @@ struct Image::Impl {
   std::vector<Disk> disks;
   Status readFailure;
   Status directoryEnd;
+  DirectoryTail directoryTail;
 
   // The selected disk, -1 for none.
   int selected = -1;
@@ -101,6 +102,7 @@ struct Image::Impl {
     disks.clear();
     readFailure = Status();
     directoryEnd = Status();
+    directoryTail = DirectoryTail();
   }
 
   void forgetDisk() {
@@ -248,7 +250,7 @@ struct Image::Impl {
     // The raw headers, for the check of the first one.
     std::vector<DiskEntry> entries;
     try {
-      Status s = findDisks(source, &entries);
+      Status s = findDisks(source, &entries, &directoryTail);
       if (!s.ok()) {
         // A failure past the disks found stops the search only: those disks
         // read as before, and the failure is kept as why no more were found.
@@ -336,6 +338,12 @@ const Status& Image::directoryEnd() const {
   static const Status ok;
   D88_IMPL_OR(ok);
   return impl_->directoryEnd;
+}
+
+const DirectoryTail& Image::directoryTail() const {
+  static const DirectoryTail none;
+  D88_IMPL_OR(none);
+  return impl_->directoryTail;
 }
 
 const Status& Image::readFailure() const {

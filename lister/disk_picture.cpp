@@ -71,6 +71,30 @@ std::vector<bool> twinRecords(const TrackListing& track) {
   return twins;
 }
 
+namespace {
+
+// The last track a disk of `mediaType` has, as the media byte names it: 40
+// cylinders for 2D and 1D, 80 for 2DD and 1DD, 77 for 2HD; a one-sided
+// disk's last is head 0 of its last cylinder. -1 for an unknown byte.
+int mediaLastTrack(int mediaType) {
+  switch (mediaType) {
+    case kMedia2D:
+      return 2 * 40 - 1;
+    case kMedia2DD:
+      return 2 * 80 - 1;
+    case kMedia2HD:
+      return 2 * 77 - 1;
+    case kMedia1D:
+      return 2 * (40 - 1);
+    case kMedia1DD:
+      return 2 * (80 - 1);
+    default:
+      return -1;
+  }
+}
+
+}  // namespace
+
 bool gatherDiskPicture(Image& image, int index, const std::string& imagePath,
                        DiskPicture* picture) {
   DiskPicture p;
@@ -79,15 +103,32 @@ bool gatherDiskPicture(Image& image, int index, const std::string& imagePath,
   for (int track = 0; track < kTrackCount; ++track) {
     if (image.disk().tracks[static_cast<std::size_t>(track)] != 0) p.lastTrack = track;
   }
-  if (!p.tracks.empty()) p.lastTrack = std::max(p.lastTrack, p.tracks.back().track);
+  if (!p.tracks.empty()) {
+    p.lastTrack = std::max(p.lastTrack, p.tracks.back().track);
+  } else {
+    // An unformatted disk has no track to go by: it is drawn as far as its
+    // media names, so that it shows as the empty disk it is.
+    p.lastTrack = std::max(p.lastTrack, mediaLastTrack(p.disk.mediaType));
+  }
   if (index == 0) {
+    bool found = false;
     for (const Cut& cut : cutPlan()) {
       CutReadout readout = readCut(image, cut, nullptr);
       for (std::size_t i = 0; i < readout.sectors.size(); ++i) {
-        const int track = readout.sectors[i].address.track;
-        if (track >= 0 && track < kTrackCount) p.lastTrack = std::max(p.lastTrack, track);
+        found = found || readout.sectors[i].found;
         p.plan.push_back({cut.name, i == 0, std::move(readout.sectors[i])});
       }
+    }
+    // On a disk that holds none of them, the plan's sectors would be only
+    // holes over a disk of another layout: it is not drawn there.
+    if (found) {
+      for (const PlanSlot& slot : p.plan) {
+        const int track = slot.outcome.address.track;
+        if (track >= 0 && track < kTrackCount) p.lastTrack = std::max(p.lastTrack, track);
+      }
+    } else {
+      p.plan.clear();
+      p.planNotHeld = true;
     }
   }
   *picture = std::move(p);

@@ -62,9 +62,13 @@ struct DiskPicture {
   DiskSummary disk;
   std::vector<TrackListing> tracks;     // tracks that hold records, in track order
                                         // (as listTracks() gives them)
-  std::vector<PlanSlot> plan;           // disk 0 only: every sector of the cut plan
+  std::vector<PlanSlot> plan;           // disk 0 only, when it holds at least one of
+                                        // them: every sector of the cut plan
+  bool planNotHeld = false;             // disk 0 holds none of the plan's sectors
   int lastTrack = -1;                   // the highest track with a table entry, a
-                                        // record or a plan sector; -1 when none
+                                        // record or a plan sector, or for a disk
+                                        // without records the last its media byte
+                                        // names; -1 when none
 };
 
 // Selects disk `index` of `image` and gathers its picture; false when it

@@ -199,12 +199,35 @@ CutCoverage checkCutPlan(Image& image) {
     // What a cut would find is all that is asked: nothing is copied.
     const CutReadout readout = readCut(image, cut, nullptr);
     coverage.sectors += static_cast<int>(readout.sectors.size());
+    for (const SectorOutcome& sector : readout.sectors) coverage.found += sector.found ? 1 : 0;
     for (std::size_t i : readout.unread) coverage.unread.push_back({cut.name, readout.sectors[i]});
     for (std::size_t i : readout.markedBad) {
       coverage.markedBad.push_back({cut.name, readout.sectors[i]});
     }
   }
+  // A sector found is one of the plan's kind; only a disk without any is
+  // walked again, whole, to tell one of another layout from a wreck.
+  if (!coverage.unread.empty()) {
+    coverage.fit = coverage.found == 0 && !diskHoldsPlanKindOfSector(image) ? CutFit::kNone
+                                                                            : CutFit::kIncomplete;
+  } else if (!coverage.markedBad.empty()) {
+    coverage.fit = CutFit::kMarked;
+  }
   return coverage;
+}
+
+const char* cutFitName(CutFit fit) {
+  switch (fit) {
+    case CutFit::kNone:
+      return "none";
+    case CutFit::kWhole:
+      return "whole";
+    case CutFit::kIncomplete:
+      return "incomplete";
+    case CutFit::kMarked:
+      return "marked";
+  }
+  return "";
 }
 
 std::string trackEndText(const TrackListing& t) {

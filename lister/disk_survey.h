@@ -72,9 +72,23 @@ struct PlanSector {
   SectorOutcome outcome;
 };
 
+// How the cut plan fits disk 0, as a whole.
+enum class CutFit {
+  kNone,        // no record of the plan's kind anywhere (see diskHoldsPlanKindOfSector):
+                // a disk of another layout, which the plan does not apply to
+  kWhole,       // every sector read whole, none marked bad
+  kIncomplete,  // some sector not read whole; others may be marked bad as well
+  kMarked,      // every sector read whole, some marked bad
+};
+
+// The kind as JSON names it: "none", "whole", "incomplete" or "marked".
+const char* cutFitName(CutFit fit);
+
 // What the cutting command would find on disk 0, from the very walk it makes.
 struct CutCoverage {
   int sectors = 0;                    // sectors the cutting command reads
+  int found = 0;                      // of those, the ones the disk holds a record of
+  CutFit fit = CutFit::kWhole;
   std::vector<PlanSector> unread;     // not read whole, in plan order
   std::vector<PlanSector> markedBad;  // marked bad in the image, in plan order
 };
@@ -95,7 +109,7 @@ std::vector<TrackListing> listTracks(Image& image);
 bool summarizeDisk(Image& image, int index, DiskSummary* summary,
                    std::vector<TrackListing>* tracks = nullptr);
 // Which sectors of the cut plan the selected disk lacks or marks bad, found
-// as the cutting command reads them.
+// as the cutting command reads them, and how the plan fits the disk.
 CutCoverage checkCutPlan(Image& image);
 // Why a walk ended, in words, for the listing's marks; empty for a walk that
 // ended by its record count.

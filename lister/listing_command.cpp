@@ -128,8 +128,9 @@ ImageListing listImageDisks(Image& image, const char* path, bool json, bool fing
       }
     }
     if (disks.empty()) return finish(image, path, json, "");
-    std::string out = json ? disksJson(path, disks, haveDisk0 ? &coverage : nullptr)
-                           : disksText(disks, haveDisk0 ? &coverage : nullptr);
+    const CutCoverage* plan = haveDisk0 ? &coverage : nullptr;
+    std::string out = json ? disksJson(path, disks, plan, image.directoryTail())
+                           : disksText(disks, plan, image.directoryTail());
     return finish(image, path, json, std::move(out));
   } catch (const std::bad_alloc&) {
     return outOfMemory(path, json);

@@ -129,24 +129,35 @@ std::string jsonPlanSector(const PlanSector& s) {
   return out + "}";
 }
 
+// The missing sectors are listed only where the plan applies: on a disk of
+// another layout every one of them is missing, and the list would say
+// nothing the kind does not. Marked sectors are listed whenever there are
+// any, so an incomplete disk names its marked ones too.
 std::string jsonCoverage(const CutCoverage& c) {
+  const bool listMissing = c.fit != CutFit::kNone;
   std::vector<SectorAddress> first;
   for (const PlanSector& s : c.unread) {
-    if (first.size() < static_cast<std::size_t>(kFirstMissingShown)) first.push_back(s.outcome.address);
+    if (listMissing && first.size() < static_cast<std::size_t>(kFirstMissingShown)) {
+      first.push_back(s.outcome.address);
+    }
   }
   return "{\"disk\":0,\"sectors\":" + std::to_string(c.sectors) +
+         ",\"found\":" + std::to_string(c.found) + ",\"kind\":" + jsonString(cutFitName(c.fit)) +
          ",\"missing\":" + std::to_string(c.unread.size()) + ",\"firstMissing\":[" +
          joined(first, ",", jsonAddress) + "],\"markedBad\":" + std::to_string(c.markedBad.size()) +
-         ",\"missingSectors\":[" + joined(c.unread, ",", jsonPlanSector) +
+         ",\"missingSectors\":[" +
+         (listMissing ? joined(c.unread, ",", jsonPlanSector) : std::string()) +
          "],\"markedSectors\":[" + joined(c.markedBad, ",", jsonPlanSector) + "]}";
 }
 
 }  // namespace
 
 std::string disksJson(const std::string& imagePath, const std::vector<DiskSummary>& disks,
-                      const CutCoverage* coverage) {
+                      const CutCoverage* coverage, const DirectoryTail& tail) {
   std::string out = "{" + jsonImage(imagePath) + ",\"disks\":[" +
-                    joined(disks, ",", jsonDisk) + "]";
+                    joined(disks, ",", jsonDisk) + "],\"trailingBytes\":" +
+                    std::to_string(tail.trailingBytes) +
+                    ",\"disksNotRead\":" + jsonBool(tail.disksNotRead);
   if (coverage != nullptr) {
     out += ",\"cutPlan\":" + jsonCoverage(*coverage);
   }

@@ -10,9 +10,10 @@
 
 namespace d88 {
 
-// The image's disks, and the cut plan's coverage of disk 0 when given.
+// The image's disks, what stands after them (trailingBytes, disksNotRead),
+// and the cut plan's coverage of disk 0 when given.
 std::string disksJson(const std::string& imagePath, const std::vector<DiskSummary>& disks,
-                      const CutCoverage* coverage);
+                      const CutCoverage* coverage, const DirectoryTail& tail = DirectoryTail());
 // The JSON line of an image that could not be listed: its name and why.
 std::string errorJson(const std::string& imagePath, const std::string& reason);
 // The disk and its tracks, with every record.

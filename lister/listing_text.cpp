@@ -61,7 +61,23 @@ std::string diskLine(const DiskSummary& d) {
 
 std::string planSectorText(const PlanSector& s) { return sectorAddressText(s.outcome.address); }
 
+// A count with a comma between each group of three digits: "1,024".
+std::string groupedNumber(long long value) {
+  std::string digits = std::to_string(value);
+  const std::size_t first = digits[0] == '-' ? 1 : 0;
+  for (std::size_t at = digits.size(); at > first + 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}
+
 std::string coverageLines(const CutCoverage& c) {
+  // A disk of another layout: counting the plan's sectors against it would
+  // only make a sound disk look damaged.
+  if (c.fit == CutFit::kNone) {
+    return "  d88cut: this disk holds none of the sectors d88cut reads (it reads " +
+           groupedNumber(sectorBytes(kPlanSizeCode)) + "-byte sectors " +
+           std::to_string(kPlanSectorRange.first) + " to " +
+           std::to_string(kPlanSectorRange.last) + ")\n";
+  }
   const std::string of = " of " + std::to_string(c.sectors) + " sectors it reads ";
   if (c.unread.empty() && c.markedBad.empty()) {
     return "  d88cut: all " + std::to_string(c.sectors) + " sectors it reads are present\n";
@@ -165,11 +181,21 @@ std::string trackLine(const TrackListing& t) {
 
 }  // namespace
 
-std::string disksText(const std::vector<DiskSummary>& disks, const CutCoverage* coverage) {
+std::string disksText(const std::vector<DiskSummary>& disks, const CutCoverage* coverage,
+                      const DirectoryTail& tail) {
   std::string out;
   for (const DiskSummary& d : disks) {
     out += diskLine(d);
     if (d.index == 0 && coverage != nullptr) out += coverageLines(*coverage);
+  }
+  // Of the file, not of a disk: after every disk line.
+  if (tail.trailingBytes > 0) {
+    out += "! " + std::to_string(tail.trailingBytes) +
+           (tail.trailingBytes == 1 ? " byte after the last disk belongs to no disk\n"
+                                    : " bytes after the last disk belong to no disk\n");
+  }
+  if (tail.disksNotRead) {
+    out += "! disks past the " + std::to_string(kMaxDisks) + "th are not read\n";
   }
   return out;
 }

@@ -14,8 +14,10 @@ namespace d88 {
 // Hex digits of a disk's content fingerprint that its disk line shows.
 constexpr std::size_t kContentDigits = 16;
 
-// One line per disk; the cut plan's coverage under disk 0 when given.
-std::string disksText(const std::vector<DiskSummary>& disks, const CutCoverage* coverage);
+// One line per disk; the cut plan's coverage under disk 0 when given; then a
+// line for each thing `tail` says stands after the disks.
+std::string disksText(const std::vector<DiskSummary>& disks, const CutCoverage* coverage,
+                      const DirectoryTail& tail = DirectoryTail());
 // The disk's line, then one line per track.
 std::string tracksText(const DiskSummary& disk, const std::vector<TrackListing>& tracks);
 

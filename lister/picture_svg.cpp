@@ -229,6 +229,17 @@ class SvgWriter {
       cells_[static_cast<std::size_t>(track)].push_back(cell);
       ++missing_;
     }
+    for (int track = 0; track < kTrackCount; ++track) {
+      if (endMarked(track)) ++endMarks_;
+    }
+  }
+
+  // Whether row `track` ends with the red mark of a walk that ended early:
+  // a row drawn with cells whose walk did not end at its record count.
+  bool endMarked(int track) const {
+    const TrackListing* t = listings_[static_cast<std::size_t>(track)];
+    return t != nullptr && t->end != TrackEnd::kRecordCount &&
+           (!cells_[static_cast<std::size_t>(track)].empty() || t->sameAs >= 0);
   }
 
   void layOut() {
@@ -289,6 +300,7 @@ class SvgWriter {
     int items = 0;
     for (int count : counts_) items += count > 0 ? 1 : 0;
     if (sharedRows_ > 0) ++items;
+    if (endMarks_ > 0) ++items;
     if (!p_.plan.empty()) items += missing_ > 0 ? 2 : 1;
     return std::max(items, 1);
   }
@@ -315,6 +327,7 @@ class SvgWriter {
                         (media != nullptr ? std::string(media) : hex(d.mediaType)) + ", " +
                         trackCountsText(d.counts);
     if (!p_.plan.empty()) facts += ", outlined: the sectors d88cut reads";
+    if (p_.planNotHeld) facts += ", holds none of the sectors d88cut reads";
     out_ += "<text x=\"" + num(kMargin) + "\" y=\"44\" font-size=\"11\">" + xmlText(facts) +
             "</text>\n";
     const DiskLayout& layout = frame_.layout;
@@ -329,13 +342,19 @@ class SvgWriter {
     }
   }
 
+  double legendX(int index) const { return kMargin + (index % kLegendColumns) * kLegendItemWidth; }
+  double legendY(int index) const { return legendTop_ + (index / kLegendColumns) * kLegendPitch; }
+
+  void legendText(int index, const std::string& text) {
+    out_ += "<text x=\"" + num(legendX(index) + 25) + "\" y=\"" + num(legendY(index) + 10) +
+            "\" font-size=\"10\">" + xmlText(text) + "</text>\n";
+  }
+
   void legendItem(int index, const std::string& fill, const std::string& stroke,
                   const std::string& text) {
-    const double x = kMargin + (index % kLegendColumns) * kLegendItemWidth;
-    const double y = legendTop_ + (index / kLegendColumns) * kLegendPitch;
-    out_ += "<rect x=\"" + num(x) + "\" y=\"" + num(y) + "\" width=\"20\" height=\"12\" fill=\"" +
-            fill + "\"" + stroke + "/><text x=\"" + num(x + 25) + "\" y=\"" + num(y + 10) +
-            "\" font-size=\"10\">" + xmlText(text) + "</text>\n";
+    out_ += "<rect x=\"" + num(legendX(index)) + "\" y=\"" + num(legendY(index)) +
+            "\" width=\"20\" height=\"12\" fill=\"" + fill + "\"" + stroke + "/>";
+    legendText(index, text);
   }
 
   // Only the states the disk shows, with their counts.
@@ -346,12 +365,23 @@ class SvgWriter {
       const int count = counts_[static_cast<std::size_t>(s)];
       if (count == 0) continue;
       const auto state = static_cast<CellState>(s);
-      legendItem(index++, stateColour(state), "",
+      legendItem(index, stateColour(state), "",
                  stateWords(state) + " (" + std::to_string(count) + ")");
+      // A short record's cell hatches the part the image lacks: so does its swatch.
+      if (state == CellState::kShort) {
+        out_ += "<rect x=\"" + num(legendX(index) + 12) + "\" y=\"" + num(legendY(index)) +
+                "\" width=\"8\" height=\"12\" fill=\"url(#hatch)\"/>\n";
+      }
+      ++index;
     }
     if (sharedRows_ > 0) {
       legendItem(index++, kSharedFill, kSharedStroke,
                  "shared track (" + std::to_string(sharedRows_) + ")");
+    }
+    if (endMarks_ > 0) {
+      out_ += "<text x=\"" + num(legendX(index) + 6) + "\" y=\"" + num(legendY(index) + 11) +
+              "\" font-size=\"11\" font-weight=\"bold\" fill=\"#c00000\">!</text>";
+      legendText(index++, "walk ended early (" + std::to_string(endMarks_) + ")");
     }
     if (!p_.plan.empty()) {
       legendItem(index++, "#ffffff", " stroke=\"#111111\" stroke-width=\"1.5\"",
@@ -420,7 +450,7 @@ class SvgWriter {
       }
       x += width;
     }
-    if (t != nullptr && t->end != TrackEnd::kRecordCount) {
+    if (endMarked(track)) {
       labels += "<text x=\"" + num(x + 2) + "\" y=\"" + num(y + 10) +
                 "\" font-size=\"11\" font-weight=\"bold\" fill=\"#c00000\"><title>" +
                 xmlText(trackEndText(*t)) + "</title>!</text>\n";
@@ -483,6 +513,7 @@ class SvgWriter {
   std::array<int, kStateCount> counts_{};
   std::size_t missing_ = 0;  // plan sectors the disk lacks
   int sharedRows_ = 0;       // tracks drawn as another's records
+  int endMarks_ = 0;         // rows that end with the mark of a walk that ended early
   double scale_ = 1;
   double legendTop_ = 0;
   Frame frame_;

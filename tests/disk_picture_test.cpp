@@ -316,6 +316,130 @@ TEST_F(DiskPictureTest, OtherDisksShowNoPlan) {
   }
 }
 
+// The plan is drawn only on a disk that holds at least one of its sectors:
+// over a disk of another layout, or one that lost every track it reads, its
+// sectors would be nothing but holes. The heading says so instead.
+TEST_F(DiskPictureTest, ThePlanIsDrawnOnlyWhereTheDiskHoldsOneOfItsSectors) {
+  Disk lostPlanTracks = d88build::standardDisk();
+  for (int track = 36; track <= 70; ++track) lostPlanTracks.tracks.erase(track);
+  Disk lostOneTrack = d88build::standardDisk();
+  lostOneTrack.tracks.erase(60);
+  struct Case {
+    const char* what;
+    Disk disk;
+    int files;    // cells that carry data-file
+    int missing;  // cells that carry data-missing
+  };
+  const Case cases[] = {
+      {"a 2D disk", d88build::standardDisk(0, 40, 2, 16, 1), 0, 0},
+      {"a 2HD disk that lost every track the plan reads", lostPlanTracks, 0, 0},
+      {"a 2HD disk that lost track 60", lostOneTrack, 115, 8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const XmlElement svg = picture({c.disk});
+    int files = 0;
+    int missing = 0;
+    for (const XmlElement* e : elementsNamed(svg, "rect")) {
+      files += e->has("data-file") ? 1 : 0;
+      missing += e->has("data-missing") ? 1 : 0;
+    }
+    EXPECT_EQ(files, c.files);
+    EXPECT_EQ(missing, c.missing);
+    bool saysNone = false;
+    for (const XmlElement* text : elementsNamed(svg, "text")) {
+      saysNone = saysNone || text->text.find("none of the sectors d88cut reads") != std::string::npos;
+    }
+    EXPECT_EQ(saysNone, c.files == 0);
+  }
+}
+
+// The rows a picture draws, by the index of each.
+std::vector<int> rowsOf(const XmlElement& svg) {
+  std::vector<int> rows;
+  for (const XmlElement* g : elementsNamed(svg, "g")) {
+    if (g->has("data-row")) rows.push_back(std::stoi(g->attribute("data-row")));
+  }
+  return rows;
+}
+
+// A disk without records is drawn as far as its media byte or its track
+// table names, whichever goes further, and not cut short where the plan ends.
+TEST_F(DiskPictureTest, AnUnformattedDiskIsDrawnToTheLastTrackItsMediaOrTableNames) {
+  struct Case {
+    const char* what;
+    std::uint8_t media;
+    int tableTrack;  // an entry of a track without records; -1 for none
+    int lastRow;
+  };
+  const Case cases[] = {
+      {"2HD", 0x20, -1, 153},
+      {"2D", 0x00, -1, 79},
+      {"2DD", 0x10, -1, 159},
+      {"1D, head 0 of 40 cylinders", 0x30, -1, 78},
+      {"2D with an entry of track 100", 0x00, 100, 100},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Disk disk;
+    disk.mediaType = c.media;
+    if (c.tableTrack >= 0) disk.tracks[c.tableTrack] = {};
+    const std::vector<int> rows = rowsOf(picture({disk}));
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows.front(), 0);
+    EXPECT_EQ(rows.back(), c.lastRow);
+    EXPECT_EQ(rows.size(), static_cast<std::size_t>(c.lastRow + 1));
+  }
+}
+
+// The fill of a rect, as the legend would show it.
+std::string fillOf(const XmlElement& e) { return e.attribute("fill"); }
+
+// Whatever the picture marks, its legend shows: the colour of every state
+// drawn, the hatch of a short record and of a sector d88cut lacks, the slot
+// of a shared track, and the red ! of a walk that ended early.
+TEST_F(DiskPictureTest, TheLegendExplainsEveryMarkThePictureShows) {
+  Disk disk = damagedDisk();
+  sector(disk, 8, 5).sectorCount = 0;  // the walk of track 8 ends there
+  disk.sameAs = {{155, 40}};
+  const XmlElement svg = picture({disk});
+  const XmlElement* legend = nullptr;
+  for (const XmlElement* g : elementsNamed(svg, "g")) {
+    if (g->attribute("class") == "legend") legend = g;
+  }
+  ASSERT_NE(legend, nullptr);
+  std::vector<std::string> legendFills;
+  std::vector<std::string> legendTexts;
+  for (const XmlElement* e : elementsNamed(*legend, "rect")) legendFills.push_back(fillOf(*e));
+  for (const XmlElement* e : elementsNamed(*legend, "text")) legendTexts.push_back(e->text);
+  const auto shown = [](const std::vector<std::string>& all, const std::string& one) {
+    return std::find(all.begin(), all.end(), one) != all.end();
+  };
+  int drawn = 0;
+  for (const XmlElement* g : elementsNamed(svg, "g")) {
+    if (!g->has("data-row")) continue;
+    for (const XmlElement* e : elementsNamed(*g, "rect")) {
+      if (!e->has("data-track")) continue;  // the row's own background
+      ++drawn;
+      EXPECT_TRUE(shown(legendFills, fillOf(*e)))
+          << "track " << e->attribute("data-track") << " R " << e->attribute("data-r") << ": "
+          << fillOf(*e);
+    }
+  }
+  EXPECT_GT(drawn, 1000);
+  // The hatch of a sector d88cut lacks, and over the lacking part of a short
+  // record's swatch as over its cell.
+  EXPECT_EQ(std::count(legendFills.begin(), legendFills.end(), "url(#hatch)"), 2);
+  int marks = 0;
+  for (const XmlElement* g : elementsNamed(svg, "g")) {
+    if (!g->has("data-row")) continue;
+    for (const XmlElement* e : elementsNamed(*g, "text")) marks += e->text == "!" ? 1 : 0;
+  }
+  EXPECT_EQ(marks, 1);
+  EXPECT_TRUE(shown(legendTexts, "!"));
+  EXPECT_TRUE(shown(legendTexts, "walk ended early (1)"));
+}
+
 // A track that walks to the cap draws 256 cells, squeezed into a bounded
 // row; layouts of 2D and 2HD keep every cell at least a pixel wide.
 TEST_F(DiskPictureTest, LongTracksStayWithinTheRow) {

@@ -3,6 +3,7 @@
 // count of 0, a truncated last track, Shift_JIS names, and its errors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -295,6 +296,164 @@ TEST_F(ListerTest, CutPlanCoverageCountsWhatTheCutWouldFind) {
   EXPECT_EQ(plan["missingSectors"][4]["file"].string, "MA002");
   EXPECT_EQ(plan["markedSectors"][0]["statusMeaning"].string, "no data mark");
   EXPECT_EQ(plan["markedSectors"][0]["sector"]["r"].asInt(), 5);
+}
+
+// How the cut plan fits disk 0, in the text's d88cut lines and JSON's
+// cutPlan: a disk of another layout gets one line and no list of the plan's
+// sectors; a disk of the plan's kind is counted against it even when it lost
+// every track the plan reads.
+TEST_F(ListerTest, CutPlanKindSaysHowThePlanFitsTheDisk) {
+  const auto without = [](Disk disk, int from, int to) {
+    for (int track = from; track <= to; ++track) disk.tracks.erase(track);
+    return disk;
+  };
+  Disk marked = d88build::standardDisk();
+  marked.tracks[40][2].status = d88::kStatusDataCrcError;  // MA001
+  Disk both = marked;
+  both.tracks[41].erase(both.tracks[41].begin());  // MA002
+  // 1,024-byte sectors, but numbered past those the plan reads.
+  Disk renumbered = d88build::standardDisk(0, 77, 2, 8, 3);
+  for (auto& [track, records] : renumbered.tracks) {
+    for (Record& rec : records) rec.r = static_cast<std::uint8_t>(rec.r + 8);
+  }
+  // One sector of the plan's kind, on a track the plan does not read.
+  Disk stray = d88build::standardDisk(0, 40, 2, 16, 1);
+  stray.tracks[0].push_back(record(0, 0, 1));
+  const std::string none =
+      "  d88cut: this disk holds none of the sectors d88cut reads (it reads 1,024-byte sectors 1 "
+      "to 8)";
+  struct Case {
+    const char* what;
+    Disk disk;
+    const char* kind;
+    int found, missingListed, markedListed;
+    std::vector<std::string> lines;  // the d88cut lines, all of them
+  };
+  const std::vector<Case> cases = {
+      {"a sound 2HD disk", d88build::standardDisk(), "whole", 115, 0, 0,
+       {"  d88cut: all 115 sectors it reads are present"}},
+      {"a 2D disk", d88build::standardDisk(0, 40, 2, 16, 1), "none", 0, 0, 0, {none}},
+      {"a 2HD disk of 512-byte sectors", d88build::standardDisk(0, 77, 2, 15, 2), "none", 0, 0, 0,
+       {none}},
+      {"1,024-byte sectors 9 to 16", renumbered, "none", 0, 0, 0, {none}},
+      {"an unformatted disk", Disk(), "none", 0, 0, 0, {none}},
+      {"a 2HD dump that lost the plan's tracks", without(d88build::standardDisk(), 36, 70),
+       "incomplete", 0, 115, 0,
+       {"  d88cut: 115 of 115 sectors it reads could not be read: track 60 (C 30, H 0, R 1, N 3), "
+        "track 60 (C 30, H 0, R 2, N 3), track 60 (C 30, H 0, R 3, N 3), ..."}},
+      {"a 2D disk with one stray 1,024-byte sector 1", stray, "incomplete", 0, 115, 0,
+       {"  d88cut: 115 of 115 sectors it reads could not be read: track 60 (C 30, H 0, R 1, N 3), "
+        "track 60 (C 30, H 0, R 2, N 3), track 60 (C 30, H 0, R 3, N 3), ..."}},
+      {"a marked sector", marked, "marked", 115, 0, 1,
+       {"  d88cut: 1 of 115 sectors it reads are marked bad in the image, the first at track 40 "
+        "(C 20, H 0, R 3, N 3): data CRC error"}},
+      {"a missing and a marked sector", both, "incomplete", 114, 1, 1,
+       {"  d88cut: 1 of 115 sectors it reads could not be read: track 41 (C 20, H 1, R 1, N 3)",
+        "  d88cut: 1 of 115 sectors it reads are marked bad in the image, the first at track 40 "
+        "(C 20, H 0, R 3, N 3): data CRC error"}},
+  };
+  std::size_t wholeLength = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = write(d88build::build({c.disk}).bytes);
+    RunResult r = ls({path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> text = lines(r.out);
+    ASSERT_FALSE(text.empty());
+    text.erase(text.begin());  // the disk line
+    EXPECT_EQ(text, c.lines);
+
+    r = ls({"--json", path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const JsonValue json = parseJson(r.out);
+    const JsonValue& plan = json["cutPlan"];
+    EXPECT_EQ(plan["kind"].string, c.kind);
+    EXPECT_EQ(plan["found"].asInt(), c.found);
+    EXPECT_EQ(plan["sectors"].asInt(), 115);
+    EXPECT_EQ(plan["missing"].asInt(), 115 - c.found);
+    EXPECT_EQ(plan["missingSectors"].array.size(), static_cast<std::size_t>(c.missingListed));
+    EXPECT_EQ(plan["firstMissing"].array.size(),
+              static_cast<std::size_t>(std::min(c.missingListed, d88::kFirstMissingShown)));
+    EXPECT_EQ(plan["markedSectors"].array.size(), static_cast<std::size_t>(c.markedListed));
+    if (wholeLength == 0) wholeLength = r.out.size();
+    // A disk the plan does not apply to costs no more than a sound one.
+    if (std::string(c.kind) == "none") {
+      EXPECT_LT(r.out.size(), wholeLength + 64) << r.out;
+    }
+  }
+}
+
+// What stands after the last disk is said after the disk lines, and in JSON
+// as trailingBytes and disksNotRead: a tail too short for a header, or a
+// 65th disk, which is not read.
+TEST_F(ListerTest, WhatFollowsTheLastDiskIsSaid) {
+  const Disk small = d88build::standardDisk(0, 1, 1, 1, 0);
+  const Bytes one = d88build::build({small}).bytes;
+  const auto withTail = [&](std::size_t bytes) {
+    Bytes image = one;
+    image.resize(image.size() + bytes, 0xE5);
+    return image;
+  };
+  // The size field says less than a header: the search for disks ends
+  // there, and the disk line says so; what follows is no tail.
+  Bytes tooSmall = withTail(5);
+  d88build::putLE32(tooSmall, 0x1C, 0x100);
+  const auto disks = [&](int count) {
+    return d88build::build(std::vector<Disk>(static_cast<std::size_t>(count), small)).bytes;
+  };
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    int disks;
+    std::int64_t trailing;
+    bool notRead;
+    const char* line;  // the last line of the listing; "" for none of the tail's
+  };
+  const Case cases[] = {
+      {"no tail", one, 1, 0, false, ""},
+      {"a one-byte tail", withTail(1), 1, 1, false,
+       "! 1 byte after the last disk belongs to no disk"},
+      {"a tail one byte short of a header", withTail(687), 1, 687, false,
+       "! 687 bytes after the last disk belong to no disk"},
+      {"a size field smaller than a header", tooSmall, 1, 0, false, ""},
+      {"64 disks", disks(64), 64, 0, false, ""},
+      {"65 disks", disks(65), 64, 0, true, "! disks past the 64th are not read"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    d88::Image image;
+    ASSERT_TRUE(d88::Image::openMemory(c.bytes.data(), c.bytes.size(), &image).ok());
+    EXPECT_EQ(image.directoryTail().trailingBytes, c.trailing);
+    EXPECT_EQ(image.directoryTail().disksNotRead, c.notRead);
+    EXPECT_TRUE(image.directoryEnd().ok());
+
+    const std::string path = write(c.bytes);
+    RunResult r = ls({path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> text = lines(r.out);
+    // Every disk line, its d88cut line under disk 0, and the tail's line.
+    ASSERT_EQ(text.size(), static_cast<std::size_t>(c.disks) + 1 + (*c.line != '\0' ? 1 : 0));
+    if (*c.line != '\0') {
+      EXPECT_EQ(text.back(), c.line);
+    } else {
+      EXPECT_NE(text.back().rfind("! ", 0), 0u) << text.back();
+    }
+
+    r = ls({"--json", path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const JsonValue json = parseJson(r.out);
+    EXPECT_EQ(json["disks"].array.size(), static_cast<std::size_t>(c.disks));
+    EXPECT_EQ(json["trailingBytes"].number, static_cast<double>(c.trailing));
+    EXPECT_EQ(json["disksNotRead"].boolean, c.notRead);
+  }
+#ifndef _WIN32
+  // A pipe has no size to tell: the tail is found as it is read.
+  d88test::RunOptions piped(work_.path());
+  piped.stdinBytes = withTail(5);
+  const RunResult r = d88test::run({D88LS_PATH, "-"}, piped);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(lines(r.out).back(), "! 5 bytes after the last disk belong to no disk");
+#endif
 }
 
 TEST_F(ListerTest, RecordStatusDensityAndSizeAreShownInWords) {

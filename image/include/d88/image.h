@@ -97,6 +97,17 @@ struct Disk {
   std::array<std::uint32_t, kTrackCount> tracks{};
 };
 
+// What the file holds after the disks that the search for disks took.
+struct DirectoryTail {
+  // Bytes after the last disk's end by its size field, too few to be a disk
+  // header: they belong to no disk. 0 when the disks end with the file, or
+  // when the last disk's size field is smaller than a disk header.
+  std::int64_t trailingBytes = 0;
+  // A whole disk header stands after the kMaxDisks-th disk: that disk and
+  // any after it are not read.
+  bool disksNotRead = false;
+};
+
 // The earliest track of `disk` whose table entry points at the same place as
 // track `track`'s, when that is an earlier track: the two entries share one
 // list of records, which a program lists, draws, compares and hashes once.
@@ -156,6 +167,9 @@ class Image {
   // its value the same, until this image is opened again, moved from or
   // destroyed.
   const Status& directoryEnd() const;
+  // What follows the disks found (see DirectoryTail); all zero and false
+  // when no image is open. Valid as directoryEnd() is.
+  const DirectoryTail& directoryTail() const;
   // The first read of the file that failed since the open (an I/O error, a
   // stream past its limit, memory): every result since may lack data that
   // the file holds. Each call that met it has returned it too; this is the
