@@ -346,12 +346,26 @@ bool matches(DiskReader& reader, const Layout& layout, std::vector<std::uint8_t>
     return false;
   }
   BasicTable t(layout, *table);
+  // A damaged entry or two is a broken chain for the file that meets it;
+  // more are no table of this layout.
+  std::uint32_t invalid = 0;
+  std::uint32_t firstInvalid = 0;
+  // Each cluster follows at most one other, and none itself.
+  std::vector<bool> followed(layout.clusters, false);
   for (std::uint32_t c = 0; c < layout.clusters; ++c) {
-    if (!t.valid(c)) {
-      *why = "a cluster table at " + addressText(tableAt) + " whose every entry is a link, an end "
-             "or free (that of " + clusterText(c) + " is not)";
-      return false;
+    bool ok = t.valid(c);
+    const Link l = t.link(c);
+    if (ok && l.kind == Link::kNext) {
+      ok = l.next != c && !followed[l.next];
+      followed[l.next] = true;
     }
+    if (!ok && invalid++ == 0) firstInvalid = c;
+  }
+  if (invalid > layout.clusters / 16) {
+    *why = "a cluster table at " + addressText(tableAt) + " whose entries are links, ends or free (" +
+           std::to_string(invalid) + " of " + std::to_string(layout.clusters) + " are not, the first " +
+           clusterText(firstInvalid) + "'s)";
+    return false;
   }
   std::string what;
   if (layout.systemClusters > 0) {
@@ -375,24 +389,21 @@ bool matches(DiskReader& reader, const Layout& layout, std::vector<std::uint8_t>
     what = " whose first " + std::to_string(layout.reservedFirst) + " clusters hold the system";
   }
   if (!readDirectory(reader, layout, entries, why)) return false;
-  bool live = false;
-  for (const BasicEntry& e : *entries) live = live || !e.deleted;
   if (layout.idSector != 0) {
-    // F-BASIC's table has no reserved marks to tell it by: its ID sector
-    // ("SYS"), or a file, must say so.
+    // F-BASIC's table has no reserved marks to tell it by: its ID sector must.
     std::vector<std::uint8_t> id(static_cast<std::size_t>(g.sectorBytes()));
     const bool sys = reader.readWhole(logicalSector(g, layout.idSector), id.data(), g.sectorBytes()) &&
                      id[0] == 'S' && id[1] == 'Y' && id[2] == 'S';
-    if (!sys && !live) {
-      *why = "an ID sector \"SYS\" at " + addressText(logicalSector(g, layout.idSector)) +
-             " or a file in the directory at " + addressText(logicalSector(g, layout.dirSector));
+    if (!sys) {
+      *why = "an ID sector that starts \"SYS\" at " + addressText(logicalSector(g, layout.idSector));
       return false;
     }
-    what = sys ? " and an ID sector \"SYS\"" : " and files in its directory";
+    what = " and an ID sector \"SYS\"";
   }
-  *reason = "a cluster table at " + addressText(tableAt) + what +
-            ", every entry a link, an end or free, and a directory at " +
-            addressText(logicalSector(g, layout.dirSector));
+  *reason = "a cluster table at " + addressText(tableAt) + what + ", " +
+            (invalid == 0 ? std::string("every entry a link, an end or free")
+                          : std::to_string(invalid) + " of its entries damaged") +
+            ", and a directory at " + addressText(logicalSector(g, layout.dirSector));
   return true;
 }
 

@@ -124,13 +124,13 @@ bool paramsFromBpb(const std::vector<std::uint8_t>& boot, Params* p, std::string
   const std::uint32_t perTrack = le16(b + kBpbSectorsPerTrack);
   const std::uint32_t heads = le16(b + kBpbHeads);
   if (n < 0) {
-    *why = "no BPB: bytes per sector " + std::to_string(bytes) + " is no sector size";
+    *why = "no BPB (bytes per sector " + std::to_string(bytes) + " is no sector size)";
     return false;
   }
   if (!powerOfTwo(p->sectorsPerCluster) || p->reserved == 0 || p->fats == 0 || p->fats > 4 ||
       p->rootEntries == 0 || p->fatSectors == 0 || p->media < 0xF0 || perTrack == 0 ||
       perTrack > 64 || heads == 0 || heads > 2 || total == 0) {
-    *why = "no BPB: its fields are not those of a FAT volume";
+    *why = "no BPB (its fields are not those of a FAT volume)";
     return false;
   }
   p->geometry.heads = static_cast<int>(heads);
@@ -431,7 +431,10 @@ bool findFat12(DiskReader& reader, bool withDeleted, Found* found, std::string* 
     std::int32_t got = 0;
     (void)image.readRecord(boot, bootBytes.data(), static_cast<std::int32_t>(bootBytes.size()), &got);
     bootBytes.resize(static_cast<std::size_t>(std::max<std::int32_t>(got, 0)));
-    haveParams = paramsFromBpb(bootBytes, &p, &bpbWhy) && checkParams(reader, &p, &fatStart, &bpbWhy);
+    if (paramsFromBpb(bootBytes, &p, &bpbWhy)) {
+      haveParams = checkParams(reader, &p, &fatStart, &bpbWhy);
+      if (!haveParams) bpbWhy = "its BPB is not believed: " + bpbWhy;
+    }
   }
   std::string layoutWhy;
   if (!haveParams) {
@@ -458,11 +461,11 @@ bool findFat12(DiskReader& reader, bool withDeleted, Found* found, std::string* 
       }
       char text[200];
       std::snprintf(text, sizeof text,
-                    "no BPB, and track 0 holds %d sectors of %d bytes with the FAT's media byte "
-                    "0x%02X at (C 0, H 0, R 2): %s",
+                    "track 0 holds %d sectors of %d bytes, and the FAT's media byte 0x%02X at "
+                    "(C 0, H 0, R 2)",
                     records, static_cast<int>(sectorBytes(known.sizeCode)),
-                    static_cast<unsigned>(known.media), known.layout);
-      q.reason = text;
+                    static_cast<unsigned>(known.media));
+      q.reason = bpbWhy + "; " + text;
       q.layout = known.layout;
       p = q;
       haveParams = true;

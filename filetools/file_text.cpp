@@ -274,7 +274,9 @@ std::string safeHostName(const std::string& utf8, bool* changed) {
     out += refused ? '_' : ch;
   }
   // Windows drops trailing dots and spaces, so two names would meet there.
-  while (!out.empty() && (out.back() == '.' || out.back() == ' ')) out.back() = '_';
+  for (std::size_t i = out.size(); i > 0 && (out[i - 1] == '.' || out[i - 1] == ' '); --i) {
+    out[i - 1] = '_';
+  }
   if (out.empty() || out == "." || out == "..") out = "_" + out;
   // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 are devices on Windows, with any extension.
   std::string stem = out.substr(0, out.find('.'));

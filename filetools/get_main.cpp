@@ -180,9 +180,11 @@ static int get(const d88::Arguments& args) {
     if (f.folder || f.deleted || !(all || chosen[i])) continue;
     Target t{&f, {}, {}};
     const std::string shown = d88::fileNameText(kind, f.path);
+    // Only FAT has folders; a '/' in a Disk BASIC name is part of the name.
+    const bool folders = kind == d88::FileSystemKind::kFat12;
     std::size_t from = 0;
     for (;;) {
-      const std::size_t slash = f.path.find('/', from);
+      const std::size_t slash = folders ? f.path.find('/', from) : std::string::npos;
       const std::string part = f.path.substr(from, slash == std::string::npos ? std::string::npos : slash - from);
       bool changed = false;
       t.parts.push_back(d88::safeHostName(d88::fileNameText(kind, part), &changed));
