@@ -140,10 +140,10 @@ bool paramsFromBpb(const std::vector<std::uint8_t>& boot, Params* p, std::string
   p->geometry.sectors = total;
   char text[160];
   std::snprintf(text, sizeof text,
-                "the boot sector holds a BPB: %u-byte sectors, %u per cluster, %u FATs of %u "
+                "the boot sector holds a BPB: %u-byte sectors, %u per cluster, %u FAT%s of %u "
                 "sectors, %u root entries, media 0x%02X",
                 static_cast<unsigned>(bytes), static_cast<unsigned>(p->sectorsPerCluster),
-                static_cast<unsigned>(p->fats), static_cast<unsigned>(p->fatSectors),
+                static_cast<unsigned>(p->fats), p->fats == 1 ? "" : "s", static_cast<unsigned>(p->fatSectors),
                 static_cast<unsigned>(p->rootEntries), static_cast<unsigned>(p->media));
   p->reason = text;
   p->layout = "FAT12 with a BPB";

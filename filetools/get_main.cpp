@@ -28,9 +28,9 @@ d88::ProgramDefinition programDefinition() {
       d88::diskOption(),
       d88::fileSystemOption(),
       d88::outputFolderOption(),
-      d88::flagOption('\0', "all", "write every file of the disk"),
+      d88::flagOption('\0', "all", "write every file of the disk").inForms(2u, 2u),
   };
-  definition.usageForms = {"IMAGE NAME...", "--all IMAGE"};
+  definition.usageForms = {"IMAGE NAME...", "IMAGE"};
   definition.description =
       "Writes the files NAME of one disk of a D88 floppy-disk image, or all of them with\n"
       "--all, into the current folder or DIR, with their folders and dates. A NAME may\n"
