@@ -75,15 +75,21 @@ Status FileSystem::readFile(const FileEntry& entry, std::vector<std::uint8_t>* b
   for (const FileSector& s : entry.sectors) chainBytes += static_cast<std::uint64_t>(sectorBytes(s.address.n));
   if (size > impl_->volume.totalBytes) size = std::min(size, chainBytes);
   bytes->assign(static_cast<std::size_t>(size), 0);
-  fs::DiskReader reader(*impl_->image);
   std::vector<std::uint8_t> sector;
   std::uint64_t at = 0;
   for (const FileSector& s : entry.sectors) {
     if (at >= size) break;
     const std::int32_t length = sectorBytes(s.address.n);
     sector.resize(static_cast<std::size_t>(length));
-    std::uint8_t status = 0;
-    (void)reader.read(s.address, sector.data(), length, &status);
+    // The sector's state was weighed when the directory was read: a missing
+    // one is zeros without another search.
+    if (s.state == SectorState::kMissing) {
+      std::fill(sector.begin(), sector.end(), std::uint8_t{0});
+    } else {
+      std::int32_t got = 0;
+      (void)impl_->image->readSector(s.address, sector.data(), length, &got);
+      if (got < length) std::fill(sector.begin() + std::max<std::int32_t>(got, 0), sector.end(), std::uint8_t{0});
+    }
     const std::uint64_t take = std::min<std::uint64_t>(static_cast<std::uint64_t>(length), size - at);
     std::memcpy(bytes->data() + at, sector.data(), static_cast<std::size_t>(take));
     at += take;

@@ -86,6 +86,8 @@ std::string fileNameText(FileSystemKind kind, const std::string& raw) {
     }
     return out;
   }
+  // Most names are plain ASCII: no converter is opened for them.
+  if (!nameNeedsHex(raw)) return raw;
   ShiftJisConverter converter;
   for (std::size_t i = 0; i < raw.size();) {
     const auto byte = static_cast<unsigned char>(raw[i]);
