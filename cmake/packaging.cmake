@@ -9,8 +9,8 @@
 # multiarch folder, lib/x86_64-linux-gnu.
 #
 # Windows (the windows-release preset): a zip (cpack -G ZIP) of what someone
-# on Windows needs and nothing else: d88cut.exe, d88ls.exe, d88cmp.exe, d88raw.exe
-# and d88split.exe, stripped, the
+# on Windows needs and nothing else: d88cut.exe, d88ls.exe, d88cmp.exe, d88raw.exe,
+# d88split.exe, d88dir.exe and d88get.exe, stripped, the
 # README, the licence and the manual pages as plain text, in one folder and
 # with Windows line ends.
 set(CPACK_PACKAGE_NAME d88cut)
@@ -133,7 +133,7 @@ if(WIN32)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
   set(CPACK_COMPONENTS_ALL windows_zip)
   set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
-  install(TARGETS d88cut d88ls d88cmp d88raw d88split RUNTIME DESTINATION . COMPONENT windows_zip
+  install(TARGETS d88cut d88ls d88cmp d88raw d88split d88dir d88get RUNTIME DESTINATION . COMPONENT windows_zip
     EXCLUDE_FROM_ALL)
 
   # README.txt, LICENSE.txt and a text page per program, with CR LF line ends;
@@ -152,7 +152,7 @@ if(WIN32)
     list(APPEND zip_texts ${text})
   endforeach()
   if(GROFF)
-    foreach(page d88cut d88ls d88cmp d88raw d88split)
+    foreach(page d88cut d88ls d88cmp d88raw d88split d88dir d88get)
       set(text ${PROJECT_BINARY_DIR}/windows_zip/${page}.txt)
       add_custom_command(OUTPUT ${text}
         COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_BINARY_DIR}/man/${page}.1 -DOUT=${text}

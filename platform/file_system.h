@@ -88,6 +88,11 @@ bool regularFileMode(const char* name, unsigned* mode);
 // is something other than a folder).
 int makeFolder(const char* path);
 
+// Sets the time of last change (and of last access) of the file `path`
+// (UTF-8) to `seconds` since 1970-01-01 UTC. Returns 0 or the errno of the
+// failure.
+int setModificationTime(const char* path, std::int64_t seconds);
+
 // What stands under a name.
 enum class FileKind { kNothing, kRegular, kFolder, kDevice, kFifo, kSocket, kOther };
 

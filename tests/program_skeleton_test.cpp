@@ -230,6 +230,8 @@ const std::vector<Program>& programs() {
       {D88CMP_PATH, "d88cmp", {"--json", "--quiet", "--silent"}},
       {D88RAW_PATH, "d88raw", {"--disk", "--fill", "--geometry", "--map"}},
       {D88SPLIT_PATH, "d88split", {"--output"}},
+      {D88DIR_PATH, "d88dir", {"--disk", "--fs", "--json", "--deleted"}},
+      {D88GET_PATH, "d88get", {"--disk", "--fs", "--output", "--all"}},
   };
   return all;
 }

@@ -1,0 +1,193 @@
+#include "cluster_engine.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace d88 {
+namespace fs {
+
+SectorAddress logicalSector(const Geometry& geometry, std::uint32_t index) {
+  const auto perTrack = static_cast<std::uint32_t>(geometry.sectorsPerTrack);
+  const auto heads = static_cast<std::uint32_t>(geometry.heads);
+  const std::uint32_t track = index / perTrack;
+  const std::uint32_t cylinder = track / heads;
+  const std::uint32_t head = track % heads;
+  return SectorAddress{static_cast<std::int32_t>(cylinder * 2 + head),
+                       static_cast<std::int32_t>(cylinder), static_cast<std::int32_t>(head),
+                       geometry.firstR + static_cast<std::int32_t>(index % perTrack),
+                       geometry.sizeCode};
+}
+
+std::uint32_t maxSectors(const Geometry& geometry) {
+  if (geometry.heads < 1 || geometry.heads > 2 || geometry.sectorsPerTrack < 1) return 0;
+  // Both sides of a cylinder take two table entries, whatever the heads.
+  const auto cylinders = static_cast<std::uint32_t>(kTrackCount / 2);
+  return cylinders * static_cast<std::uint32_t>(geometry.heads) *
+         static_cast<std::uint32_t>(geometry.sectorsPerTrack);
+}
+
+SectorState DiskReader::inspect(const SectorAddress& address, std::uint8_t* status) {
+  *status = 0;
+  if (!image_.recordsOf(address, &records_).ok() || records_.empty()) return SectorState::kMissing;
+  const SectorRecord& record = records_.front();
+  if (record.dataAvailable < sectorBytes(address.n)) return SectorState::kShort;
+  if (isMarkedBad(record.status)) {
+    *status = record.status;
+    return SectorState::kMarked;
+  }
+  return SectorState::kSound;
+}
+
+SectorState DiskReader::read(const SectorAddress& address, std::uint8_t* buffer,
+                             std::int32_t bytes, std::uint8_t* status) {
+  const SectorState state = inspect(address, status);
+  std::int32_t got = 0;
+  if (state != SectorState::kMissing) {
+    (void)image_.readSector(address, buffer, bytes, &got);
+    got = std::max<std::int32_t>(0, std::min(got, bytes));
+  }
+  if (got < bytes) std::memset(buffer + got, 0, static_cast<std::size_t>(bytes - got));
+  return state;
+}
+
+bool DiskReader::readWhole(const SectorAddress& address, std::uint8_t* buffer, std::int32_t bytes) {
+  std::uint8_t status = 0;
+  const SectorState state = read(address, buffer, bytes, &status);
+  return state == SectorState::kSound || state == SectorState::kMarked;
+}
+
+std::uint32_t ClusterTable::freeClusters() const {
+  std::uint32_t count = 0;
+  for (std::uint32_t c = first(); c < end(); ++c) {
+    if (link(c).kind == Link::kFree) ++count;
+  }
+  return count;
+}
+
+std::string clusterText(std::uint32_t cluster) { return "cluster " + std::to_string(cluster); }
+
+Chain walkChain(const ClusterTable& table, std::uint32_t start) {
+  Chain chain;
+  const std::uint32_t first = table.first();
+  const std::uint32_t end = table.end();
+  const auto rangeText = [&] {
+    return " (clusters " + std::to_string(first) + " to " + std::to_string(end - 1) + ")";
+  };
+  if (start < first || start >= end) {
+    chain.problem = "its first " + clusterText(start) + " is out of range" + rangeText();
+    return chain;
+  }
+  // One mark per cluster: a cluster met twice is a loop, so the walk takes
+  // at most end - first steps.
+  std::vector<bool> seen(end - first, false);
+  std::uint32_t cluster = start;
+  for (;;) {
+    if (seen[cluster - first]) {
+      chain.problem = "a loop: " + clusterText(chain.clusters.back()) + " leads back to " +
+                      clusterText(cluster);
+      return chain;
+    }
+    seen[cluster - first] = true;
+    chain.clusters.push_back(cluster);
+    const Link link = table.link(cluster);
+    switch (link.kind) {
+      case Link::kEnd:
+        chain.lastUsedSectors = link.usedSectors;
+        return chain;
+      case Link::kFree:
+        chain.problem = clusterText(cluster) + " of the chain is marked free";
+        return chain;
+      case Link::kReserved:
+        chain.problem = clusterText(cluster) + " of the chain is marked reserved";
+        return chain;
+      case Link::kBad:
+        chain.problem = clusterText(cluster) + " of the chain is marked bad";
+        return chain;
+      case Link::kNext:
+        if (link.next < first || link.next >= end) {
+          chain.problem = clusterText(cluster) + " leads to " + clusterText(link.next) +
+                          ", out of range" + rangeText();
+          return chain;
+        }
+        cluster = link.next;
+        break;
+    }
+  }
+}
+
+void settleFile(DiskReader& reader, const ClusterTable& table, const Chain& chain, bool sizeKnown,
+                FileEntry* entry) {
+  const std::uint64_t sectorBytes = static_cast<std::uint64_t>(table.sectorBytes());
+  const std::uint64_t clusterBytes = table.clusterBytes();
+  const int perCluster = table.sectorsPerCluster();
+  // The sectors the chain holds, its last cluster as far as its end entry says.
+  std::uint64_t chainSectors = 0;
+  for (std::size_t i = 0; i < chain.clusters.size(); ++i) {
+    const bool last = i + 1 == chain.clusters.size();
+    int used = perCluster;
+    if (last && chain.problem.empty() && chain.lastUsedSectors >= 0) {
+      used = std::min(chain.lastUsedSectors, perCluster);
+    }
+    chainSectors += static_cast<std::uint64_t>(used);
+  }
+  std::uint64_t wantedSectors = chainSectors;
+  if (sizeKnown) {
+    const std::uint64_t neededClusters = (entry->size + clusterBytes - 1) / clusterBytes;
+    wantedSectors = (entry->size + sectorBytes - 1) / sectorBytes;
+    if (chain.problem.empty()) {
+      if (chain.clusters.size() < neededClusters) {
+        entry->chainProblem = "the chain is shorter than its size: " +
+                              std::to_string(chain.clusters.size()) + " of " +
+                              std::to_string(neededClusters) + " clusters";
+      } else if (chain.clusters.size() > neededClusters) {
+        entry->chainProblem = "the chain is longer than its size: " +
+                              std::to_string(chain.clusters.size()) + " clusters for " +
+                              std::to_string(neededClusters);
+      }
+    }
+  } else {
+    entry->size = chainSectors * sectorBytes;
+  }
+  if (!chain.problem.empty()) entry->chainProblem = chain.problem;
+  const std::uint64_t sectors = std::min(wantedSectors, chainSectors);
+  entry->sectors.clear();
+  entry->sectors.reserve(static_cast<std::size_t>(sectors));
+  for (std::uint64_t k = 0; k < sectors; ++k) {
+    FileSector sector;
+    sector.address = table.sectorOf(chain.clusters[static_cast<std::size_t>(k / static_cast<std::uint64_t>(perCluster))],
+                                    static_cast<int>(k % static_cast<std::uint64_t>(perCluster)));
+    entry->sectors.push_back(sector);
+  }
+  weighSectors(reader, entry);
+}
+
+void weighSectors(DiskReader& reader, FileEntry* entry) {
+  entry->missingSectors = 0;
+  entry->markedSectors = 0;
+  for (FileSector& sector : entry->sectors) {
+    sector.state = reader.inspect(sector.address, &sector.status);
+    if (sector.state == SectorState::kMissing || sector.state == SectorState::kShort) {
+      ++entry->missingSectors;
+    } else if (sector.state == SectorState::kMarked) {
+      ++entry->markedSectors;
+    }
+  }
+  if (!entry->chainProblem.empty()) {
+    entry->health = FileHealth::kBrokenChain;
+  } else if (entry->missingSectors > 0) {
+    entry->health = FileHealth::kIncomplete;
+  } else if (entry->markedSectors > 0) {
+    entry->health = FileHealth::kMarked;
+  } else {
+    entry->health = FileHealth::kWhole;
+  }
+}
+
+std::string trimmedField(const std::uint8_t* field, std::size_t size) {
+  std::size_t length = size;
+  while (length > 0 && (field[length - 1] == ' ' || field[length - 1] == 0)) --length;
+  return std::string(reinterpret_cast<const char*>(field), length);
+}
+
+}  // namespace fs
+}  // namespace d88

@@ -1,0 +1,141 @@
+// What the file systems share: a disk seen as logical sectors of one
+// geometry, sectors read and weighed through the reader, and the cluster
+// table engine that follows a file's chain, bounded by the table's own size,
+// and turns it into the file's sectors and health.
+#ifndef D88CUT_FILESYSTEM_CLUSTER_ENGINE_H_
+#define D88CUT_FILESYSTEM_CLUSTER_ENGINE_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <d88/filesystem.h>
+#include <d88/format.h>
+#include <d88/image.h>
+
+namespace d88 {
+namespace fs {
+
+// Little-endian fields at named offsets of a buffer the caller has checked.
+inline std::uint16_t le16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+inline std::uint32_t le32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Tracks of equal sectors, numbered from 0 as logical sectors: sector k
+// stands on track k / sectorsPerTrack, with R = firstR + k % sectorsPerTrack.
+// Track t is cylinder t / heads and head t % heads, and stands in the D88
+// track table at cylinder * 2 + head, as D88 images lay out both sides.
+struct Geometry {
+  int heads = 2;
+  int sectorsPerTrack = 16;
+  int sizeCode = 1;
+  int firstR = 1;
+  std::uint32_t sectors = 0;  // logical sectors of the whole disk
+
+  std::int32_t sectorBytes() const { return d88::sectorBytes(sizeCode); }
+};
+
+// The address of logical sector `index`.
+SectorAddress logicalSector(const Geometry& geometry, std::uint32_t index);
+
+// The largest sector count a geometry may claim: what the track table can
+// hold, so that no claim makes a walk longer than the disk.
+std::uint32_t maxSectors(const Geometry& geometry);
+
+// Sectors read and weighed through one image, with one scratch list kept.
+class DiskReader {
+ public:
+  explicit DiskReader(Image& image) : image_(image) {}
+
+  Image& image() { return image_; }
+
+  // What the image holds at `address`: sound, missing, short or marked bad
+  // (*status then the record's status byte).
+  SectorState inspect(const SectorAddress& address, std::uint8_t* status);
+  // Copies up to `bytes` of the sector into buffer, zeros where it holds
+  // none, and gives its state as inspect() does.
+  SectorState read(const SectorAddress& address, std::uint8_t* buffer, std::int32_t bytes,
+                   std::uint8_t* status);
+  // True when the sector is there whole (marked or not) and was copied.
+  bool readWhole(const SectorAddress& address, std::uint8_t* buffer, std::int32_t bytes);
+
+ private:
+  Image& image_;
+  std::vector<SectorRecord> records_;
+};
+
+// One cluster table entry as the engine needs it.
+struct Link {
+  enum Kind { kNext, kEnd, kFree, kReserved, kBad };
+  Kind kind = kFree;
+  std::uint32_t next = 0;   // kNext
+  int usedSectors = -1;     // kEnd: sectors of that cluster in use; -1 for all
+};
+
+// A cluster table and where its clusters stand.
+class ClusterTable {
+ public:
+  virtual ~ClusterTable() = default;
+  // Clusters first() to end() - 1 hold data.
+  virtual std::uint32_t first() const = 0;
+  virtual std::uint32_t end() const = 0;
+  virtual Link link(std::uint32_t cluster) const = 0;
+  virtual int sectorsPerCluster() const = 0;
+  // The address of sector `index` (0 to sectorsPerCluster() - 1) of `cluster`.
+  virtual SectorAddress sectorOf(std::uint32_t cluster, int index) const = 0;
+  virtual std::int32_t sectorBytes() const = 0;
+
+  std::uint64_t clusterBytes() const {
+    return static_cast<std::uint64_t>(sectorsPerCluster()) * static_cast<std::uint64_t>(sectorBytes());
+  }
+  // Clusters whose entry says free.
+  std::uint32_t freeClusters() const;
+};
+
+// The clusters of one chain, and why it broke, if it did.
+struct Chain {
+  std::vector<std::uint32_t> clusters;
+  int lastUsedSectors = -1;  // of its last cluster, as its end entry says; -1 for all
+  std::string problem;       // empty for a chain that ends as it should
+};
+
+// Follows the chain from `start`: at most end() - first() clusters, so a
+// loop is found, never followed.
+Chain walkChain(const ClusterTable& table, std::uint32_t start);
+
+// Gives `entry` its sectors and health from `chain`. With `sizeKnown` the
+// directory's size is checked against the chain (a chain shorter or longer
+// than it is broken) and the sectors are those the size needs; otherwise the
+// size is what the chain holds, its last cluster counted as its end entry says.
+void settleFile(DiskReader& reader, const ClusterTable& table, const Chain& chain,
+                bool sizeKnown, FileEntry* entry);
+
+// The health of `entry` from the states of its sectors, unless its chain is broken.
+void weighSectors(DiskReader& reader, FileEntry* entry);
+
+// "cluster 12": how problems name a cluster.
+std::string clusterText(std::uint32_t cluster);
+
+// A name field: the bytes up to the padding (spaces, and zero bytes) at its end.
+std::string trimmedField(const std::uint8_t* field, std::size_t size);
+
+// What a search found: the volume and its files.
+struct Found {
+  Volume volume;
+  std::vector<FileEntry> files;
+};
+
+// FAT12 with or without a BPB. False, with *refusal saying what was expected, when the disk holds none.
+bool findFat12(DiskReader& reader, bool withDeleted, Found* found, std::string* refusal);
+// One of the Disk BASICs (kind kN88, kFBasic or kHuBasic), in any of its layouts.
+bool findDiskBasic(DiskReader& reader, FileSystemKind kind, bool withDeleted, Found* found,
+                   std::string* refusal);
+
+}  // namespace fs
+}  // namespace d88
+
+#endif  // D88CUT_FILESYSTEM_CLUSTER_ENGINE_H_
