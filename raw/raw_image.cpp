@@ -25,12 +25,13 @@ bool isTracksCH(const SectorId& id, int track) {
 
 std::string quoted(const std::string& ascii) { return "\"" + ascii + "\""; }
 
-// Splits `text` from `from` on into the parts of TxSxB. An x right after a
-// part's leading 0 is either a separator or the start of a hex number: the
-// reading that gives three numbers wins, separators first ("80x0x1024" is
-// 80, 0, 1024; "80x16x0x100" is 80, 16, 0x100). False, with the parts of the
-// last reading tried, when none does.
-bool splitGeometry(const std::string& text, std::size_t from, std::vector<std::string>* parts) {
+// Splits `text` from `from` on into `count` numbers separated by x, as in
+// TxSxB. An x right after a part's leading 0 is either a separator or the
+// start of a hex number: the reading that gives `count` numbers wins,
+// separators first ("80x0x1024" is 80, 0, 1024; "80x16x0x100" is 80, 16,
+// 0x100). False, with the parts of the last reading tried, when none does.
+bool splitGeometry(const std::string& text, std::size_t from, std::size_t count,
+                   std::vector<std::string>* parts) {
   const std::size_t before = parts->size();
   for (std::size_t scan : {from, from + 2}) {
     if (scan != from && text.compare(from, 2, "0x") != 0 && text.compare(from, 2, "0X") != 0) break;
@@ -39,14 +40,14 @@ bool splitGeometry(const std::string& text, std::size_t from, std::vector<std::s
     std::uint64_t ignored = 0;
     if (x == std::string::npos) {
       parts->push_back(text.substr(from));
-      if (parts->size() == 3 && parseRawNumber(parts->back().c_str(), UINT32_MAX, &ignored)) {
+      if (parts->size() == count && parseRawNumber(parts->back().c_str(), UINT32_MAX, &ignored)) {
         return true;
       }
       continue;
     }
     parts->push_back(text.substr(from, x - from));
-    if (parts->size() < 3 && parseRawNumber(parts->back().c_str(), UINT32_MAX, &ignored) &&
-        splitGeometry(text, x + 1, parts)) {
+    if (parts->size() < count && parseRawNumber(parts->back().c_str(), UINT32_MAX, &ignored) &&
+        splitGeometry(text, x + 1, count, parts)) {
       return true;
     }
   }
@@ -54,6 +55,11 @@ bool splitGeometry(const std::string& text, std::size_t from, std::vector<std::s
 }
 
 }  // namespace
+
+bool splitNumbers(const std::string& text, std::size_t count, std::vector<std::string>* parts) {
+  parts->clear();
+  return count > 0 && splitGeometry(text, 0, count, parts) && parts->size() == count;
+}
 
 std::uint64_t rawImageBytes(const RawGeometry& g) {
   if (g.tracks <= 0 || g.sectors <= 0) return 0;
@@ -98,7 +104,7 @@ bool parseRawNumber(const char* text, std::uint64_t max, std::uint64_t* value) {
 bool parseGeometry(const char* text, RawGeometry* geometry, std::string* why) {
   const std::string all = text != nullptr ? text : "";
   std::vector<std::string> parts;
-  if (!splitGeometry(all, 0, &parts) || parts.size() != 3) {
+  if (!splitNumbers(all, 3, &parts)) {
     *why = "expected TxSxB: tracks, sectors per track and bytes per sector, as in 80x16x256";
     return false;
   }
