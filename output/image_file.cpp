@@ -31,6 +31,11 @@ Status PendingImageFile::write(const std::uint8_t* data, std::size_t size) {
   return Status();
 }
 
+WriteResult PendingImageFile::finish() {
+  flush();
+  return failure_;
+}
+
 WriteResult PendingImageFile::commit() {
   if (!flush()) return failure_;
   failure_ = file_.commit();

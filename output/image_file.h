@@ -24,8 +24,12 @@ class PendingImageFile : public ByteSink {
   // Gathers the bytes; a failed append is kept (failure()) and returned as
   // Status::ioError with its errno value.
   Status write(const std::uint8_t* data, std::size_t size) override;
+  // Appends what is gathered, for a caller that commits the file with
+  // others (PendingFile::commitTogether on pending()).
+  WriteResult finish();
   // Appends what is gathered and renames the temporary into place.
   WriteResult commit();
+  PendingFile& pending() { return file_; }
   // Removes the temporary; the final name is untouched.
   void discard() { file_.discard(); }
   // The write that failed; error 0 when none did.
