@@ -249,8 +249,8 @@ static int make(const d88::Arguments& args) {
   }
   if (mapName != nullptr && (fixes.leftOut + fixes.markedBad + fixes.shortened) > 0) {
     d88::print(stderr,
-               "Note: %s: by %s, %d sectors are left out, %d marked bad and %d short, as in the "
-               "image the map was made from\n",
+               "Note: %s: as %s says of the image it was made from: sectors %d left out, %d "
+               "marked bad, %d short\n",
                out.c_str(), d88::safeUtf8(mapName).c_str(), fixes.leftOut, fixes.markedBad,
                fixes.shortened);
   }

@@ -11,7 +11,7 @@ namespace d88 {
 namespace {
 
 // The window the raw image is read through.
-constexpr std::size_t kRawWindowBytes = 256 * 1024;
+constexpr std::size_t kRawWindowBytes = 64 * 1024;
 
 struct MediaName {
   const char* word;

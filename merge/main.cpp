@@ -68,6 +68,7 @@ d88::ProgramDefinition programDefinition() {
 class MapFile {
  public:
   bool start(const char* path) {
+    text_.clear();
     if (path == nullptr) return true;
     path_ = path;
     return check(file_.start(path));
@@ -257,47 +258,18 @@ static int merge(const d88::Arguments& args) {
     for (const d88::Image& image : images) most = std::max(most, image.disks().size());
     for (std::size_t k = 0; k < most; ++k) disks.push_back(static_cast<int>(k));
   }
-  // A dump of another disk is not used, by d88cut's rule for a spare, over
-  // every sector of the disks merged.
-  for (std::size_t k = 1; k < images.size(); ++k) {
-    if (!unusable[k].empty()) continue;
-    const d88::SpareAgreement agreement = d88::compareDumps(images[0], images[k], disks);
-    for (const std::size_t side : {std::size_t{0}, k}) {
-      const d88::Status& failure = images[side].readFailure();
-      if (failure.ok()) continue;
-      if (side == k && failure.code() == d88::Status::Code::kTooLarge) {
-        unusable[k] = d88::safeUtf8(failure.reason());
-        images[k].close();
-        break;
-      }
-      d88::print(stderr, "Error: %s; nothing is written\n", d88::cannotReadText(paths[side], failure).c_str());
-      return 1;
-    }
-    if (unusable[k].empty()) unusable[k] = d88::spareRefusal(agreement, names[0]);
-  }
-  std::vector<d88::MergeDump> dumps;
+  std::vector<std::size_t> used;  // the dumps merged, by their index in `images`
   for (std::size_t k = 0; k < images.size(); ++k) {
-    if (unusable[k].empty()) dumps.push_back({&images[k], names[k]});
+    if (unusable[k].empty()) used.push_back(k);
   }
   bool anyHolds = false;
-  for (const d88::MergeDump& dump : dumps) {
-    for (const int k : disks) anyHolds = anyHolds || static_cast<std::size_t>(k) < dump.image->disks().size();
+  for (const std::size_t k : used) {
+    for (const int disk : disks) anyHolds = anyHolds || static_cast<std::size_t>(disk) < images[k].disks().size();
   }
   if (!anyHolds) {
     d88::print(stderr, "Error: no dump holds disk %d; nothing is written\n",
                disks.empty() ? 0 : disks.front());
     return 1;
-  }
-  const auto notUsed = [&](std::size_t k) {
-    if (json) {
-      d88::print(stdout, "{\"dump\":%s,\"used\":false,\"reason\":%s}\n", d88::jsonString(names[k]).c_str(),
-                 d88::jsonString(unusable[k]).c_str());
-    } else {
-      d88::print(stderr, "Note: %s is not used: %s\n", names[k].c_str(), unusable[k].c_str());
-    }
-  };
-  for (std::size_t k = 0; k < images.size(); ++k) {
-    if (!unusable[k].empty()) notUsed(k);
   }
   if (!json) {
     d88::print(stdout, "writing ... %s\n", out.c_str());
@@ -313,40 +285,89 @@ static int merge(const d88::Arguments& args) {
                d88::writeFailureText(result).c_str());
     return 1;
   };
-  d88::WriteResult started = file.start(outPath.c_str());
-  if (started.error != 0) return writeFailed(started, outPath);
-  if (!map.start(mapName)) return writeFailed(map.failure(), mapName);
-  map.add("{\"disks\":[");
+  // The image is written from every dump that opened, weighing each later
+  // one against the first as it goes: a dump of another disk, by d88cut's
+  // rule for a spare over every sector both hold sound, is left out and the
+  // image written again from the others. The reads of the first dump serve
+  // both, so that a merge of dumps of one disk reads each once.
   std::vector<std::string> reports;
   bool whole = true;
-  bool firstDisk = true;
-  for (const int k : disks) {
-    d88::DiskMerge plan;
-    d88::Status s = d88::planDiskMerge(dumps, k, &plan);
-    if (s.code() == d88::Status::Code::kNotFound) continue;  // no dump holds it
-    if (s.ok()) s = d88::writeDiskMerge(dumps, plan, file);
-    if (file.failure().error != 0) return writeFailed(file.failure(), outPath);
-    if (!s.ok()) {
+  for (;;) {
+    std::vector<d88::MergeDump> dumps;
+    for (const std::size_t k : used) dumps.push_back({&images[k], names[k]});
+    std::vector<d88::SpareAgreement> agreements(dumps.size());
+    reports.clear();
+    whole = true;
+    const d88::WriteResult started = file.start(outPath.c_str());
+    if (started.error != 0) return writeFailed(started, outPath);
+    if (!map.start(mapName)) return writeFailed(map.failure(), mapName);
+    map.add("{\"disks\":[");
+    bool firstDisk = true;
+    d88::Status failure;
+    for (const int k : disks) {
+      d88::DiskMerge plan;
+      failure = d88::planDiskMerge(dumps, k, &plan);
+      if (failure.code() == d88::Status::Code::kNotFound) {  // no dump holds it
+        failure = d88::Status();
+        continue;
+      }
+      if (failure.ok()) failure = d88::writeDiskMerge(dumps, plan, file, &agreements);
+      if (file.failure().error != 0) return writeFailed(file.failure(), outPath);
+      if (!failure.ok()) break;
+      if (!map.add(std::string(firstDisk ? "\n" : ",\n") + diskMapJson(plan, dumps))) {
+        return writeFailed(map.failure(), mapName);
+      }
+      firstDisk = false;
+      whole = whole && plan.whole();
+      reports.push_back(json ? reportJson(plan, dumps) : reportLine(plan, dumps));
+    }
+    // A read that failed: a later dump that only passed the memory the
+    // inputs may hold together is not used; any other stops the run.
+    std::vector<std::size_t> refused;
+    for (std::size_t d = 0; d < dumps.size(); ++d) {
+      const std::size_t k = used[d];
+      const d88::Status& read = images[k].readFailure();
+      if (read.ok()) continue;
+      if (d > 0 && read.code() == d88::Status::Code::kTooLarge) {
+        unusable[k] = d88::safeUtf8(read.reason());
+        refused.push_back(d);
+        continue;
+      }
       file.discard();
       map.file().discard();
-      // A read of a dump that failed, or a disk the writer cannot hold.
-      for (const d88::MergeDump& dump : dumps) {
-        if (!dump.image->readFailure().ok()) {
-          d88::print(stderr, "Error: %s; nothing is written\n",
-                     d88::cannotReadText(dump.name, dump.image->readFailure()).c_str());
-          return 1;
-        }
-      }
-      d88::print(stderr, "Error: disk %d cannot be merged: %s; nothing is written\n", k,
-                 d88::safeUtf8(s.message()).c_str());
+      d88::print(stderr, "Error: %s; nothing is written\n", d88::cannotReadText(paths[k], read).c_str());
       return 1;
     }
-    if (!map.add(std::string(firstDisk ? "\n" : ",\n") + diskMapJson(plan, dumps))) {
-      return writeFailed(map.failure(), mapName);
+    if (refused.empty() && !failure.ok()) {
+      file.discard();
+      map.file().discard();
+      d88::print(stderr, "Error: the dumps cannot be merged: %s; nothing is written\n",
+                 d88::safeUtf8(failure.message()).c_str());
+      return 1;
     }
-    firstDisk = false;
-    whole = whole && plan.whole();
-    reports.push_back(json ? reportJson(plan, dumps) : reportLine(plan, dumps));
+    for (std::size_t d = 1; d < dumps.size(); ++d) {
+      const std::string refusal = d88::spareRefusal(agreements[d], names[0]);
+      if (refusal.empty() || !unusable[used[d]].empty()) continue;
+      unusable[used[d]] = refusal;
+      refused.push_back(d);
+    }
+    if (refused.empty()) break;
+    file.discard();
+    map.file().discard();
+    std::vector<std::size_t> kept;
+    for (std::size_t d = 0; d < used.size(); ++d) {
+      if (unusable[used[d]].empty()) kept.push_back(used[d]);
+    }
+    used = kept;
+  }
+  for (std::size_t k = 0; k < images.size(); ++k) {
+    if (unusable[k].empty()) continue;
+    if (json) {
+      d88::print(stdout, "{\"dump\":%s,\"used\":false,\"reason\":%s}\n", d88::jsonString(names[k]).c_str(),
+                 d88::jsonString(unusable[k]).c_str());
+    } else {
+      d88::print(stderr, "Note: %s is not used: %s\n", names[k].c_str(), unusable[k].c_str());
+    }
   }
   if (map.active()) {
     map.add("\n],\"dumps\":[");

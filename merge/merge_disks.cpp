@@ -36,25 +36,48 @@ TrackWalk walkMerged(Image& image, int track) {
   return image.walkTrack(mergeSlot(image.disk(), track));
 }
 
-// Gives the writer each record's data from the dump it is taken from.
+// Gives the writer each record's data from the dump it is taken from, and
+// weighs the paired copies of later dumps against the first dump's.
 class MergeSource : public RecordSource {
  public:
-  MergeSource(std::vector<MergeDump>& dumps, const DiskMerge& merge) : dumps_(dumps), merge_(merge) {}
+  MergeSource(std::vector<MergeDump>& dumps, const DiskMerge& merge,
+              std::vector<SpareAgreement>* agreements)
+      : dumps_(dumps), merge_(merge), agreements_(agreements) {}
 
   Status data(int track, std::size_t index, const RecordLayout& record,
               std::uint8_t* buffer) override {
-    const MergeCopy& copy = merge_.taken[static_cast<std::size_t>(track)][index];
+    const MergeChoice& choice = merge_.taken[static_cast<std::size_t>(track)][index];
+    const MergeCopy& copy = choice.copy;
     Image& image = *dumps_[static_cast<std::size_t>(copy.dump)].image;
     std::int32_t got = 0;
     const auto wanted = static_cast<std::int32_t>(record.dataSize);
     const Status read = image.readRecord(copy.record, buffer, wanted, &got);
-    if (got == wanted) return Status();
-    return !read.ok() ? read : shortRecordStatus(copy.record, wanted);
+    if (got != wanted) return !read.ok() ? read : shortRecordStatus(copy.record, wanted);
+    if (agreements_ == nullptr) return Status();
+    // Both copies are sound: they hold at least the size code's bytes,
+    // which are the sector.
+    const std::int32_t bytes = sectorBytes(copy.record.id.n);
+    for (std::size_t p = 0; p < choice.pairedCount; ++p) {
+      const MergeCopy& other = merge_.paired[choice.pairedAt + p];
+      SpareAgreement& agreement = (*agreements_)[static_cast<std::size_t>(other.dump)];
+      ++agreement.shared;
+      std::int32_t theirs = 0;
+      if (!dumps_[static_cast<std::size_t>(other.dump)]
+               .image->readRecord(other.record, scratch_.data(), bytes, &theirs)
+               .ok() ||
+          theirs != bytes ||
+          std::memcmp(buffer, scratch_.data(), static_cast<std::size_t>(bytes)) != 0) {
+        ++agreement.differing;
+      }
+    }
+    return Status();
   }
 
  private:
   std::vector<MergeDump>& dumps_;
   const DiskMerge& merge_;
+  std::vector<SpareAgreement>* agreements_;
+  std::vector<std::uint8_t> scratch_ = std::vector<std::uint8_t>(kMaxRecordDataBytes);
 };
 
 }  // namespace
@@ -62,44 +85,6 @@ class MergeSource : public RecordSource {
 int mergeSlot(const Disk& disk, int track) {
   (void)disk;
   return track;
-}
-
-SpareAgreement compareDumps(Image& first, Image& other, const std::vector<int>& disks) {
-  SpareAgreement agreement;
-  std::vector<std::uint8_t> ours(kMaxRecordDataBytes);
-  std::vector<std::uint8_t> theirs(kMaxRecordDataBytes);
-  for (const int k : disks) {
-    if (!first.selectDisk(k).ok() || !other.selectDisk(k).ok()) continue;
-    for (int t = 0; t < kTrackCount; ++t) {
-      const TrackWalk a = walkMerged(first, t);
-      if (a.records.empty()) continue;
-      const TrackWalk b = walkMerged(other, t);
-      if (a.end == TrackEnd::kReadError || b.end == TrackEnd::kReadError) return agreement;
-      std::map<PairKey, std::size_t> inFirst;
-      const std::vector<PairKey> keysA = pairKeys(a.records);
-      for (std::size_t i = 0; i < keysA.size(); ++i) inFirst.emplace(keysA[i], i);
-      const std::vector<PairKey> keysB = pairKeys(b.records);
-      for (std::size_t j = 0; j < keysB.size(); ++j) {
-        const auto found = inFirst.find(keysB[j]);
-        if (found == inFirst.end()) continue;
-        const SectorRecord& ra = a.records[found->second];
-        const SectorRecord& rb = b.records[j];
-        if (!isSoundRecord(ra) || !isSoundRecord(rb)) continue;
-        ++agreement.shared;
-        // Both hold at least their size code's bytes: those are the sector.
-        const std::int32_t bytes = sectorBytes(ra.id.n);
-        std::int32_t gotA = 0;
-        std::int32_t gotB = 0;
-        if (!first.readRecord(ra, ours.data(), bytes, &gotA).ok() ||
-            !other.readRecord(rb, theirs.data(), bytes, &gotB).ok() || gotA != bytes ||
-            gotB != bytes ||
-            std::memcmp(ours.data(), theirs.data(), static_cast<std::size_t>(bytes)) != 0) {
-          ++agreement.differing;
-        }
-      }
-    }
-  }
-  return agreement;
 }
 
 Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge) {
@@ -166,7 +151,14 @@ Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge) 
       layout.status = r.status;
       layout.dataSize = static_cast<std::uint32_t>(std::max<std::int32_t>(r.dataAvailable, 0));
       records.push_back(layout);
-      taken.push_back(copy);
+      MergeChoice choice{copy, merge->paired.size(), 0};
+      if (copy.dump == 0 && isSoundRecord(r)) {
+        for (const MergeCopy& other : entry.copies) {
+          if (other.dump != 0 && isSoundRecord(other.record)) merge->paired.push_back(other);
+        }
+        choice.pairedCount = merge->paired.size() - choice.pairedAt;
+      }
+      taken.push_back(choice);
       ++merge->sectors;
       ++merge->takenFrom[static_cast<std::size_t>(copy.dump)];
       const std::int32_t nominal = sectorBytes(r.id.n);
@@ -186,9 +178,11 @@ Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge) 
   return Status();
 }
 
-Status writeDiskMerge(std::vector<MergeDump>& dumps, const DiskMerge& merge, ByteSink& sink) {
+Status writeDiskMerge(std::vector<MergeDump>& dumps, const DiskMerge& merge, ByteSink& sink,
+                      std::vector<SpareAgreement>* agreements) {
   for (const MergeDump& dump : dumps) (void)dump.image->selectDisk(merge.disk);
-  MergeSource source(dumps, merge);
+  if (agreements != nullptr) agreements->resize(dumps.size());
+  MergeSource source(dumps, merge, agreements);
   return writeDisk(merge.layout, source, sink);
 }
 

@@ -26,13 +26,6 @@ struct MergeDump {
   std::string name;
 };
 
-// How `other` agrees with `first` on the disks `disks` that both hold:
-// their records paired by track, identity and order among twins, as the
-// merge pairs them; a pair whose copies are both sound is shared, and
-// differs when their size code's bytes differ. A read that fails is left in
-// the image's readFailure(), which the caller checks.
-SpareAgreement compareDumps(Image& first, Image& other, const std::vector<int>& disks);
-
 // One copy of a record: the dump it comes from and its record there.
 struct MergeCopy {
   int dump = 0;
@@ -56,12 +49,22 @@ struct MarkDisagreement {
   std::size_t taken = 0;
 };
 
+// The copy a record of the result is taken from, and where the copies of
+// other dumps that pair with it stand in DiskMerge::paired when it is the
+// first dump's sound copy: those are the copies the agreement weighs.
+struct MergeChoice {
+  MergeCopy copy;
+  std::size_t pairedAt = 0;
+  std::size_t pairedCount = 0;
+};
+
 // One disk of the result as planned: its layout, the copy each record is
 // taken from (per slot, in record order), and what the report says of it.
 struct DiskMerge {
   int disk = 0;
   DiskLayout layout;
-  std::vector<std::vector<MergeCopy>> taken;
+  std::vector<std::vector<MergeChoice>> taken;
+  std::vector<MergeCopy> paired;  // sound copies of later dumps, paired with the first's
   int sectors = 0;
   std::vector<int> takenFrom;  // per dump: the records taken from it
   int missing = 0;             // records whose copy holds fewer bytes than its size says
@@ -86,7 +89,14 @@ Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge);
 // dump it is taken from (disk `merge.disk` selected in each, as
 // planDiskMerge left them). A read that fails, or a record that no longer
 // gives the bytes it had, is returned.
-Status writeDiskMerge(std::vector<MergeDump>& dumps, const DiskMerge& merge, ByteSink& sink);
+//
+// As it goes it weighs each later dump against the first, as d88cut
+// weighs a spare, into (*agreements)[d] (one per dump, added to): a record
+// whose copies in both are sound is shared, and differs when their size
+// code's bytes differ. The first dump's data is read once, for both. A
+// caller that finds a dump of another disk writes the image again without it.
+Status writeDiskMerge(std::vector<MergeDump>& dumps, const DiskMerge& merge, ByteSink& sink,
+                      std::vector<SpareAgreement>* agreements);
 
 }  // namespace d88
 

@@ -14,7 +14,7 @@
 namespace d88 {
 
 // Bytes gathered before each append to the temporary.
-constexpr std::size_t kImageWriteBytes = 256 * 1024;
+constexpr std::size_t kImageWriteBytes = 64 * 1024;
 
 // Thread safety: one thread at a time.
 class PendingImageFile : public ByteSink {
