@@ -25,7 +25,6 @@ namespace {
 
 constexpr std::size_t kHeaderSize = 0x2B0;
 constexpr std::size_t kTableOffset = 0x20;
-constexpr std::size_t kRecordHeaderSize = 16;
 
 }  // namespace
 
@@ -116,9 +115,10 @@ Image build(const std::vector<Disk>& disks) {
     };
     const auto entryOf = [&](int track) {
       const std::size_t at = entryAt(track);
-      return static_cast<std::uint32_t>(image.bytes[at] | image.bytes[at + 1] << 8 |
-                                        image.bytes[at + 2] << 16 |
-                                        static_cast<std::uint32_t>(image.bytes[at + 3]) << 24);
+      return static_cast<std::uint32_t>(image.bytes[at]) |
+             static_cast<std::uint32_t>(image.bytes[at + 1]) << 8 |
+             static_cast<std::uint32_t>(image.bytes[at + 2]) << 16 |
+             static_cast<std::uint32_t>(image.bytes[at + 3]) << 24;
     };
 
     // A short table: the tracks move up to where it ends.

@@ -125,8 +125,9 @@ static int make(const d88::Arguments& args) {
   if (nameArg != nullptr) {
     header.name = nameArg;
     if (header.name.size() > static_cast<std::size_t>(d88::kNameLength)) {
-      d88::print(stderr, "d88make: --name %s: %zu bytes; a D88 name holds at most %d\n",
-                 d88::safeUtf8(nameArg).c_str(), header.name.size(), d88::kNameLength);
+      d88::print(stderr, "d88make: --name %s: %llu bytes; a D88 name holds at most %d\n",
+                 d88::safeUtf8(nameArg).c_str(),
+                 static_cast<unsigned long long>(header.name.size()), d88::kNameLength);
       return 1;
     }
   }

@@ -151,6 +151,7 @@ TEST_F(MakeCommandTest, TracksStandAtTwiceTheirCylinderPlusHead) {
   }
 }
 
+#ifndef _WIN32
 TEST_F(MakeCommandTest, StandardInputIsReadAsARawImage) {
   const Bytes raw(2 * 2 * 8 * 512, 0xE5);
   d88test::RunOptions options;
@@ -163,6 +164,7 @@ TEST_F(MakeCommandTest, StandardInputIsReadAsARawImage) {
   EXPECT_EQ(image.walkTrack(3).records.size(), 8u);
   EXPECT_EQ(image.disk().mediaType, d88::kMedia2D);
 }
+#endif
 
 // A media byte that does not fit the geometry is written, with a note.
 TEST_F(MakeCommandTest, AMediaByteThatDoesNotFitIsWrittenWithANote) {
@@ -194,8 +196,10 @@ TEST_F(MakeCommandTest, WhatCannotBeMadeIsRefusedAndNothingIsWritten) {
   const std::vector<Case> cases = {
       {"a size that is not the geometry's", {"--geometry", "2x2x8x512", rawPath, file("o.d88")},
        "r.img holds 32768 bytes; the geometry 2x2x8x512 takes 16384; nothing is written", {}},
+#ifndef _WIN32
       {"a stream of another size", {"--geometry", "2x2x8x512", "-", file("o.d88")},
        "- holds 1000 bytes; the geometry 2x2x8x512 takes 16384", piped},
+#endif
       {"three heads", {"--geometry", "2x3x8x1024", rawPath, file("o.d88")}, "H must be 1 or 2", {}},
       {"83 cylinders", {"--geometry", "83x2x8x1024", rawPath, file("o.d88")}, "C must be 1 to 82", {}},
       {"a record too large", {"--geometry", "1x1x1x65536", rawPath, file("o.d88")},
