@@ -61,8 +61,8 @@ d88::ProgramDefinition programDefinition() {
   return definition;
 }
 
-// Reads the map file `path` whole, at most kMaxMapBytes; false with the reason.
-bool readMapText(const char* path, d88::SystemFile& file, std::string* text, std::string* why) {
+// Reads the open map file whole, at most kMaxMapBytes; false with the reason.
+bool readMapText(d88::SystemFile& file, std::string* text, std::string* why) {
   std::vector<std::uint8_t> chunk(64 * 1024);
   for (;;) {
     int error = 0;
@@ -79,7 +79,6 @@ bool readMapText(const char* path, d88::SystemFile& file, std::string* text, std
     }
     text->append(reinterpret_cast<const char*>(chunk.data()), static_cast<std::size_t>(got));
   }
-  (void)path;
 }
 
 std::string sizeMismatch(const std::string& raw, std::uint64_t held, const d88::MakeGeometry& g) {
@@ -134,11 +133,11 @@ static int make(const d88::Arguments& args) {
   header.writeProtect = args.has("protect") ? d88::kWriteProtected : 0x00;
   header.singleDensity = args.has("fm");
 
-  for (const char* name : {outName, mapName}) {
-    if (name == outName && std::strcmp(name, "-") == 0) {
-      d88::print(stderr, "d88make: OUT cannot be - (standard output); name a file\n");
-      return 1;
-    }
+  // A disk goes to a file, through a temporary beside it: never to
+  // standard output, which "-" would otherwise be taken for.
+  if (std::strcmp(outName, "-") == 0) {
+    d88::print(stderr, "d88make: OUT cannot be - (standard output); name a file\n");
+    return 1;
   }
   if (mapName != nullptr && std::strcmp(mapName, "-") == 0 && std::strcmp(rawName, "-") == 0) {
     d88::print(stderr, "d88make: standard input (-) may be named once only\n");
@@ -182,7 +181,7 @@ static int make(const d88::Arguments& args) {
   if (mapName != nullptr) {
     const std::string map = d88::safeUtf8(mapName);
     std::string text;
-    if (!readMapText(mapName, mapFile, &text, &why)) {
+    if (!readMapText(mapFile, &text, &why)) {
       d88::print(stderr, "Error: cannot read %s: %s\n", map.c_str(), why.c_str());
       return 1;
     }
@@ -221,6 +220,9 @@ static int make(const d88::Arguments& args) {
   }
   d88::RawImageSource source(rawFile, rawOffsets);
   const d88::Status wrote = d88::writeDisk(layout, source, file);
+  // A raw image that ends early stops the writing with kCorruption; one
+  // that goes on past its last sector is found by reading on. Either way
+  // its size is counted to its end, so that the message gives it.
   std::uint64_t total = 0;
   const d88::Status ended = wrote.ok() || wrote.code() == d88::Status::Code::kCorruption
                                 ? source.readToEnd(&total)
