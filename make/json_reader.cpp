@@ -135,6 +135,7 @@ class Parser {
   }
 
   bool value(JsonNode* node, int depth) {
+    if (++values_ > kMaxJsonValues) return fail("more values than any map holds");
     space();
     if (at_ >= s_.size()) return fail("the text ends where a value should be");
     const char c = s_[at_];
@@ -189,6 +190,7 @@ class Parser {
 
   const std::string& s_;
   std::size_t at_ = 0;
+  std::size_t values_ = 0;
   std::string why_;
 };
 

@@ -1,6 +1,7 @@
 // A small JSON reader for the maps the programs write: the whole text in,
 // a tree of values out, or the reason it is not JSON. Bounded: nesting at
-// most kMaxJsonDepth deep, and nothing kept beyond the values the text holds.
+// most kMaxJsonDepth deep and at most kMaxJsonValues values, whatever the
+// text, so that memory stays within a fixed bound.
 #ifndef D88CUT_MAKE_JSON_READER_H_
 #define D88CUT_MAKE_JSON_READER_H_
 
@@ -14,6 +15,9 @@ namespace d88 {
 
 // Arrays and objects nest at most this deep; a map nests three.
 constexpr int kMaxJsonDepth = 32;
+// Values one text holds at most: the map of the most sectors and records a
+// disk can hold has about a million.
+constexpr std::size_t kMaxJsonValues = std::size_t{1} << 21;
 
 struct JsonNode {
   enum class Type { kNull, kBool, kNumber, kString, kArray, kObject };

@@ -73,9 +73,9 @@ struct RawMapFixes {
   int shortened = 0;
 };
 
-// Largest map read: far above the map of any disk (a few MB for the most
-// records a disk can hold).
-constexpr std::size_t kMaxMapBytes = 64u * 1024u * 1024u;
+// Largest map read: above the map of any disk (about 13 MB for the most
+// sectors and records a disk can hold).
+constexpr std::size_t kMaxMapBytes = 32u * 1024u * 1024u;
 
 // Reads d88raw's map `text` for a raw image of `geometry`: its geometry
 // must be the same sectors of the same bytes from the same first R, and as
