@@ -10,7 +10,7 @@
 #
 # Windows (the windows-release preset): a zip (cpack -G ZIP) of what someone
 # on Windows needs and nothing else: d88cut.exe, d88ls.exe, d88cmp.exe, d88raw.exe,
-# d88split.exe, d88dir.exe and d88get.exe, stripped, the
+# d88split.exe, d88dir.exe, d88get.exe, d88merge.exe and d88make.exe, stripped, the
 # README, the licence and the manual pages as plain text, in one folder and
 # with Windows line ends.
 set(CPACK_PACKAGE_NAME d88cut)
@@ -56,6 +56,11 @@ d88raw writes one disk as a raw sector image (.img, .hdm) for other
 emulators and disk writers, with filler where the image lacks bytes and a
 JSON map of every filled, short or bad sector. d88split writes each disk of
 a multi-disk file to a file of its own, byte for byte.
+
+d88merge writes the best image from several dumps of one disk, every
+sector from its first sound copy, and names what is still missing or marked
+bad. d88make writes a D88 disk from a raw sector image, and with d88raw's
+map gives back the sectors it filled, marked or cut short.
 
 libd88image is the C++17 reader library under both programs: disk
 selection, sector lookup by identity, runs of sectors across tracks. Its
@@ -133,7 +138,7 @@ if(WIN32)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
   set(CPACK_COMPONENTS_ALL windows_zip)
   set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
-  install(TARGETS d88cut d88ls d88cmp d88raw d88split d88dir d88get RUNTIME DESTINATION . COMPONENT windows_zip
+  install(TARGETS d88cut d88ls d88cmp d88raw d88split d88dir d88get d88merge d88make RUNTIME DESTINATION . COMPONENT windows_zip
     EXCLUDE_FROM_ALL)
 
   # README.txt, LICENSE.txt and a text page per program, with CR LF line ends;
@@ -152,7 +157,7 @@ if(WIN32)
     list(APPEND zip_texts ${text})
   endforeach()
   if(GROFF)
-    foreach(page d88cut d88ls d88cmp d88raw d88split d88dir d88get)
+    foreach(page d88cut d88ls d88cmp d88raw d88split d88dir d88get d88merge d88make)
       set(text ${PROJECT_BINARY_DIR}/windows_zip/${page}.txt)
       add_custom_command(OUTPUT ${text}
         COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_BINARY_DIR}/man/${page}.1 -DOUT=${text}

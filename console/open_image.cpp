@@ -19,6 +19,26 @@ void reportOpenFailure(const char* program, const OpenOutcome& outcome) {
   }
 }
 
+bool spareIsUsable(const OpenOutcome& outcome, std::string* unusable) {
+  unusable->clear();
+  switch (outcome.problem) {
+    case OpenProblem::kNone:
+      return true;
+    case OpenProblem::kCannotRead:
+      if (outcome.status.code() == Status::Code::kTooLarge) *unusable = outcome.reason;
+      return false;
+    case OpenProblem::kCannotOpen:
+      return false;
+    case OpenProblem::kNotD88:
+      *unusable = "it is not a D88 image: " + outcome.reason;
+      return false;
+    case OpenProblem::kNoDisk:
+      *unusable = "it holds no D88 disk";
+      return false;
+  }
+  return false;
+}
+
 OpenOptions runOpenOptions() {
   OpenOptions options;
   options.budget = std::make_shared<MemoryBudget>(kRunMemoryBytes);

@@ -67,6 +67,15 @@ OpenOutcome openImage(const std::string& path, Image* image, std::unique_ptr<Fil
 // "Error: TEXT" for any other failure.
 void reportOpenFailure(const char* program, const OpenOutcome& outcome);
 
+// What becomes of another dump of the disk (d88cut's spare, a dump d88merge
+// merges) that `outcome` opened: true when it is used; false with
+// *unusable empty when the run must stop (it cannot be opened or read: the
+// user counted on it; reportOpenFailure() says why); false with the reason
+// that follows "Note: NAME is not used: " when it only is not used (no D88
+// image, no disk, or more than the run's inputs may hold together, in which
+// case the caller closes it so that its memory serves the others).
+bool spareIsUsable(const OpenOutcome& outcome, std::string* unusable);
+
 // The words for a read of `path`'s image that failed: "cannot read NAME: REASON".
 std::string cannotReadText(const std::string& path, const Status& failure);
 

@@ -168,6 +168,13 @@ SpareAgreement compareWithSpare(Image& image, Image& spare) {
   return agreement;
 }
 
+std::string spareRefusal(const SpareAgreement& agreement, const std::string& imageName) {
+  if (agreement.sameDisk()) return std::string();
+  if (agreement.shared == 0) return "it shares no sound sector with " + imageName;
+  return std::to_string(agreement.differing) + " of the " + std::to_string(agreement.shared) +
+         " sectors that both hold sound differ";
+}
+
 bool planFindsAnySector(Image& image) {
   for (const Cut& cut : cutPlan()) {
     if (readCut(image, cut, nullptr).bytesRead > 0) return true;

@@ -136,6 +136,12 @@ struct SpareAgreement {
   bool sameDisk() const { return shared > 0 && differing == 0; }
 };
 
+// Why another dump is not a dump of the same disk, in the words that follow
+// "Note: DUMP is not used: ", naming the image it was weighed against as
+// `imageName` (safe to show): "it shares no sound sector with IMAGE", or "D
+// of the S sectors that both hold sound differ". Empty when it is one.
+std::string spareRefusal(const SpareAgreement& agreement, const std::string& imageName);
+
 // Compares, sector by sector of the plan, the first sound copy in the
 // selected disk of `image` with the first sound copy in that of `spare`.
 SpareAgreement compareWithSpare(Image& image, Image& spare);

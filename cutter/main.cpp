@@ -143,26 +143,12 @@ static int cut(const d88::Arguments& args) {
         d88::openImage(sparePaths[k], &spareImages[k], nullptr, inputOptions);
     spareFiles[k] = spare.identity;
     spareNames[k] = d88::safeUtf8(sparePaths[k]);
-    switch (spare.problem) {
-      case d88::OpenProblem::kNone:
-        break;
-      case d88::OpenProblem::kCannotRead:
-        if (spare.status.code() == d88::Status::Code::kTooLarge) {
-          unusable[k] = spare.reason;
-          spareImages[k].close();
-          break;
-        }
+    if (!d88::spareIsUsable(spare, &unusable[k])) {
+      if (unusable[k].empty()) {
         d88::reportOpenFailure("d88cut", spare);
         return 1;
-      case d88::OpenProblem::kCannotOpen:
-        d88::reportOpenFailure("d88cut", spare);
-        return 1;
-      case d88::OpenProblem::kNotD88:
-        unusable[k] = "it is not a D88 image: " + spare.reason;
-        break;
-      case d88::OpenProblem::kNoDisk:
-        unusable[k] = "it holds no D88 disk";
-        break;
+      }
+      if (spare.status.code() == d88::Status::Code::kTooLarge) spareImages[k].close();
     }
   }
   // No file is written over an input, used or not, nor over anything that
@@ -208,14 +194,11 @@ static int cut(const d88::Arguments& args) {
       reportReadFailure(sparePaths[k], spare.readFailure());
       return 1;
     }
-    if (agreement.sameDisk()) {
+    const std::string refusal = d88::spareRefusal(agreement, image);
+    if (refusal.empty()) {
       target.spares.push_back({&spare, name});
-    } else if (agreement.shared == 0) {
-      d88::print(stderr, "Note: %s is not used: it shares no sound sector with %s\n",
-                 name.c_str(), image.c_str());
     } else {
-      d88::print(stderr, "Note: %s is not used: %d of the %d sectors that both hold sound differ\n",
-                 name.c_str(), agreement.differing, agreement.shared);
+      d88::print(stderr, "Note: %s is not used: %s\n", name.c_str(), refusal.c_str());
     }
   }
   if (folder != nullptr) {

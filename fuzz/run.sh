@@ -30,7 +30,7 @@ without_dictionary() {
   awk '/^###### Recommended dictionary/ {skip = 1} !skip {print} /^###### End of recommended dictionary/ {skip = 0}' "$1"
 }
 
-for target in reader cut lister compare raw split filesystem; do
+for target in reader cut lister compare raw split filesystem merge make; do
   corpus=$work/corpus-$target
   findings=$work/findings-$target
   log=$work/$target.log

@@ -1,9 +1,14 @@
 #include "d88_builder.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <utility>
+
+#include <d88/writer.h>
+
+#include "disk_layout.h"
 
 namespace d88build {
 
@@ -20,7 +25,6 @@ namespace {
 
 constexpr std::size_t kHeaderSize = 0x2B0;
 constexpr std::size_t kTableOffset = 0x20;
-constexpr std::size_t kRecordHeaderSize = 16;
 
 }  // namespace
 
@@ -40,6 +44,46 @@ std::size_t Image::recordOffset(int disk, int track, int index) const {
   return records.at(static_cast<std::size_t>(disk)).at(track).at(static_cast<std::size_t>(index));
 }
 
+namespace {
+
+// Gives the writer each record's data from the builder's disk.
+class BuilderSource : public d88::RecordSource {
+ public:
+  explicit BuilderSource(const Disk& disk) : disk_(disk) {}
+  d88::Status data(int track, std::size_t index, const d88::RecordLayout& record,
+                   std::uint8_t* buffer) override {
+    const Bytes& bytes = disk_.tracks.at(track).at(index).data;
+    std::copy_n(bytes.begin(), std::min<std::size_t>(bytes.size(), record.dataSize), buffer);
+    return d88::Status();
+  }
+
+ private:
+  const Disk& disk_;
+};
+
+// The sound disk that `disk` asks for, before its overrides: the writer's layout.
+d88::DiskLayout soundLayout(const Disk& disk) {
+  d88::DiskLayout layout;
+  layout.name = disk.name.substr(0, 16);
+  layout.writeProtect = disk.writeProtect;
+  layout.mediaType = disk.mediaType;
+  layout.tracks.resize(disk.tracks.empty() ? 0 : static_cast<std::size_t>(disk.tracks.rbegin()->first) + 1);
+  for (const auto& [track, trackRecords] : disk.tracks) {
+    for (const Record& record : trackRecords) {
+      d88::RecordLayout r;
+      r.id = {record.c, record.h, record.r, record.n};
+      r.density = record.density;
+      r.deletedMark = record.deletedMark;
+      r.status = record.status;
+      r.dataSize = static_cast<std::uint32_t>(record.data.size());
+      layout.tracks[static_cast<std::size_t>(track)].push_back(r);
+    }
+  }
+  return layout;
+}
+
+}  // namespace
+
 Image build(const std::vector<Disk>& disks) {
   Image image;
   for (const Disk& disk : disks) {
@@ -47,49 +91,78 @@ Image build(const std::vector<Disk>& disks) {
     image.diskOffsets.push_back(start);
     image.records.emplace_back();
     auto& records = image.records.back();
-
-    const std::size_t headerSize =
-        disk.tableEntries >= 164 ? kHeaderSize
-                                 : kTableOffset + 4 * static_cast<std::size_t>(disk.tableEntries);
-    image.bytes.resize(start + headerSize, 0);
-    for (std::size_t i = 0; i < disk.name.size() && i < 17; ++i) {
-      image.bytes[start + i] = static_cast<std::uint8_t>(disk.name[i]);
-    }
-    image.bytes[start + 0x1A] = disk.writeProtect;
-    image.bytes[start + 0x1B] = disk.mediaType;
-
-    std::map<int, std::uint32_t> entries;
-    for (const auto& [track, trackRecords] : disk.tracks) {
-      if (track < 0 || track >= disk.tableEntries) throw std::out_of_range("track not in table");
-      entries[track] = static_cast<std::uint32_t>(image.bytes.size() - start);
-      putLE32(image.bytes, start + kTableOffset + 4 * static_cast<std::size_t>(track),
-              entries[track]);
-      for (const Record& record : trackRecords) {
-        const std::size_t at = image.bytes.size();
-        records[track].push_back(at);
-        image.bytes.resize(at + kRecordHeaderSize, 0);
-        image.bytes[at + 0] = record.c;
-        image.bytes[at + 1] = record.h;
-        image.bytes[at + 2] = record.r;
-        image.bytes[at + 3] = record.n;
-        image.bytes[at + 6] = record.density;
-        image.bytes[at + 7] = record.deletedMark;
-        image.bytes[at + 8] = record.status;
-        const int count =
-            record.sectorCount >= 0 ? record.sectorCount : static_cast<int>(trackRecords.size());
-        const int size =
-            record.dataSize >= 0 ? record.dataSize : static_cast<int>(record.data.size());
-        putLE16(image.bytes, at + 4, static_cast<std::uint16_t>(count));
-        putLE16(image.bytes, at + 0x0E, static_cast<std::uint16_t>(size));
-        image.bytes.insert(image.bytes.end(), record.data.begin(), record.data.end());
+    for (const auto& entry : disk.tracks) {
+      if (entry.first < 0 || entry.first >= disk.tableEntries) {
+        throw std::out_of_range("track not in table");
       }
     }
-    for (const auto& [track, other] : disk.sameAs) {
-      if (track < 0 || track >= disk.tableEntries) throw std::out_of_range("track not in table");
-      putLE32(image.bytes, start + kTableOffset + 4 * static_cast<std::size_t>(track),
-              entries.at(other));
+    for (const auto& entry : disk.sameAs) {
+      if (entry.first < 0 || entry.first >= disk.tableEntries) {
+        throw std::out_of_range("track not in table");
+      }
     }
-    const std::size_t size = image.bytes.size() - start;
+
+    // The sound disk, laid out by the writer; the overrides break it after.
+    BuilderSource source(disk);
+    d88::VectorSink sink(&image.bytes);
+    std::vector<std::vector<std::uint64_t>> offsets;
+    if (!d88::layOutDisk(soundLayout(disk), source, sink, &offsets).ok()) {
+      throw std::runtime_error("the layout failed");
+    }
+    std::size_t size = image.bytes.size() - start;
+    const auto entryAt = [&](int track) {
+      return start + kTableOffset + 4 * static_cast<std::size_t>(track);
+    };
+    const auto entryOf = [&](int track) {
+      const std::size_t at = entryAt(track);
+      return static_cast<std::uint32_t>(image.bytes[at]) |
+             static_cast<std::uint32_t>(image.bytes[at + 1]) << 8 |
+             static_cast<std::uint32_t>(image.bytes[at + 2]) << 16 |
+             static_cast<std::uint32_t>(image.bytes[at + 3]) << 24;
+    };
+
+    // A short table: the tracks move up to where it ends.
+    std::size_t shift = 0;
+    if (disk.tableEntries < 164) {
+      const std::size_t headerSize = kTableOffset + 4 * static_cast<std::size_t>(disk.tableEntries);
+      shift = kHeaderSize - headerSize;
+      image.bytes.erase(image.bytes.begin() + static_cast<std::ptrdiff_t>(start + headerSize),
+                        image.bytes.begin() + static_cast<std::ptrdiff_t>(start + kHeaderSize));
+      size -= shift;
+      for (int t = 0; t < disk.tableEntries; ++t) {
+        if (const std::uint32_t entry = entryOf(t)) {
+          putLE32(image.bytes, entryAt(t), static_cast<std::uint32_t>(entry - shift));
+        }
+      }
+    }
+    // A track listed with no records points where the next track starts,
+    // or at the disk's end.
+    std::map<int, std::uint32_t> entries;
+    for (auto it = disk.tracks.rbegin(); it != disk.tracks.rend(); ++it) {
+      const auto& [track, trackRecords] = *it;
+      entries[track] = trackRecords.empty()
+                           ? (entries.empty() ? static_cast<std::uint32_t>(size)
+                                              : entries.begin()->second)
+                           : entryOf(track);
+      putLE32(image.bytes, entryAt(track), entries[track]);
+    }
+    for (const auto& [track, trackRecords] : disk.tracks) {
+      for (std::size_t i = 0; i < trackRecords.size(); ++i) {
+        const Record& record = trackRecords[i];
+        const std::size_t at =
+            start + static_cast<std::size_t>(offsets[static_cast<std::size_t>(track)][i]) - shift;
+        records[track].push_back(at);
+        if (record.sectorCount >= 0) {
+          putLE16(image.bytes, at + 4, static_cast<std::uint16_t>(record.sectorCount));
+        }
+        if (record.dataSize >= 0) {
+          putLE16(image.bytes, at + 0x0E, static_cast<std::uint16_t>(record.dataSize));
+        }
+      }
+    }
+    for (const auto& [track, other] : disk.sameAs) putLE32(image.bytes, entryAt(track), entries.at(other));
+    // The 17th byte of a name, which the writer does not write.
+    if (disk.name.size() > 16) image.bytes[start + 16] = static_cast<std::uint8_t>(disk.name[16]);
     putLE32(image.bytes, start + 0x1C,
             static_cast<std::uint32_t>(disk.diskSize >= 0 ? static_cast<std::size_t>(disk.diskSize)
                                                           : size));

@@ -1,6 +1,8 @@
 // Builds D88 images in memory: several disks, any track layout, records in any
 // order, chosen fields overridden. Support for tests, fuzz seeds, benchmarks
-// and the demo; the tools themselves never write D88 images.
+// and the demo. The sound disk is laid out by the library's writer; the
+// overrides then break what a damaged fixture needs broken, past anything
+// the writer would accept.
 #ifndef D88CUT_IMAGE_BUILDER_D88_BUILDER_H_
 #define D88CUT_IMAGE_BUILDER_D88_BUILDER_H_
 

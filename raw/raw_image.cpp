@@ -27,12 +27,12 @@ bool isTracksCH(const SectorId& id, int number) {
 
 std::string quoted(const std::string& ascii) { return "\"" + ascii + "\""; }
 
-// Splits `text` from `from` on into `want` parts, as of TxSxB or CxHxSxB. An
-// x right after a part's leading 0 is either a separator or the start of a
-// hex number: the reading that gives `want` numbers wins, separators first
-// ("80x0x1024" is 80, 0, 1024; "80x16x0x100" is 80, 16, 0x100). False, with
-// the parts of the last reading tried, when none does.
-bool splitGeometry(const std::string& text, std::size_t from, std::size_t want,
+// Splits `text` from `from` on into `count` numbers separated by x, as in
+// TxSxB. An x right after a part's leading 0 is either a separator or the
+// start of a hex number: the reading that gives `count` numbers wins,
+// separators first ("80x0x1024" is 80, 0, 1024; "80x16x0x100" is 80, 16,
+// 0x100). False, with the parts of the last reading tried, when none does.
+bool splitGeometry(const std::string& text, std::size_t from, std::size_t count,
                    std::vector<std::string>* parts) {
   const std::size_t before = parts->size();
   for (std::size_t scan : {from, from + 2}) {
@@ -42,14 +42,14 @@ bool splitGeometry(const std::string& text, std::size_t from, std::size_t want,
     std::uint64_t ignored = 0;
     if (x == std::string::npos) {
       parts->push_back(text.substr(from));
-      if (parts->size() == want && parseRawNumber(parts->back().c_str(), UINT32_MAX, &ignored)) {
+      if (parts->size() == count && parseRawNumber(parts->back().c_str(), UINT32_MAX, &ignored)) {
         return true;
       }
       continue;
     }
     parts->push_back(text.substr(from, x - from));
-    if (parts->size() < want && parseRawNumber(parts->back().c_str(), UINT32_MAX, &ignored) &&
-        splitGeometry(text, x + 1, want, parts)) {
+    if (parts->size() < count && parseRawNumber(parts->back().c_str(), UINT32_MAX, &ignored) &&
+        splitGeometry(text, x + 1, count, parts)) {
       return true;
     }
   }
@@ -57,6 +57,11 @@ bool splitGeometry(const std::string& text, std::size_t from, std::size_t want,
 }
 
 }  // namespace
+
+bool splitNumbers(const std::string& text, std::size_t count, std::vector<std::string>* parts) {
+  parts->clear();
+  return count > 0 && splitGeometry(text, 0, count, parts) && parts->size() == count;
+}
 
 std::uint64_t rawImageBytes(const RawGeometry& g) {
   if (g.tracks <= 0 || g.sectors <= 0) return 0;
@@ -102,13 +107,10 @@ bool parseGeometry(const char* text, RawGeometry* geometry, std::string* why) {
   const std::string all = text != nullptr ? text : "";
   // TxSxB first, so that every text it took keeps its meaning.
   std::vector<std::string> parts;
-  if (!splitGeometry(all, 0, 3, &parts) || parts.size() != 3) {
-    parts.clear();
-    if (!splitGeometry(all, 0, 4, &parts) || parts.size() != 4) {
-      *why = "expected TxSxB (tracks, sectors per track, bytes per sector, as in 80x16x256) "
-             "or CxHxSxB (cylinders, heads, sectors, bytes, as in 40x1x16x256)";
-      return false;
-    }
+  if (!splitNumbers(all, 3, &parts) && !splitNumbers(all, 4, &parts)) {
+    *why = "expected TxSxB (tracks, sectors per track, bytes per sector, as in 80x16x256) "
+           "or CxHxSxB (cylinders, heads, sectors, bytes, as in 40x1x16x256)";
+    return false;
   }
   const bool withHeads = parts.size() == 4;
   std::uint64_t values[4] = {0, 2, 0, 0};

@@ -47,6 +47,11 @@ std::string geometryText(const RawGeometry& geometry);
 // else (a sign, a space, no digits, too large).
 bool parseRawNumber(const char* text, std::uint64_t max, std::uint64_t* value);
 
+// Splits `text` into `count` numbers separated by x, as parseRawNumber
+// takes them, into *parts ("80x16x0x100" into 80, 16, 0x100 for three);
+// false when it does not hold that many.
+bool splitNumbers(const std::string& text, std::size_t count, std::vector<std::string>* parts);
+
 // Parses "TxSxB" (T tracks of two heads) or "CxHxSxB" (C cylinders of H
 // heads, 1 or 2), numbers as parseRawNumber takes them, into the tracks,
 // heads, sectors and size code of *geometry, and checks it as checkGeometry

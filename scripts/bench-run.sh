@@ -26,6 +26,13 @@
 #   shared256x64  d88cmp and d88cmp --json of two files of 64 such disks,
 #              the second with every record marked bad
 #
+# The writers, in a second table beside cp of their input (best of 3):
+#   d88merge   of two files of 64 sample disks (82 MB each), the second with
+#              one sector of its last disk marked bad, against cp of one
+#   d88make    of the sample disk's raw image (1.2 MB) with d88raw's map,
+#              against cp of the raw image; /bin/true shows what starting a
+#              process takes
+#
 # Run it under `nice -n 10` on a busy machine, so that the reference and the
 # programs are measured alike:
 #
@@ -41,7 +48,7 @@ old=""
 outfile=${3:-}
 # The table is written after the script moves into its scratch folder.
 [[ -z $outfile || $outfile == /* ]] || outfile=$PWD/$outfile
-for tool in d88cut d88ls d88cmp make_hostile_images; do
+for tool in d88cut d88ls d88cmp d88raw d88make d88merge make_hostile_images make_sample_image; do
   [[ -x $new/$tool ]] || { echo "$0: $new/$tool not found" >&2; exit 2; }
 done
 
@@ -156,3 +163,44 @@ for run in "${runs[@]}"; do
 done
 echo "$table"
 [[ -z $outfile ]] || { mkdir -p "$(dirname "$outfile")"; echo "$table" >"$outfile"; }
+
+# The writers beside cp: best wall time and peak memory of 3 runs.
+"$new/make_sample_image" sample.d88
+python3 - <<'PY'
+import struct
+one = open("sample.d88", "rb").read()
+open("dumps-a.d88", "wb").write(one * 64)
+# The last disk of the second file: track 100, record 4 marked with a data CRC error.
+marked = bytearray(one)
+entry, = struct.unpack_from("<I", marked, 0x20 + 4 * 100)
+marked[entry + 3 * (16 + 1024) + 8] = 0xB0
+open("dumps-b.d88", "wb").write(one * 63 + bytes(marked))
+PY
+"$new/d88raw" --map sample.map.json sample.d88 sample.hdm >/dev/null
+best_of_3() {  # CMD...: "seconds peak-KiB", best wall time (to 0.1 ms) and highest memory of 3 runs
+  local best="" peak=0
+  for _ in 1 2 3; do
+    rm -f out.d88
+    local began ended t m
+    began=$(date +%s%N)
+    /usr/bin/time -o time.txt -f '%M' "$@" >/dev/null 2>&1 || true
+    ended=$(date +%s%N)
+    t=$(awk -v ns=$((ended - began)) 'BEGIN { printf "%.4f", ns / 1e9 }')
+    m=$(tail -1 time.txt)
+    if [[ -z $best ]] || faster "$t" "$best"; then best=$t; fi
+    if (( m > peak )); then peak=$m; fi
+  done
+  echo "$best $peak"
+}
+writers="| Run | cp of its input: s | /bin/true: s | Now: s, peak KiB |
+|---|---|---|---|"
+read -r start _ <<<"$(best_of_3 /bin/true)"
+read -r cpm _ <<<"$(best_of_3 cp dumps-a.d88 out.d88)"
+read -r t m <<<"$(best_of_3 "$new/d88merge" -o out.d88 dumps-a.d88 dumps-b.d88)"
+writers+=$'\n'"| \`d88merge -o out.d88 dumps-a.d88 dumps-b.d88\` (2 x 64 disks, 82 MB each) | $cpm | $start | $t s, $m KiB |"
+read -r cpr _ <<<"$(best_of_3 cp sample.hdm out.d88)"
+read -r t m <<<"$(best_of_3 "$new/d88make" --geometry 77x2x8x1024 --map sample.map.json sample.hdm out.d88)"
+writers+=$'\n'"| \`d88make --geometry 77x2x8x1024 --map sample.map.json sample.hdm out.d88\` (1.2 MB) | $cpr | $start | $t s, $m KiB |"
+echo
+echo "$writers"
+[[ -z $outfile ]] || { echo; echo "$writers"; } >>"$outfile"

@@ -69,6 +69,7 @@ TEST(NotAD88Image, EveryProgramRefusesItWithItsReasonAndWritesNothing) {
       {D88RAW_PATH, {"out.img"}, "Error: ", 1},
       {D88LS_PATH, {}, "d88ls: ", 1},
       {D88CMP_PATH, {"IMAGE"}, "d88cmp: ", 2},
+      {D88MERGE_PATH, {"IMAGE"}, "Error: ", 1},
   };
   for (const NotAnImage& file : notImages()) {
     for (const Program& program : programs) {

@@ -232,6 +232,9 @@ const std::vector<Program>& programs() {
       {D88SPLIT_PATH, "d88split", {"--output"}},
       {D88DIR_PATH, "d88dir", {"--disk", "--fs", "--json", "--deleted"}},
       {D88GET_PATH, "d88get", {"--disk", "--fs", "--output", "--all"}},
+      {D88MERGE_PATH, "d88merge", {"--output", "--disk", "--json", "--map"}},
+      {D88MAKE_PATH, "d88make",
+       {"--geometry", "--first", "--media", "--fm", "--name", "--protect", "--map"}},
   };
   return all;
 }
@@ -281,6 +284,15 @@ TEST(ProgramSkeletonTest, RefusalsKeepEachProgramsWordsAndStatus) {
       {D88SPLIT_PATH, {"a", "--", "-b"}, 1, "d88split: one image at a time; -b is one too many"},
       {D88SPLIT_PATH, {"--output"}, 1,
        "d88split: option --output needs a folder (d88split --help lists the options)"},
+      {D88MERGE_PATH, {"a"}, 1, std::string("Usage: ") + D88MERGE_PATH +
+                                    " [-o OUT] [--disk N] [--json] [--map MAP.json] DUMP DUMP..."},
+      {D88MERGE_PATH, {"--map", "a", "b"}, 1, std::string("Usage: ") + D88MERGE_PATH +
+                                    " [-o OUT] [--disk N] [--json] [--map MAP.json] DUMP DUMP..."},
+      {D88MAKE_PATH, {"--fm", "--geometry=", "a", "b"}, 1,
+       "d88make: option --geometry needs a value (d88make --help lists the options)"},
+      {D88MAKE_PATH, {"a", "b", "c"}, 1,
+       "d88make: one raw image and one output at a time; c is one too many "
+       "(d88make --help lists the options)"},
       {D88LS_PATH, {"--svg", "--json", "a"}, 1,
        std::string("d88ls: --svg and --json cannot be given together") + d88test::kNewline +
            "Usage: " + D88LS_PATH + " [--json] IMAGE... | " + D88LS_PATH + " [--json] IMAGE DISK | " +

@@ -1,0 +1,189 @@
+#include "merge_disks.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <list>
+#include <map>
+#include <utility>
+
+namespace d88 {
+namespace {
+
+// A record's place among those of its track that the merge pairs: its
+// identity, and which of the records of that identity it is (0 for the
+// first; twins count up in record order).
+using PairKey = std::pair<std::uint32_t, int>;
+
+std::uint32_t identityNumber(const SectorId& id) {
+  return static_cast<std::uint32_t>(id.c) << 24 | static_cast<std::uint32_t>(id.h) << 16 |
+         static_cast<std::uint32_t>(id.r) << 8 | id.n;
+}
+
+std::vector<PairKey> pairKeys(const std::vector<SectorRecord>& records) {
+  std::map<std::uint32_t, int> seen;
+  std::vector<PairKey> keys;
+  keys.reserve(records.size());
+  for (const SectorRecord& record : records) {
+    const std::uint32_t id = identityNumber(record.id);
+    keys.emplace_back(id, seen[id]++);
+  }
+  return keys;
+}
+
+// The walk of result track `track` in the selected disk of `image`.
+TrackWalk walkMerged(Image& image, int track) {
+  return image.walkTrack(mergeSlot(image.disk(), track));
+}
+
+// Gives the writer each record's data from the dump it is taken from, and
+// weighs the paired copies of later dumps against the first dump's.
+class MergeSource : public RecordSource {
+ public:
+  MergeSource(std::vector<MergeDump>& dumps, const DiskMerge& merge,
+              std::vector<SpareAgreement>* agreements)
+      : dumps_(dumps), merge_(merge), agreements_(agreements) {}
+
+  Status data(int track, std::size_t index, const RecordLayout& record,
+              std::uint8_t* buffer) override {
+    const MergeChoice& choice = merge_.taken[static_cast<std::size_t>(track)][index];
+    const MergeCopy& copy = choice.copy;
+    Image& image = *dumps_[static_cast<std::size_t>(copy.dump)].image;
+    std::int32_t got = 0;
+    const auto wanted = static_cast<std::int32_t>(record.dataSize);
+    const Status read = image.readRecord(copy.record, buffer, wanted, &got);
+    if (got != wanted) return !read.ok() ? read : shortRecordStatus(copy.record, wanted);
+    if (agreements_ == nullptr) return Status();
+    // Both copies are sound: they hold at least the size code's bytes,
+    // which are the sector.
+    const std::int32_t bytes = sectorBytes(copy.record.id.n);
+    for (std::size_t p = 0; p < choice.pairedCount; ++p) {
+      const MergeCopy& other = merge_.paired[choice.pairedAt + p];
+      SpareAgreement& agreement = (*agreements_)[static_cast<std::size_t>(other.dump)];
+      ++agreement.shared;
+      std::int32_t theirs = 0;
+      if (!dumps_[static_cast<std::size_t>(other.dump)]
+               .image->readRecord(other.record, scratch_.data(), bytes, &theirs)
+               .ok() ||
+          theirs != bytes ||
+          std::memcmp(buffer, scratch_.data(), static_cast<std::size_t>(bytes)) != 0) {
+        ++agreement.differing;
+      }
+    }
+    return Status();
+  }
+
+ private:
+  std::vector<MergeDump>& dumps_;
+  const DiskMerge& merge_;
+  std::vector<SpareAgreement>* agreements_;
+  std::vector<std::uint8_t> scratch_ = std::vector<std::uint8_t>(kMaxRecordDataBytes);
+};
+
+}  // namespace
+
+int mergeSlot(const Disk& disk, int track) {
+  (void)disk;
+  return track;
+}
+
+Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge) {
+  *merge = DiskMerge();
+  merge->disk = disk;
+  merge->takenFrom.assign(dumps.size(), 0);
+  std::vector<int> holders;
+  for (std::size_t d = 0; d < dumps.size(); ++d) {
+    if (dumps[d].image->selectDisk(disk).ok()) holders.push_back(static_cast<int>(d));
+  }
+  if (holders.empty()) return Status::notFound("no dump holds disk " + std::to_string(disk));
+  const Disk& header = dumps[static_cast<std::size_t>(holders.front())].image->disk();
+  merge->layout.name = header.name.substr(0, static_cast<std::size_t>(kNameLength));
+  merge->layout.writeProtect = header.writeProtect;
+  merge->layout.mediaType = header.mediaType;
+  merge->layout.tracks.resize(kTrackCount);
+  merge->taken.resize(kTrackCount);
+
+  struct Entry {
+    SectorId id;
+    std::vector<MergeCopy> copies;  // in dump order
+  };
+  for (int t = 0; t < kTrackCount; ++t) {
+    std::list<Entry> order;
+    std::map<PairKey, std::list<Entry>::iterator> where;
+    for (const int d : holders) {
+      const TrackWalk walk = walkMerged(*dumps[static_cast<std::size_t>(d)].image, t);
+      if (walk.end == TrackEnd::kReadError) return walk.error;
+      const std::vector<PairKey> keys = pairKeys(walk.records);
+      // The entry of the record before this one in this dump: a record the
+      // result lacks goes right after it, or first when none comes before.
+      auto after = order.end();
+      for (std::size_t i = 0; i < keys.size(); ++i) {
+        const auto found = where.find(keys[i]);
+        if (found != where.end()) {
+          found->second->copies.push_back({d, walk.records[i]});
+          after = found->second;
+          continue;
+        }
+        const auto at = order.insert(after == order.end() ? order.begin() : std::next(after),
+                                     Entry{walk.records[i].id, {{d, walk.records[i]}}});
+        where.emplace(keys[i], at);
+        after = at;
+      }
+    }
+    if (order.size() > static_cast<std::size_t>(kMaxTrackRecords)) {
+      return Status::corruption("track " + std::to_string(t) + " of disk " + std::to_string(disk) +
+                                " holds " + std::to_string(order.size()) +
+                                " records in the dumps together; a track holds " +
+                                std::to_string(kMaxTrackRecords) + " at most");
+    }
+    auto& records = merge->layout.tracks[static_cast<std::size_t>(t)];
+    auto& taken = merge->taken[static_cast<std::size_t>(t)];
+    for (const Entry& entry : order) {
+      std::size_t chosen = 0;
+      while (chosen < entry.copies.size() && !isSoundRecord(entry.copies[chosen].record)) ++chosen;
+      if (chosen == entry.copies.size()) chosen = 0;
+      const MergeCopy& copy = entry.copies[chosen];
+      const SectorRecord& r = copy.record;
+      RecordLayout layout;
+      layout.id = r.id;
+      layout.density = r.density;
+      layout.deletedMark = r.deletedMark;
+      layout.status = r.status;
+      layout.dataSize = static_cast<std::uint32_t>(std::max<std::int32_t>(r.dataAvailable, 0));
+      records.push_back(layout);
+      MergeChoice choice{copy, merge->paired.size(), 0};
+      if (copy.dump == 0 && isSoundRecord(r)) {
+        for (const MergeCopy& other : entry.copies) {
+          if (other.dump != 0 && isSoundRecord(other.record)) merge->paired.push_back(other);
+        }
+        choice.pairedCount = merge->paired.size() - choice.pairedAt;
+      }
+      taken.push_back(choice);
+      ++merge->sectors;
+      ++merge->takenFrom[static_cast<std::size_t>(copy.dump)];
+      const std::int32_t nominal = sectorBytes(r.id.n);
+      MergeFlaw flaw{t, copy, nominal == 0 || r.dataAvailable < nominal, isMarkedBad(r.status)};
+      if (flaw.isShort) ++merge->missing;
+      if (flaw.markedBad) ++merge->markedBad;
+      if (flaw.isShort || flaw.markedBad) merge->flaws.push_back(flaw);
+      bool anySound = false;
+      bool anyMarked = false;
+      for (const MergeCopy& c : entry.copies) {
+        anySound = anySound || isSoundRecord(c.record);
+        anyMarked = anyMarked || isMarkedBad(c.record.status);
+      }
+      if (anySound && anyMarked) merge->disagreements.push_back({t, r.id, entry.copies, chosen});
+    }
+  }
+  return Status();
+}
+
+Status writeDiskMerge(std::vector<MergeDump>& dumps, const DiskMerge& merge, ByteSink& sink,
+                      std::vector<SpareAgreement>* agreements) {
+  for (const MergeDump& dump : dumps) (void)dump.image->selectDisk(merge.disk);
+  if (agreements != nullptr) agreements->resize(dumps.size());
+  MergeSource source(dumps, merge, agreements);
+  return writeDisk(merge.layout, source, sink);
+}
+
+}  // namespace d88

@@ -1,0 +1,271 @@
+// The d88merge command, run as a process: damaged dumps of one disk merge
+// to the clean disk, which d88cut cuts as it cuts one dump with the other
+// as a spare; a dump of another disk is refused by name; twins are kept in
+// order; the reports, the map and the exit statuses.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <d88/image.h>
+
+#include "content_fingerprint.h"
+#include "json_value.h"
+#include "test_support.h"
+
+namespace {
+
+using d88build::Bytes;
+using d88build::Disk;
+using d88test::readFile;
+using d88test::RunResult;
+using d88test::TempDir;
+
+std::string fingerprintOf(const std::string& path, int disk = 0) {
+  d88::Image reader;
+  if (!d88::Image::open(path, &reader).ok()) return "cannot open " + path;
+  d88::Sha256Digest digest{};
+  const d88::Status status = d88::contentSha256(reader, disk, &digest);
+  return status.ok() ? d88::hexDigest(digest) : "failed: " + status.toString();
+}
+
+std::string line(const std::string& text) { return text + d88test::kNewline; }
+
+class MergeCommandTest : public ::testing::Test {
+ protected:
+  RunResult run(const char* program, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return d88test::run(argv, {work_.path(), -1});
+  }
+  RunResult merge(const std::vector<std::string>& args) { return run(D88MERGE_PATH, args); }
+  std::string write(const std::string& name, const std::vector<Disk>& disks) {
+    return work_.write(name, d88build::build(disks).bytes);
+  }
+  std::string file(const std::string& name) const { return work_.file(name); }
+
+  TempDir work_;
+};
+
+// Two dumps of the standard disk, each damaged where the other is not: a
+// sector missing, one marked with a CRC error (its bytes garbled), one
+// short, a whole track missing.
+Disk damagedA() {
+  Disk disk = d88build::standardDisk(5);
+  disk.tracks[40].erase(disk.tracks[40].begin() + 2);
+  disk.tracks[41][1].status = d88::kStatusDataCrcError;
+  disk.tracks[41][1].data[7] ^= 0xFF;
+  disk.tracks[42][4].data.resize(500);
+  disk.tracks.erase(60);
+  return disk;
+}
+
+Disk damagedB() {
+  Disk disk = d88build::standardDisk(5);
+  disk.tracks[45].erase(disk.tracks[45].begin());
+  disk.tracks[39][4].status = d88::kStatusDataCrcError;
+  disk.tracks[39][4].data[0] ^= 0xFF;
+  disk.tracks[43][5].data.resize(1);
+  disk.tracks.erase(61);
+  return disk;
+}
+
+TEST_F(MergeCommandTest, DamagedDumpsMergeToTheCleanDisk) {
+  const std::string clean = write("clean.d88", {d88build::standardDisk(5)});
+  const std::string a = write("a.d88", {damagedA()});
+  const std::string b = write("b.d88", {damagedB()});
+  const RunResult merged = merge({a, b});
+  EXPECT_EQ(merged.status, 0) << merged.err;
+  EXPECT_EQ(merged.out, line("writing ... " + file("a.merged.d88")));
+  // Track 60 (8), R 3 of track 40, the marked R 2 of track 41, the short R 5 of track 42.
+  EXPECT_EQ(merged.err, line("disk 0: 1232 sectors, 11 taken from " + b +
+                             ", 0 still missing, 0 still marked bad"));
+  EXPECT_EQ(fingerprintOf(file("a.merged.d88")), fingerprintOf(clean));
+}
+
+// d88cut cuts the merged image into the same files as it cuts one dump with
+// the other as a spare.
+TEST_F(MergeCommandTest, TheMergedImageCutsAsTheDumpWithItsSpare) {
+  const std::string a = write("a.d88", {damagedA()});
+  const std::string b = write("b.d88", {damagedB()});
+  ASSERT_EQ(merge({"-o", file("m.d88"), a, b}).status, 0);
+  std::filesystem::create_directory(file("merged"));
+  std::filesystem::create_directory(file("spare"));
+  const RunResult fromMerged = run(D88CUT_PATH, {"-o", file("merged"), file("m.d88")});
+  const RunResult withSpare = run(D88CUT_PATH, {"-o", file("spare"), "--spare", b, a});
+  EXPECT_EQ(fromMerged.status, 0) << fromMerged.err;
+  EXPECT_EQ(withSpare.status, 0) << withSpare.err;
+  const std::vector<std::string> names = d88test::listDir(file("merged"));
+  ASSERT_EQ(names.size(), 20u);
+  EXPECT_EQ(d88test::listDir(file("spare")), names);
+  for (const std::string& name : names) {
+    EXPECT_EQ(readFile(file("merged/" + name)), readFile(file("spare/" + name))) << name;
+  }
+}
+
+TEST_F(MergeCommandTest, OneImageWithItselfKeepsItsFingerprint) {
+  Disk second = d88build::standardDisk(9, 40, 2, 16, 1);
+  second.tracks[7][3].status = d88::kStatusDeletedData;
+  second.tracks[7][3].deletedMark = d88::kDeletedDataMark;
+  second.tracks[8][0].density = d88::kDensitySingle;
+  const std::string image = write("two.d88", {damagedA(), second});
+  const RunResult merged = merge({"-o", file("self.d88"), image, image});
+  EXPECT_EQ(merged.status, 2) << merged.err;  // A's own damage stays
+  for (int disk : {0, 1}) EXPECT_EQ(fingerprintOf(file("self.d88"), disk), fingerprintOf(image, disk));
+  d88::Image out;
+  ASSERT_TRUE(d88::Image::open(file("self.d88"), &out).ok());
+  EXPECT_EQ(out.disks().size(), 2u);
+}
+
+// A dump that differs in one sound sector is another disk: refused by
+// name, and the image is written from the others.
+TEST_F(MergeCommandTest, ADumpOfAnotherDiskIsNotUsed) {
+  Disk other = d88build::standardDisk(5);
+  other.tracks[44][2].data[100] ^= 1;
+  other.tracks[60][0].status = d88::kStatusDataCrcError;
+  const std::string a = write("a.d88", {damagedA()});
+  const std::string b = write("other.d88", {other});
+  const std::string text = work_.write("notes.txt", Bytes(1000, 'x'));
+  const RunResult merged = merge({"-o", file("m.d88"), a, b, text});
+  EXPECT_EQ(merged.status, 2);
+  const std::vector<std::string> lines = d88test::lines(merged.err);
+  ASSERT_EQ(lines.size(), 3u) << merged.err;
+  EXPECT_EQ(lines[0], "Note: " + b + " is not used: 1 of the 1221 sectors that both hold sound differ");
+  EXPECT_EQ(lines[1].rfind("Note: " + text + " is not used: it is not a D88 image: ", 0), 0u);
+  EXPECT_EQ(lines[2], "disk 0: 1223 sectors, 1 still missing, 1 still marked bad");
+  EXPECT_EQ(fingerprintOf(file("m.d88")), fingerprintOf(a));
+}
+
+// A track that copy protection holds twice (two R 3 records with different
+// bytes) keeps both twins through the merge, in order; a twin only the
+// second dump holds is placed after the record before it there.
+TEST_F(MergeCommandTest, TwinsAreAllKeptInOrder) {
+  Disk a = d88build::standardDisk(2, 2, 2, 8, 3);
+  auto& protectedA = a.tracks[1];
+  d88build::Record twin = protectedA[2];
+  twin.data = d88build::sectorPattern(99, 1, 3, 1024);
+  protectedA.insert(protectedA.begin() + 5, twin);
+  Disk b = a;
+  b.tracks[1].erase(b.tracks[1].begin() + 2);  // the first R 3: B's only R 3 pairs with A's first
+  b.tracks[1].push_back(d88build::record(0, 1, 0xF5, 3, Bytes(1024, 0x4E)));
+  const std::string pathA = write("a.d88", {a});
+  const std::string pathB = write("b.d88", {b});
+  // B's R 3 pairs with A's first R 3, whose bytes differ: B is another disk.
+  RunResult merged = merge({"-o", file("m.d88"), pathA, pathB});
+  EXPECT_NE(merged.err.find("is not used: 1 of the"), std::string::npos) << merged.err;
+  // With the twins in both, B adds its extra record after its last one.
+  b = a;
+  b.tracks[1].push_back(d88build::record(0, 1, 0xF5, 3, Bytes(1024, 0x4E)));
+  ASSERT_EQ(merge({"-o", file("m.d88"), pathA, write("b.d88", {b})}).status, 0);
+  d88::Image out;
+  ASSERT_TRUE(d88::Image::open(file("m.d88"), &out).ok());
+  ASSERT_TRUE(out.selectDisk(0).ok());
+  const d88::TrackWalk walk = out.walkTrack(1);
+  std::vector<int> rs;
+  for (const d88::SectorRecord& r : walk.records) rs.push_back(r.id.r);
+  EXPECT_EQ(rs, (std::vector<int>{1, 2, 3, 4, 5, 3, 6, 7, 8, 0xF5}));
+  Bytes first(1024);
+  Bytes second(1024);
+  std::int32_t got = 0;
+  ASSERT_TRUE(out.readRecord(walk.records[2], first.data(), 1024, &got).ok());
+  ASSERT_TRUE(out.readRecord(walk.records[5], second.data(), 1024, &got).ok());
+  EXPECT_EQ(first, a.tracks[1][2].data);
+  EXPECT_EQ(second, twin.data);
+}
+
+// A sector that every dump marks keeps its mark; one that a dump marks and
+// another holds sound is listed in the map with the copy taken; --json
+// gives the report as JSON Lines.
+TEST_F(MergeCommandTest, TheMapNamesWhatIsNotWholeAndWhereMarksDisagree) {
+  Disk a = d88build::standardDisk(3, 4, 2, 8, 3);
+  a.tracks[2][1].status = d88::kStatusDataCrcError;
+  a.tracks[3][5].status = d88::kStatusNoDataMark;
+  a.tracks[4][0].data.resize(100);
+  Disk b = d88build::standardDisk(3, 4, 2, 8, 3);
+  b.tracks[3][5].status = d88::kStatusDataCrcError;
+  b.tracks[4][0].data.resize(200);
+  const std::string pathA = write("a.d88", {a});
+  const std::string pathB = write("b.d88", {b});
+  const RunResult merged =
+      merge({"--json", "--map", file("m.json"), "-o", file("m.d88"), pathA, pathB});
+  EXPECT_EQ(merged.status, 2) << merged.err;
+  EXPECT_EQ(merged.err, "");
+  const d88test::JsonValue report = d88test::parseJson(merged.out);
+  EXPECT_EQ(report["sectors"].asInt(), 64);
+  EXPECT_EQ(report["taken"][0]["sectors"].asInt(), 1);
+  EXPECT_EQ(report["missing"].asInt(), 1);
+  EXPECT_EQ(report["markedBad"].asInt(), 1);
+  const Bytes mapBytes = readFile(file("m.json"));
+  const d88test::JsonValue map = d88test::parseJson(std::string(mapBytes.begin(), mapBytes.end()));
+  const d88test::JsonValue& entries = map["disks"][0]["entries"];
+  ASSERT_EQ(entries.array.size(), 2u);
+  EXPECT_EQ(entries[0]["track"].asInt(), 3);
+  EXPECT_EQ(entries[0]["kind"].string, "marked bad");
+  EXPECT_EQ(entries[0]["status"][0].string, "no data mark");
+  EXPECT_EQ(entries[0]["from"].string, pathA);
+  EXPECT_EQ(entries[1]["track"].asInt(), 4);
+  EXPECT_EQ(entries[1]["kind"].string, "short");
+  EXPECT_EQ(entries[1]["bytes"].asInt(), 100);
+  const d88test::JsonValue& disagreements = map["disks"][0]["disagreements"];
+  ASSERT_EQ(disagreements.array.size(), 1u);
+  EXPECT_EQ(disagreements[0]["track"].asInt(), 2);
+  EXPECT_EQ(disagreements[0]["r"].asInt(), 2);
+  EXPECT_EQ(disagreements[0]["from"].string, pathB);
+  EXPECT_EQ(disagreements[0]["copies"][0]["status"][0].string, "data CRC error");
+  EXPECT_EQ(disagreements[0]["copies"][1]["status"][0].string, "normal");
+  EXPECT_FALSE(map["whole"].boolean);
+}
+
+// OUT is never a dump, by name, through a link or as standard input; a dump
+// that cannot be read stops the run; nothing is written then.
+TEST_F(MergeCommandTest, NothingIsWrittenOverADumpOrFromAnUnreadableOne) {
+  const std::string a = write("a.d88", {d88build::standardDisk(1, 3, 2, 8, 3)});
+  const Bytes before = readFile(a);
+  std::error_code linked;
+  std::filesystem::create_symlink(a, file("link.d88"), linked);
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    std::string words;
+  };
+  const std::vector<Case> cases = {
+      {"OUT is a dump", {"-o", a, a, a}, "cannot write " + a + ": it is the dump " + a},
+      {"OUT is a link to one", {"-o", linked ? a : file("link.d88"), a, a}, "it is the dump " + a},
+      {"a dump that is not there", {"-o", file("m.d88"), a, file("none.d88")}, "cannot open"},
+      {"standard output", {"-o", "-", a, a}, "OUT cannot be -"},
+      {"a disk no dump holds", {"--disk", "3", "-o", file("m.d88"), a, a}, "no dump holds disk 3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const RunResult merged = merge(c.args);
+    EXPECT_EQ(merged.status, 1);
+    EXPECT_NE(merged.err.find(c.words), std::string::npos) << merged.err;
+    EXPECT_FALSE(std::filesystem::exists(file("m.d88")));
+    EXPECT_EQ(readFile(a), before);
+  }
+#ifndef _WIN32
+  d88test::RunOptions fromA(work_.path(), -1);
+  fromA.stdinFile = a;
+  const RunResult piped = d88test::run({D88MERGE_PATH, "-o", a, "-", file("link.d88")}, fromA);
+  EXPECT_EQ(piped.status, 1);
+  EXPECT_NE(piped.err.find("it is the dump -"), std::string::npos) << piped.err;
+  EXPECT_EQ(readFile(a), before);
+#endif
+}
+
+TEST_F(MergeCommandTest, DiskNMergesThatDiskAlone) {
+  const std::string a = write("a.d88", {d88build::standardDisk(1, 2, 2, 8, 3), damagedA()});
+  const std::string b = write("b.d88", {d88build::standardDisk(1, 2, 2, 8, 3), damagedB()});
+  const RunResult merged = merge({"--disk", "1", "-o", file("m.d88"), a, b});
+  EXPECT_EQ(merged.status, 0) << merged.err;
+  EXPECT_EQ(merged.err, line("disk 1: 1232 sectors, 11 taken from " + b +
+                             ", 0 still missing, 0 still marked bad"));
+  d88::Image out;
+  ASSERT_TRUE(d88::Image::open(file("m.d88"), &out).ok());
+  EXPECT_EQ(out.disks().size(), 1u);
+  EXPECT_EQ(fingerprintOf(file("m.d88")), fingerprintOf(write("clean.d88", {d88build::standardDisk(5)})));
+}
+
+}  // namespace

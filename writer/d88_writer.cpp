@@ -1,0 +1,208 @@
+#include <d88/writer.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "disk_layout.h"
+
+namespace d88 {
+namespace {
+
+// The disk header and record header, by named offsets.
+constexpr std::size_t kWriteProtectAt = 0x1A;
+constexpr std::size_t kMediaAt = 0x1B;
+constexpr std::size_t kDiskSizeAt = 0x1C;
+constexpr std::size_t kTableAt = 0x20;
+constexpr std::size_t kRecordHeaderBytes = 16;
+constexpr std::size_t kRecordCountAt = 0x04;
+constexpr std::size_t kDensityAt = 0x06;
+constexpr std::size_t kDeletedMarkAt = 0x07;
+constexpr std::size_t kStatusAt = 0x08;
+constexpr std::size_t kDataSizeAt = 0x0E;
+
+void putLE16(std::uint8_t* p, std::uint32_t value) {
+  p[0] = static_cast<std::uint8_t>(value);
+  p[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void putLE32(std::uint8_t* p, std::uint64_t value) {
+  putLE16(p, static_cast<std::uint32_t>(value & 0xFFFF));
+  putLE16(p + 2, static_cast<std::uint32_t>((value >> 16) & 0xFFFF));
+}
+
+// Where each track starts, from the disk's start, and the disk's size.
+std::uint64_t trackOffsets(const DiskLayout& layout, std::vector<std::uint64_t>* starts) {
+  std::uint64_t at = kDiskHeaderSize;
+  starts->assign(layout.tracks.size(), 0);
+  for (std::size_t t = 0; t < layout.tracks.size(); ++t) {
+    if (layout.tracks[t].empty()) continue;
+    (*starts)[t] = at;
+    for (const RecordLayout& record : layout.tracks[t]) at += kRecordHeaderBytes + record.dataSize;
+  }
+  return at;
+}
+
+// Gives each record's data from its place in a DiskContent.
+class ContentSource : public RecordSource {
+ public:
+  explicit ContentSource(const DiskContent& disk) : disk_(disk) {}
+  Status data(int track, std::size_t index, const RecordLayout& record,
+              std::uint8_t* buffer) override {
+    const std::vector<std::uint8_t>& bytes =
+        disk_.tracks[static_cast<std::size_t>(track)][index].data;
+    std::memcpy(buffer, bytes.data(), std::min<std::size_t>(bytes.size(), record.dataSize));
+    return Status();
+  }
+
+ private:
+  const DiskContent& disk_;
+};
+
+}  // namespace
+
+Status VectorSink::write(const std::uint8_t* data, std::size_t size) {
+  bytes_->insert(bytes_->end(), data, data + size);
+  return Status();
+}
+
+Status checkDiskLayout(const DiskLayout& layout, std::uint64_t* diskSize) {
+  if (layout.name.size() > static_cast<std::size_t>(kNameLength)) {
+    return Status::corruption("the disk name has " + std::to_string(layout.name.size()) +
+                              " bytes; a D88 header holds at most " +
+                              std::to_string(kNameLength));
+  }
+  if (layout.name.find('\0') != std::string::npos) {
+    return Status::corruption("the disk name holds a zero byte, which would end it");
+  }
+  if (layout.tracks.size() > static_cast<std::size_t>(kTrackCount)) {
+    return Status::corruption("the disk has " + std::to_string(layout.tracks.size()) +
+                              " tracks; a D88 track table holds " + std::to_string(kTrackCount));
+  }
+  std::vector<std::uint64_t> starts;
+  const std::uint64_t size = trackOffsets(layout, &starts);
+  if (size >= kMaxWrittenDiskBytes) {
+    return Status::corruption("the disk would take " + std::to_string(size) +
+                              " bytes; a D88 disk is under 4 GiB");
+  }
+  for (std::size_t t = 0; t < layout.tracks.size(); ++t) {
+    const std::vector<RecordLayout>& records = layout.tracks[t];
+    if (records.size() > static_cast<std::size_t>(kMaxTrackRecords)) {
+      return Status::corruption("track " + std::to_string(t) + " has " +
+                                std::to_string(records.size()) + " records; a reader walks " +
+                                std::to_string(kMaxTrackRecords) + " at most");
+    }
+    for (const RecordLayout& record : records) {
+      if (record.dataSize > kMaxRecordDataBytes) {
+        SectorAddress at{static_cast<std::int32_t>(t), record.id.c, record.id.h, record.id.r,
+                         record.id.n};
+        return Status::corruption(sectorAddressText(at) + " has " +
+                                  std::to_string(record.dataSize) +
+                                  " data bytes; a record holds at most " +
+                                  std::to_string(kMaxRecordDataBytes));
+      }
+    }
+  }
+  if (diskSize != nullptr) *diskSize = size;
+  return Status();
+}
+
+Status layOutDisk(const DiskLayout& layout, RecordSource& source, ByteSink& sink,
+                  std::vector<std::vector<std::uint64_t>>* recordOffsets) {
+  std::vector<std::uint64_t> starts;
+  const std::uint64_t size = trackOffsets(layout, &starts);
+  std::array<std::uint8_t, kDiskHeaderSize> header{};
+  std::memcpy(header.data(), layout.name.data(),
+              std::min<std::size_t>(layout.name.size(), kNameLength));
+  header[kWriteProtectAt] = layout.writeProtect;
+  header[kMediaAt] = layout.mediaType;
+  putLE32(header.data() + kDiskSizeAt, size);
+  for (std::size_t t = 0; t < starts.size() && t < static_cast<std::size_t>(kTrackCount); ++t) {
+    putLE32(header.data() + kTableAt + 4 * t, starts[t]);
+  }
+  Status s = sink.write(header.data(), header.size());
+  if (!s.ok()) return s;
+  if (recordOffsets != nullptr) recordOffsets->assign(layout.tracks.size(), {});
+  std::vector<std::uint8_t> data;
+  for (std::size_t t = 0; t < layout.tracks.size(); ++t) {
+    const std::vector<RecordLayout>& records = layout.tracks[t];
+    std::uint64_t at = starts[t];
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      const RecordLayout& record = records[i];
+      std::array<std::uint8_t, kRecordHeaderBytes> head{};
+      head[0] = record.id.c;
+      head[1] = record.id.h;
+      head[2] = record.id.r;
+      head[3] = record.id.n;
+      putLE16(head.data() + kRecordCountAt, static_cast<std::uint32_t>(records.size() & 0xFFFF));
+      head[kDensityAt] = record.density;
+      head[kDeletedMarkAt] = record.deletedMark;
+      head[kStatusAt] = record.status;
+      putLE16(head.data() + kDataSizeAt, record.dataSize & 0xFFFF);
+      if (recordOffsets != nullptr) (*recordOffsets)[t].push_back(at);
+      at += kRecordHeaderBytes + record.dataSize;
+      s = sink.write(head.data(), head.size());
+      if (!s.ok()) return s;
+      if (record.dataSize == 0) continue;
+      if (data.size() < record.dataSize) data.resize(record.dataSize);
+      s = source.data(static_cast<int>(t), i, record, data.data());
+      if (!s.ok()) return s;
+      s = sink.write(data.data(), record.dataSize);
+      if (!s.ok()) return s;
+    }
+  }
+  return Status();
+}
+
+Status writeDisk(const DiskLayout& layout, RecordSource& source, ByteSink& sink) {
+  const Status checked = checkDiskLayout(layout, nullptr);
+  if (!checked.ok()) return checked;
+  return layOutDisk(layout, source, sink, nullptr);
+}
+
+DiskLayout layoutOf(const DiskContent& disk) {
+  DiskLayout layout;
+  layout.name = disk.name;
+  layout.writeProtect = disk.writeProtect;
+  layout.mediaType = disk.mediaType;
+  layout.tracks.resize(disk.tracks.size());
+  for (std::size_t t = 0; t < disk.tracks.size(); ++t) {
+    layout.tracks[t].reserve(disk.tracks[t].size());
+    for (const RecordContent& content : disk.tracks[t]) {
+      RecordLayout record;
+      record.id = content.id;
+      record.density = content.density;
+      record.deletedMark = content.deletedMark;
+      record.status = content.status;
+      // A size past any field stays past it, so that the check refuses it.
+      record.dataSize = static_cast<std::uint32_t>(
+          std::min<std::size_t>(content.data.size(), std::size_t{0xFFFFFFFFu}));
+      layout.tracks[t].push_back(record);
+    }
+  }
+  return layout;
+}
+
+Status writeDisks(const std::vector<DiskContent>& disks, ByteSink& sink) {
+  if (disks.size() > static_cast<std::size_t>(kMaxDisks)) {
+    return Status::corruption(std::to_string(disks.size()) + " disks; a reader finds " +
+                              std::to_string(kMaxDisks) + " at most");
+  }
+  std::vector<DiskLayout> layouts;
+  layouts.reserve(disks.size());
+  for (std::size_t k = 0; k < disks.size(); ++k) {
+    layouts.push_back(layoutOf(disks[k]));
+    const Status checked = checkDiskLayout(layouts.back(), nullptr);
+    if (!checked.ok()) return Status::corruption("disk " + std::to_string(k) + ": " + checked.message());
+  }
+  for (std::size_t k = 0; k < disks.size(); ++k) {
+    ContentSource source(disks[k]);
+    const Status s = layOutDisk(layouts[k], source, sink, nullptr);
+    if (!s.ok()) return s;
+  }
+  return Status();
+}
+
+}  // namespace d88
