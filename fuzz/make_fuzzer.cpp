@@ -37,10 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool taken = d88::readRawMap(text, geometry, &fixes, &why);
   FUZZ_CHECK(taken || !why.empty());
   std::vector<std::vector<std::uint64_t>> offsets;
-  const d88::DiskLayout layout =
+  const d88::DiskPlan layout =
       d88::makeLayout(geometry, d88::MakeHeader{"FUZZ", 0, d88::kMedia2D, false},
                       taken ? &fixes : nullptr, &offsets);
-  FUZZ_CHECK(d88::checkDiskLayout(layout, nullptr).ok());
+  FUZZ_CHECK(d88::checkDiskPlan(layout, nullptr).ok());
   std::vector<std::uint8_t> bytes;
   d88::VectorSink sink(&bytes);
   PatternSource source(offsets);

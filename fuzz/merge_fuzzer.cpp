@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(d88::Image::openMemory(bytes.data(), bytes.size(), &merged).ok());
   FUZZ_CHECK(merged.selectDisk(0).ok());
   for (int t = 0; t < d88::kTrackCount; ++t) {
-    const auto& want = plan.layout.tracks[static_cast<std::size_t>(t)];
+    const auto& want = plan.plan.tracks[static_cast<std::size_t>(t)];
     const d88::TrackWalk walk = merged.walkTrack(t);
     FUZZ_CHECK(walk.records.size() == want.size());
     for (std::size_t i = 0; i < want.size(); ++i) {

@@ -8,7 +8,7 @@
 
 #include <d88/writer.h>
 
-#include "disk_layout.h"
+#include "disk_plan_layout.h"
 
 namespace d88build {
 
@@ -62,8 +62,8 @@ class BuilderSource : public d88::RecordSource {
 };
 
 // The sound disk that `disk` asks for, before its overrides: the writer's layout.
-d88::DiskLayout soundLayout(const Disk& disk) {
-  d88::DiskLayout layout;
+d88::DiskPlan soundLayout(const Disk& disk) {
+  d88::DiskPlan layout;
   layout.name = disk.name.substr(0, 16);
   layout.writeProtect = disk.writeProtect;
   layout.mediaType = disk.mediaType;

@@ -119,9 +119,11 @@ bool gatherDiskPicture(Image& image, int index, const std::string& imagePath,
         p.plan.push_back({cut.name, i == 0, std::move(readout.sectors[i])});
       }
     }
-    // On a disk that holds none of them, the plan's sectors would be only
-    // holes over a disk of another layout: it is not drawn there.
-    if (found) {
+    // On a disk that holds none of them, nor any sector of their kind, the
+    // plan's sectors would be only holes over a disk of another layout: it
+    // is not drawn there. A 2HD dump that lost the plan's tracks shows its
+    // holes, as its listing counts them.
+    if (found || diskHoldsPlanKindOfSector(image)) {
       for (const PlanSlot& slot : p.plan) {
         const int track = slot.outcome.address.track;
         if (track >= 0 && track < kTrackCount) p.lastTrack = std::max(p.lastTrack, track);

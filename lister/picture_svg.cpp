@@ -255,6 +255,11 @@ class SvgWriter {
     legendTop_ = 58;
     frame_.rowsTop = legendTop_ + legendRows * kLegendPitch + 26;
     frame_.layout = p_.disk.counts.layout;
+    // A disk without records has only its media byte to say its sides.
+    if (!frame_.layout.hasRecords &&
+        (p_.disk.mediaType == kMedia1D || p_.disk.mediaType == kMedia1DD)) {
+      frame_.layout.heads = 1;
+    }
     const int rows = p_.lastTrack >= 0 ? frame_.layout.cylinderOf(p_.lastTrack) + 1 : 1;
     frame_.width = std::max(frame_.panelX(frame_.layout.heads - 1) + frame_.panelWidth + kMargin,
                             2 * kMargin + kLegendColumns * kLegendItemWidth);

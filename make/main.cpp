@@ -199,9 +199,9 @@ static int make(const d88::Arguments& args) {
   }
 
   std::vector<std::vector<std::uint64_t>> rawOffsets;
-  const d88::DiskLayout layout =
+  const d88::DiskPlan layout =
       d88::makeLayout(geometry, header, mapName != nullptr ? &fixes : nullptr, &rawOffsets);
-  const d88::Status checked = d88::checkDiskLayout(layout, nullptr);
+  const d88::Status checked = d88::checkDiskPlan(layout, nullptr);
   if (!checked.ok()) {
     d88::print(stderr, "Error: %s cannot be written: %s\n", out.c_str(), checked.message().c_str());
     return 1;

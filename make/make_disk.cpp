@@ -158,8 +158,20 @@ bool readRawMap(const std::string& text, const MakeGeometry& g, RawMapFixes* fix
            "or no entries)";
     return false;
   }
+  // A map of a one-head image says so ("heads": 1); one of two heads says
+  // nothing, as d88raw wrote them before it knew one-sided disks.
+  std::int64_t heads = 2;
+  if (geometry->member("heads") != nullptr && !integerMember(*geometry, "heads", 1, 2, &heads)) {
+    *why = "its geometry's heads are not 1 or 2";
+    return false;
+  }
   const std::int64_t sectorSize = sectorBytes(g.sizeCode);
   const std::uint64_t rawBytes = makeRawBytes(g);
+  if (heads != g.heads) {
+    *why = "it maps an image of " + std::to_string(heads) + (heads == 1 ? " head" : " heads") +
+           ", not " + makeGeometryText(g);
+    return false;
+  }
   if (sectors != g.sectors || firstR != g.firstR || bytes != sectorSize ||
       static_cast<std::uint64_t>(tracks * sectors * bytes) != rawBytes) {
     *why = "it maps " + std::to_string(tracks) + " tracks of sectors " + std::to_string(firstR) +
@@ -222,9 +234,9 @@ bool readRawMap(const std::string& text, const MakeGeometry& g, RawMapFixes* fix
   return true;
 }
 
-DiskLayout makeLayout(const MakeGeometry& g, const MakeHeader& header, const RawMapFixes* fixes,
+DiskPlan makeLayout(const MakeGeometry& g, const MakeHeader& header, const RawMapFixes* fixes,
                       std::vector<std::vector<std::uint64_t>>* rawOffsets) {
-  DiskLayout layout;
+  DiskPlan layout;
   layout.name = header.name;
   layout.writeProtect = header.writeProtect;
   layout.mediaType = header.mediaType;

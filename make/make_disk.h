@@ -97,7 +97,7 @@ struct MakeHeader {
 // sectors R in order, each with the C, H, R, N of its place unless `fixes`
 // (may be null) say otherwise; for each record, in *rawOffsets (per slot,
 // in record order), where its data stands in the raw image.
-DiskLayout makeLayout(const MakeGeometry& geometry, const MakeHeader& header,
+DiskPlan makeLayout(const MakeGeometry& geometry, const MakeHeader& header,
                       const RawMapFixes* fixes, std::vector<std::vector<std::uint64_t>>* rawOffsets);
 
 // Reads the raw image in order, once, through a window: a stream (standard

@@ -31,9 +31,60 @@ std::vector<PairKey> pairKeys(const std::vector<SectorRecord>& records) {
   return keys;
 }
 
-// The walk of result track `track` in the selected disk of `image`.
-TrackWalk walkMerged(Image& image, int track) {
-  return image.walkTrack(mergeSlot(image.disk(), track));
+// The layout the merged image keeps its tracks in: the first dump's, when
+// every track any dump holds has a slot there; else the one of the two
+// plain numberings (every slot for a disk whose tracks are all of head 0,
+// slot = number otherwise) that places them all. kCorruption names a track
+// that no layout of 164 slots can place with the others.
+Status mergedLayout(std::vector<MergeDump>& dumps, const std::vector<int>& holders,
+                    const std::vector<DiskLayout>& layouts, DiskLayout* result) {
+  // The slots of each dump that hold records (the walks are kept: this reads
+  // nothing again).
+  std::vector<std::vector<int>> held(dumps.size());
+  for (const int d : holders) {
+    Image& image = *dumps[static_cast<std::size_t>(d)].image;
+    for (int t = 0; t < kTrackCount; ++t) {
+      if (!trackEntryInDisk(image.disk().tracks[static_cast<std::size_t>(t)], image.disk().size)) {
+        continue;
+      }
+      if (!image.walkTrack(t).records.empty()) held[static_cast<std::size_t>(d)].push_back(t);
+    }
+  }
+  bool allHeadZero = true;
+  int highest = -1;
+  int highestDump = 0;
+  for (const int d : holders) {
+    const DiskLayout& layout = layouts[static_cast<std::size_t>(d)];
+    for (const int t : held[static_cast<std::size_t>(d)]) {
+      const int number = layout.trackNumber(t);
+      allHeadZero = allHeadZero && number % 2 == 0;
+      if (number > highest) {
+        highest = number;
+        highestDump = d;
+      }
+    }
+  }
+  DiskLayout everySlot;
+  everySlot.heads = 1;
+  everySlot.everySlot = true;
+  for (const DiskLayout& candidate :
+       {layouts[static_cast<std::size_t>(holders.front())], allHeadZero ? everySlot : DiskLayout()}) {
+    bool placesAll = true;
+    for (const int d : holders) {
+      for (const int t : held[static_cast<std::size_t>(d)]) {
+        placesAll = placesAll &&
+                    candidate.slotOf(layouts[static_cast<std::size_t>(d)].trackNumber(t)) >= 0;
+      }
+    }
+    if (placesAll) {
+      *result = candidate;
+      return Status();
+    }
+  }
+  return Status::corruption("track " + std::to_string(highest) + " (C " +
+                            std::to_string(highest / 2) + ", H " + std::to_string(highest % 2) +
+                            ") of " + dumps[static_cast<std::size_t>(highestDump)].name +
+                            " has no slot in one image with the tracks of the other dumps");
 }
 
 // Gives the writer each record's data from the dump it is taken from, and
@@ -82,11 +133,6 @@ class MergeSource : public RecordSource {
 
 }  // namespace
 
-int mergeSlot(const Disk& disk, int track) {
-  (void)disk;
-  return track;
-}
-
 Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge) {
   *merge = DiskMerge();
   merge->disk = disk;
@@ -97,11 +143,19 @@ Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge) 
   }
   if (holders.empty()) return Status::notFound("no dump holds disk " + std::to_string(disk));
   const Disk& header = dumps[static_cast<std::size_t>(holders.front())].image->disk();
-  merge->layout.name = header.name.substr(0, static_cast<std::size_t>(kNameLength));
-  merge->layout.writeProtect = header.writeProtect;
-  merge->layout.mediaType = header.mediaType;
-  merge->layout.tracks.resize(kTrackCount);
+  merge->plan.name = header.name.substr(0, static_cast<std::size_t>(kNameLength));
+  merge->plan.writeProtect = header.writeProtect;
+  merge->plan.mediaType = header.mediaType;
+  merge->plan.tracks.resize(kTrackCount);
   merge->taken.resize(kTrackCount);
+  // Tracks meet by their number 2 x C + H, whichever slot each dump keeps
+  // them in: one-sided dumps of one disk kept two ways merge as one.
+  std::vector<DiskLayout> layouts(dumps.size());
+  for (const int d : holders) {
+    layouts[static_cast<std::size_t>(d)] = diskLayout(*dumps[static_cast<std::size_t>(d)].image);
+  }
+  const Status placed = mergedLayout(dumps, holders, layouts, &merge->layout);
+  if (!placed.ok()) return placed;
 
   struct Entry {
     SectorId id;
@@ -111,7 +165,9 @@ Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge) 
     std::list<Entry> order;
     std::map<PairKey, std::list<Entry>::iterator> where;
     for (const int d : holders) {
-      const TrackWalk walk = walkMerged(*dumps[static_cast<std::size_t>(d)].image, t);
+      const int slot = layouts[static_cast<std::size_t>(d)].slotOf(merge->layout.trackNumber(t));
+      const TrackWalk walk =
+          slot >= 0 ? dumps[static_cast<std::size_t>(d)].image->walkTrack(slot) : TrackWalk();
       if (walk.end == TrackEnd::kReadError) return walk.error;
       const std::vector<PairKey> keys = pairKeys(walk.records);
       // The entry of the record before this one in this dump: a record the
@@ -131,12 +187,12 @@ Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge) 
       }
     }
     if (order.size() > static_cast<std::size_t>(kMaxTrackRecords)) {
-      return Status::corruption("track " + std::to_string(t) + " of disk " + std::to_string(disk) +
+      return Status::corruption("track " + std::to_string(merge->layout.trackNumber(t)) + " of disk " + std::to_string(disk) +
                                 " holds " + std::to_string(order.size()) +
                                 " records in the dumps together; a track holds " +
                                 std::to_string(kMaxTrackRecords) + " at most");
     }
-    auto& records = merge->layout.tracks[static_cast<std::size_t>(t)];
+    auto& records = merge->plan.tracks[static_cast<std::size_t>(t)];
     auto& taken = merge->taken[static_cast<std::size_t>(t)];
     for (const Entry& entry : order) {
       std::size_t chosen = 0;
@@ -162,7 +218,7 @@ Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge) 
       ++merge->sectors;
       ++merge->takenFrom[static_cast<std::size_t>(copy.dump)];
       const std::int32_t nominal = sectorBytes(r.id.n);
-      MergeFlaw flaw{t, copy, nominal == 0 || r.dataAvailable < nominal, isMarkedBad(r.status)};
+      MergeFlaw flaw{merge->layout.trackNumber(t), copy, nominal == 0 || r.dataAvailable < nominal, isMarkedBad(r.status)};
       if (flaw.isShort) ++merge->missing;
       if (flaw.markedBad) ++merge->markedBad;
       if (flaw.isShort || flaw.markedBad) merge->flaws.push_back(flaw);
@@ -172,7 +228,9 @@ Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge) 
         anySound = anySound || isSoundRecord(c.record);
         anyMarked = anyMarked || isMarkedBad(c.record.status);
       }
-      if (anySound && anyMarked) merge->disagreements.push_back({t, r.id, entry.copies, chosen});
+      if (anySound && anyMarked) {
+        merge->disagreements.push_back({merge->layout.trackNumber(t), r.id, entry.copies, chosen});
+      }
     }
   }
   return Status();
@@ -183,7 +241,7 @@ Status writeDiskMerge(std::vector<MergeDump>& dumps, const DiskMerge& merge, Byt
   for (const MergeDump& dump : dumps) (void)dump.image->selectDisk(merge.disk);
   if (agreements != nullptr) agreements->resize(dumps.size());
   MergeSource source(dumps, merge, agreements);
-  return writeDisk(merge.layout, source, sink);
+  return writeDisk(merge.plan, source, sink);
 }
 
 }  // namespace d88

@@ -8,17 +8,13 @@
 #include <string>
 #include <vector>
 
+#include <d88/disk_layout.h>
 #include <d88/image.h>
 #include <d88/writer.h>
 
 #include "cut_plan.h"
 
 namespace d88 {
-
-// The track of a dump's disk that result track `track` is merged from: its
-// table slot, for now. Every lookup of a dump's track goes through here, so
-// that the numbering of one-sided disks can change in one place.
-int mergeSlot(const Disk& disk, int track);
 
 // A dump that is merged: its open image and how messages name it.
 struct MergeDump {
@@ -33,6 +29,7 @@ struct MergeCopy {
 };
 
 // A sector of the result that is not whole and sound: the copy taken.
+// Tracks are named by their numbers 2 x C + H, as d88raw's map names them.
 struct MergeFlaw {
   int track = 0;
   MergeCopy copy;
@@ -58,10 +55,14 @@ struct MergeChoice {
   std::size_t pairedCount = 0;
 };
 
-// One disk of the result as planned: its layout, the copy each record is
-// taken from (per slot, in record order), and what the report says of it.
+// One disk of the result as planned: what the writer writes, the slots its
+// tracks stand in, the copy each record is taken from (per slot, in record
+// order), and what the report says of it.
 struct DiskMerge {
   int disk = 0;
+  DiskPlan plan;
+  // Where the result keeps each track number 2 x C + H: the first dump's
+  // layout, unless another dump holds a track it has no slot for.
   DiskLayout layout;
   std::vector<std::vector<MergeChoice>> taken;
   std::vector<MergeCopy> paired;  // sound copies of later dumps, paired with the first's
@@ -77,7 +78,8 @@ struct DiskMerge {
 };
 
 // Plans disk `disk` of the result from the dumps that hold it (the first
-// gives the header): for each track, the records of the first dump that
+// gives the header): for each track, met across the dumps by its number
+// 2 x C + H whichever slot each keeps it in, the records of the first dump that
 // holds it in its order, then each identity only a later dump holds after
 // the record that comes before it there; twins pair up in record order.
 // Selects that disk in every dump that holds it. A walk that fails is

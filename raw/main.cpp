@@ -255,8 +255,21 @@ static int convert(const d88::Arguments& args) {
     return 1;
   }
   warnAbout(out, result.summary, geometry, static_cast<std::uint8_t>(fill));
+  // A disk whose media byte names two sides, laid out with one because no
+  // record carries head 1: a dump that lost head 1 is not whole, however
+  // sound the head it kept.
+  const std::uint8_t media = theImage.disk().mediaType;
+  const bool lostHeadOne = geometryArg == nullptr && geometry.heads == 1 &&
+                           (media == d88::kMedia2D || media == d88::kMedia2DD ||
+                            media == d88::kMedia2HD);
+  if (lostHeadOne) {
+    d88::print(stderr,
+               "Warning: %s: the media byte says %s, but no record carries head 1: head 1 of "
+               "every cylinder is not in the image\n",
+               out.c_str(), d88::mediaText(media).c_str());
+  }
   if (!d88::standardOutputWritten()) return 1;
-  return result.summary.whole() ? 0 : 2;
+  return result.summary.whole() && !lostHeadOne ? 0 : 2;
 }
 
 int main(int argc, char** argv) {

@@ -21,11 +21,14 @@ class FileSink : public RawSink {
     if (!check(out_.start(outPath_), outPath_)) return false;
     if (mapPath_ == nullptr) return true;
     if (!check(map_.start(mapPath_), mapPath_)) return false;
+    // "heads" is written for a one-head image only: a two-sided disk's map
+    // stays as it always was.
     char head[160];
     std::snprintf(head, sizeof head,
-                  "{\"disk\":%d,\"geometry\":{\"tracks\":%d,\"heads\":%d,\"sectors\":%d,\"firstR\":%d,"
+                  "{\"disk\":%d,\"geometry\":{\"tracks\":%d,%s\"sectors\":%d,\"firstR\":%d,"
                   "\"sectorBytes\":%d,\"n\":%d},\"fill\":%u,\"entries\":[",
-                  disk, geometry_.tracks, geometry_.heads, geometry_.sectors, geometry_.firstR,
+                  disk, geometry_.tracks, geometry_.heads == 1 ? "\"heads\":1," : "",
+                  geometry_.sectors, geometry_.firstR,
                   static_cast<int>(sectorBytes(geometry_.sizeCode)), geometry_.sizeCode,
                   static_cast<unsigned>(fill));
     mapText_ = head;

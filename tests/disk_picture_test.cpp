@@ -319,7 +319,7 @@ TEST_F(DiskPictureTest, OtherDisksShowNoPlan) {
 // The plan is drawn only on a disk that holds at least one of its sectors:
 // over a disk of another layout, or one that lost every track it reads, its
 // sectors would be nothing but holes. The heading says so instead.
-TEST_F(DiskPictureTest, ThePlanIsDrawnOnlyWhereTheDiskHoldsOneOfItsSectors) {
+TEST_F(DiskPictureTest, ThePlanIsDrawnOnlyWhereTheDiskHoldsSectorsOfItsKind) {
   Disk lostPlanTracks = d88build::standardDisk();
   for (int track = 36; track <= 70; ++track) lostPlanTracks.tracks.erase(track);
   Disk lostOneTrack = d88build::standardDisk();
@@ -332,7 +332,8 @@ TEST_F(DiskPictureTest, ThePlanIsDrawnOnlyWhereTheDiskHoldsOneOfItsSectors) {
   };
   const Case cases[] = {
       {"a 2D disk", d88build::standardDisk(0, 40, 2, 16, 1), 0, 0},
-      {"a 2HD disk that lost every track the plan reads", lostPlanTracks, 0, 0},
+      // Holes, as the listing counts them: "incomplete", not "none".
+      {"a 2HD disk that lost every track the plan reads", lostPlanTracks, 115, 115},
       {"a 2HD disk that lost track 60", lostOneTrack, 115, 8},
   };
   for (const Case& c : cases) {
@@ -351,6 +352,9 @@ TEST_F(DiskPictureTest, ThePlanIsDrawnOnlyWhereTheDiskHoldsOneOfItsSectors) {
       saysNone = saysNone || text->text.find("none of the sectors d88cut reads") != std::string::npos;
     }
     EXPECT_EQ(saysNone, c.files == 0);
+    // The listing's word for the same disk: "none" exactly where nothing is drawn.
+    const RunResult json = ls({"--json", dir_.file("image.d88")});
+    EXPECT_EQ(json.out.find("\"kind\":\"none\"") != std::string::npos, c.files == 0) << json.out;
   }
 }
 
@@ -371,13 +375,14 @@ TEST_F(DiskPictureTest, AnUnformattedDiskIsDrawnToTheLastTrackItsMediaOrTableNam
     std::uint8_t media;
     int tableTrack;  // an entry of a track without records; -1 for none
     int lastRow;
+    std::size_t rows;  // one per track; a one-sided disk draws head 0's alone
   };
   const Case cases[] = {
-      {"2HD", 0x20, -1, 153},
-      {"2D", 0x00, -1, 79},
-      {"2DD", 0x10, -1, 159},
-      {"1D, head 0 of 40 cylinders", 0x30, -1, 78},
-      {"2D with an entry of track 100", 0x00, 100, 100},
+      {"2HD", 0x20, -1, 153, 154},
+      {"2D", 0x00, -1, 79, 80},
+      {"2DD", 0x10, -1, 159, 160},
+      {"1D, head 0 of 40 cylinders, one panel", 0x30, -1, 78, 40},
+      {"2D with an entry of track 100", 0x00, 100, 100, 101},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -388,7 +393,7 @@ TEST_F(DiskPictureTest, AnUnformattedDiskIsDrawnToTheLastTrackItsMediaOrTableNam
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ(rows.front(), 0);
     EXPECT_EQ(rows.back(), c.lastRow);
-    EXPECT_EQ(rows.size(), static_cast<std::size_t>(c.lastRow + 1));
+    EXPECT_EQ(rows.size(), c.rows);
   }
 }
 

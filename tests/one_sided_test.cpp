@@ -59,6 +59,21 @@ Disk headBytesAllZero() {
   return disk;
 }
 
+// A 1D disk with a protected track: one record of cylinder 20 carries H 1.
+Disk protectedOneSided(bool everySlot) {
+  Disk disk = oneSidedDisk(everySlot);
+  disk.tracks[everySlot ? 20 : 40][4].h = 1;
+  return disk;
+}
+
+// A dump of track 0 alone: it says nothing of the disk's sides.
+Disk trackZeroOnly() {
+  Disk disk = d88build::standardDisk(2, kCylinders, 2, kSectors, kSizeCode);
+  disk.mediaType = d88::kMedia2D;
+  for (int t = 1; t < 2 * kCylinders; ++t) disk.tracks.erase(t);
+  return disk;
+}
+
 // The raw image a one-sided disk must give: cylinder after cylinder.
 Bytes oneSidedRaw() {
   Bytes all;
@@ -92,6 +107,9 @@ TEST(DiskLayout, HeadsComeFromTheRecordsWhicheverSlotsHoldThem) {
       {"two-sided dump that lost head 1", lostHeadOne(), 1, false},
       {"two-sided, every H byte 0", headBytesAllZero(), 2, false},
       {"no records", Disk(), 2, false},
+      {"track 0 alone", trackZeroOnly(), 2, false},
+      {"one-sided in every other slot, a record of H 1", protectedOneSided(false), 1, false},
+      {"one-sided in every slot, a record of H 1", protectedOneSided(true), 1, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -235,6 +253,59 @@ TEST_F(OneSidedCommandTest, ListingShowsOneHeadAndSaysSo) {
   const JsonValue twoSided = diskJson(image("ls.d88", d88build::standardDisk()));
   EXPECT_EQ(twoSided["layout"]["heads"].asInt(), 2);
   EXPECT_TRUE(twoSided["problems"].array.empty());
+}
+
+TEST_F(OneSidedCommandTest, ADumpThatLostHeadOneIsWrittenButNotWhole) {
+  const std::string path = image("lost.d88", lostHeadOne());
+  const std::string out = work_.file("lost.img");
+  const RunResult r = run(D88RAW_PATH, {path, out});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.out.find(": 40x1x16x256,"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "Warning: " + out +
+                       ": the media byte says 2D, but no record carries head 1: head 1 of every "
+                       "cylinder is not in the image" + d88test::kNewline);
+  // A 1D disk is whole as it is.
+  EXPECT_EQ(run(D88RAW_PATH, {image("one.d88", oneSidedDisk(false)), out}).status, 0);
+}
+
+TEST_F(OneSidedCommandTest, ATwoSidedMapSaysNothingOfHeads) {
+  const std::string map = work_.file("two.json");
+  const RunResult r = run(D88RAW_PATH, {"--map", map, image("two.d88", d88build::standardDisk()),
+                                        work_.file("two.img")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Bytes bytes = d88test::readFile(map);
+  const std::string text(bytes.begin(), bytes.end());
+  EXPECT_EQ(text.rfind("{\"disk\":0,\"geometry\":{\"tracks\":154,\"sectors\":8,", 0), 0u) << text;
+}
+
+TEST_F(OneSidedCommandTest, MergeAndMakeMeetTracksByNumberWhicheverSlotKeepsThem) {
+  const std::string everyOther = image("a.d88", oneSidedDisk(false));
+  const std::string everySlot = image("b.d88", oneSidedDisk(true));
+  const std::string fingerprint = diskJson(everyOther)["contentSha256"].string;
+
+  // Two keepings of one disk merge as one: nothing taken from the second.
+  const std::string merged = work_.file("merged.d88");
+  const RunResult m = run(D88MERGE_PATH, {"-o", merged, everySlot, everyOther});
+  EXPECT_EQ(m.status, 0) << m.err;
+  EXPECT_NE(m.err.find("0 taken from " + everyOther), std::string::npos) << m.err;
+  EXPECT_EQ(diskJson(merged)["contentSha256"].string, fingerprint);
+  EXPECT_EQ(run(D88CMP_PATH, {"-s", merged, everySlot}).status, 0);
+
+  // d88raw's one-head image and map give the disk back through d88make.
+  const std::string raw = work_.file("one.img");
+  const std::string map = work_.file("one.json");
+  ASSERT_EQ(run(D88RAW_PATH, {"--map", map, everySlot, raw}).status, 0);
+  const std::string made = work_.file("made.d88");
+  const RunResult k =
+      run(D88MAKE_PATH, {"--geometry", "40x1x16x256", "--media", "1D", "--map", map, raw, made});
+  EXPECT_EQ(k.status, 0) << k.err;
+  EXPECT_EQ(diskJson(made)["contentSha256"].string, fingerprint);
+  // A map of one head does not fit two.
+  const RunResult wrong =
+      run(D88MAKE_PATH, {"--geometry", "20x2x16x256", "--map", map, raw, work_.file("x.d88")});
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.err.find("it maps an image of 1 head, not 20x2x16x256"), std::string::npos)
+      << wrong.err;
 }
 
 }  // namespace

@@ -115,31 +115,31 @@ TEST(Writer, ANameOfSixteenBytesIsFollowedByAZeroByte) {
 TEST(Writer, RefusesWhatWouldNotReadBackAsWritten) {
   struct Case {
     const char* what;
-    void (*change)(d88::DiskLayout&);
+    void (*change)(d88::DiskPlan&);
     const char* words;
   };
   const Case cases[] = {
       {"a record over 65,535 bytes",
-       [](d88::DiskLayout& d) { d.tracks[0][0].dataSize = 0x10000; }, "65535"},
+       [](d88::DiskPlan& d) { d.tracks[0][0].dataSize = 0x10000; }, "65535"},
       {"257 records in a track",
-       [](d88::DiskLayout& d) { d.tracks[0].resize(257, d.tracks[0][0]); }, "257 records"},
-      {"a name of 17 bytes", [](d88::DiskLayout& d) { d.name = std::string(17, 'N'); }, "17 bytes"},
-      {"a name with a zero byte", [](d88::DiskLayout& d) { d.name = std::string("A\0B", 3); },
+       [](d88::DiskPlan& d) { d.tracks[0].resize(257, d.tracks[0][0]); }, "257 records"},
+      {"a name of 17 bytes", [](d88::DiskPlan& d) { d.name = std::string(17, 'N'); }, "17 bytes"},
+      {"a name with a zero byte", [](d88::DiskPlan& d) { d.name = std::string("A\0B", 3); },
        "zero byte"},
-      {"165 tracks", [](d88::DiskLayout& d) { d.tracks.resize(165); }, "165 tracks"},
-      {"4 GiB", [](d88::DiskLayout& d) {
+      {"165 tracks", [](d88::DiskPlan& d) { d.tracks.resize(165); }, "165 tracks"},
+      {"4 GiB", [](d88::DiskPlan& d) {
          d.tracks.assign(164, std::vector<d88::RecordLayout>(400, d.tracks[0][0]));
          for (auto& track : d.tracks) for (auto& r : track) r.dataSize = 0xFFFF;
        }, "under 4 GiB"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    d88::DiskLayout layout;
+    d88::DiskPlan layout;
     layout.tracks.resize(1);
     layout.tracks[0].push_back(d88::RecordLayout{{0, 0, 1, 3}, 0, 0, 0, 1024});
-    ASSERT_TRUE(d88::checkDiskLayout(layout, nullptr).ok());
+    ASSERT_TRUE(d88::checkDiskPlan(layout, nullptr).ok());
     c.change(layout);
-    const d88::Status checked = d88::checkDiskLayout(layout, nullptr);
+    const d88::Status checked = d88::checkDiskPlan(layout, nullptr);
     EXPECT_EQ(checked.code(), d88::Status::Code::kCorruption);
     EXPECT_NE(checked.message().find(c.words), std::string::npos) << checked.message();
 
@@ -169,7 +169,7 @@ TEST(Writer, AFailureOfTheSourceStopsTheWritingWithItsReason) {
       return d88::Status::ioError(5, "reading the dump");
     }
   } failing;
-  d88::DiskLayout layout;
+  d88::DiskPlan layout;
   layout.tracks.resize(1);
   layout.tracks[0].push_back(d88::RecordLayout{{0, 0, 1, 3}, 0, 0, 0, 1024});
   std::vector<std::uint8_t> bytes;

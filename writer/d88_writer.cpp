@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "disk_layout.h"
+#include "disk_plan_layout.h"
 
 namespace d88 {
 namespace {
@@ -34,7 +34,7 @@ void putLE32(std::uint8_t* p, std::uint64_t value) {
 }
 
 // Where each track starts, from the disk's start, and the disk's size.
-std::uint64_t trackOffsets(const DiskLayout& layout, std::vector<std::uint64_t>* starts) {
+std::uint64_t trackOffsets(const DiskPlan& layout, std::vector<std::uint64_t>* starts) {
   std::uint64_t at = kDiskHeaderSize;
   starts->assign(layout.tracks.size(), 0);
   for (std::size_t t = 0; t < layout.tracks.size(); ++t) {
@@ -68,7 +68,7 @@ Status VectorSink::write(const std::uint8_t* data, std::size_t size) {
   return Status();
 }
 
-Status checkDiskLayout(const DiskLayout& layout, std::uint64_t* diskSize) {
+Status checkDiskPlan(const DiskPlan& layout, std::uint64_t* diskSize) {
   if (layout.name.size() > static_cast<std::size_t>(kNameLength)) {
     return Status::corruption("the disk name has " + std::to_string(layout.name.size()) +
                               " bytes; a D88 header holds at most " +
@@ -109,7 +109,7 @@ Status checkDiskLayout(const DiskLayout& layout, std::uint64_t* diskSize) {
   return Status();
 }
 
-Status layOutDisk(const DiskLayout& layout, RecordSource& source, ByteSink& sink,
+Status layOutDisk(const DiskPlan& layout, RecordSource& source, ByteSink& sink,
                   std::vector<std::vector<std::uint64_t>>* recordOffsets) {
   std::vector<std::uint64_t> starts;
   const std::uint64_t size = trackOffsets(layout, &starts);
@@ -156,14 +156,14 @@ Status layOutDisk(const DiskLayout& layout, RecordSource& source, ByteSink& sink
   return Status();
 }
 
-Status writeDisk(const DiskLayout& layout, RecordSource& source, ByteSink& sink) {
-  const Status checked = checkDiskLayout(layout, nullptr);
+Status writeDisk(const DiskPlan& layout, RecordSource& source, ByteSink& sink) {
+  const Status checked = checkDiskPlan(layout, nullptr);
   if (!checked.ok()) return checked;
   return layOutDisk(layout, source, sink, nullptr);
 }
 
-DiskLayout layoutOf(const DiskContent& disk) {
-  DiskLayout layout;
+DiskPlan planOf(const DiskContent& disk) {
+  DiskPlan layout;
   layout.name = disk.name;
   layout.writeProtect = disk.writeProtect;
   layout.mediaType = disk.mediaType;
@@ -190,11 +190,11 @@ Status writeDisks(const std::vector<DiskContent>& disks, ByteSink& sink) {
     return Status::corruption(std::to_string(disks.size()) + " disks; a reader finds " +
                               std::to_string(kMaxDisks) + " at most");
   }
-  std::vector<DiskLayout> layouts;
+  std::vector<DiskPlan> layouts;
   layouts.reserve(disks.size());
   for (std::size_t k = 0; k < disks.size(); ++k) {
-    layouts.push_back(layoutOf(disks[k]));
-    const Status checked = checkDiskLayout(layouts.back(), nullptr);
+    layouts.push_back(planOf(disks[k]));
+    const Status checked = checkDiskPlan(layouts.back(), nullptr);
     if (!checked.ok()) return Status::corruption("disk " + std::to_string(k) + ": " + checked.message());
   }
   for (std::size_t k = 0; k < disks.size(); ++k) {

@@ -18,9 +18,10 @@ constexpr int kTrackNumbers = 2 * kTrackCount;
 
 // The heads of a disk and where its tracks stand in the table. A plain value.
 struct DiskLayout {
-  // 1 when no record of the disk carries head 1 and its slots agree (a
-  // one-sided disk, or a two-sided dump that lost head 1); else 2. A disk
-  // with no records at all is taken as two-sided.
+  // 1 when no track of the disk is of head 1 (most of its records carry
+  // H 1) and its slots agree: a one-sided disk, or a two-sided dump that
+  // lost head 1. Else 2, and 2 for a disk with records on fewer than two
+  // tracks, which says nothing of its sides.
   int heads = 2;
   // One head, kept one cylinder per slot (slot = C) rather than in every
   // other slot (slot = 2 x C). Only with heads 1.
@@ -40,9 +41,9 @@ struct DiskLayout {
 };
 
 // Works out the layout of the selected disk of `image` from the records of
-// its tracks: one head when none carries H 1, and then one slot per cylinder
-// when odd slots hold records whose C is mostly their slot's number rather
-// than half of it. Walks every track once (the image keeps the walks, so
+// its tracks: one head when two tracks or more hold records and none is of
+// head 1, and then one slot per cylinder when odd slots hold records whose C
+// is mostly their slot's number rather than half of it. Walks every track once (the image keeps the walks, so
 // later walks of them cost nothing); a track whose read fails counts with
 // the records found before it. Heads 2 when no disk is selected.
 DiskLayout diskLayout(Image& image);

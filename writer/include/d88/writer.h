@@ -36,7 +36,7 @@ struct RecordLayout {
 // One disk as the writer lays it out: its header and, for each table slot
 // in order, the records of that track in record order. A slot with no
 // records is an absent track (table entry 0). At most kTrackCount slots.
-struct DiskLayout {
+struct DiskPlan {
   std::string name;                 // at most kNameLength bytes, no zero byte
   std::uint8_t writeProtect = 0x00; // kWriteProtected when protected
   std::uint8_t mediaType = kMedia2HD;
@@ -49,7 +49,7 @@ struct DiskLayout {
 // more than kTrackCount tracks, a track of more than kMaxTrackRecords
 // records, a record of more than kMaxRecordDataBytes, a disk of
 // kMaxWrittenDiskBytes or more.
-[[nodiscard]] Status checkDiskLayout(const DiskLayout& layout, std::uint64_t* diskSize);
+[[nodiscard]] Status checkDiskPlan(const DiskPlan& layout, std::uint64_t* diskSize);
 
 // Where written bytes go, in order. A failure stops the writing and is
 // returned by the call that wrote.
@@ -79,10 +79,10 @@ class RecordSource {
                                     std::uint8_t* buffer) = 0;
 };
 
-// Writes one disk laid out as `layout` (checked by checkDiskLayout first)
+// Writes one disk laid out as `layout` (checked by checkDiskPlan first)
 // into `sink`, asking `source` for each record's data as it goes: memory
 // stays one record's data and one track's headers, whatever the disk's size.
-[[nodiscard]] Status writeDisk(const DiskLayout& layout, RecordSource& source, ByteSink& sink);
+[[nodiscard]] Status writeDisk(const DiskPlan& layout, RecordSource& source, ByteSink& sink);
 
 // One record with its data, for a disk built whole in memory.
 struct RecordContent {
@@ -94,7 +94,7 @@ struct RecordContent {
 };
 
 // A disk built whole in memory: the header's fields and the records of each
-// slot, as DiskLayout has them.
+// slot, as DiskPlan has them.
 struct DiskContent {
   std::string name;
   std::uint8_t writeProtect = 0x00;
@@ -103,10 +103,10 @@ struct DiskContent {
 };
 
 // The layout of `disk`: its records without their data.
-DiskLayout layoutOf(const DiskContent& disk);
+DiskPlan planOf(const DiskContent& disk);
 
 // Writes `disks` back to back, as one D88 file of several disks, into
-// `sink`: each checked by checkDiskLayout before any byte is written, and
+// `sink`: each checked by checkDiskPlan before any byte is written, and
 // at most kMaxDisks of them (more is kCorruption).
 [[nodiscard]] Status writeDisks(const std::vector<DiskContent>& disks, ByteSink& sink);
 
