@@ -65,7 +65,7 @@ std::string records(unsigned long long count, const char* one, const char* many)
 
 // The warnings about the sectors and records of OUT, one line per kind.
 void warnAbout(const std::string& out, const d88::RawSummary& s, const d88::RawGeometry& g,
-               std::uint8_t fill) {
+               std::uint8_t fill, std::uint8_t media) {
   const auto count = [&s](d88::RawKind k) {
     return static_cast<unsigned long long>(s.counts[static_cast<std::size_t>(k)]);
   };
@@ -127,6 +127,13 @@ void warnAbout(const std::string& out, const d88::RawSummary& s, const d88::RawG
                static_cast<int>(d88::sectorBytes(g.sizeCode)),
                count(d88::RawKind::kOtherSize) == 1 ? "is" : "are",
                first(d88::RawKind::kOtherSize).c_str());
+  }
+  if (s.headOneLost) {
+    // However sound the head it kept, a dump that lost head 1 is not whole.
+    d88::print(stderr,
+               "Warning: %s: the media byte says %s, but no record carries head 1: head 1 of "
+               "every cylinder is not in the image\n",
+               o, d88::mediaText(media).c_str());
   }
   if (count(d88::RawKind::kOtherTrack) > 0) {
     d88::print(stderr,
@@ -254,22 +261,10 @@ static int convert(const d88::Arguments& args) {
                d88::writeFailureText(result.written).c_str());
     return 1;
   }
-  warnAbout(out, result.summary, geometry, static_cast<std::uint8_t>(fill));
-  // A disk whose media byte names two sides, laid out with one because no
-  // record carries head 1: a dump that lost head 1 is not whole, however
-  // sound the head it kept.
-  const std::uint8_t media = theImage.disk().mediaType;
-  const bool lostHeadOne = geometryArg == nullptr && geometry.heads == 1 &&
-                           (media == d88::kMedia2D || media == d88::kMedia2DD ||
-                            media == d88::kMedia2HD);
-  if (lostHeadOne) {
-    d88::print(stderr,
-               "Warning: %s: the media byte says %s, but no record carries head 1: head 1 of "
-               "every cylinder is not in the image\n",
-               out.c_str(), d88::mediaText(media).c_str());
-  }
+  warnAbout(out, result.summary, geometry, static_cast<std::uint8_t>(fill),
+            theImage.disk().mediaType);
   if (!d88::standardOutputWritten()) return 1;
-  return result.summary.whole() && !lostHeadOne ? 0 : 2;
+  return result.summary.whole() ? 0 : 2;
 }
 
 int main(int argc, char** argv) {

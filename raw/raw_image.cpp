@@ -275,6 +275,7 @@ std::string rawEntryJson(const RawEntry& entry) {
 }
 
 bool RawSummary::whole() const {
+  if (headOneLost) return false;
   for (int k = 0; k < kRawKinds; ++k) {
     if (static_cast<RawKind>(k) != RawKind::kOtherCH && counts[static_cast<std::size_t>(k)] != 0) {
       return false;
@@ -295,6 +296,9 @@ class Converter {
   }
 
   RawSummary run() {
+    const std::uint8_t media = image_.disk().mediaType;
+    summary_.headOneLost = g_.heads == 1 && layout_.heads == 1 &&
+                           (media == kMedia2D || media == kMedia2DD || media == kMedia2HD);
     for (int i = 0; i < g_.tracks && !summary_.stopped && summary_.failure.ok(); ++i) track(i);
     // The slots whose tracks the raw image has no place for: past its last
     // track, or of the head that a one-head image leaves out.

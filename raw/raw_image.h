@@ -133,8 +133,12 @@ struct RawSummary {
   std::array<RawEntry, kRawKinds> first{};
   Status failure;        // a read of the image that failed: the output is not to be kept
   bool stopped = false;  // the sink stopped the conversion
-  // Every sector there, whole and sound, and no record left out. Records
-  // with another C or H do not count against it: their bytes are there.
+  // A one-head image of a disk whose media byte names two sides (2D, 2DD,
+  // 2HD) and on which no track is of head 1: a dump that lost head 1.
+  bool headOneLost = false;
+  // Every sector there, whole and sound, no record left out, and no head
+  // lost. Records with another C or H do not count against it: their bytes
+  // are there.
   bool whole() const;
 };
 

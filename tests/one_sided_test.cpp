@@ -258,9 +258,12 @@ TEST_F(OneSidedCommandTest, ListingShowsOneHeadAndSaysSo) {
 TEST_F(OneSidedCommandTest, ADumpThatLostHeadOneIsWrittenButNotWhole) {
   const std::string path = image("lost.d88", lostHeadOne());
   const std::string out = work_.file("lost.img");
-  const RunResult r = run(D88RAW_PATH, {path, out});
+  const std::string map = work_.file("lost.json");
+  const RunResult r = run(D88RAW_PATH, {"--map", map, path, out});
   EXPECT_EQ(r.status, 2) << r.err;
   EXPECT_NE(r.out.find(": 40x1x16x256,"), std::string::npos) << r.out;
+  const Bytes mapBytes = d88test::readFile(map);
+  EXPECT_FALSE(d88test::parseJson(std::string(mapBytes.begin(), mapBytes.end()))["whole"].boolean);
   EXPECT_EQ(r.err, "Warning: " + out +
                        ": the media byte says 2D, but no record carries head 1: head 1 of every "
                        "cylinder is not in the image" + d88test::kNewline);
