@@ -252,15 +252,22 @@ static int get(const d88::Arguments& args) {
       continue;
     }
     const std::string path = d88::pathInFolder(folder, t.relative);
-    const d88::WriteResult written = d88::writeFileWhole(path.c_str(), bytes.data(), bytes.size());
+    // The date goes on the temporary, so that the file never stands under
+    // its name with the time of the run.
+    d88::PendingFile file;
+    d88::WriteResult written = file.start(path.c_str());
+    if (written.error == 0) written = file.append(bytes.data(), bytes.size());
+    std::int64_t seconds = 0;
+    if (written.error == 0 && localSeconds(t.entry->date, &seconds)) {
+      (void)file.setModificationTime(seconds);
+    }
+    if (written.error == 0) written = file.commit();
     if (written.error != 0) {
       d88::print(stderr, "Error: cannot write %s: %s\n", d88::safeUtf8(path).c_str(),
                  d88::writeFailureText(written).c_str());
       allWritten = false;
       continue;
     }
-    std::int64_t seconds = 0;
-    if (localSeconds(t.entry->date, &seconds)) (void)d88::setModificationTime(path.c_str(), seconds);
     if (t.entry->health != d88::FileHealth::kWhole) {
       allWhole = false;
       warnAbout(name, *t.entry);

@@ -84,6 +84,11 @@ std::uint64_t PendingFile::appendCopyOf(int sourceFd, std::int64_t offset, std::
   return impl_->out.copyFrom(sourceFd, offset, size);
 }
 
+int PendingFile::setModificationTime(std::int64_t seconds) {
+  if (!impl_) return EBADF;
+  return impl_->out.setModificationTime(seconds);
+}
+
 WriteResult PendingFile::commit() {
   PendingFile* self = this;
   std::size_t failed = 0;

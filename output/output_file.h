@@ -68,6 +68,10 @@ class PendingFile {
   // at the source's end or at any failure, which the caller finds by
   // reading and append(); 0 where the system has no such copy.
   std::uint64_t appendCopyOf(int sourceFd, std::int64_t offset, std::uint64_t size);
+  // Gives the temporary the modification time `seconds` (since 1970-01-01
+  // UTC), which the final name keeps: call it after the last append. The
+  // file is still written when the system refuses (the errno is returned).
+  int setModificationTime(std::int64_t seconds);
   // Closes the temporary and renames it to the final name. On failure the
   // final name is as it was and the temporary is removed. A device, FIFO
   // or socket that now stands under the final name is left in place.

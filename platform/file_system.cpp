@@ -155,6 +155,24 @@ int NewFile::setMode(unsigned mode) {
 #endif
 }
 
+int NewFile::setModificationTime(std::int64_t seconds) {
+#ifdef _WIN32
+  // FILETIME counts 100 ns from 1601-01-01.
+  const auto ticks = static_cast<std::uint64_t>(seconds + 11644473600LL) * 10000000ULL;
+  FILETIME time;
+  time.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+  time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return SetFileTime(handle_, nullptr, &time, &time) ? 0 : errnoFromWindows(GetLastError());
+#else
+  struct timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(seconds);
+  times[0].tv_nsec = 0;
+  times[1] = times[0];
+  errno = 0;
+  return ::futimens(fd_, times) == 0 ? 0 : lastErrno();
+#endif
+}
+
 int NewFile::close() {
 #ifdef _WIN32
   if (handle_ == INVALID_HANDLE_VALUE) return 0;
@@ -234,31 +252,6 @@ int makeFolder(const char* path) {
   struct stat st {};
   if (error == EEXIST) return stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
   return error;
-#endif
-}
-
-int setModificationTime(const char* path, std::int64_t seconds) {
-#ifdef _WIN32
-  std::wstring wide;
-  if (!toNativePath(path, &wide)) return EINVAL;
-  HANDLE h = CreateFileW(wide.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return errnoFromWindows(GetLastError());
-  // FILETIME counts 100 ns from 1601-01-01.
-  const auto ticks = static_cast<std::uint64_t>(seconds + 11644473600LL) * 10000000ULL;
-  FILETIME time;
-  time.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
-  time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-  const BOOL done = SetFileTime(h, nullptr, &time, &time);
-  const DWORD code = GetLastError();
-  CloseHandle(h);
-  return done ? 0 : errnoFromWindows(code);
-#else
-  struct timespec times[2];
-  times[0].tv_sec = static_cast<time_t>(seconds);
-  times[0].tv_nsec = 0;
-  times[1] = times[0];
-  return ::utimensat(AT_FDCWD, path, times, 0) == 0 ? 0 : lastErrno();
 #endif
 }
 

@@ -58,6 +58,10 @@ class NewFile {
   // mode_t), so that a file written in place of another keeps the other's
   // permissions; nothing on Windows. 0 or the errno of the failure.
   int setMode(unsigned mode);
+  // Sets the file's modification (and access) time to `seconds` since
+  // 1970-01-01 UTC; a write after it moves it again. 0 or the errno of the
+  // failure.
+  int setModificationTime(std::int64_t seconds);
   // Closes the file; 0 or the errno of the failure.
   int close();
 
@@ -87,11 +91,6 @@ bool regularFileMode(const char* name, unsigned* mode);
 // exist. Returns 0, or the errno value of the failure (ENOTDIR when `path`
 // is something other than a folder).
 int makeFolder(const char* path);
-
-// Sets the time of last change (and of last access) of the file `path`
-// (UTF-8) to `seconds` since 1970-01-01 UTC. Returns 0 or the errno of the
-// failure.
-int setModificationTime(const char* path, std::int64_t seconds);
 
 // What stands under a name.
 enum class FileKind { kNothing, kRegular, kFolder, kDevice, kFifo, kSocket, kOther };
