@@ -41,6 +41,7 @@ DiskLayout diskLayout(Image& image) {
     if (t >= 1 && c == t / 2) ++cylinderIsHalf;
   }
   layout.hasRecords = tracksWithRecords > 0;
+  layout.sidesKnown = tracksWithRecords >= 2;
   // One track says nothing of the sides a disk has: a dump of track 0 alone
   // stays two-sided, as its table numbers it.
   if (tracksWithRecords < 2 || headOneTracks > 0) return layout;

@@ -81,8 +81,14 @@ bool readMapText(d88::SystemFile& file, std::string* text, std::string* why) {
   }
 }
 
-std::string sizeMismatch(const std::string& raw, std::uint64_t held, const d88::MakeGeometry& g) {
-  return raw + " holds " + std::to_string(held) + " bytes; the geometry " +
+// `held` is the size of RAW, or for a stream read only a little past what
+// the geometry takes (`stream`), a count past it.
+std::string sizeMismatch(const std::string& raw, std::uint64_t held, const d88::MakeGeometry& g,
+                         bool stream = false) {
+  const std::uint64_t wanted = d88::makeRawBytes(g);
+  const std::string holds =
+      stream && held > wanted ? "more than " + std::to_string(wanted) : std::to_string(held);
+  return raw + " holds " + holds + " bytes; the geometry " +
          d88::makeGeometryText(g) + " takes " + std::to_string(d88::makeRawBytes(g)) +
          "; nothing is written";
 }
@@ -225,7 +231,7 @@ static int make(const d88::Arguments& args) {
   // its size is counted to its end, so that the message gives it.
   std::uint64_t total = 0;
   const d88::Status ended = wrote.ok() || wrote.code() == d88::Status::Code::kCorruption
-                                ? source.readToEnd(&total)
+                                ? source.readToEnd(d88::makeRawBytes(geometry), &total)
                                 : d88::Status();
   if (file.failure().error != 0) {
     file.discard();
@@ -242,7 +248,7 @@ static int make(const d88::Arguments& args) {
   }
   if (total != d88::makeRawBytes(geometry)) {
     file.discard();
-    d88::print(stderr, "Error: %s\n", sizeMismatch(raw, total, geometry).c_str());
+    d88::print(stderr, "Error: %s\n", sizeMismatch(raw, total, geometry, true).c_str());
     return 1;
   }
   written = file.commit();

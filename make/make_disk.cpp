@@ -317,14 +317,14 @@ Status RawImageSource::data(int track, std::size_t index, const RecordLayout& re
   return s;
 }
 
-Status RawImageSource::readToEnd(std::uint64_t* total) {
-  while (!ended_) {
+Status RawImageSource::readToEnd(std::uint64_t most, std::uint64_t* total) {
+  while (!ended_ && position_ + (window_.size() - windowAt_) <= most) {
     position_ += window_.size() - windowAt_;
     windowAt_ = window_.size();
     const Status s = fill();
     if (!s.ok()) return s;
   }
-  *total = position_;
+  *total = ended_ ? position_ : position_ + (window_.size() - windowAt_);
   return Status();
 }
 

@@ -111,8 +111,10 @@ class RawImageSource : public RecordSource {
       : file_(file), offsets_(rawOffsets) {}
   Status data(int track, std::size_t index, const RecordLayout& record,
               std::uint8_t* buffer) override;
-  // Reads on to the end; *total receives the raw image's bytes.
-  Status readToEnd(std::uint64_t* total);
+  // Reads on to the end, or past `most` bytes at most: *total receives the
+  // raw image's bytes, or `most` + 1 or more for one that goes on past it
+  // (an endless stream ends the run, not the machine's patience).
+  Status readToEnd(std::uint64_t most, std::uint64_t* total);
 
  private:
   Status fill();

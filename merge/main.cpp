@@ -79,7 +79,9 @@ class MapFile {
     text_ += text;
     return text_.size() < kMapWriteBytes || flush();
   }
+  // False once any append has failed: a map with a gap is never committed.
   bool flush() {
+    if (failure_.error != 0) return false;
     const bool ok =
         check(file_.append(reinterpret_cast<const std::uint8_t*>(text_.data()), text_.size()));
     text_.clear();

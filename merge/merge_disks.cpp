@@ -154,6 +154,17 @@ Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge) 
   for (const int d : holders) {
     layouts[static_cast<std::size_t>(d)] = diskLayout(*dumps[static_cast<std::size_t>(d)].image);
   }
+  // A dump whose records say nothing of its sides (fewer than two tracks
+  // hold any) is taken to be kept as the first dump that says.
+  for (const int d : holders) {
+    const DiskLayout& known = layouts[static_cast<std::size_t>(d)];
+    if (!known.sidesKnown) continue;
+    for (const int other : holders) {
+      DiskLayout& layout = layouts[static_cast<std::size_t>(other)];
+      if (!layout.sidesKnown) layout = known;
+    }
+    break;
+  }
   const Status placed = mergedLayout(dumps, holders, layouts, &merge->layout);
   if (!placed.ok()) return placed;
 
@@ -164,11 +175,45 @@ Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge) 
   for (int t = 0; t < kTrackCount; ++t) {
     std::list<Entry> order;
     std::map<PairKey, std::list<Entry>::iterator> where;
+    // Per identity, how many records of it each dump's track holds (dumps
+    // whose track is empty lost the track, not a twin, and are left out).
+    std::map<std::uint32_t, std::map<int, int>> counts;
+    std::vector<TrackWalk> walks(dumps.size());
+    std::size_t present = 0;  // dumps whose track holds records
     for (const int d : holders) {
       const int slot = layouts[static_cast<std::size_t>(d)].slotOf(merge->layout.trackNumber(t));
-      const TrackWalk walk =
-          slot >= 0 ? dumps[static_cast<std::size_t>(d)].image->walkTrack(slot) : TrackWalk();
+      TrackWalk& walk = walks[static_cast<std::size_t>(d)];
+      if (slot >= 0) walk = dumps[static_cast<std::size_t>(d)].image->walkTrack(slot);
       if (walk.end == TrackEnd::kReadError) return walk.error;
+      if (!walk.records.empty()) ++present;
+      for (const SectorRecord& record : walk.records) ++counts[identityNumber(record.id)][d];
+    }
+    // Twins pair up by their order, which holds only where every dump kept
+    // every twin. Where the dumps hold different numbers of an identity and
+    // one holds it more than once, the track follows the dump that holds the
+    // most of such records, so that a dump that lost a twin cannot put its
+    // remaining one in another twin's place.
+    std::map<int, int> twinRecords;  // per dump: records of identities whose counts differ
+    for (const auto& [id, perDump] : counts) {
+      int most = 0;
+      int least = kMaxTrackRecords + 1;
+      for (const auto& [d, n] : perDump) {
+        most = std::max(most, n);
+        least = std::min(least, n);
+      }
+      if (most < 2 || (least == most && perDump.size() == present)) continue;
+      for (const auto& [d, n] : perDump) twinRecords[d] += n;
+    }
+    std::vector<int> lead = holders;
+    if (!twinRecords.empty()) {
+      const auto fullest = std::max_element(
+          twinRecords.begin(), twinRecords.end(),
+          [](const auto& x, const auto& y) { return x.second < y.second; });
+      std::stable_partition(lead.begin(), lead.end(),
+                            [&](int d) { return d == fullest->first; });
+    }
+    for (const int d : lead) {
+      const TrackWalk& walk = walks[static_cast<std::size_t>(d)];
       const std::vector<PairKey> keys = pairKeys(walk.records);
       // The entry of the record before this one in this dump: a record the
       // result lacks goes right after it, or first when none comes before.
@@ -186,6 +231,11 @@ Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge) 
         after = at;
       }
     }
+    // Copies stand in dump order, whichever dump led the track.
+    for (Entry& entry : order) {
+      std::stable_sort(entry.copies.begin(), entry.copies.end(),
+                       [](const MergeCopy& x, const MergeCopy& y) { return x.dump < y.dump; });
+    }
     if (order.size() > static_cast<std::size_t>(kMaxTrackRecords)) {
       return Status::corruption("track " + std::to_string(merge->layout.trackNumber(t)) + " of disk " + std::to_string(disk) +
                                 " holds " + std::to_string(order.size()) +
@@ -195,9 +245,26 @@ Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge) 
     auto& records = merge->plan.tracks[static_cast<std::size_t>(t)];
     auto& taken = merge->taken[static_cast<std::size_t>(t)];
     for (const Entry& entry : order) {
+      // Twins (an identity more than once in some dump's track) are never
+      // weighed for the same-disk check, which could not tell them apart;
+      // where the dumps hold different numbers of them, every twin comes
+      // from the dump that led the track.
+      const std::map<int, int>& perDump = counts[identityNumber(entry.id)];
+      int most = 0;
+      bool sameCounts = perDump.size() == present;
+      for (const auto& [d, n] : perDump) {
+        sameCounts = sameCounts && (most == 0 || n == most);
+        most = std::max(most, n);
+      }
+      const bool twins = most > 1;
       std::size_t chosen = 0;
       while (chosen < entry.copies.size() && !isSoundRecord(entry.copies[chosen].record)) ++chosen;
       if (chosen == entry.copies.size()) chosen = 0;
+      if (twins && !sameCounts) {
+        for (std::size_t c = 0; c < entry.copies.size(); ++c) {
+          if (entry.copies[c].dump == lead.front()) chosen = c;
+        }
+      }
       const MergeCopy& copy = entry.copies[chosen];
       const SectorRecord& r = copy.record;
       RecordLayout layout;
@@ -208,7 +275,7 @@ Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge) 
       layout.dataSize = static_cast<std::uint32_t>(std::max<std::int32_t>(r.dataAvailable, 0));
       records.push_back(layout);
       MergeChoice choice{copy, merge->paired.size(), 0};
-      if (copy.dump == 0 && isSoundRecord(r)) {
+      if (copy.dump == 0 && isSoundRecord(r) && !twins) {
         for (const MergeCopy& other : entry.copies) {
           if (other.dump != 0 && isSoundRecord(other.record)) merge->paired.push_back(other);
         }

@@ -187,6 +187,10 @@ TEST_F(MakeCommandTest, WhatCannotBeMadeIsRefusedAndNothingIsWritten) {
               d88build::Bytes{'{', '"', 'g', 'e', 'o', 'm', 'e', 't', 'r', 'y', '"', ':', '{', '}', '}'});
   d88test::RunOptions piped;
   piped.stdinBytes = Bytes(1000);
+  // A stream longer than the geometry is read only a little past it: an
+  // endless one ends the run too.
+  d88test::RunOptions longStream;
+  longStream.stdinBytes = Bytes(4 * 1024 * 1024);
   struct Case {
     const char* what;
     std::vector<std::string> args;
@@ -199,6 +203,8 @@ TEST_F(MakeCommandTest, WhatCannotBeMadeIsRefusedAndNothingIsWritten) {
 #ifndef _WIN32
       {"a stream of another size", {"--geometry", "2x2x8x512", "-", file("o.d88")},
        "- holds 1000 bytes; the geometry 2x2x8x512 takes 16384", piped},
+      {"a stream longer than the geometry", {"--geometry", "2x2x8x512", "-", file("o.d88")},
+       "- holds more than 16384 bytes; the geometry 2x2x8x512 takes 16384", longStream},
 #endif
       {"three heads", {"--geometry", "2x3x8x1024", rawPath, file("o.d88")}, "H must be 1 or 2", {}},
       {"83 cylinders", {"--geometry", "83x2x8x1024", rawPath, file("o.d88")}, "C must be 1 to 82", {}},

@@ -139,40 +139,51 @@ TEST_F(MergeCommandTest, ADumpOfAnotherDiskIsNotUsed) {
 }
 
 // A track that copy protection holds twice (two R 3 records with different
-// bytes) keeps both twins through the merge, in order; a twin only the
-// second dump holds is placed after the record before it there.
+// bytes) keeps both twins through the merge, in order, whichever dump comes
+// first: a dump that lost one twin is the same disk, and its remaining twin
+// takes no other's place. A record only the second dump holds is placed
+// after the record before it there.
 TEST_F(MergeCommandTest, TwinsAreAllKeptInOrder) {
   Disk a = d88build::standardDisk(2, 2, 2, 8, 3);
   auto& protectedA = a.tracks[1];
   d88build::Record twin = protectedA[2];
   twin.data = d88build::sectorPattern(99, 1, 3, 1024);
   protectedA.insert(protectedA.begin() + 5, twin);
-  Disk b = a;
-  b.tracks[1].erase(b.tracks[1].begin() + 2);  // the first R 3: B's only R 3 pairs with A's first
-  b.tracks[1].push_back(d88build::record(0, 1, 0xF5, 3, Bytes(1024, 0x4E)));
   const std::string pathA = write("a.d88", {a});
-  const std::string pathB = write("b.d88", {b});
-  // B's R 3 pairs with A's first R 3, whose bytes differ: B is another disk.
-  RunResult merged = merge({"-o", file("m.d88"), pathA, pathB});
-  EXPECT_NE(merged.err.find("is not used: 1 of the"), std::string::npos) << merged.err;
-  // With the twins in both, B adds its extra record after its last one.
-  b = a;
+  // Twins whose two R 3 differ, read back from track 1 of `path`.
+  const auto expectTwinsOfA = [&](const std::string& path, const std::vector<int>& order) {
+    d88::Image out;
+    ASSERT_TRUE(d88::Image::open(path, &out).ok());
+    ASSERT_TRUE(out.selectDisk(0).ok());
+    const d88::TrackWalk walk = out.walkTrack(1);
+    std::vector<int> rs;
+    std::vector<Bytes> threes;
+    for (const d88::SectorRecord& r : walk.records) {
+      rs.push_back(r.id.r);
+      if (r.id.r != 3) continue;
+      Bytes data(1024);
+      std::int32_t got = 0;
+      ASSERT_TRUE(out.readRecord(r, data.data(), 1024, &got).ok());
+      threes.push_back(data);
+    }
+    EXPECT_EQ(rs, order);
+    EXPECT_EQ(threes, (std::vector<Bytes>{a.tracks[1][2].data, twin.data}));
+  };
+
+  // B lost the first R 3 and holds one more record.
+  Disk b = a;
+  b.tracks[1].erase(b.tracks[1].begin() + 2);
   b.tracks[1].push_back(d88build::record(0, 1, 0xF5, 3, Bytes(1024, 0x4E)));
-  ASSERT_EQ(merge({"-o", file("m.d88"), pathA, write("b.d88", {b})}).status, 0);
-  d88::Image out;
-  ASSERT_TRUE(d88::Image::open(file("m.d88"), &out).ok());
-  ASSERT_TRUE(out.selectDisk(0).ok());
-  const d88::TrackWalk walk = out.walkTrack(1);
-  std::vector<int> rs;
-  for (const d88::SectorRecord& r : walk.records) rs.push_back(r.id.r);
-  EXPECT_EQ(rs, (std::vector<int>{1, 2, 3, 4, 5, 3, 6, 7, 8, 0xF5}));
-  Bytes first(1024);
-  Bytes second(1024);
-  std::int32_t got = 0;
-  ASSERT_TRUE(out.readRecord(walk.records[2], first.data(), 1024, &got).ok());
-  ASSERT_TRUE(out.readRecord(walk.records[5], second.data(), 1024, &got).ok());
-  EXPECT_EQ(first, a.tracks[1][2].data);
-  EXPECT_EQ(second, twin.data);
+  const std::string pathB = write("b.d88", {b});
+  for (const bool aFirst : {true, false}) {
+    SCOPED_TRACE(aFirst ? "A first" : "B first");
+    const RunResult merged =
+        merge({"-o", file("m.d88"), aFirst ? pathA : pathB, aFirst ? pathB : pathA});
+    EXPECT_EQ(merged.status, 0) << merged.err;
+    EXPECT_EQ(merged.err.find("is not used"), std::string::npos) << merged.err;
+    expectTwinsOfA(file("m.d88"), aFirst ? std::vector<int>{1, 2, 3, 4, 5, 3, 6, 7, 8, 0xF5}
+                                         : std::vector<int>{1, 2, 3, 4, 5, 3, 6, 7, 8, 0xF5});
+  }
 }
 
 // A sector that every dump marks keeps its mark; one that a dump marks and

@@ -294,6 +294,19 @@ TEST_F(OneSidedCommandTest, MergeAndMakeMeetTracksByNumberWhicheverSlotKeepsThem
   EXPECT_EQ(diskJson(merged)["contentSha256"].string, fingerprint);
   EXPECT_EQ(run(D88CMP_PATH, {"-s", merged, everySlot}).status, 0);
 
+  // A dump of one track says nothing of its sides: it is taken as kept the
+  // way the first dump is, and gives the sound copy the first lacks.
+  Disk marked = oneSidedDisk(true);
+  marked.tracks[5][3].status = d88::kStatusDataCrcError;
+  Disk oneTrack;
+  oneTrack.mediaType = d88::kMedia1D;
+  oneTrack.tracks[5] = oneSidedDisk(true).tracks[5];
+  const std::string repaired = work_.file("repaired.d88");
+  const RunResult r = run(D88MERGE_PATH, {"-o", repaired, image("marked.d88", marked),
+                                          image("track5.d88", oneTrack)});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(diskJson(repaired)["contentSha256"].string, fingerprint);
+
   // d88raw's one-head image and map give the disk back through d88make.
   const std::string raw = work_.file("one.img");
   const std::string map = work_.file("one.json");

@@ -83,7 +83,7 @@ Status checkDiskPlan(const DiskPlan& layout, std::uint64_t* diskSize) {
   }
   std::vector<std::uint64_t> starts;
   const std::uint64_t size = trackOffsets(layout, &starts);
-  if (size >= kMaxWrittenDiskBytes) {
+  if (size > kMaxWrittenDiskBytes) {
     return Status::corruption("the disk would take " + std::to_string(size) +
                               " bytes; a D88 disk is under 4 GiB");
   }

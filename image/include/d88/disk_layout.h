@@ -28,6 +28,9 @@ struct DiskLayout {
   bool everySlot = false;
   // Whether any track of the disk holds a record.
   bool hasRecords = false;
+  // Whether the records say how many sides the disk has: two tracks or
+  // more hold them. Else `heads` is 2 by default, as the table numbers it.
+  bool sidesKnown = false;
 
   // The number 2 x C + H of the track that table slot `slot` holds.
   int trackNumber(int slot) const { return everySlot ? 2 * slot : slot; }

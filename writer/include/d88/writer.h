@@ -20,7 +20,8 @@ namespace d88 {
 
 // Data bytes one record can carry: its size field is 16 bits.
 constexpr std::uint32_t kMaxRecordDataBytes = 0xFFFF;
-// Bytes one disk may take at most: its size field is 32 bits.
+// Bytes one disk may take at most: its size field is 32 bits, so 4 GiB or
+// more is refused.
 constexpr std::uint64_t kMaxWrittenDiskBytes = 0xFFFFFFFFu;
 
 // One record as the writer lays it out: its header's fields and the length
@@ -48,7 +49,7 @@ struct DiskPlan {
 // first thing refused: a name over kNameLength bytes or with a zero byte,
 // more than kTrackCount tracks, a track of more than kMaxTrackRecords
 // records, a record of more than kMaxRecordDataBytes, a disk of
-// kMaxWrittenDiskBytes or more.
+// more than kMaxWrittenDiskBytes (4 GiB or more).
 [[nodiscard]] Status checkDiskPlan(const DiskPlan& layout, std::uint64_t* diskSize);
 
 // Where written bytes go, in order. A failure stops the writing and is
