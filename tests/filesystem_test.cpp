@@ -605,6 +605,29 @@ TEST(Limits, TheEntryCapIsSaidInTheVolume) {
   EXPECT_EQ(o.files.volume().limits[0], "listing stopped at 8,192 entries");
 }
 
+TEST(Limits, AFolderTooDeepIsListedButNotWalkedAndSaidSo) {
+  FatBuilder fat(d88test::FatFormat{});
+  fat.addFolder("D0");  // cluster 2
+  // D1 in D0 (after "." and ".."), D2 first in D1, ... each on the next cluster.
+  for (std::uint32_t k = 1; k <= 17; ++k) {
+    fat.setEntry(2 + k, 0xFFF);
+    Bytes e(32, 0);
+    const std::string name = "D" + std::to_string(k);
+    for (std::size_t i = 0; i < 11; ++i) e[i] = i < name.size() ? static_cast<std::uint8_t>(name[i]) : ' ';
+    e[0x0B] = 0x10;
+    e[0x1A] = static_cast<std::uint8_t>(2 + k);
+    fat.disk.put(fat.sectorOf(1 + k), k == 1 ? 64 : 0, e);
+  }
+  Opened o(fat.disk.image());
+  ASSERT_TRUE(o.status.ok());
+  // D0 to D16 are listed; D16 is not walked, so D17 is not.
+  EXPECT_EQ(o.files.files().size(), 17u);
+  ASSERT_EQ(o.files.volume().limits.size(), 1u);
+  EXPECT_EQ(o.files.volume().limits[0].rfind("folder D0/D1/", 0), 0u);
+  EXPECT_NE(o.files.volume().limits[0].find("/D16 not walked: it is more than 16 folders deep"), std::string::npos)
+      << o.files.volume().limits[0];
+}
+
 TEST(DiskBasicLayouts, AnOutOfRangeFirstClusterBreaksOneFileNotTheLayout) {
   // A 2D disk whose media byte claims 2DD: its 40 cylinders still choose X1 2D.
   BasicBuilder b(BasicLayout::kHuBasic2D);
