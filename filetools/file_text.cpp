@@ -176,7 +176,8 @@ std::string healthText(const FileEntry& entry) {
     case FileHealth::kWhole:
       return "whole";
     case FileHealth::kBrokenChain:
-      return (entry.deleted ? "deleted: " : "broken chain: ") + entry.chainProblem;
+      // A problem may name another file by its stored bytes: kept safe to show.
+      return (entry.deleted ? "deleted: " : "broken chain: ") + safeUtf8(entry.chainProblem);
     case FileHealth::kIncomplete: {
       if (const FileSector* s = firstSectorIn(entry, {SectorState::kMissing, SectorState::kShort})) {
         return "incomplete: " + std::to_string(entry.missingSectors) + " of " +
