@@ -56,6 +56,72 @@ bool DiskReader::readWhole(const SectorAddress& address, std::uint8_t* buffer, s
   return state == SectorState::kSound || state == SectorState::kMarked;
 }
 
+SectorState readBestCopy(DiskReader& reader, const std::vector<SectorAddress>& copies,
+                         std::uint8_t* buffer, std::int32_t bytes, DamagedSector* damage) {
+  // Rank each copy once; read only the one taken.
+  const auto rank = [](SectorState s) {
+    switch (s) {
+      case SectorState::kSound: return 0;
+      case SectorState::kMarked: return 1;
+      case SectorState::kShort: return 2;
+      case SectorState::kMissing: return 3;
+    }
+    return 3;
+  };
+  std::size_t best = 0;
+  SectorState bestState = SectorState::kMissing;
+  for (std::size_t i = 0; i < copies.size(); ++i) {
+    std::uint8_t status = 0;
+    const SectorState state = reader.inspect(copies[i], &status);
+    if (rank(state) < rank(bestState)) {
+      best = i;
+      bestState = state;
+      if (state == SectorState::kSound) break;
+    }
+  }
+  std::uint8_t status = 0;
+  const SectorState state = reader.read(copies[best], buffer, bytes, &status);
+  if (state != SectorState::kSound && damage != nullptr) {
+    damage->address = copies[best];
+    damage->state = state;
+    damage->status = status;
+  }
+  return state;
+}
+
+bool readDirectorySector(DiskReader& reader, const SectorAddress& address, std::uint8_t* buffer,
+                         std::int32_t bytes, const std::string& what,
+                         std::vector<DamagedSector>* damage) {
+  std::uint8_t status = 0;
+  const SectorState state = reader.read(address, buffer, bytes, &status);
+  if (state == SectorState::kSound) return true;
+  DamagedSector d;
+  d.what = what;
+  d.address = address;
+  d.state = state;
+  d.status = status;
+  damage->push_back(std::move(d));
+  return state == SectorState::kMarked;
+}
+
+void ClusterOwners::claim(Chain* chain, const std::string& path) {
+  std::uint32_t index = kNone;
+  for (std::size_t i = 0; i < chain->clusters.size(); ++i) {
+    const std::uint32_t cluster = chain->clusters[i];
+    std::uint32_t& owner = owner_[cluster - first_];
+    if (owner != kNone) {
+      chain->problem = clusterText(cluster) + " also belongs to " + paths_[owner];
+      chain->clusters.resize(i);
+      return;
+    }
+    if (index == kNone) {
+      index = static_cast<std::uint32_t>(paths_.size());
+      paths_.push_back(path);
+    }
+    owner = index;
+  }
+}
+
 std::uint32_t ClusterTable::freeClusters() const {
   std::uint32_t count = 0;
   for (std::uint32_t c = first(); c < end(); ++c) {
@@ -93,6 +159,9 @@ Chain walkChain(const ClusterTable& table, std::uint32_t start) {
     switch (link.kind) {
       case Link::kEnd:
         chain.lastUsedSectors = link.usedSectors;
+        // An end that counts no sector in use would drop its cluster
+        // unseen: the table is damaged there.
+        if (link.usedSectors == 0) chain.problem = clusterText(cluster) + " ends the chain with no sector in use";
         return chain;
       case Link::kFree:
         chain.problem = clusterText(cluster) + " of the chain is marked free";

@@ -68,6 +68,22 @@ class DiskReader {
   std::vector<SectorRecord> records_;
 };
 
+// Reads one sector kept in several copies (`copies` addresses, at least
+// one) into buffer, from the best copy: a sound one, else a marked one, else
+// a short one, else zeros. Gives the chosen copy's state; when it is not
+// sound, *damage (if given) is set to name it, at the first copy's address
+// unless a marked or short copy was taken.
+SectorState readBestCopy(DiskReader& reader, const std::vector<SectorAddress>& copies,
+                         std::uint8_t* buffer, std::int32_t bytes, DamagedSector* damage);
+
+// Reads a directory sector into buffer and, when it is not sound, adds it to
+// *damage as `what`. True when its entries are to be read: it is there
+// whole, marked or not; false when it is missing or short (the caller skips
+// its entries).
+bool readDirectorySector(DiskReader& reader, const SectorAddress& address, std::uint8_t* buffer,
+                         std::int32_t bytes, const std::string& what,
+                         std::vector<DamagedSector>* damage);
+
 // One cluster table entry as the engine needs it.
 struct Link {
   enum Kind { kNext, kEnd, kFree, kReserved, kBad };
@@ -106,6 +122,23 @@ struct Chain {
 // Follows the chain from `start`: at most end() - first() clusters, so a
 // loop is found, never followed.
 Chain walkChain(const ClusterTable& table, std::uint32_t start);
+
+// One owner per cluster across all files: a chain that meets a cluster
+// another file already holds stops before it, and is broken.
+class ClusterOwners {
+ public:
+  explicit ClusterOwners(const ClusterTable& table)
+      : first_(table.first()), owner_(table.end() - table.first(), kNone) {}
+  // Gives `path` the clusters of *chain up to the first that another owns;
+  // there the chain is cut and its problem says whose it is.
+  void claim(Chain* chain, const std::string& path);
+
+ private:
+  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+  std::uint32_t first_;
+  std::vector<std::uint32_t> owner_;  // an index into paths_, or kNone
+  std::vector<std::string> paths_;
+};
 
 // Gives `entry` its sectors and health from `chain`. With `sizeKnown` the
 // directory's size is checked against the chain (a chain shorter or longer

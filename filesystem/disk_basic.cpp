@@ -178,6 +178,9 @@ BasicEntry parseHuBasic(const std::uint8_t* e, bool wideClusters) {
 // F-BASIC: the table in track 2 R 1 from byte 5, the directory in track 2
 // R 4 to track 3 R 16, data from track 4. Hu-BASIC: the table in track 0
 // R 15 (2HD: track 1 R 3 and 4), the directory in the next track's sectors.
+// More than 128 clusters need more than 7 bits: those tables (2HD, and the
+// 160 clusters of 2DD, in track 0 R 15 and 16) keep each entry as two 7-bit
+// halves, as the directory keeps a first cluster.
 constexpr Layout kLayouts[] = {
     {FileSystemKind::kN88, "PC-8801 2D", 0x00, 40, 16, 37 * 16 + 13, 1, 3, 0, false, 160, 8, 0, 0,
      74, 2, 37 * 16, 12, 16, 0, Markers::kN88, parseN88},
@@ -189,7 +192,7 @@ constexpr Layout kLayouts[] = {
      0, 0, 0, 2 * 16 + 3, 29, 32, 2, Markers::kFBasic, parseFBasic},
     {FileSystemKind::kHuBasic, "X1 2D", 0x00, 40, 16, 14, 1, 1, 0, false, 80, 16, 0, 2, 0, 0, 16,
      16, 32, 0, Markers::kHuBasic, parseHuBasic},
-    {FileSystemKind::kHuBasic, "MZ-2500 2DD", 0x10, 80, 16, 14, 1, 1, 0, false, 160, 16, 0, 2, 0,
+    {FileSystemKind::kHuBasic, "MZ-2500 2DD", 0x10, 80, 16, 14, 2, 1, 0, true, 160, 16, 0, 2, 0,
      0, 16, 16, 32, 0, Markers::kHuBasic, parseHuBasic},
     {FileSystemKind::kHuBasic, "X1turbo 2HD", 0x20, 77, 26, 28, 2, 1, 0, true, 250, 16, 0, 3, 0, 0,
      32, 16, 32, 0, Markers::kHuBasic, parseHuBasic},
@@ -281,19 +284,26 @@ class BasicTable : public ClusterTable {
   std::vector<std::uint8_t> table_;
 };
 
-// Reads the table, each sector from the first copy that holds it whole;
-// false when no copy of some sector is in the image.
-bool readTable(DiskReader& reader, const Layout& layout, std::vector<std::uint8_t>* table) {
+// Reads the table, each sector from its best copy: sound, else marked, else
+// zeros. A sector with no sound copy is added to *damage. False when no copy
+// of its first sector is there whole: nothing then tells the layout.
+bool readTable(DiskReader& reader, const Layout& layout, std::vector<std::uint8_t>* table,
+               std::vector<DamagedSector>* damage) {
   const Geometry g = layout.geometry();
   const auto bytes = static_cast<std::size_t>(g.sectorBytes());
   table->assign(bytes * layout.tableSectors, 0);
   for (std::uint32_t s = 0; s < layout.tableSectors; ++s) {
-    bool read = false;
-    for (std::uint32_t copy = 0; copy < layout.tableCopies && !read; ++copy) {
-      read = reader.readWhole(logicalSector(g, layout.tableSector + copy * layout.tableSectors + s),
-                              table->data() + s * bytes, static_cast<std::int32_t>(bytes));
+    std::vector<SectorAddress> copies;
+    for (std::uint32_t copy = 0; copy < layout.tableCopies; ++copy) {
+      copies.push_back(logicalSector(g, layout.tableSector + copy * layout.tableSectors + s));
     }
-    if (!read) return false;
+    DamagedSector d;
+    d.what = "cluster table";
+    const SectorState state =
+        readBestCopy(reader, copies, table->data() + s * bytes, static_cast<std::int32_t>(bytes), &d);
+    if (state == SectorState::kSound) continue;
+    if (s == 0 && state != SectorState::kMarked) return false;
+    damage->push_back(std::move(d));
   }
   return true;
 }
@@ -302,46 +312,42 @@ std::string addressText(const SectorAddress& a) {
   return "(C " + std::to_string(a.c) + ", H " + std::to_string(a.h) + ", R " + std::to_string(a.r) + ")";
 }
 
-// Reads the directory's entries until its end; false, with *why, when an
-// entry names a cluster outside the table.
-bool readDirectory(DiskReader& reader, const Layout& layout, std::vector<BasicEntry>* entries,
-                   std::string* why) {
+// Reads the directory's entries until its end. A sector that is missing is
+// added to volume->damage and its entries skipped, even the first: the
+// table has told the layout already. One marked bad is added and read. An
+// entry whose first cluster is out of range is kept: its chain says so.
+void readDirectory(DiskReader& reader, const Layout& layout, std::vector<BasicEntry>* entries,
+                   Volume* volume) {
   const Geometry g = layout.geometry();
   const auto bytes = static_cast<std::size_t>(g.sectorBytes());
   std::vector<std::uint8_t> sector(bytes);
   const bool wide = layout.clusters > 128;
   for (std::uint32_t s = 0; s < layout.dirSectors; ++s) {
     const SectorAddress at = logicalSector(g, layout.dirSector + s);
-    if (!reader.readWhole(at, sector.data(), static_cast<std::int32_t>(bytes))) {
-      // A directory sector the image lacks ends what can be listed.
-      if (s == 0) {
-        *why = "its first directory sector " + addressText(at) + " is not in the image";
-        return false;
-      }
-      return true;
+    if (!readDirectorySector(reader, at, sector.data(), static_cast<std::int32_t>(bytes),
+                             "directory", &volume->damage)) {
+      continue;
     }
     for (std::size_t off = 0; off + layout.entryBytes <= bytes; off += layout.entryBytes) {
       BasicEntry e = layout.parse(sector.data() + off, wide);
-      if (e.end) return true;
-      if (!e.deleted && !e.folder && e.start >= layout.clusters) {
-        *why = "the directory entry at " + addressText(at) + " byte " + std::to_string(off) +
-               " names " + clusterText(e.start) + ", past the table's " +
-               std::to_string(layout.clusters);
-        return false;
+      if (e.end) return;
+      if (entries->size() >= kMaxFileEntries) {
+        volume->limits.push_back("listing stopped at 8,192 entries");
+        return;
       }
-      if (entries->size() >= kMaxFileEntries) return true;
       entries->push_back(std::move(e));
     }
   }
-  return true;
 }
 
 // Whether the disk holds `layout`; *why says what was expected when not.
+// *volume gains the damaged sectors and limits met.
 bool matches(DiskReader& reader, const Layout& layout, std::vector<std::uint8_t>* table,
-             std::vector<BasicEntry>* entries, std::string* reason, std::string* why) {
+             std::vector<BasicEntry>* entries, Volume* volume, std::string* reason,
+             std::string* why) {
   const Geometry g = layout.geometry();
   const SectorAddress tableAt = logicalSector(g, layout.tableSector);
-  if (!readTable(reader, layout, table)) {
+  if (!readTable(reader, layout, table, &volume->damage)) {
     *why = "a cluster table at " + addressText(tableAt) + " in 256-byte sectors, which the image lacks";
     return false;
   }
@@ -388,7 +394,6 @@ bool matches(DiskReader& reader, const Layout& layout, std::vector<std::uint8_t>
     }
     what = " whose first " + std::to_string(layout.reservedFirst) + " clusters hold the system";
   }
-  if (!readDirectory(reader, layout, entries, why)) return false;
   if (layout.idSector != 0) {
     // F-BASIC's table has no reserved marks to tell it by: its ID sector must.
     std::vector<std::uint8_t> id(static_cast<std::size_t>(g.sectorBytes()));
@@ -400,6 +405,7 @@ bool matches(DiskReader& reader, const Layout& layout, std::vector<std::uint8_t>
     }
     what = " and an ID sector \"SYS\"";
   }
+  readDirectory(reader, layout, entries, volume);
   *reason = "a cluster table at " + addressText(tableAt) + what + ", " +
             (invalid == 0 ? std::string("every entry a link, an end or free")
                           : std::to_string(invalid) + " of its entries damaged") +
@@ -411,26 +417,39 @@ bool matches(DiskReader& reader, const Layout& layout, std::vector<std::uint8_t>
 
 bool findDiskBasic(DiskReader& reader, FileSystemKind kind, bool withDeleted, Found* found,
                    std::string* refusal) {
-  const std::uint8_t media = reader.image().disk().mediaType;
-  // The layouts of this kind, those made for the disk's media byte first.
-  std::vector<const Layout*> order;
-  for (const Layout& l : kLayouts) {
-    if (l.kind == kind && l.media == media) order.push_back(&l);
+  const Disk& disk = reader.image().disk();
+  const std::uint8_t media = disk.mediaType;
+  // The cylinders the disk holds: past its last track with records.
+  int cylinders = 0;
+  for (int t = 0; t < kTrackCount; ++t) {
+    if (disk.tracks[static_cast<std::size_t>(t)] != 0) cylinders = t / 2 + 1;
   }
-  for (const Layout& l : kLayouts) {
-    if (l.kind == kind && l.media != media) order.push_back(&l);
+  // Layouts may share where their table and directory stand (X1 2D and
+  // MZ-2500 2DD do): the disk's cylinders choose first, those that fit
+  // before those that need more or fewer, then its media byte.
+  const auto fits = [cylinders](const Layout& l) {
+    return cylinders <= l.cylinders + 2 && cylinders > l.cylinders / 2 + 2;
+  };
+  std::vector<const Layout*> order;
+  for (int rank = 0; rank < 4; ++rank) {
+    for (const Layout& l : kLayouts) {
+      if (l.kind == kind && (fits(l) ? 0 : 2) + (l.media == media ? 0 : 1) == rank) order.push_back(&l);
+    }
   }
   std::string firstWhy;
   for (const Layout* layout : order) {
     std::vector<std::uint8_t> tableBytes;
     std::vector<BasicEntry> entries;
+    Volume scratch;
     std::string reason, why;
-    if (!matches(reader, *layout, &tableBytes, &entries, &reason, &why)) {
+    if (!matches(reader, *layout, &tableBytes, &entries, &scratch, &reason, &why)) {
       if (firstWhy.empty()) firstWhy = std::string(layout->name) + ": " + why;
       continue;
     }
     BasicTable table(*layout, std::move(tableBytes));
     Volume& v = found->volume;
+    v.damage = std::move(scratch.damage);
+    v.limits = std::move(scratch.limits);
     v.kind = kind;
     v.layout = layout->name;
     v.reason = reason;
@@ -441,6 +460,7 @@ bool findDiskBasic(DiskReader& reader, FileSystemKind kind, bool withDeleted, Fo
     }
     v.totalBytes = static_cast<std::uint64_t>(usable) * table.clusterBytes();
     v.freeBytes = static_cast<std::uint64_t>(table.freeClusters()) * table.clusterBytes();
+    ClusterOwners owners(table);
     for (const BasicEntry& e : entries) {
       if (e.deleted && !withDeleted) continue;
       FileEntry f;
@@ -455,11 +475,13 @@ bool findDiskBasic(DiskReader& reader, FileSystemKind kind, bool withDeleted, Fo
         // A Hu-BASIC folder is listed; what it holds is not walked.
       } else if (e.deleted) {
         // Deleting frees the chain, so nothing tells which clusters held it.
-        f.chainProblem = "deleted: the table no longer holds its chain";
+        f.chainProblem = "the table no longer holds its chain";
         weighSectors(reader, &f);
       } else {
         f.size = e.size;
-        settleFile(reader, table, walkChain(table, e.start), e.sizeKnown, &f);
+        Chain chain = walkChain(table, e.start);
+        owners.claim(&chain, f.path);
+        settleFile(reader, table, chain, e.sizeKnown, &f);
       }
       found->files.push_back(std::move(f));
     }

@@ -45,6 +45,10 @@ constexpr std::uint8_t kAttrLabel = 0x08;
 constexpr std::uint8_t kAttrFolder = 0x10;
 constexpr std::uint8_t kAttrArchive = 0x20;
 constexpr std::uint8_t kAttrLongName = 0x0F;  // read-only, hidden, system and label together
+// The attribute bits a long-name entry is tested on: with folder and archive
+// clear, so that a short entry that sets all four low bits and one of those
+// is not taken for one.
+constexpr std::uint8_t kAttrLongNameMask = 0x3F;
 
 constexpr std::uint8_t kEntryEnd = 0x00;
 constexpr std::uint8_t kEntryDeleted = 0xE5;
@@ -207,20 +211,30 @@ class FatTable : public ClusterTable {
   std::vector<std::uint8_t> fat_;
 };
 
-// Reads the FAT, each sector from the first copy that holds it whole.
-std::vector<std::uint8_t> readFat(DiskReader& reader, const Params& p) {
+// The addresses of FAT sector `s` in every copy.
+std::vector<SectorAddress> fatCopies(const Params& p, std::uint32_t s) {
+  std::vector<SectorAddress> copies;
+  for (std::uint32_t copy = 0; copy < p.fats; ++copy) {
+    copies.push_back(logicalSector(p.geometry, p.reserved + copy * p.fatSectors + s));
+  }
+  return copies;
+}
+
+// Reads the FAT, each sector from its best copy: sound, else marked, else
+// zeros (free). A sector with no sound copy is added to *damage.
+std::vector<std::uint8_t> readFat(DiskReader& reader, const Params& p,
+                                  std::vector<DamagedSector>* damage) {
   const auto bytes = static_cast<std::uint32_t>(p.geometry.sectorBytes());
   // Only the sectors that the clusters need: 1.5 bytes each.
   const std::uint32_t needed = (p.clusters() + kFirstCluster) * 3 / 2 + 2;
   const std::uint32_t sectors = std::min(p.fatSectors, (needed + bytes - 1) / bytes);
   std::vector<std::uint8_t> fat(static_cast<std::size_t>(sectors) * bytes, 0);
   for (std::uint32_t s = 0; s < sectors; ++s) {
-    for (std::uint32_t copy = 0; copy < p.fats; ++copy) {
-      const SectorAddress at = logicalSector(p.geometry, p.reserved + copy * p.fatSectors + s);
-      if (reader.readWhole(at, fat.data() + static_cast<std::size_t>(s) * bytes,
-                           static_cast<std::int32_t>(bytes))) {
-        break;
-      }
+    DamagedSector d;
+    d.what = "FAT";
+    if (readBestCopy(reader, fatCopies(p, s), fat.data() + static_cast<std::size_t>(s) * bytes,
+                     static_cast<std::int32_t>(bytes), &d) != SectorState::kSound) {
+      damage->push_back(std::move(d));
     }
   }
   return fat;
@@ -252,18 +266,20 @@ class FatWalker {
  public:
   FatWalker(DiskReader& reader, const Params& p, const FatTable& table, bool withDeleted, Found* found)
       : reader_(reader), p_(p), table_(table), withDeleted_(withDeleted), found_(found),
-        visitedFolders_(table.end(), false) {}
+        owners_(table), visitedFolders_(table.end(), false) {}
 
   void walkRoot() {
     const auto bytes = static_cast<std::uint32_t>(p_.geometry.sectorBytes());
     std::vector<std::uint8_t> sector(bytes);
     std::uint32_t entries = 0;
     for (std::uint32_t s = 0; s < p_.rootSectors(); ++s) {
-      reader_.readWhole(logicalSector(p_.geometry, p_.rootStart() + s), sector.data(),
-                        static_cast<std::int32_t>(bytes));
+      // A missing sector's entries are skipped: those after it are still read.
+      const bool readable = readDirectorySector(reader_, logicalSector(p_.geometry, p_.rootStart() + s),
+                                                sector.data(), static_cast<std::int32_t>(bytes),
+                                                "root folder", &found_->volume.damage);
       for (std::uint32_t at = 0; at + kEntryBytes <= bytes && entries < p_.rootEntries;
            at += kEntryBytes, ++entries) {
-        if (!take(sector.data() + at, "", 0, true)) return;
+        if (readable && !take(sector.data() + at, "", 0, true)) return;
       }
     }
   }
@@ -274,7 +290,7 @@ class FatWalker {
     const std::uint8_t firstByte = e[kEntryName];
     if (firstByte == kEntryEnd) return false;
     const std::uint8_t attributes = e[kEntryAttributes];
-    if ((attributes & kAttrLongName) == kAttrLongName) return true;
+    if ((attributes & kAttrLongNameMask) == kAttrLongName) return true;
     const bool deleted = firstByte == kEntryDeleted;
     if (deleted && !withDeleted_) return true;
     std::string name = trimmedField(e + kEntryName, kEntryNameBytes);
@@ -288,7 +304,11 @@ class FatWalker {
       }
       return true;
     }
-    if (found_->files.size() >= kMaxFileEntries) return false;
+    if (found_->files.size() >= kMaxFileEntries) {
+      if (!capped_) found_->volume.limits.push_back("listing stopped at 8,192 entries");
+      capped_ = true;
+      return false;
+    }
     FileEntry entry;
     entry.name = ext.empty() ? name : name + "." + ext;
     entry.path = folder.empty() ? entry.name : folder + "/" + entry.name;
@@ -305,15 +325,23 @@ class FatWalker {
       return true;
     }
     if (entry.folder) {
-      const Chain chain = walkChain(table_, start);
+      Chain chain = walkChain(table_, start);
+      owners_.claim(&chain, entry.path);
       settleFile(reader_, table_, chain, false, &entry);
       entry.size = 0;
       const std::size_t index = found_->files.size();
       found_->files.push_back(std::move(entry));
-      if (chain.problem.empty() && depth < kMaxFolderDepth && !visitedFolders_[start]) {
+      // A copy: the list grows as the folder is walked.
+      const std::string path = found_->files[index].path;
+      if (!chain.problem.empty()) return true;  // its health says why it is not walked
+      if (depth >= kMaxFolderDepth) {
+        found_->volume.limits.push_back("folder " + path + " not walked: it is more than " +
+                                        std::to_string(kMaxFolderDepth) + " folders deep");
+      } else if (visitedFolders_[start]) {
+        found_->volume.limits.push_back("folder " + path + " not walked: its " +
+                                        clusterText(start) + " was walked already");
+      } else {
         visitedFolders_[start] = true;
-        // A copy: the list grows as the folder is walked.
-        const std::string path = found_->files[index].path;
         walkFolder(chain, path, depth + 1);
       }
       return true;
@@ -323,20 +351,29 @@ class FatWalker {
       if (start != 0) entry.chainProblem = "an empty file that names " + clusterText(start);
       weighSectors(reader_, &entry);
     } else {
-      settleFile(reader_, table_, walkChain(table_, start), true, &entry);
+      Chain chain = walkChain(table_, start);
+      owners_.claim(&chain, entry.path);
+      settleFile(reader_, table_, chain, true, &entry);
     }
     found_->files.push_back(std::move(entry));
     return true;
   }
 
   // A deleted file's clusters, as an undelete takes them: those that follow
-  // its first, as many as its size needs, within the data area.
+  // its first, as many as its size needs, within the data area. Deleted
+  // entries own no cluster, so their sectors together are bounded apart:
+  // at most twice the data area's.
   void settleDeleted(std::uint32_t start, FileEntry* entry) {
     const std::uint64_t clusterBytes = table_.clusterBytes();
     const std::uint64_t needed = (entry->size + clusterBytes - 1) / clusterBytes;
+    const std::uint64_t budget = 2ull * (table_.end() - table_.first());
     Chain chain;
     if (entry->size > 0 && (start < table_.first() || start >= table_.end())) {
       chain.problem = "its first " + clusterText(start) + " is out of range";
+    } else if (deletedClusters_ + needed > budget) {
+      chain.problem = "its clusters are not followed: the deleted entries claim more than twice the disk";
+    } else {
+      deletedClusters_ += needed;
     }
     for (std::uint64_t k = 0; chain.problem.empty() && k < needed; ++k) {
       const std::uint64_t c = start + k;
@@ -354,7 +391,10 @@ class FatWalker {
     std::vector<std::uint8_t> sector(static_cast<std::size_t>(bytes));
     for (std::uint32_t cluster : chain.clusters) {
       for (int s = 0; s < table_.sectorsPerCluster(); ++s) {
-        reader_.readWhole(table_.sectorOf(cluster, s), sector.data(), bytes);
+        if (!readDirectorySector(reader_, table_.sectorOf(cluster, s), sector.data(), bytes,
+                                 "folder " + path, &found_->volume.damage)) {
+          continue;  // a missing sector's entries are skipped
+        }
         for (std::size_t at = 0; at + kEntryBytes <= sector.size(); at += kEntryBytes) {
           if (!take(sector.data() + at, path, depth, false)) return;
         }
@@ -367,7 +407,10 @@ class FatWalker {
   const FatTable& table_;
   bool withDeleted_;
   Found* found_;
+  ClusterOwners owners_;
   std::vector<bool> visitedFolders_;
+  bool capped_ = false;
+  std::uint64_t deletedClusters_ = 0;  // clusters taken by deleted entries so far
 };
 
 // Checks the layout against what the disk can hold and the FAT's first
@@ -396,12 +439,9 @@ bool checkParams(DiskReader& reader, Params* p, std::vector<std::uint8_t>* first
     return false;
   }
   firstFatSector->assign(static_cast<std::size_t>(p->geometry.sectorBytes()), 0);
-  bool read = false;
-  for (std::uint32_t copy = 0; copy < p->fats && !read; ++copy) {
-    read = reader.readWhole(logicalSector(p->geometry, p->reserved + copy * p->fatSectors),
-                            firstFatSector->data(), p->geometry.sectorBytes());
-  }
-  if (!read) {
+  const SectorState state = readBestCopy(reader, fatCopies(*p, 0), firstFatSector->data(),
+                                         p->geometry.sectorBytes(), nullptr);
+  if (state != SectorState::kSound && state != SectorState::kMarked) {
     *why = "no copy of its FAT's first sector is in the image";
     return false;
   }
@@ -477,7 +517,7 @@ bool findFat12(DiskReader& reader, bool withDeleted, Found* found, std::string* 
                "(640 KB 2DD) after it (" + bpbWhy + (layoutWhy.empty() ? "" : "; " + layoutWhy) + ")";
     return false;
   }
-  FatTable table(p, readFat(reader, p));
+  FatTable table(p, readFat(reader, p, &found->volume.damage));
   found->volume.kind = FileSystemKind::kFat12;
   found->volume.layout = p.layout;
   found->volume.reason = p.reason;

@@ -68,12 +68,15 @@ Status FileSystem::open(Image& image, const FileSystemKind* only, bool withDelet
 
 Status FileSystem::readFile(const FileEntry& entry, std::vector<std::uint8_t>* bytes) {
   if (impl_->image == nullptr) return Status::notOpen();
-  // Past a broken chain the bytes are zeros; a size that claims more than
-  // the data area holds is cut to what the chain holds.
+  // A broken chain gives only what it holds: no zeros stand for what it
+  // does not, so that what is written stays within the disk's size. So
+  // does a size that claims more than the data area holds.
   std::uint64_t size = entry.size;
   std::uint64_t chainBytes = 0;
   for (const FileSector& s : entry.sectors) chainBytes += static_cast<std::uint64_t>(sectorBytes(s.address.n));
-  if (size > impl_->volume.totalBytes) size = std::min(size, chainBytes);
+  if (entry.health == FileHealth::kBrokenChain || size > impl_->volume.totalBytes) {
+    size = std::min(size, chainBytes);
+  }
   bytes->assign(static_cast<std::size_t>(size), 0);
   std::vector<std::uint8_t> sector;
   std::uint64_t at = 0;

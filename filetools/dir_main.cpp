@@ -30,8 +30,10 @@ d88::ProgramDefinition programDefinition() {
       "from the image), marked (sectors marked bad) or broken chain. PATH lists one file\n"
       "or folder. An image named - is standard input.\n";
   definition.epilogue =
-      "Exit status: 0 when every file listed is whole; 2 when one is not; 1 otherwise\n"
-      "(no file system found, no such PATH, a read that failed). See d88dir(1).\n";
+      "Exit status: 0 when every file listed is whole; 2 when one is not (deleted\n"
+      "entries aside), or the directory or table is damaged, or entries were left out;\n"
+      "1 otherwise (no file system found, no such PATH, a read that failed).\n"
+      "See d88dir(1).\n";
   definition.shortUsage = {"[--disk N] [--fs NAME] [--json] [--deleted] IMAGE [PATH]"};
   definition.minOperands = 1;
   definition.maxOperands = 2;
@@ -62,7 +64,7 @@ static int list(const d88::Arguments& args) {
     text = d88::volumeJson(disk.imagePath, disk.disk, volume);
     for (const d88::FileEntry* f : shown) text += d88::fileJson(kind, *f);
   } else {
-    text = d88::volumeText(volume) + d88::filesText(kind, shown);
+    text = d88::volumeText(volume) + d88::volumeNotesText(volume) + d88::filesText(kind, shown);
   }
   d88::writeText(stdout, text);
   if (!disk.image.readFailure().ok()) {
@@ -70,8 +72,11 @@ static int list(const d88::Arguments& args) {
     return 1;
   }
   if (!d88::standardOutputWritten()) return 1;
+  // A damaged directory or table, or entries left out, may hide files.
+  if (d88::volumeHasNotes(volume)) return 2;
+  // Deleted entries are shown for what they held, and never count.
   for (const d88::FileEntry* f : shown) {
-    if (f->health != d88::FileHealth::kWhole) return 2;
+    if (!f->deleted && f->health != d88::FileHealth::kWhole) return 2;
   }
   return 0;
 }

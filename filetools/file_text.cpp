@@ -62,6 +62,8 @@ std::size_t columns(const std::string& utf8) {
   return n;
 }
 
+}  // namespace
+
 std::string lowerAscii(std::string s) {
   for (char& ch : s) {
     if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
@@ -69,7 +71,35 @@ std::string lowerAscii(std::string s) {
   return s;
 }
 
-}  // namespace
+const FileSector* firstSectorIn(const FileEntry& entry, std::initializer_list<SectorState> states) {
+  for (const FileSector& s : entry.sectors) {
+    if (std::find(states.begin(), states.end(), s.state) != states.end()) return &s;
+  }
+  return nullptr;
+}
+
+std::string damageText(const DamagedSector& d) {
+  const bool table = d.what == "FAT" || d.what == "cluster table";
+  std::string text = "damaged: " + fileNameText(FileSystemKind::kFat12, d.what) + " sector at " +
+                     sectorAddressText(d.address);
+  if (d.state == SectorState::kMarked) {
+    text += std::string(" is marked bad") + (table ? " in every copy" : "") + " (" +
+            statusMeaning(d.status) + "); read as it stands";
+  } else {
+    text += std::string(d.state == SectorState::kShort ? " is short" : " is missing") +
+            (table ? " in every copy; its clusters read as free" : "; its entries are not listed");
+  }
+  return text;
+}
+
+std::string volumeNotesText(const Volume& v) {
+  std::string text;
+  for (const DamagedSector& d : v.damage) text += damageText(d) + "\n";
+  for (const std::string& limit : v.limits) text += "not listed: " + fileNameText(v.kind, limit) + "\n";
+  return text;
+}
+
+bool volumeHasNotes(const Volume& v) { return !v.damage.empty() || !v.limits.empty(); }
 
 std::string fileNameText(FileSystemKind kind, const std::string& raw) {
   std::string out;
@@ -146,24 +176,21 @@ std::string healthText(const FileEntry& entry) {
     case FileHealth::kWhole:
       return "whole";
     case FileHealth::kBrokenChain:
-      return "broken chain: " + entry.chainProblem;
+      // A problem may name another file by its stored bytes: kept safe to show.
+      return (entry.deleted ? "deleted: " : "broken chain: ") + safeUtf8(entry.chainProblem);
     case FileHealth::kIncomplete: {
-      for (const FileSector& s : entry.sectors) {
-        if (s.state == SectorState::kMissing || s.state == SectorState::kShort) {
-          return "incomplete: " + std::to_string(entry.missingSectors) + " of " +
-                 std::to_string(entry.sectors.size()) + " sectors missing, the first at " +
-                 sectorAddressText(s.address);
-        }
+      if (const FileSector* s = firstSectorIn(entry, {SectorState::kMissing, SectorState::kShort})) {
+        return "incomplete: " + std::to_string(entry.missingSectors) + " of " +
+               std::to_string(entry.sectors.size()) + " sectors missing, the first at " +
+               sectorAddressText(s->address);
       }
       break;
     }
     case FileHealth::kMarked: {
-      for (const FileSector& s : entry.sectors) {
-        if (s.state == SectorState::kMarked) {
-          return "marked: " + std::to_string(entry.markedSectors) +
-                 (entry.markedSectors == 1 ? " sector" : " sectors") + " marked bad (" +
-                 statusMeaning(s.status) + "), the first at " + sectorAddressText(s.address);
-        }
+      if (const FileSector* s = firstSectorIn(entry, {SectorState::kMarked})) {
+        return "marked: " + std::to_string(entry.markedSectors) +
+               (entry.markedSectors == 1 ? " sector" : " sectors") + " marked bad (" +
+               statusMeaning(s->status) + "), the first at " + sectorAddressText(s->address);
       }
       break;
     }
@@ -215,7 +242,29 @@ std::string volumeJson(const std::string& image, int disk, const Volume& v) {
   if (nameNeedsHex(v.label)) out += ",\"labelHex\":\"" + hexText(v.label) + "\"";
   out += ",\"freeBytes\":" + std::to_string(v.freeBytes) +
          ",\"totalBytes\":" + std::to_string(v.totalBytes) +
-         ",\"clusterBytes\":" + std::to_string(v.clusterBytes) + "}\n";
+         ",\"clusterBytes\":" + std::to_string(v.clusterBytes);
+  if (!v.damage.empty()) {
+    out += ",\"damage\":[";
+    for (std::size_t i = 0; i < v.damage.size(); ++i) {
+      const DamagedSector& d = v.damage[i];
+      if (i != 0) out += ",";
+      out += "{\"what\":" + jsonString(fileNameText(FileSystemKind::kFat12, d.what)) +
+             ",\"track\":" + std::to_string(d.address.track) + ",\"c\":" + std::to_string(d.address.c) +
+             ",\"h\":" + std::to_string(d.address.h) + ",\"r\":" + std::to_string(d.address.r) +
+             ",\"n\":" + std::to_string(d.address.n) + ",\"state\":\"" + stateWord(d.state) + "\"";
+      if (d.state == SectorState::kMarked) out += ",\"status\":" + jsonString(statusMeaning(d.status));
+      out += ",\"text\":" + jsonString(damageText(d)) + "}";
+    }
+    out += "]";
+  }
+  if (!v.limits.empty()) {
+    out += ",\"limits\":[";
+    for (std::size_t i = 0; i < v.limits.size(); ++i) {
+      out += (i != 0 ? "," : "") + jsonString(fileNameText(v.kind, v.limits[i]));
+    }
+    out += "]";
+  }
+  out += "}\n";
   return out;
 }
 
@@ -227,7 +276,8 @@ std::string fileJson(FileSystemKind kind, const FileEntry& f) {
          ",\"size\":" + std::to_string(f.size) + ",\"type\":" + jsonString(f.type) +
          ",\"attributes\":" + jsonString(f.attributes) +
          ",\"date\":" + (f.date.known ? jsonString(isoDate(f.date)) : std::string("null")) +
-         ",\"health\":" + jsonString(healthWord(f.health)) +
+         ",\"health\":" +
+         jsonString(f.deleted && f.health == FileHealth::kBrokenChain ? "deleted" : healthWord(f.health)) +
          ",\"healthText\":" + jsonString(healthText(f));
   if (f.health != FileHealth::kWhole) {
     out += ",\"missingSectors\":" + std::to_string(f.missingSectors) +

@@ -4,6 +4,7 @@
 #ifndef D88CUT_FILETOOLS_FILE_TEXT_H_
 #define D88CUT_FILETOOLS_FILE_TEXT_H_
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,25 @@ bool nameNeedsHex(const std::string& raw);
 // Bytes as lower-case hex digits.
 std::string hexText(const std::string& raw);
 
+// ASCII letters in lower case, other bytes as they are.
+std::string lowerAscii(std::string s);
+
+// The first of `entry`'s sectors whose state is one of `states`; null when none is.
+const FileSector* firstSectorIn(const FileEntry& entry, std::initializer_list<SectorState> states);
+
+// A damaged directory or table sector in words: "damaged: the root folder's
+// sector at track T (C, H, R, N) is missing; its entries are not listed", ...
+std::string damageText(const DamagedSector& damage);
+// The lines a listing gives after its first: each damaged sector, then each
+// limit met ("not listed: ..."). Empty for a volume read whole.
+std::string volumeNotesText(const Volume& volume);
+// True when the volume's directory or table is damaged, or a limit left entries out.
+bool volumeHasNotes(const Volume& volume);
+
 // The health in words: "whole", "incomplete: K of M sectors missing, the
 // first at track T (C, H, R, N)", "marked: K sectors marked bad (data CRC
-// error), the first at ...", "broken chain: REASON".
+// error), the first at ...", "broken chain: REASON"; for a deleted entry
+// whose chain is gone, "deleted: REASON".
 std::string healthText(const FileEntry& entry);
 // "whole", "incomplete", "marked" or "broken chain".
 const char* healthWord(FileHealth health);

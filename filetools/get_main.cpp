@@ -41,7 +41,8 @@ d88::ProgramDefinition programDefinition() {
   definition.epilogue =
       "Exit status: 0 when every file was written whole from sound sectors; 2 when all\n"
       "were written but some are incomplete, hold sectors marked bad or have a broken\n"
-      "chain; 1 otherwise (nothing named, a file not written, a read that failed).\n"
+      "chain, or the directory or table is damaged or entries were left out; 1\n"
+      "otherwise (nothing named, a file not written, a read that failed).\n"
       "See d88get(1).\n";
   definition.shortUsage = {"[--disk N] [--fs NAME] [-o DIR] (--all IMAGE | IMAGE NAME...)"};
   definition.minOperands = 1;
@@ -57,13 +58,6 @@ struct Target {
   std::vector<std::string> parts;  // its folders and name, made safe
   std::string relative;            // the parts joined by '/'
 };
-
-std::string lowerAscii(std::string s) {
-  for (char& ch : s) {
-    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-  }
-  return s;
-}
 
 // NAME~K.EXT: the name with its count before its extension.
 std::string numbered(const std::string& name, int count) {
@@ -109,28 +103,22 @@ void warnAbout(const std::string& name, const d88::FileEntry& f) {
   const char* n = name.c_str();
   const unsigned long total = static_cast<unsigned long>(f.sectors.size());
   if (f.health == d88::FileHealth::kBrokenChain) {
-    d88::print(stderr, "Warning: %s: broken chain: %s; what the chain does not hold is written as zeros\n",
+    d88::print(stderr, "Warning: %s: broken chain: %s; written only as far as its chain goes\n",
                n, d88::safeUtf8(f.chainProblem).c_str());
   }
-  for (const d88::FileSector& s : f.sectors) {
-    if (s.state == d88::SectorState::kMissing || s.state == d88::SectorState::kShort) {
-      d88::print(stderr,
-                 "Warning: %s is incomplete: %lu of %lu sectors are not in the image, the first at "
-                 "%s; written as zeros\n",
-                 n, static_cast<unsigned long>(f.missingSectors), total,
-                 d88::sectorAddressText(s.address).c_str());
-      break;
-    }
+  if (const d88::FileSector* s = d88::firstSectorIn(f, {d88::SectorState::kMissing, d88::SectorState::kShort})) {
+    d88::print(stderr,
+               "Warning: %s is incomplete: %lu of %lu sectors are not in the image, the first at "
+               "%s; written as zeros\n",
+               n, static_cast<unsigned long>(f.missingSectors), total,
+               d88::sectorAddressText(s->address).c_str());
   }
-  for (const d88::FileSector& s : f.sectors) {
-    if (s.state == d88::SectorState::kMarked) {
-      d88::print(stderr,
-                 "Warning: %s: %lu of %lu sectors are marked bad in the image, the first at %s: %s; "
-                 "copied as they are\n",
-                 n, static_cast<unsigned long>(f.markedSectors), total,
-                 d88::sectorAddressText(s.address).c_str(), d88::statusMeaning(s.status).c_str());
-      break;
-    }
+  if (const d88::FileSector* s = d88::firstSectorIn(f, {d88::SectorState::kMarked})) {
+    d88::print(stderr,
+               "Warning: %s: %lu of %lu sectors are marked bad in the image, the first at %s: %s; "
+               "copied as they are\n",
+               n, static_cast<unsigned long>(f.markedSectors), total,
+               d88::sectorAddressText(s->address).c_str(), d88::statusMeaning(s->status).c_str());
   }
 }
 
@@ -153,6 +141,16 @@ static int get(const d88::Arguments& args) {
   if (!d88::openDiskFiles("d88get", args, operands[0], false, &disk)) return 1;
   const d88::FileSystemKind kind = disk.files.volume().kind;
   const std::vector<d88::FileEntry>& files = disk.files.files();
+  // A damaged directory or table may hide files: said before anything else.
+  const bool volumeNotes = d88::volumeHasNotes(disk.files.volume());
+  if (volumeNotes) {
+    const std::string notes = d88::volumeNotesText(disk.files.volume());
+    std::size_t from = 0;
+    for (std::size_t end = notes.find('\n'); end != std::string::npos; from = end + 1, end = notes.find('\n', from)) {
+      d88::print(stderr, "Warning: disk %d of %s: %s\n", disk.disk, d88::safeUtf8(disk.imagePath).c_str(),
+                 notes.substr(from, end - from).c_str());
+    }
+  }
 
   // The files asked for, each once, in directory order; a NAME that names
   // nothing stops the run before anything is written.
@@ -197,11 +195,11 @@ static int get(const d88::Arguments& args) {
       return s;
     };
     const std::string base = t.parts.back();
-    for (int count = 2; taken.count(lowerAscii(joined())) != 0; ++count) {
+    for (int count = 2; taken.count(d88::lowerAscii(joined())) != 0; ++count) {
       t.parts.back() = numbered(base, count);
     }
     t.relative = joined();
-    taken.insert(lowerAscii(t.relative));
+    taken.insert(d88::lowerAscii(t.relative));
     if (t.relative != shown) {
       d88::print(stderr, "Note: %s is written as %s\n", shown.c_str(), d88::safeUtf8(t.relative).c_str());
     }
@@ -275,7 +273,7 @@ static int get(const d88::Arguments& args) {
   }
   if (!d88::standardOutputWritten()) return 1;
   if (!allWritten) return 1;
-  return allWhole ? 0 : 2;
+  return allWhole && !volumeNotes ? 0 : 2;
 }
 
 int main(int argc, char** argv) { return d88::runProgram(programDefinition(), argc, argv, get); }

@@ -208,4 +208,62 @@ TEST_F(FileCommandTest, GetWritesEachBasicLayoutsFilesByteForByte) {
   }
 }
 
+TEST_F(FileCommandTest, ADamagedRootSectorIsNamedByDirAndGetAndExits2) {
+  FatBuilder fat(d88test::FatFormat{});
+  for (int k = 0; k < 40; ++k) fat.addFile("F" + std::to_string(k) + ".BIN", fileBytes(k, 100));
+  fat.disk.missing.insert(5);  // the root's first sector: F0 to F31
+  const std::string disk = image(fat.disk.image());
+  const std::string damage =
+      "damaged: root folder sector at track 0 (C 0, H 0, R 6, N 3) is missing; its entries are not listed";
+  const RunResult listed = dir({disk});
+  EXPECT_EQ(listed.status, 2) << listed.err;
+  const std::vector<std::string> lines = d88test::lines(listed.out);
+  ASSERT_EQ(lines.size(), 10u) << listed.out;
+  EXPECT_EQ(lines[1], damage);
+  const RunResult json = dir({"--json", disk});
+  EXPECT_EQ(json.status, 2);
+  EXPECT_NE(d88test::lines(json.out)[0].find(
+                "\"damage\":[{\"what\":\"root folder\",\"track\":0,\"c\":0,\"h\":0,\"r\":6,\"n\":3,\"state\":\"missing\""),
+            std::string::npos)
+      << json.out;
+  const RunResult got = get({"--all", "-o", "out", disk});
+  EXPECT_EQ(got.status, 2) << got.err;
+  EXPECT_NE(got.err.find("Warning: disk 0 of " + disk + ": " + damage), std::string::npos) << got.err;
+  EXPECT_EQ(d88test::readFile(out("out/F39.BIN")), fileBytes(39, 100));
+}
+
+TEST_F(FileCommandTest, DirSaysTheEntryCapAndExits2) {
+  const RunResult r = dir({image(d88test::fatWithManyEntries().disk.image())});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(d88test::lines(r.out)[1], "not listed: listing stopped at 8,192 entries");
+}
+
+TEST_F(FileCommandTest, DeletedEntriesOfADiskBasicLeaveTheStatusAlone) {
+  BasicBuilder b(BasicLayout::kN88_2D);
+  b.addFile("GONE", "", fileBytes(1, 300), 0x01);
+  b.addFile("KEPT", "", fileBytes(2, 300), 0x01);
+  b.disk.sectors[37 * 16][0] = 0x00;
+  const RunResult r = dir({"--deleted", image(b.disk.image())});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("deleted: the table no longer holds its chain"), std::string::npos) << r.out;
+}
+
+TEST_F(FileCommandTest, GetWritesACrossLinkedFileOnlyAsFarAsItsOwnChain) {
+  FatBuilder fat(d88test::FatFormat{});
+  const Bytes a = fileBytes(1, 3000);
+  fat.addFile("A.BIN", a, "", {10, 11, 12});
+  Bytes b = fileBytes(2, 3000);
+  fat.addFile("B.BIN", b, "", {20, 21, 22});
+  fat.setEntry(21, 11);
+  b.resize(2048);  // clusters 20 and 21
+  const RunResult r = get({"--all", "-o", "out", image(fat.disk.image())});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(d88test::readFile(out("out/A.BIN")), a);
+  EXPECT_EQ(d88test::readFile(out("out/B.BIN")), b);
+  EXPECT_NE(r.err.find("Warning: B.BIN: broken chain: cluster 11 also belongs to A.BIN; written only as far as "
+                       "its chain goes"),
+            std::string::npos)
+      << r.err;
+}
+
 }  // namespace

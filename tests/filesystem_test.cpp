@@ -6,6 +6,7 @@
 // whole; and the names d88get makes safe for the host.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -160,6 +161,7 @@ const BasicCase kBasicCases[] = {
     {"N88 2HD", BasicLayout::kN88_2HD, d88::FileSystemKind::kN88, "PC-9801 2HD (N88-BASIC(86))", 0x01, "binary", false},
     {"F-BASIC 2D", BasicLayout::kFBasic2D, d88::FileSystemKind::kFBasic, "FM-7/FM77 2D", 0x02, "binary", false},
     {"Hu-BASIC 2D", BasicLayout::kHuBasic2D, d88::FileSystemKind::kHuBasic, "X1 2D", 0x01, "binary", true},
+    {"Hu-BASIC 2DD", BasicLayout::kHuBasic2DD, d88::FileSystemKind::kHuBasic, "MZ-2500 2DD", 0x01, "binary", true},
     {"Hu-BASIC 2HD", BasicLayout::kHuBasic2HD, d88::FileSystemKind::kHuBasic, "X1turbo 2HD", 0x01, "binary", true},
 };
 
@@ -383,12 +385,10 @@ TEST(Damage, Fat12HealthNamesEachDamageAndTheOtherFilesStayWhole) {
     EXPECT_EQ(o.read("BEFORE.BIN"), before);
     EXPECT_EQ(o.read("AFTER.BIN"), after);
     // What salvage gives: the file's size, a missing sector as zeros, a
-    // marked one as it stands, and zeros where a broken chain stops.
+    // marked one as it stands, and a broken chain only as far as it goes.
     Bytes expected = hit;
     if (c.damage == Damage::kMissingSector) std::fill(expected.begin() + 1024, expected.begin() + 2048, 0);
-    if (c.damage == Damage::kLoop || c.damage == Damage::kOutOfRange) {
-      std::fill(expected.begin() + 2048, expected.end(), 0);
-    }
+    if (c.damage == Damage::kLoop || c.damage == Damage::kOutOfRange) expected.resize(2048);
     EXPECT_EQ(o.read("HIT.BIN"), expected);
   }
 }
@@ -447,6 +447,234 @@ TEST(Damage, AFolderThatHoldsItselfIsWalkedOnce) {
   Opened o(fat.disk.image());
   ASSERT_TRUE(o.status.ok());
   EXPECT_LE(o.files.files().size(), 5u);
+}
+
+// --- Directory and table damage, shared clusters, limits ---------------------
+
+// A FAT disk of 1,024-byte sectors whose root (6 sectors, 32 entries each,
+// from logical sector 5) holds `count` files of one cluster, F0.BIN on.
+FatBuilder fatWithRootFiles(int count) {
+  FatBuilder fat(d88test::FatFormat{});
+  for (int k = 0; k < count; ++k) fat.addFile("F" + std::to_string(k) + ".BIN", fileBytes(k, 100));
+  return fat;
+}
+
+TEST(DirectoryDamage, AFatRootSectorMissingOrMarkedIsNamedAndTheWalkGoesOn) {
+  struct Case {
+    const char* what;
+    bool missing;
+    std::size_t listed;  // F32 to F39 only when the first root sector is gone
+  };
+  const Case cases[] = {{"missing", true, 8}, {"marked", false, 40}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FatBuilder fat = fatWithRootFiles(40);
+    if (c.missing) fat.disk.missing.insert(5);
+    else fat.disk.status[5] = 0xB0;
+    Opened o(fat.disk.image());
+    ASSERT_TRUE(o.status.ok());
+    ASSERT_EQ(o.files.files().size(), c.listed);
+    EXPECT_NE(o.find("F39.BIN"), nullptr);
+    EXPECT_EQ(o.find("F0.BIN") == nullptr, c.missing);
+    const d88::Volume& v = o.files.volume();
+    ASSERT_EQ(v.damage.size(), 1u);
+    EXPECT_EQ(v.damage[0].what, "root folder");
+    EXPECT_EQ(v.damage[0].address.c, 0);
+    EXPECT_EQ(v.damage[0].address.h, 0);
+    EXPECT_EQ(v.damage[0].address.r, 6);
+    EXPECT_EQ(v.damage[0].state, c.missing ? d88::SectorState::kMissing : d88::SectorState::kMarked);
+  }
+}
+
+TEST(DirectoryDamage, AMissingMiddleDirectorySectorOfADiskBasicIsSkippedAndTheRestListed) {
+  BasicBuilder b(BasicLayout::kN88_2D);
+  for (int k = 0; k < 40; ++k) b.addFile("F" + std::to_string(k), "", fileBytes(k, 100), 0x01);
+  b.disk.missing.insert(37 * 16 + 1);  // the directory's second sector: entries 16 to 31
+  Opened o(b.disk.image());
+  ASSERT_TRUE(o.status.ok());
+  EXPECT_EQ(o.files.files().size(), 24u);
+  EXPECT_NE(o.find("F15"), nullptr);
+  EXPECT_EQ(o.find("F16"), nullptr);
+  EXPECT_NE(o.find("F39"), nullptr);
+  const d88::Volume& v = o.files.volume();
+  ASSERT_EQ(v.damage.size(), 1u);
+  EXPECT_EQ(v.damage[0].what, "directory");
+  EXPECT_EQ(v.damage[0].address.r, 2);
+  EXPECT_EQ(d88::damageText(v.damage[0]),
+            "damaged: directory sector at track 37 (C 18, H 1, R 2, N 1) is missing; its entries are not listed");
+}
+
+TEST(TableDamage, ASoundCopyIsPreferredAndASectorDamagedInEveryCopyIsNamed) {
+  // FAT copies: logical sectors 1-2 and 3-4. The second FAT sector holds
+  // the entries of clusters 683 on.
+  struct Case {
+    const char* what;
+    std::set<std::uint32_t> missing;
+    std::set<std::uint32_t> marked;
+    bool damaged;
+    d88::SectorState state;
+  };
+  const Case cases[] = {
+      {"the first copy marked and wrong", {}, {1}, false, d88::SectorState::kSound},
+      {"the first copy missing", {1}, {}, false, d88::SectorState::kSound},
+      {"missing in every copy", {2, 4}, {}, true, d88::SectorState::kMissing},
+      {"marked in every copy", {}, {2, 4}, true, d88::SectorState::kMarked},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FatBuilder fat(d88test::FatFormat{});
+    const Bytes data = fileBytes(1, 3000);
+    fat.addFile("KERNEL.SYS", data);
+    for (std::uint32_t s : c.marked) {
+      fat.disk.status[s] = 0xB0;
+      if (s == 1) std::fill(fat.disk.sectors[1].begin() + 3, fat.disk.sectors[1].end(), 0);  // the chain freed
+    }
+    fat.disk.missing = c.missing;
+    Opened o(fat.disk.image());
+    ASSERT_TRUE(o.status.ok());
+    EXPECT_EQ(o.find("KERNEL.SYS")->health, d88::FileHealth::kWhole) << d88::healthText(*o.find("KERNEL.SYS"));
+    EXPECT_EQ(o.read("KERNEL.SYS"), data);
+    const d88::Volume& v = o.files.volume();
+    ASSERT_EQ(v.damage.size(), c.damaged ? 1u : 0u);
+    if (c.damaged) {
+      EXPECT_EQ(v.damage[0].what, "FAT");
+      EXPECT_EQ(v.damage[0].state, c.state);
+    }
+  }
+}
+
+TEST(TableDamage, ADiskBasicTableCopyMarkedBadGivesWayToASoundOne) {
+  BasicBuilder b(BasicLayout::kN88_2D);
+  const Bytes data = fileBytes(1, 3000);
+  b.addFile("PROG", "", data, 0x01);
+  const std::uint32_t table = 37 * 16 + 13;
+  std::fill(b.disk.sectors[table].begin(), b.disk.sectors[table].begin() + 2, 0xFF);  // freed
+  b.disk.status[table] = 0xB0;
+  Opened o(b.disk.image());
+  ASSERT_TRUE(o.status.ok());
+  EXPECT_EQ(o.find("PROG")->health, d88::FileHealth::kWhole) << d88::healthText(*o.find("PROG"));
+  EXPECT_TRUE(o.files.volume().damage.empty());
+}
+
+TEST(SharedClusters, ALaterFileThatMeetsAnOwnedClusterIsBrokenThereAndReadsOnlyItsOwn) {
+  FatBuilder fat(d88test::FatFormat{});
+  const Bytes a = fileBytes(1, 3000);
+  fat.addFile("A.BIN", a, "", {10, 11, 12});
+  fat.addFile("B.BIN", fileBytes(2, 3000), "", {20, 21, 22});
+  fat.setEntry(21, 11);  // B.BIN runs on into A.BIN's clusters
+  Opened o(fat.disk.image());
+  ASSERT_TRUE(o.status.ok());
+  EXPECT_EQ(o.find("A.BIN")->health, d88::FileHealth::kWhole);
+  EXPECT_EQ(d88::healthText(*o.find("B.BIN")), "broken chain: cluster 11 also belongs to A.BIN");
+  EXPECT_EQ(o.read("B.BIN").size(), 2048u);
+}
+
+TEST(SharedClusters, ManyEntriesOnOneChainReadNoMoreThanTheDiskHolds) {
+  FatBuilder fat(d88test::FatFormat{});
+  fat.addFile("A.BIN", fileBytes(1, 3000));
+  // 150 more root entries on A.BIN's chain, each claiming most of the disk.
+  const Bytes first(fat.disk.sectors[5].begin(), fat.disk.sectors[5].begin() + 32);
+  for (int k = 1; k <= 150; ++k) {
+    Bytes e = first;
+    const std::string name = "C" + std::to_string(k);
+    for (std::size_t i = 0; i < 8; ++i) e[i] = i < name.size() ? static_cast<std::uint8_t>(name[i]) : ' ';
+    e[0x1C] = 0x00, e[0x1D] = 0x14, e[0x1E] = 0x13;  // 1,250,304 bytes
+    fat.disk.put(5, static_cast<std::size_t>(k) * 32, e);
+  }
+  Opened o(fat.disk.image());
+  ASSERT_TRUE(o.status.ok());
+  ASSERT_EQ(o.files.files().size(), 151u);
+  std::uint64_t total = 0;
+  for (const d88::FileEntry& f : o.files.files()) {
+    Bytes read;
+    ASSERT_TRUE(o.files.readFile(f, &read).ok());
+    total += read.size();
+    if (f.path != "A.BIN") {
+      EXPECT_EQ(d88::healthText(f), "broken chain: cluster 2 also belongs to A.BIN");
+    }
+  }
+  EXPECT_LE(total, fat.clusters() * 1024ull);
+}
+
+TEST(Limits, TheEntryCapIsSaidInTheVolume) {
+  FatBuilder fat = d88test::fatWithManyEntries();
+  Opened o(fat.disk.image());
+  ASSERT_TRUE(o.status.ok());
+  EXPECT_EQ(o.files.files().size(), d88::kMaxFileEntries);
+  ASSERT_EQ(o.files.volume().limits.size(), 1u);
+  EXPECT_EQ(o.files.volume().limits[0], "listing stopped at 8,192 entries");
+}
+
+TEST(Limits, AFolderTooDeepIsListedButNotWalkedAndSaidSo) {
+  FatBuilder fat(d88test::FatFormat{});
+  fat.addFolder("D0");  // cluster 2
+  // D1 in D0 (after "." and ".."), D2 first in D1, ... each on the next cluster.
+  for (std::uint32_t k = 1; k <= 17; ++k) {
+    fat.setEntry(2 + k, 0xFFF);
+    Bytes e(32, 0);
+    const std::string name = "D" + std::to_string(k);
+    for (std::size_t i = 0; i < 11; ++i) e[i] = i < name.size() ? static_cast<std::uint8_t>(name[i]) : ' ';
+    e[0x0B] = 0x10;
+    e[0x1A] = static_cast<std::uint8_t>(2 + k);
+    fat.disk.put(fat.sectorOf(1 + k), k == 1 ? 64 : 0, e);
+  }
+  Opened o(fat.disk.image());
+  ASSERT_TRUE(o.status.ok());
+  // D0 to D16 are listed; D16 is not walked, so D17 is not.
+  EXPECT_EQ(o.files.files().size(), 17u);
+  ASSERT_EQ(o.files.volume().limits.size(), 1u);
+  EXPECT_EQ(o.files.volume().limits[0].rfind("folder D0/D1/", 0), 0u);
+  EXPECT_NE(o.files.volume().limits[0].find("/D16 not walked: it is more than 16 folders deep"), std::string::npos)
+      << o.files.volume().limits[0];
+}
+
+TEST(DiskBasicLayouts, AnOutOfRangeFirstClusterBreaksOneFileNotTheLayout) {
+  // A 2D disk whose media byte claims 2DD: its 40 cylinders still choose X1 2D.
+  BasicBuilder b(BasicLayout::kHuBasic2D);
+  b.disk.media = 0x10;
+  b.addFile("GOOD", "BIN", fileBytes(1, 600), 0x01);
+  b.addFile("BAD", "BIN", fileBytes(2, 600), 0x01);
+  b.disk.sectors[16][32 + 0x1E] = 0x60;
+  Opened o(b.disk.image());
+  ASSERT_TRUE(o.status.ok());
+  EXPECT_EQ(o.files.volume().layout, "X1 2D");
+  EXPECT_EQ(o.find("GOOD.BIN")->health, d88::FileHealth::kWhole);
+  EXPECT_EQ(d88::healthText(*o.find("BAD.BIN")).rfind("broken chain: its first cluster 96 is out of range", 0), 0u)
+      << d88::healthText(*o.find("BAD.BIN"));
+}
+
+TEST(DiskBasicLayouts, AnMz2500ChainCrossesCluster128) {
+  BasicBuilder b(BasicLayout::kHuBasic2DD);
+  for (int k = 0; k < 15; ++k) b.addFile("FILL" + std::to_string(k), "BIN", fileBytes(k, 8 * 4096 - 1), 0x01);
+  const Bytes data = fileBytes(99, 8 * 4096 - 1);
+  const std::uint32_t first = b.addFile("CROSS", "BIN", data, 0x01);  // clusters 122 to 129
+  ASSERT_EQ(first, 122u);
+  Opened o(b.disk.image());
+  ASSERT_TRUE(o.status.ok());
+  EXPECT_EQ(o.files.volume().layout, "MZ-2500 2DD");
+  const d88::FileEntry* f = o.find("CROSS.BIN");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->health, d88::FileHealth::kWhole) << d88::healthText(*f);
+  EXPECT_EQ(o.read("CROSS.BIN"), data);
+}
+
+TEST(DiskBasicLayouts, AnN88EndThatCountsNoSectorIsABrokenChain) {
+  BasicBuilder b(BasicLayout::kN88_2D);
+  const std::uint32_t first = b.addFile("PROG", "", fileBytes(1, 2048 + 300), 0x01);
+  b.setEntry(first + 1, 0xC0);
+  Opened o(b.disk.image());
+  EXPECT_EQ(d88::healthText(*o.find("PROG")), "broken chain: cluster " + std::to_string(first + 1) +
+                                                  " ends the chain with no sector in use");
+}
+
+TEST(Deleted, ADiskBasicDeletedEntryIsSaidDeletedNotBroken) {
+  BasicBuilder b(BasicLayout::kN88_2D);
+  b.addFile("GONE", "", fileBytes(1, 300), 0x01);
+  b.disk.sectors[37 * 16][0] = 0x00;
+  Opened o(b.disk.image(), nullptr, true);
+  ASSERT_EQ(o.files.files().size(), 1u);
+  EXPECT_TRUE(o.files.files()[0].deleted);
+  EXPECT_EQ(d88::healthText(o.files.files()[0]), "deleted: the table no longer holds its chain");
 }
 
 // --- Names ---------------------------------------------------------------------

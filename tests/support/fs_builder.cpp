@@ -233,6 +233,23 @@ void FatBuilder::setLabel(const std::string& label) {
   addEntry("", e);
 }
 
+FatBuilder fatWithManyEntries() {
+  FatBuilder fat(FatFormat{});
+  fat.addFolder("BIG");
+  for (std::uint32_t c = 2; c < 262; ++c) fat.setEntry(c, c + 1);
+  fat.setEntry(262, 0xFFF);
+  // After "." and "..", 32 entries a cluster.
+  for (std::uint32_t c = 2; c <= 262; ++c) {
+    for (std::uint32_t k = c == 2 ? 2 : 0; k < 32; ++k) {
+      Bytes e(32, 0);
+      putPadded(e, 0, "E" + std::to_string(c * 32 + k), 11);
+      e[0x0B] = 0x20;
+      fat.disk.put(fat.sectorOf(c), k * 32, e);
+    }
+  }
+  return fat;
+}
+
 // Each layout as the tests know it: where its table and directory stand,
 // its clusters and its markers.
 BasicBuilder::BasicBuilder(BasicLayout layout)
@@ -260,12 +277,14 @@ BasicBuilder::BasicBuilder(BasicLayout layout)
       disk.put(2, 0, Bytes{'S', 'Y', 'S'});
       break;
     case BasicLayout::kHuBasic2D:
+    case BasicLayout::kHuBasic2DD:
     case BasicLayout::kHuBasic2HD:
       if (layout == BasicLayout::kHuBasic2HD) disk = SectorDisk(77, 26, 1, 0x20, 0x00);
+      else if (layout == BasicLayout::kHuBasic2DD) disk = SectorDisk(80, 16, 1, 0x10, 0x00);
       else disk = SectorDisk(40, 16, 1, 0x00, 0x00);
       freeValue_ = 0x00;
       perCluster_ = 16;
-      clusters_ = layout == BasicLayout::kHuBasic2HD ? 250 : 80;
+      clusters_ = layout == BasicLayout::kHuBasic2HD ? 250 : layout == BasicLayout::kHuBasic2DD ? 160 : 80;
       tableSector_ = layout == BasicLayout::kHuBasic2HD ? 28 : 14;
       dirSector_ = layout == BasicLayout::kHuBasic2HD ? 32 : 16;
       for (std::uint32_t s = 0; s < 16; ++s) disk.sectors[dirSector_ + s] = Bytes(256, 0xFF);
@@ -283,6 +302,7 @@ std::uint32_t BasicBuilder::sectorOf(std::uint32_t cluster, std::uint32_t index)
 
 void BasicBuilder::setEntry(std::uint32_t cluster, std::uint8_t value) {
   switch (layout_) {
+    case BasicLayout::kHuBasic2DD:
     case BasicLayout::kHuBasic2HD:
       disk.sectors[tableSector_ + cluster / 128][cluster % 128] = value;
       return;
@@ -298,6 +318,7 @@ void BasicBuilder::setEntry(std::uint32_t cluster, std::uint8_t value) {
 
 std::uint8_t BasicBuilder::entry(std::uint32_t cluster) const {
   switch (layout_) {
+    case BasicLayout::kHuBasic2DD:
     case BasicLayout::kHuBasic2HD:
       return disk.sectors[tableSector_ + cluster / 128][cluster % 128];
     case BasicLayout::kFBasic2D:
@@ -308,7 +329,7 @@ std::uint8_t BasicBuilder::entry(std::uint32_t cluster) const {
 }
 
 void BasicBuilder::setLink(std::uint32_t cluster, std::uint32_t next) {
-  if (layout_ == BasicLayout::kHuBasic2HD) {
+  if (layout_ == BasicLayout::kHuBasic2HD || layout_ == BasicLayout::kHuBasic2DD) {
     setEntry(cluster, static_cast<std::uint8_t>(next & 0x7F));
     disk.sectors[tableSector_ + cluster / 128][128 + cluster % 128] = static_cast<std::uint8_t>(next >> 7);
     return;
@@ -322,13 +343,14 @@ void BasicBuilder::setEnd(std::uint32_t cluster, int used) {
   switch (layout_) {
     case BasicLayout::kFBasic2D: setEntry(cluster, static_cast<std::uint8_t>(0xC0 + used - 1)); break;
     case BasicLayout::kHuBasic2D:
+    case BasicLayout::kHuBasic2DD:
     case BasicLayout::kHuBasic2HD: setEntry(cluster, static_cast<std::uint8_t>(0x80 + used - 1)); break;
     default: setEntry(cluster, static_cast<std::uint8_t>(0xC0 + used)); break;
   }
 }
 
 bool BasicBuilder::isFree(std::uint32_t cluster) const {
-  if (layout_ == BasicLayout::kHuBasic2HD &&
+  if ((layout_ == BasicLayout::kHuBasic2HD || layout_ == BasicLayout::kHuBasic2DD) &&
       disk.sectors[tableSector_ + cluster / 128][128 + cluster % 128] != 0) {
     return false;  // a link past cluster 127 has a low half of 0
   }
@@ -388,6 +410,7 @@ std::uint32_t BasicBuilder::addFile(const std::string& name, const std::string& 
       break;
     }
     case BasicLayout::kHuBasic2D:
+    case BasicLayout::kHuBasic2DD:
     case BasicLayout::kHuBasic2HD: {
       Bytes e(32, 0x00);
       e[0] = kind;

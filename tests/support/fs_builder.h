@@ -86,8 +86,14 @@ class FatBuilder {
   std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> folders_;  // first cluster, entries used
 };
 
+// A FAT disk whose folder BIG (clusters 2 to 262) holds 8,350 empty files,
+// more than a listing keeps.
+FatBuilder fatWithManyEntries();
+
 // The Disk BASIC layouts the tests build.
-enum class BasicLayout { kN88_2D, kN88_2DD, kN88_2HD, kFBasic2D, kHuBasic2D, kHuBasic2HD };
+// Hu-BASIC 2DD (MZ-2500) keeps its 160 clusters' table as 2HD does, each
+// entry two 7-bit halves, in track 0 R 15 and 16.
+enum class BasicLayout { kN88_2D, kN88_2DD, kN88_2HD, kFBasic2D, kHuBasic2D, kHuBasic2DD, kHuBasic2HD };
 
 class BasicBuilder {
  public:

@@ -81,6 +81,15 @@ struct FileEntry {
   std::uint32_t markedSectors = 0;   // kMarked among them
 };
 
+// A sector of a directory or of a cluster table that the image lacks, or
+// holds marked bad (in every copy, for a table).
+struct DamagedSector {
+  std::string what;  // "root folder", "folder SUB", "directory", "FAT", "cluster table"
+  SectorAddress address;
+  SectorState state = SectorState::kMissing;  // kMissing, kShort or kMarked
+  std::uint8_t status = 0;                    // the record's status byte, for kMarked
+};
+
 // What a disk holds as a whole.
 struct Volume {
   FileSystemKind kind = FileSystemKind::kFat12;
@@ -90,6 +99,13 @@ struct Volume {
   std::uint64_t freeBytes = 0;
   std::uint64_t totalBytes = 0;  // of the data area
   std::uint32_t clusterBytes = 0;
+  // Directory and table sectors missing or marked bad, in the order met: a
+  // missing directory sector's entries are not listed, a marked one's are
+  // read as they stand; a table sector missing from every copy reads as free.
+  std::vector<DamagedSector> damage;
+  // Why files may be left out: "listing stopped at 8,192 entries", "folder
+  // SUB/X not walked: ...". Empty when every entry was read.
+  std::vector<std::string> limits;
 };
 
 // Limits that keep every walk bounded.
@@ -122,8 +138,9 @@ class FileSystem {
 
   // Reads `entry`'s bytes into *bytes (resized to entry.size): a sector that
   // is missing gives zeros, a short one its bytes and zeros, a marked one its
-  // bytes as they stand; past a broken chain, zeros. Fails only when a read
-  // of the image fails.
+  // bytes as they stand; a broken chain only as far as the chain goes (the
+  // bytes may then be fewer than its size). Fails only when a read of the
+  // image fails.
   [[nodiscard]] Status readFile(const FileEntry& entry, std::vector<std::uint8_t>* bytes);
 
   struct Impl;
