@@ -124,15 +124,23 @@ std::string diskMapJson(const d88::DiskMerge& merge, const std::vector<d88::Merg
   for (std::size_t i = 0; i < merge.flaws.size(); ++i) {
     const d88::MergeFlaw& flaw = merge.flaws[i];
     d88::RawEntry entry;
-    entry.kind = flaw.isShort ? d88::RawKind::kShort : d88::RawKind::kMarkedBad;
     entry.track = flaw.track;
-    entry.id = flaw.copy.record.id;
-    entry.hasRecord = true;
-    entry.record = flaw.copy.record;
-    std::string json = d88::rawEntryJson(entry);
-    json.pop_back();  // the closing brace: the merge's own members follow
-    json += ",\"bytes\":" + std::to_string(std::max(flaw.copy.record.dataAvailable, 0)) +
-            ",\"from\":" + d88::jsonString(dumps[static_cast<std::size_t>(flaw.copy.dump)].name) + "}";
+    std::string json;
+    if (flaw.absent) {
+      // In no dump: d88raw's "missing", with the identity sought.
+      entry.kind = d88::RawKind::kMissing;
+      entry.id = flaw.id;
+      json = d88::rawEntryJson(entry);
+    } else {
+      entry.kind = flaw.isShort ? d88::RawKind::kShort : d88::RawKind::kMarkedBad;
+      entry.id = flaw.copy.record.id;
+      entry.hasRecord = true;
+      entry.record = flaw.copy.record;
+      json = d88::rawEntryJson(entry);
+      json.pop_back();  // the closing brace: the merge's own members follow
+      json += ",\"bytes\":" + std::to_string(std::max(flaw.copy.record.dataAvailable, 0)) +
+              ",\"from\":" + d88::jsonString(dumps[static_cast<std::size_t>(flaw.copy.dump)].name) + "}";
+    }
     out += (i == 0 ? "\n" : ",\n") + json;
   }
   out += "],\"disagreements\":[";

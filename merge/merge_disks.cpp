@@ -1,6 +1,7 @@
 #include "merge_disks.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <iterator>
 #include <list>
@@ -300,7 +301,46 @@ Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge) 
       }
     }
   }
+  nameAbsentSectors(usualGeometry(*dumps[static_cast<std::size_t>(holders.front())].image), merge);
   return Status();
+}
+
+void nameAbsentSectors(const RawGeometry& usual, DiskMerge* merge) {
+  if (usual.sectors <= 0) return;
+  const int usualLast = usual.firstR + usual.sectors - 1;
+  for (int i = 0; i < usual.tracks; ++i) {
+    const int number = usual.trackNumber(i);
+    const int slot = merge->layout.slotOf(number);
+    if (slot < 0) continue;
+    const std::vector<RecordLayout>& records = merge->plan.tracks[static_cast<std::size_t>(slot)];
+    std::array<int, 256> perSizeCode{};
+    std::array<bool, 256> held{};
+    for (const RecordLayout& record : records) ++perSizeCode[record.id.n];
+    const int trackN = records.empty()
+                           ? usual.sizeCode
+                           : static_cast<int>(std::max_element(perSizeCode.begin(), perSizeCode.end()) -
+                                              perSizeCode.begin());
+    for (const RecordLayout& record : records) {
+      if (record.id.n == trackN) held[record.id.r] = true;
+    }
+    // A track of another size code is another format (a PC-98 disk's FM
+    // track 0): only its absence says a sector is lost. Numbers outside the
+    // usual range are extra sectors, not gaps.
+    if (!records.empty() && trackN != usual.sizeCode) continue;
+    for (int r = usual.firstR; r <= usualLast; ++r) {
+      if (held[static_cast<std::size_t>(r)]) continue;
+      MergeFlaw flaw;
+      flaw.track = number;
+      flaw.absent = true;
+      flaw.id = {static_cast<std::uint8_t>(number / 2), static_cast<std::uint8_t>(number % 2),
+                 static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(trackN)};
+      merge->flaws.push_back(flaw);
+      ++merge->missing;
+    }
+  }
+  // The map lists flaws in track order, then by R.
+  std::stable_sort(merge->flaws.begin(), merge->flaws.end(),
+                   [](const MergeFlaw& a, const MergeFlaw& b) { return a.track < b.track; });
 }
 
 Status writeDiskMerge(std::vector<MergeDump>& dumps, const DiskMerge& merge, ByteSink& sink,

@@ -13,6 +13,7 @@
 #include <d88/writer.h>
 
 #include "cut_plan.h"
+#include "raw_image.h"
 
 namespace d88 {
 
@@ -35,6 +36,10 @@ struct MergeFlaw {
   MergeCopy copy;
   bool isShort = false;  // the copy holds fewer bytes than its size code says
   bool markedBad = false;
+  // No dump holds it (see nameAbsentSectors): `id` is the identity sought,
+  // `copy` is empty.
+  bool absent = false;
+  SectorId id{};
 };
 
 // A sector whose copies disagree on its marks: sound in one dump, marked
@@ -68,7 +73,9 @@ struct DiskMerge {
   std::vector<MergeCopy> paired;  // sound copies of later dumps, paired with the first's
   int sectors = 0;
   std::vector<int> takenFrom;  // per dump: the records taken from it
-  int missing = 0;             // records whose copy holds fewer bytes than its size says
+  // Records whose copy holds fewer bytes than its size says, and sectors
+  // that no dump holds (nameAbsentSectors).
+  int missing = 0;
   int markedBad = 0;           // records whose copy is marked bad
   std::vector<MergeFlaw> flaws;
   std::vector<MarkDisagreement> disagreements;
@@ -82,10 +89,21 @@ struct DiskMerge {
 // 2 x C + H whichever slot each keeps it in, the records of the first dump that
 // holds it in its order, then each identity only a later dump holds after
 // the record that comes before it there; twins pair up in record order.
-// Selects that disk in every dump that holds it. A walk that fails is
+// Selects that disk in every dump that holds it. The sectors no dump holds
+// are named as nameAbsentSectors() names them. A walk that fails is
 // returned; a track of more than kMaxTrackRecords records in all is
 // kCorruption.
 Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge);
+
+// Names, as absent flaws counted in merge->missing, the sectors that no
+// dump holds, by the first dump's usual layout `usual` (usualGeometry): on
+// each of its tracks that the result leaves empty, every sector of it; on a
+// track whose records are mostly of the usual size code, each number of the
+// usual range that none of them carries. A track of another size code (a
+// PC-98 disk's FM track 0) and numbers outside the range (extra sectors)
+// are never gaps. So a dump cut short, or a sector lost from every dump, is
+// named as d88raw names it, and a track of another format is not.
+void nameAbsentSectors(const RawGeometry& usual, DiskMerge* merge);
 
 // Writes the planned disk into `sink`, each record's data read from the
 // dump it is taken from (disk `merge.disk` selected in each, as

@@ -134,7 +134,8 @@ TEST_F(MergeCommandTest, ADumpOfAnotherDiskIsNotUsed) {
   ASSERT_EQ(lines.size(), 3u) << merged.err;
   EXPECT_EQ(lines[0], "Note: " + b + " is not used: 1 of the 1221 sectors that both hold sound differ");
   EXPECT_EQ(lines[1].rfind("Note: " + text + " is not used: it is not a D88 image: ", 0), 0u);
-  EXPECT_EQ(lines[2], "disk 0: 1223 sectors, 1 still missing, 1 still marked bad");
+  // Still missing: the short sector, R 3 of track 40 and track 60, in no dump.
+  EXPECT_EQ(lines[2], "disk 0: 1223 sectors, 10 still missing, 1 still marked bad");
   EXPECT_EQ(fingerprintOf(file("m.d88")), fingerprintOf(a));
 }
 
@@ -277,6 +278,36 @@ TEST_F(MergeCommandTest, DiskNMergesThatDiskAlone) {
   ASSERT_TRUE(d88::Image::open(file("m.d88"), &out).ok());
   EXPECT_EQ(out.disks().size(), 1u);
   EXPECT_EQ(fingerprintOf(file("m.d88")), fingerprintOf(write("clean.d88", {d88build::standardDisk(5)})));
+}
+
+// A sector that no dump holds is still missing: named in the report and the
+// map as d88raw names it, and the status is 2. A track of another format
+// (an FM track 0 of 26 x 128 bytes) and an extra sector past the usual
+// numbers are no gaps.
+TEST_F(MergeCommandTest, ASectorInNoDumpIsStillMissing) {
+  Disk disk = d88build::standardDisk(6);
+  disk.tracks[0].clear();
+  for (int r = 1; r <= 26; ++r) {
+    disk.tracks[0].push_back(d88build::record(0, 0, r, 0, d88build::sectorPattern(6, 0, r, 128)));
+  }
+  disk.tracks[3].push_back(d88build::record(1, 1, 0xF5, 3, Bytes(1024, 0xE5)));
+  const std::string sound = write("sound.d88", {disk});
+  EXPECT_EQ(merge({"-o", file("m1.d88"), sound, sound}).status, 0);
+
+  disk.tracks[40].erase(disk.tracks[40].begin() + 2);  // R 3, from every dump
+  const std::string a = write("a.d88", {disk});
+  const std::string b = write("b.d88", {disk});
+  const RunResult merged = merge({"-o", file("m.d88"), "--map", file("m.json"), a, b});
+  EXPECT_EQ(merged.status, 2) << merged.err;
+  EXPECT_EQ(merged.err, "disk 0: 1250 sectors, 0 taken from " + b +
+                            ", 1 still missing, 0 still marked bad" + d88test::kNewline);
+  const Bytes map = readFile(file("m.json"));
+  const d88test::JsonValue doc = d88test::parseJson(std::string(map.begin(), map.end()));
+  const d88test::JsonValue& entry = doc["disks"].array.at(0)["entries"].array.at(0);
+  EXPECT_EQ(entry["kind"].string, "missing");
+  EXPECT_EQ(entry["track"].asInt(), 40);
+  EXPECT_EQ(entry["r"].asInt(), 3);
+  EXPECT_EQ(entry["status"].array.at(0).string, "not in the image");
 }
 
 }  // namespace
