@@ -89,6 +89,45 @@ SectorState readBestCopy(DiskReader& reader, const std::vector<SectorAddress>& c
   return state;
 }
 
+SectorState readTableSector(DiskReader& reader, const std::vector<SectorAddress>& copies,
+                            std::size_t preferred, std::uint8_t* buffer, std::int32_t bytes,
+                            const std::string& what, std::vector<DamagedSector>* damage) {
+  std::vector<SectorState> states(copies.size());
+  std::vector<std::uint8_t> statuses(copies.size(), 0);
+  std::size_t used = copies.size();
+  for (std::size_t i = 0; i < copies.size(); ++i) {
+    states[i] = reader.inspect(copies[i], &statuses[i]);
+    if (states[i] == SectorState::kSound && (used == copies.size() || i == preferred)) used = i;
+  }
+  if (used == copies.size()) {
+    DamagedSector d;
+    d.what = what;
+    const SectorState state = readBestCopy(reader, copies, buffer, bytes, &d);
+    if (state != SectorState::kSound) damage->push_back(std::move(d));
+    return state;
+  }
+  std::uint8_t status = 0;
+  (void)reader.read(copies[used], buffer, bytes, &status);
+  std::vector<std::uint8_t> other;
+  for (std::size_t i = 0; i < copies.size(); ++i) {
+    if (i == used) continue;
+    DamagedSector d;
+    d.what = what;
+    d.address = copies[i];
+    d.state = states[i];
+    d.status = statuses[i];
+    d.copyUsed = true;
+    d.usedCopy = copies[used];
+    if (states[i] == SectorState::kSound) {
+      other.resize(static_cast<std::size_t>(bytes));
+      (void)reader.read(copies[i], other.data(), bytes, &status);
+      d.differs = std::memcmp(other.data(), buffer, other.size()) != 0;
+      if (d.differs) damage->push_back(std::move(d));
+    }
+  }
+  return SectorState::kSound;
+}
+
 bool readDirectorySector(DiskReader& reader, const SectorAddress& address, std::uint8_t* buffer,
                          std::int32_t bytes, const std::string& what,
                          std::vector<DamagedSector>* damage) {

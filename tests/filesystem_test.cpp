@@ -543,6 +543,65 @@ TEST(TableDamage, ASoundCopyIsPreferredAndASectorDamagedInEveryCopyIsNamed) {
   }
 }
 
+TEST(TableDamage, FatCopiesThatDifferAreNamedAndTheFirstThatHoldsTheMediaByteIsUsed) {
+  // FAT copies: logical sectors 1-2 and 3-4 (R 2-3 and R 4-5 of track 0).
+  struct Case {
+    const char* what;
+    std::uint32_t changed;  // the logical sector altered
+    bool zeroed;            // the whole sector, else one byte of KERNEL.SYS's chain
+    d88::FileHealth health;
+    int differingR, usedR;
+  };
+  const Case cases[] = {
+      {"the second copy altered: the first is used", 3, false, d88::FileHealth::kWhole, 4, 2},
+      {"the first copy altered: it is still used", 1, false, d88::FileHealth::kBrokenChain, 4, 2},
+      {"the first copy's first sector zeroed: the second is used", 1, true, d88::FileHealth::kWhole, 2, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FatBuilder fat(d88test::FatFormat{});
+    const Bytes data = fileBytes(1, 3000);
+    fat.addFile("KERNEL.SYS", data);
+    Bytes& sector = fat.disk.sectors[c.changed];
+    if (c.zeroed) {
+      std::fill(sector.begin(), sector.end(), 0);
+    } else {
+      sector[4] = 0xF0;  // cluster 2 leads to cluster 3 no more: reserved
+    }
+    Opened o(fat.disk.image());
+    ASSERT_TRUE(o.status.ok()) << (o.refusals.empty() ? "" : o.refusals[0]);
+    EXPECT_EQ(o.find("KERNEL.SYS")->health, c.health) << d88::healthText(*o.find("KERNEL.SYS"));
+    if (c.health == d88::FileHealth::kWhole) {
+      EXPECT_EQ(o.read("KERNEL.SYS"), data);
+    }
+    const d88::Volume& v = o.files.volume();
+    ASSERT_EQ(v.damage.size(), 1u);
+    const d88::DamagedSector& d = v.damage[0];
+    EXPECT_TRUE(d.copyUsed && d.differs);
+    EXPECT_EQ(d.address.r, c.differingR);
+    EXPECT_EQ(d.usedCopy.r, c.usedR);
+    EXPECT_EQ(d88::damageText(d), "damaged: the FATs differ at sector track 0 (C 0, H 0, R " +
+                                      std::to_string(c.differingR) + ", N 3); its copy at track 0 (C 0, H 0, R " +
+                                      std::to_string(c.usedR) + ", N 3) was used");
+  }
+}
+
+TEST(TableDamage, DiskBasicTableCopiesThatDifferAreNamed) {
+  BasicBuilder b(BasicLayout::kN88_2D);
+  const Bytes data = fileBytes(1, 3000);
+  b.addFile("PROG", "", data, 0x01);
+  const std::uint32_t table = 37 * 16 + 13;
+  b.disk.sectors[table + 2][100] ^= 0x01;  // the third copy
+  Opened o(b.disk.image());
+  ASSERT_TRUE(o.status.ok());
+  EXPECT_EQ(o.find("PROG")->health, d88::FileHealth::kWhole) << d88::healthText(*o.find("PROG"));
+  const d88::Volume& v = o.files.volume();
+  ASSERT_EQ(v.damage.size(), 1u);
+  EXPECT_TRUE(v.damage[0].differs);
+  EXPECT_EQ(v.damage[0].address.r, 16);
+  EXPECT_EQ(v.damage[0].usedCopy.r, 14);
+}
+
 TEST(TableDamage, ADiskBasicTableCopyMarkedBadGivesWayToASoundOne) {
   BasicBuilder b(BasicLayout::kN88_2D);
   const Bytes data = fileBytes(1, 3000);
