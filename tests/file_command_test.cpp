@@ -232,6 +232,40 @@ TEST_F(FileCommandTest, ADamagedRootSectorIsNamedByDirAndGetAndExits2) {
   EXPECT_EQ(d88test::readFile(out("out/F39.BIN")), fileBytes(39, 100));
 }
 
+// Damage that leaves every listed file whole yet makes the disk doubtful:
+// both programs name it and exit 2, and d88get still writes the files.
+TEST_F(FileCommandTest, ADoubtfulTableIsNamedByDirAndGetAndExits2) {
+  struct Case {
+    const char* what;
+    void (*damage)(FatBuilder*);
+    const char* line;
+  };
+  const Case cases[] = {
+      {"FAT copies that differ",
+       [](FatBuilder* fat) { fat->disk.sectors[3][40] = 0x12; },
+       "damaged: the FATs differ at sector track 0 (C 0, H 0, R 4, N 3); its copy at track 0 (C 0, H 0, R 2, "
+       "N 3) was used"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FatBuilder fat(d88test::FatFormat{});
+    fat.addFile("A.BIN", before_);
+    fat.addFile("B.BIN", hit_);
+    c.damage(&fat);
+    const std::string disk = image(fat.disk.image(), std::string(c.what) + ".d88");
+    const RunResult listed = dir({disk});
+    EXPECT_EQ(listed.status, 2) << listed.err;
+    const std::vector<std::string> lines = d88test::lines(listed.out);
+    ASSERT_GE(lines.size(), 2u) << listed.out;
+    EXPECT_EQ(lines[1], c.line);
+    const RunResult got = get({"--all", "-o", "out", disk});
+    EXPECT_EQ(got.status, 2) << got.err;
+    EXPECT_NE(got.err.find("Warning: disk 0 of " + disk + ": " + c.line), std::string::npos) << got.err;
+    EXPECT_EQ(d88test::readFile(out("out/A.BIN")), before_);
+    EXPECT_EQ(d88test::readFile(out("out/B.BIN")), hit_);
+  }
+}
+
 TEST_F(FileCommandTest, DirSaysTheEntryCapAndExits2) {
   const RunResult r = dir({image(d88test::fatWithManyEntries().disk.image())});
   EXPECT_EQ(r.status, 2);
