@@ -161,6 +161,20 @@ void ClusterOwners::claim(Chain* chain, const std::string& path) {
   }
 }
 
+void ClusterOwners::noteUnowned(const ClusterTable& table, std::uint32_t from,
+                                std::vector<std::string>* limits) const {
+  std::uint32_t count = 0;
+  for (std::uint32_t c = std::max(from, first_); c < table.end(); ++c) {
+    const Link::Kind kind = table.link(c).kind;
+    if ((kind == Link::kNext || kind == Link::kEnd) && owner_[c - first_] == kNone) ++count;
+  }
+  if (count == 0) return;
+  std::string number = std::to_string(count);
+  for (std::size_t at = number.size(); at > 3; at -= 3) number.insert(at - 3, ",");
+  limits->push_back(number + (count == 1 ? " cluster in use belongs" : " clusters in use belong") +
+                    " to no listed file");
+}
+
 std::uint32_t ClusterTable::freeClusters() const {
   std::uint32_t count = 0;
   for (std::uint32_t c = first(); c < end(); ++c) {

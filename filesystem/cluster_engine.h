@@ -142,6 +142,10 @@ class ClusterOwners {
   // Gives `path` the clusters of *chain up to the first that another owns;
   // there the chain is cut and its problem says whose it is.
   void claim(Chain* chain, const std::string& path);
+  // Adds to *limits, when there are any, the clusters from `from` on that
+  // `table` has in use (a link or an end) and no file owns: what a damaged
+  // directory or a lost entry leaves behind, files that are not listed.
+  void noteUnowned(const ClusterTable& table, std::uint32_t from, std::vector<std::string>* limits) const;
 
  private:
   static constexpr std::uint32_t kNone = 0xFFFFFFFFu;

@@ -469,7 +469,10 @@ bool findDiskBasic(DiskReader& reader, FileSystemKind kind, bool withDeleted, Fo
       f.attributes = e.attributes;
       f.date = e.date;
       if (e.folder) {
-        // A Hu-BASIC folder is listed; what it holds is not walked.
+        // A Hu-BASIC folder is listed; what it holds is not walked. Its own
+        // clusters are owned, so that only what it holds counts as unlisted.
+        Chain chain = walkChain(table, e.start);
+        owners.claim(&chain, f.path);
       } else if (e.deleted) {
         // Deleting frees the chain, so nothing tells which clusters held it.
         f.chainProblem = "the table no longer holds its chain";
@@ -482,6 +485,7 @@ bool findDiskBasic(DiskReader& reader, FileSystemKind kind, bool withDeleted, Fo
       }
       found->files.push_back(std::move(f));
     }
+    owners.noteUnowned(table, layout->reservedFirst, &v.limits);
     return true;
   }
   *refusal = firstWhy;

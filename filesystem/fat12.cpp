@@ -269,6 +269,9 @@ class FatWalker {
       : reader_(reader), p_(p), table_(table), withDeleted_(withDeleted), found_(found),
         owners_(table), visitedFolders_(table.end(), false) {}
 
+  // Names the clusters in use that no file walked owns.
+  void noteUnowned() const { owners_.noteUnowned(table_, table_.first(), &found_->volume.limits); }
+
   void walkRoot() {
     const auto bytes = static_cast<std::uint32_t>(p_.geometry.sectorBytes());
     std::vector<std::uint8_t> sector(bytes);
@@ -536,6 +539,7 @@ bool findFat12(DiskReader& reader, bool withDeleted, Found* found, std::string* 
   found->volume.freeBytes = static_cast<std::uint64_t>(table.freeClusters()) * table.clusterBytes();
   FatWalker walker(reader, p, table, withDeleted, found);
   walker.walkRoot();
+  walker.noteUnowned();
   return true;
 }
 

@@ -218,8 +218,9 @@ TEST_F(FileCommandTest, ADamagedRootSectorIsNamedByDirAndGetAndExits2) {
   const RunResult listed = dir({disk});
   EXPECT_EQ(listed.status, 2) << listed.err;
   const std::vector<std::string> lines = d88test::lines(listed.out);
-  ASSERT_EQ(lines.size(), 10u) << listed.out;
+  ASSERT_EQ(lines.size(), 11u) << listed.out;
   EXPECT_EQ(lines[1], damage);
+  EXPECT_EQ(lines[2], "not listed: 32 clusters in use belong to no listed file");
   const RunResult json = dir({"--json", disk});
   EXPECT_EQ(json.status, 2);
   EXPECT_NE(d88test::lines(json.out)[0].find(
@@ -245,12 +246,16 @@ TEST_F(FileCommandTest, ADoubtfulTableIsNamedByDirAndGetAndExits2) {
        [](FatBuilder* fat) { fat->disk.sectors[3][40] = 0x12; },
        "damaged: the FATs differ at sector track 0 (C 0, H 0, R 4, N 3); its copy at track 0 (C 0, H 0, R 2, "
        "N 3) was used"},
+      {"a root entry wiped",
+       [](FatBuilder* fat) { std::fill_n(fat->disk.sectors[5].begin() + 64, 32, 0); },  // C.BIN's
+       "not listed: 1 cluster in use belongs to no listed file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FatBuilder fat(d88test::FatFormat{});
     fat.addFile("A.BIN", before_);
     fat.addFile("B.BIN", hit_);
+    fat.addFile("C.BIN", inner_);
     c.damage(&fat);
     const std::string disk = image(fat.disk.image(), std::string(c.what) + ".d88");
     const RunResult listed = dir({disk});
@@ -274,9 +279,10 @@ TEST_F(FileCommandTest, DirSaysTheEntryCapAndExits2) {
 
 TEST_F(FileCommandTest, DeletedEntriesOfADiskBasicLeaveTheStatusAlone) {
   BasicBuilder b(BasicLayout::kN88_2D);
-  b.addFile("GONE", "", fileBytes(1, 300), 0x01);
+  const std::uint32_t gone = b.addFile("GONE", "", fileBytes(1, 300), 0x01);
   b.addFile("KEPT", "", fileBytes(2, 300), 0x01);
   b.disk.sectors[37 * 16][0] = 0x00;
+  b.setEntry(gone, 0xFF);  // deleting frees the chain
   const RunResult r = dir({"--deleted", image(b.disk.image())});
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("deleted: the table no longer holds its chain"), std::string::npos) << r.out;

@@ -615,6 +615,59 @@ TEST(TableDamage, ADiskBasicTableCopyMarkedBadGivesWayToASoundOne) {
   EXPECT_TRUE(o.files.volume().damage.empty());
 }
 
+TEST(UnownedClusters, ClustersInUseThatNoListedFileOwnsAreCounted) {
+  // A directory sector that reads as all zeros ends the directory: the files
+  // after it are lost, their clusters still in use.
+  struct Case {
+    const char* what;
+    bool fat;
+    BasicLayout layout;
+    bool zeroed;
+    const char* limit;
+  };
+  const Case cases[] = {
+      {"FAT, a whole root", true, BasicLayout::kN88_2D, false, nullptr},
+      {"FAT, the root's first sector zeroed", true, BasicLayout::kN88_2D, true,
+       "4 clusters in use belong to no listed file"},
+      {"N88-BASIC, a whole directory", false, BasicLayout::kN88_2D, false, nullptr},
+      {"N88-BASIC, the directory's first sector zeroed", false, BasicLayout::kN88_2D, true,
+       "3 clusters in use belong to no listed file"},
+      {"Hu-BASIC, the directory's first sector zeroed", false, BasicLayout::kHuBasic2D, true,
+       "3 clusters in use belong to no listed file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes image;
+    if (c.fat) {
+      FatBuilder fat(d88test::FatFormat{});
+      fat.addFile("A.BIN", fileBytes(1, 1024));
+      fat.addFile("B.BIN", fileBytes(2, 3000));
+      if (c.zeroed) std::fill(fat.disk.sectors[5].begin(), fat.disk.sectors[5].end(), 0);
+      image = fat.disk.image();
+    } else {
+      BasicBuilder b(c.layout);
+      const std::size_t many = static_cast<std::size_t>(b.clusterBytes()) + 10;  // two clusters
+      b.addFile("ONE", "", fileBytes(1, 100), 0x01);
+      b.addFile("TWO", "", fileBytes(2, many), 0x01);
+      if (c.zeroed) {
+        const std::uint32_t dir = c.layout == BasicLayout::kN88_2D ? 37 * 16 : 16;
+        std::fill(b.disk.sectors[dir].begin(), b.disk.sectors[dir].end(), 0);
+      }
+      image = b.disk.image();
+    }
+    Opened o(image);
+    ASSERT_TRUE(o.status.ok());
+    const std::vector<std::string>& limits = o.files.volume().limits;
+    if (c.limit == nullptr) {
+      EXPECT_TRUE(limits.empty()) << limits[0];
+    } else {
+      EXPECT_TRUE(o.files.files().empty());
+      ASSERT_EQ(limits.size(), 1u);
+      EXPECT_EQ(limits[0], c.limit);
+    }
+  }
+}
+
 TEST(SharedClusters, ALaterFileThatMeetsAnOwnedClusterIsBrokenThereAndReadsOnlyItsOwn) {
   FatBuilder fat(d88test::FatFormat{});
   const Bytes a = fileBytes(1, 3000);
@@ -679,9 +732,10 @@ TEST(Limits, AFolderTooDeepIsListedButNotWalkedAndSaidSo) {
   }
   Opened o(fat.disk.image());
   ASSERT_TRUE(o.status.ok());
-  // D0 to D16 are listed; D16 is not walked, so D17 is not.
+  // D0 to D16 are listed; D16 is not walked, so D17 is not, and its cluster is no listed file's.
   EXPECT_EQ(o.files.files().size(), 17u);
-  ASSERT_EQ(o.files.volume().limits.size(), 1u);
+  ASSERT_EQ(o.files.volume().limits.size(), 2u);
+  EXPECT_EQ(o.files.volume().limits[1], "1 cluster in use belongs to no listed file");
   EXPECT_EQ(o.files.volume().limits[0].rfind("folder D0/D1/", 0), 0u);
   EXPECT_NE(o.files.volume().limits[0].find("/D16 not walked: it is more than 16 folders deep"), std::string::npos)
       << o.files.volume().limits[0];

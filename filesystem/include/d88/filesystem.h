@@ -109,7 +109,8 @@ struct Volume {
   // read as they stand; a table sector missing from every copy reads as free.
   std::vector<DamagedSector> damage;
   // Why files may be left out: "listing stopped at 8,192 entries", "folder
-  // SUB/X not walked: ...". Empty when every entry was read.
+  // SUB/X not walked: ...", "12 clusters in use belong to no listed file".
+  // Empty when every entry was read and every cluster in use is a listed file's.
   std::vector<std::string> limits;
 };
 
