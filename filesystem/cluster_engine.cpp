@@ -118,7 +118,11 @@ SectorState readTableSector(DiskReader& reader, const std::vector<SectorAddress>
     d.status = statuses[i];
     d.copyUsed = true;
     d.usedCopy = copies[used];
-    if (states[i] == SectorState::kSound) {
+    if (states[i] == SectorState::kMarked) {
+      // Its bytes are not read: the sound copy stands in for them, but the
+      // disk holds a sector the drive doubted.
+      damage->push_back(std::move(d));
+    } else if (states[i] == SectorState::kSound) {
       other.resize(static_cast<std::size_t>(bytes));
       (void)reader.read(copies[i], other.data(), bytes, &status);
       d.differs = std::memcmp(other.data(), buffer, other.size()) != 0;

@@ -249,6 +249,10 @@ TEST_F(FileCommandTest, ADoubtfulTableIsNamedByDirAndGetAndExits2) {
       {"a root entry wiped",
        [](FatBuilder* fat) { std::fill_n(fat->disk.sectors[5].begin() + 64, 32, 0); },  // C.BIN's
        "not listed: 1 cluster in use belongs to no listed file"},
+      {"a FAT copy marked bad",
+       [](FatBuilder* fat) { fat->disk.status[1] = 0xB0; },
+       "damaged: FAT sector at track 0 (C 0, H 0, R 2, N 3) is marked bad (data CRC error); its sound copy at "
+       "track 0 (C 0, H 0, R 4, N 3) was used"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

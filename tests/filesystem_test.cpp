@@ -513,12 +513,13 @@ TEST(TableDamage, ASoundCopyIsPreferredAndASectorDamagedInEveryCopyIsNamed) {
     std::set<std::uint32_t> marked;
     bool damaged;
     d88::SectorState state;
+    bool copyUsed;  // the damage is a copy passed over for a sound one
   };
   const Case cases[] = {
-      {"the first copy marked and wrong", {}, {1}, false, d88::SectorState::kSound},
-      {"the first copy missing", {1}, {}, false, d88::SectorState::kSound},
-      {"missing in every copy", {2, 4}, {}, true, d88::SectorState::kMissing},
-      {"marked in every copy", {}, {2, 4}, true, d88::SectorState::kMarked},
+      {"the first copy marked and wrong", {}, {1}, true, d88::SectorState::kMarked, true},
+      {"the first copy missing", {1}, {}, false, d88::SectorState::kSound, false},
+      {"missing in every copy", {2, 4}, {}, true, d88::SectorState::kMissing, false},
+      {"marked in every copy", {}, {2, 4}, true, d88::SectorState::kMarked, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -539,6 +540,13 @@ TEST(TableDamage, ASoundCopyIsPreferredAndASectorDamagedInEveryCopyIsNamed) {
     if (c.damaged) {
       EXPECT_EQ(v.damage[0].what, "FAT");
       EXPECT_EQ(v.damage[0].state, c.state);
+      EXPECT_EQ(v.damage[0].copyUsed, c.copyUsed);
+    }
+    if (c.copyUsed) {
+      EXPECT_FALSE(v.damage[0].differs);
+      EXPECT_EQ(d88::damageText(v.damage[0]),
+                "damaged: FAT sector at track 0 (C 0, H 0, R 2, N 3) is marked bad (data CRC error); its sound "
+                "copy at track 0 (C 0, H 0, R 4, N 3) was used");
     }
   }
 }
@@ -612,7 +620,12 @@ TEST(TableDamage, ADiskBasicTableCopyMarkedBadGivesWayToASoundOne) {
   Opened o(b.disk.image());
   ASSERT_TRUE(o.status.ok());
   EXPECT_EQ(o.find("PROG")->health, d88::FileHealth::kWhole) << d88::healthText(*o.find("PROG"));
-  EXPECT_TRUE(o.files.volume().damage.empty());
+  const d88::Volume& v = o.files.volume();
+  ASSERT_EQ(v.damage.size(), 1u);  // a doubted sector is on the disk, even though a copy stood in
+  EXPECT_EQ(v.damage[0].state, d88::SectorState::kMarked);
+  EXPECT_TRUE(v.damage[0].copyUsed);
+  EXPECT_EQ(v.damage[0].address.r, 14);
+  EXPECT_EQ(v.damage[0].usedCopy.r, 15);
 }
 
 TEST(UnownedClusters, ClustersInUseThatNoListedFileOwnsAreCounted) {
