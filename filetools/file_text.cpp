@@ -243,6 +243,10 @@ std::string filesText(FileSystemKind kind, const std::vector<const FileEntry*>& 
   return out;
 }
 
+std::string filesErrorJson(const std::string& image, const std::string& reason) {
+  return "{" + jsonPathMember("image", image) + ",\"error\":" + jsonString(safeUtf8(reason)) + "}\n";
+}
+
 std::string volumeJson(const std::string& image, int disk, const Volume& v) {
   std::string out = "{" + jsonPathMember("image", image) + ",\"disk\":" + std::to_string(disk) +
                     ",\"fileSystem\":" + jsonString(fileSystemName(v.kind)) +

@@ -126,6 +126,41 @@ TEST_F(FileCommandTest, ADiskWithNoFileSystemSaysWhatEachExpectedAndExits1) {
   }
 }
 
+TEST_F(FileCommandTest, DirJsonGivesOneErrorLineForAnImageItCannotList) {
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    std::vector<std::string> options;
+    const char* errorStart;
+  };
+  const Case cases[] = {
+      {"no file system", d88test::SectorDisk(40, 16, 1, 0x00, 0x00).image(), {},
+       "disk 0: no file system found; each expected: fat12: "},
+      {"no such disk", d88test::SectorDisk(40, 16, 1, 0x00, 0x00).image(), {"--disk", "2"},
+       "it holds 1 disk; there is no disk 2"},
+      {"not a D88 image", Bytes(1000, 0x41), {}, "not a D88 image: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = image(c.bytes, std::string(c.what) + ".d88");
+    std::vector<std::string> args = c.options;
+    args.push_back("--json");
+    args.push_back(path);
+    const RunResult r = dir(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(r.err.empty());
+    const std::vector<std::string> lines = d88test::lines(r.out);
+    ASSERT_EQ(lines.size(), 1u) << r.out;
+    const d88test::JsonValue e = d88test::parseJson(lines[0]);
+    EXPECT_EQ(e["image"].string, path);
+    EXPECT_EQ(e["error"].string.rfind(c.errorStart, 0), 0u) << e["error"].string;
+  }
+  // A usage error is no image's: nothing on standard output.
+  const RunResult usage = dir({"--json", "--fs", "cpm", image(Bytes(10, 0))});
+  EXPECT_EQ(usage.status, 1);
+  EXPECT_TRUE(usage.out.empty()) << usage.out;
+}
+
 TEST_F(FileCommandTest, GetAllSalvagesADamagedDumpAndWritesEveryOtherFileWhole) {
   const RunResult r = get({"--all", "-o", "out", image(damagedDump())});
   EXPECT_EQ(r.status, 2) << r.err;
