@@ -89,6 +89,49 @@ SectorState readBestCopy(DiskReader& reader, const std::vector<SectorAddress>& c
   return state;
 }
 
+SectorState readTableSector(DiskReader& reader, const std::vector<SectorAddress>& copies,
+                            std::size_t preferred, std::uint8_t* buffer, std::int32_t bytes,
+                            const std::string& what, std::vector<DamagedSector>* damage) {
+  std::vector<SectorState> states(copies.size());
+  std::vector<std::uint8_t> statuses(copies.size(), 0);
+  std::size_t used = copies.size();
+  for (std::size_t i = 0; i < copies.size(); ++i) {
+    states[i] = reader.inspect(copies[i], &statuses[i]);
+    if (states[i] == SectorState::kSound && (used == copies.size() || i == preferred)) used = i;
+  }
+  if (used == copies.size()) {
+    DamagedSector d;
+    d.what = what;
+    const SectorState state = readBestCopy(reader, copies, buffer, bytes, &d);
+    if (state != SectorState::kSound) damage->push_back(std::move(d));
+    return state;
+  }
+  std::uint8_t status = 0;
+  (void)reader.read(copies[used], buffer, bytes, &status);
+  std::vector<std::uint8_t> other;
+  for (std::size_t i = 0; i < copies.size(); ++i) {
+    if (i == used) continue;
+    DamagedSector d;
+    d.what = what;
+    d.address = copies[i];
+    d.state = states[i];
+    d.status = statuses[i];
+    d.copyUsed = true;
+    d.usedCopy = copies[used];
+    if (states[i] == SectorState::kMarked) {
+      // Its bytes are not read: the sound copy stands in for them, but the
+      // disk holds a sector the drive doubted.
+      damage->push_back(std::move(d));
+    } else if (states[i] == SectorState::kSound) {
+      other.resize(static_cast<std::size_t>(bytes));
+      (void)reader.read(copies[i], other.data(), bytes, &status);
+      d.differs = std::memcmp(other.data(), buffer, other.size()) != 0;
+      if (d.differs) damage->push_back(std::move(d));
+    }
+  }
+  return SectorState::kSound;
+}
+
 bool readDirectorySector(DiskReader& reader, const SectorAddress& address, std::uint8_t* buffer,
                          std::int32_t bytes, const std::string& what,
                          std::vector<DamagedSector>* damage) {
@@ -120,6 +163,20 @@ void ClusterOwners::claim(Chain* chain, const std::string& path) {
     }
     owner = index;
   }
+}
+
+void ClusterOwners::noteUnowned(const ClusterTable& table, std::uint32_t from,
+                                std::vector<std::string>* limits) const {
+  std::uint32_t count = 0;
+  for (std::uint32_t c = std::max(from, first_); c < table.end(); ++c) {
+    const Link::Kind kind = table.link(c).kind;
+    if ((kind == Link::kNext || kind == Link::kEnd) && owner_[c - first_] == kNone) ++count;
+  }
+  if (count == 0) return;
+  std::string number = std::to_string(count);
+  for (std::size_t at = number.size(); at > 3; at -= 3) number.insert(at - 3, ",");
+  limits->push_back(number + (count == 1 ? " cluster in use belongs" : " clusters in use belong") +
+                    " to no listed file");
 }
 
 std::uint32_t ClusterTable::freeClusters() const {

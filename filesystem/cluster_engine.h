@@ -76,6 +76,16 @@ class DiskReader {
 SectorState readBestCopy(DiskReader& reader, const std::vector<SectorAddress>& copies,
                          std::uint8_t* buffer, std::int32_t bytes, DamagedSector* damage);
 
+// Reads one sector of a table kept in `copies` (at least one) into buffer:
+// the copy `preferred` when it is sound, else the first sound one; with no
+// sound copy, as readBestCopy() does, adding the chosen copy to *damage as
+// `what`. When a sound copy was read, every other copy that is marked bad,
+// or sound with other bytes, is added to *damage with copyUsed set: a table
+// whose copies disagree cannot be trusted whole. Gives the read copy's state.
+SectorState readTableSector(DiskReader& reader, const std::vector<SectorAddress>& copies,
+                            std::size_t preferred, std::uint8_t* buffer, std::int32_t bytes,
+                            const std::string& what, std::vector<DamagedSector>* damage);
+
 // Reads a directory sector into buffer and, when it is not sound, adds it to
 // *damage as `what`. True when its entries are to be read: it is there
 // whole, marked or not; false when it is missing or short (the caller skips
@@ -132,6 +142,10 @@ class ClusterOwners {
   // Gives `path` the clusters of *chain up to the first that another owns;
   // there the chain is cut and its problem says whose it is.
   void claim(Chain* chain, const std::string& path);
+  // Adds to *limits, when there are any, the clusters from `from` on that
+  // `table` has in use (a link or an end) and no file owns: what a damaged
+  // directory or a lost entry leaves behind, files that are not listed.
+  void noteUnowned(const ClusterTable& table, std::uint32_t from, std::vector<std::string>* limits) const;
 
  private:
   static constexpr std::uint32_t kNone = 0xFFFFFFFFu;

@@ -284,8 +284,9 @@ class BasicTable : public ClusterTable {
   std::vector<std::uint8_t> table_;
 };
 
-// Reads the table, each sector from its best copy: sound, else marked, else
-// zeros. A sector with no sound copy is added to *damage. False when no copy
+// Reads the table, each sector from its first sound copy, else the best
+// there is: marked, else zeros. Copies that are marked bad or disagree, and
+// sectors with no sound copy, are added to *damage. False when no copy
 // of its first sector is there whole: nothing then tells the layout.
 bool readTable(DiskReader& reader, const Layout& layout, std::vector<std::uint8_t>* table,
                std::vector<DamagedSector>* damage) {
@@ -297,13 +298,9 @@ bool readTable(DiskReader& reader, const Layout& layout, std::vector<std::uint8_
     for (std::uint32_t copy = 0; copy < layout.tableCopies; ++copy) {
       copies.push_back(logicalSector(g, layout.tableSector + copy * layout.tableSectors + s));
     }
-    DamagedSector d;
-    d.what = "cluster table";
-    const SectorState state =
-        readBestCopy(reader, copies, table->data() + s * bytes, static_cast<std::int32_t>(bytes), &d);
-    if (state == SectorState::kSound) continue;
-    if (s == 0 && state != SectorState::kMarked) return false;
-    damage->push_back(std::move(d));
+    const SectorState state = readTableSector(reader, copies, 0, table->data() + s * bytes,
+                                              static_cast<std::int32_t>(bytes), "cluster table", damage);
+    if (s == 0 && state != SectorState::kSound && state != SectorState::kMarked) return false;
   }
   return true;
 }
@@ -472,7 +469,10 @@ bool findDiskBasic(DiskReader& reader, FileSystemKind kind, bool withDeleted, Fo
       f.attributes = e.attributes;
       f.date = e.date;
       if (e.folder) {
-        // A Hu-BASIC folder is listed; what it holds is not walked.
+        // A Hu-BASIC folder is listed; what it holds is not walked. Its own
+        // clusters are owned, so that only what it holds counts as unlisted.
+        Chain chain = walkChain(table, e.start);
+        owners.claim(&chain, f.path);
       } else if (e.deleted) {
         // Deleting frees the chain, so nothing tells which clusters held it.
         f.chainProblem = "the table no longer holds its chain";
@@ -485,6 +485,7 @@ bool findDiskBasic(DiskReader& reader, FileSystemKind kind, bool withDeleted, Fo
       }
       found->files.push_back(std::move(f));
     }
+    owners.noteUnowned(table, layout->reservedFirst, &v.limits);
     return true;
   }
   *refusal = firstWhy;

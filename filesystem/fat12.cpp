@@ -66,6 +66,9 @@ struct Params {
   std::uint32_t rootEntries = 0;
   std::uint32_t fatSectors = 0;
   std::uint8_t media = 0;
+  // The copy of the FAT read first: the first whose first sector holds the
+  // media byte, so that one zeroed or overwritten copy does not hide the rest.
+  std::uint32_t fatCopy = 0;
   std::string layout;
   std::string reason;
 
@@ -220,8 +223,10 @@ std::vector<SectorAddress> fatCopies(const Params& p, std::uint32_t s) {
   return copies;
 }
 
-// Reads the FAT, each sector from its best copy: sound, else marked, else
-// zeros (free). A sector with no sound copy is added to *damage.
+// Reads the FAT, each sector from p.fatCopy when it is sound, else from
+// another sound copy, else the best there is: marked, else zeros (free).
+// Copies that are marked bad or disagree, and sectors with no sound copy,
+// are added to *damage.
 std::vector<std::uint8_t> readFat(DiskReader& reader, const Params& p,
                                   std::vector<DamagedSector>* damage) {
   const auto bytes = static_cast<std::uint32_t>(p.geometry.sectorBytes());
@@ -230,12 +235,8 @@ std::vector<std::uint8_t> readFat(DiskReader& reader, const Params& p,
   const std::uint32_t sectors = std::min(p.fatSectors, (needed + bytes - 1) / bytes);
   std::vector<std::uint8_t> fat(static_cast<std::size_t>(sectors) * bytes, 0);
   for (std::uint32_t s = 0; s < sectors; ++s) {
-    DamagedSector d;
-    d.what = "FAT";
-    if (readBestCopy(reader, fatCopies(p, s), fat.data() + static_cast<std::size_t>(s) * bytes,
-                     static_cast<std::int32_t>(bytes), &d) != SectorState::kSound) {
-      damage->push_back(std::move(d));
-    }
+    (void)readTableSector(reader, fatCopies(p, s), p.fatCopy, fat.data() + static_cast<std::size_t>(s) * bytes,
+                          static_cast<std::int32_t>(bytes), "FAT", damage);
   }
   return fat;
 }
@@ -267,6 +268,9 @@ class FatWalker {
   FatWalker(DiskReader& reader, const Params& p, const FatTable& table, bool withDeleted, Found* found)
       : reader_(reader), p_(p), table_(table), withDeleted_(withDeleted), found_(found),
         owners_(table), visitedFolders_(table.end(), false) {}
+
+  // Names the clusters in use that no file walked owns.
+  void noteUnowned() const { owners_.noteUnowned(table_, table_.first(), &found_->volume.limits); }
 
   void walkRoot() {
     const auto bytes = static_cast<std::uint32_t>(p_.geometry.sectorBytes());
@@ -438,21 +442,30 @@ bool checkParams(DiskReader& reader, Params* p, std::vector<std::uint8_t>* first
     *why = "its FAT is too small for its clusters";
     return false;
   }
+  // Any copy whose first sector is there whole and starts with the media
+  // byte will do: the first such is read first.
+  const std::vector<SectorAddress> copies = fatCopies(*p, 0);
   firstFatSector->assign(static_cast<std::size_t>(p->geometry.sectorBytes()), 0);
-  const SectorState state = readBestCopy(reader, fatCopies(*p, 0), firstFatSector->data(),
-                                         p->geometry.sectorBytes(), nullptr);
-  if (state != SectorState::kSound && state != SectorState::kMarked) {
+  bool whole = false;
+  std::uint8_t firstByte = 0;
+  for (std::uint32_t copy = 0; copy < copies.size(); ++copy) {
+    if (!reader.readWhole(copies[copy], firstFatSector->data(), p->geometry.sectorBytes())) continue;
+    if ((*firstFatSector)[0] == p->media) {
+      p->fatCopy = copy;
+      return true;
+    }
+    if (!whole) firstByte = (*firstFatSector)[0];
+    whole = true;
+  }
+  if (!whole) {
     *why = "no copy of its FAT's first sector is in the image";
     return false;
   }
-  if ((*firstFatSector)[0] != p->media) {
-    char text[96];
-    std::snprintf(text, sizeof text, "its FAT starts with 0x%02X, not the media byte 0x%02X",
-                  static_cast<unsigned>((*firstFatSector)[0]), static_cast<unsigned>(p->media));
-    *why = text;
-    return false;
-  }
-  return true;
+  char text[96];
+  std::snprintf(text, sizeof text, "its FAT starts with 0x%02X, not the media byte 0x%02X",
+                static_cast<unsigned>(firstByte), static_cast<unsigned>(p->media));
+  *why = text;
+  return false;
 }
 
 }  // namespace
@@ -526,6 +539,7 @@ bool findFat12(DiskReader& reader, bool withDeleted, Found* found, std::string* 
   found->volume.freeBytes = static_cast<std::uint64_t>(table.freeClusters()) * table.clusterBytes();
   FatWalker walker(reader, p, table, withDeleted, found);
   walker.walkRoot();
+  walker.noteUnowned();
   return true;
 }
 

@@ -47,7 +47,14 @@ d88::ProgramDefinition programDefinition() {
 static int list(const d88::Arguments& args) {
   const std::vector<const char*>& operands = args.operands();
   d88::DiskFiles disk;
-  if (!d88::openDiskFiles("d88dir", args, operands[0], args.has("deleted"), &disk)) return 1;
+  if (!d88::openDiskFiles("d88dir", args, operands[0], args.has("deleted"), &disk)) {
+    // JSON Lines stand for the image even when it cannot be listed: one
+    // error object, as d88ls --json gives.
+    if (args.has("json") && !disk.failure.empty()) {
+      d88::writeText(stdout, d88::filesErrorJson(disk.imagePath, disk.failure));
+    }
+    return 1;
+  }
   const d88::Volume& volume = disk.files.volume();
   const d88::FileSystemKind kind = volume.kind;
   std::vector<const d88::FileEntry*> shown;

@@ -59,6 +59,8 @@ bool openDiskFiles(const char* program, const Arguments& args, const char* image
   out->opened = openImage(out->imagePath, &out->image, nullptr, runOpenOptions());
   if (!out->opened.ok()) {
     reportOpenFailure(program, out->opened);
+    out->failure = out->opened.problem == OpenProblem::kNotD88 ? "not a D88 image: " + out->opened.reason
+                                                               : out->opened.reason;
     return false;
   }
   const std::string image = safeUtf8(out->imagePath);
@@ -66,6 +68,8 @@ bool openDiskFiles(const char* program, const Arguments& args, const char* image
     const int disks = static_cast<int>(out->image.disks().size());
     print(stderr, "Error: %s holds %d disk%s; there is no disk %d\n", image.c_str(), disks,
           disks == 1 ? "" : "s", out->disk);
+    out->failure = "it holds " + std::to_string(disks) + (disks == 1 ? " disk" : " disks") +
+                   "; there is no disk " + std::to_string(out->disk);
     return false;
   }
   std::vector<std::string> refusals;
@@ -74,11 +78,17 @@ bool openDiskFiles(const char* program, const Arguments& args, const char* image
   if (found.code() == Status::Code::kNotFound) {
     print(stderr, "Error: disk %d of %s: no file system found; each expected:\n", out->disk,
           image.c_str());
-    for (const std::string& r : refusals) print(stderr, "  %s\n", safeUtf8(r).c_str());
+    out->failure = "disk " + std::to_string(out->disk) + ": no file system found; each expected:";
+    for (const std::string& r : refusals) {
+      print(stderr, "  %s\n", safeUtf8(r).c_str());
+      out->failure += " " + safeUtf8(r) + ";";
+    }
+    out->failure.pop_back();
     return false;
   }
   if (!found.ok()) {
     print(stderr, "Error: %s\n", cannotReadText(out->imagePath, found).c_str());
+    out->failure = found.reason();
     return false;
   }
   return true;

@@ -24,12 +24,16 @@ struct DiskFiles {
   OpenOutcome opened;
   std::string imagePath;  // as given, UTF-8
   int disk = 0;
+  // Why the disk's files could not be listed, as a JSON error document gives
+  // it; empty when they could, or when the arguments were at fault.
+  std::string failure;
 };
 
 // Reads --disk and --fs from `args`, opens the image `imageArgument`,
 // selects the disk and finds its file system into *out. False after saying
 // why on standard error ("PROGRAM: --disk ...", "Error: ...", and for a disk
-// with no file system what each one expected): the program then exits 1.
+// with no file system what each one expected), with out->failure set unless
+// the arguments were at fault: the program then exits 1.
 bool openDiskFiles(const char* program, const Arguments& args, const char* imageArgument,
                    bool withDeleted, DiskFiles* out);
 

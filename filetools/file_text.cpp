@@ -80,6 +80,15 @@ const FileSector* firstSectorIn(const FileEntry& entry, std::initializer_list<Se
 
 std::string damageText(const DamagedSector& d) {
   const bool table = d.what == "FAT" || d.what == "cluster table";
+  if (d.copyUsed && d.differs) {
+    return "damaged: the " + d.what + "s differ at sector " + sectorAddressText(d.address) +
+           "; its copy at " + sectorAddressText(d.usedCopy) + " was used";
+  }
+  if (d.copyUsed) {
+    return "damaged: " + d.what + " sector at " + sectorAddressText(d.address) + " is marked bad (" +
+           statusMeaning(d.status) + "); its sound copy at " + sectorAddressText(d.usedCopy) +
+           " was used";
+  }
   std::string text = "damaged: " + fileNameText(FileSystemKind::kFat12, d.what) + " sector at " +
                      sectorAddressText(d.address);
   if (d.state == SectorState::kMarked) {
@@ -234,6 +243,10 @@ std::string filesText(FileSystemKind kind, const std::vector<const FileEntry*>& 
   return out;
 }
 
+std::string filesErrorJson(const std::string& image, const std::string& reason) {
+  return "{" + jsonPathMember("image", image) + ",\"error\":" + jsonString(safeUtf8(reason)) + "}\n";
+}
+
 std::string volumeJson(const std::string& image, int disk, const Volume& v) {
   std::string out = "{" + jsonPathMember("image", image) + ",\"disk\":" + std::to_string(disk) +
                     ",\"fileSystem\":" + jsonString(fileSystemName(v.kind)) +
@@ -253,6 +266,12 @@ std::string volumeJson(const std::string& image, int disk, const Volume& v) {
              ",\"h\":" + std::to_string(d.address.h) + ",\"r\":" + std::to_string(d.address.r) +
              ",\"n\":" + std::to_string(d.address.n) + ",\"state\":\"" + stateWord(d.state) + "\"";
       if (d.state == SectorState::kMarked) out += ",\"status\":" + jsonString(statusMeaning(d.status));
+      if (d.copyUsed) {
+        out += std::string(",\"differs\":") + (d.differs ? "true" : "false") +
+               ",\"usedCopy\":{\"track\":" + std::to_string(d.usedCopy.track) +
+               ",\"c\":" + std::to_string(d.usedCopy.c) + ",\"h\":" + std::to_string(d.usedCopy.h) +
+               ",\"r\":" + std::to_string(d.usedCopy.r) + ",\"n\":" + std::to_string(d.usedCopy.n) + "}";
+      }
       out += ",\"text\":" + jsonString(damageText(d)) + "}";
     }
     out += "]";

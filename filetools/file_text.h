@@ -53,6 +53,8 @@ std::string volumeText(const Volume& volume);
 // The listing's lines for `files`, one per file, names `width` wide.
 std::string filesText(FileSystemKind kind, const std::vector<const FileEntry*>& files);
 
+// {"image":...,"error":REASON}: the JSON line for an image whose files cannot be listed.
+std::string filesErrorJson(const std::string& image, const std::string& reason);
 // JSON Lines: the volume's, then one per file.
 std::string volumeJson(const std::string& image, int disk, const Volume& volume);
 std::string fileJson(FileSystemKind kind, const FileEntry& entry);

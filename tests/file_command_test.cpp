@@ -126,6 +126,41 @@ TEST_F(FileCommandTest, ADiskWithNoFileSystemSaysWhatEachExpectedAndExits1) {
   }
 }
 
+TEST_F(FileCommandTest, DirJsonGivesOneErrorLineForAnImageItCannotList) {
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    std::vector<std::string> options;
+    const char* errorStart;
+  };
+  const Case cases[] = {
+      {"no file system", d88test::SectorDisk(40, 16, 1, 0x00, 0x00).image(), {},
+       "disk 0: no file system found; each expected: fat12: "},
+      {"no such disk", d88test::SectorDisk(40, 16, 1, 0x00, 0x00).image(), {"--disk", "2"},
+       "it holds 1 disk; there is no disk 2"},
+      {"not a D88 image", Bytes(1000, 0x41), {}, "not a D88 image: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = image(c.bytes, std::string(c.what) + ".d88");
+    std::vector<std::string> args = c.options;
+    args.push_back("--json");
+    args.push_back(path);
+    const RunResult r = dir(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(r.err.empty());
+    const std::vector<std::string> lines = d88test::lines(r.out);
+    ASSERT_EQ(lines.size(), 1u) << r.out;
+    const d88test::JsonValue e = d88test::parseJson(lines[0]);
+    EXPECT_EQ(e["image"].string, path);
+    EXPECT_EQ(e["error"].string.rfind(c.errorStart, 0), 0u) << e["error"].string;
+  }
+  // A usage error is no image's: nothing on standard output.
+  const RunResult usage = dir({"--json", "--fs", "cpm", image(Bytes(10, 0))});
+  EXPECT_EQ(usage.status, 1);
+  EXPECT_TRUE(usage.out.empty()) << usage.out;
+}
+
 TEST_F(FileCommandTest, GetAllSalvagesADamagedDumpAndWritesEveryOtherFileWhole) {
   const RunResult r = get({"--all", "-o", "out", image(damagedDump())});
   EXPECT_EQ(r.status, 2) << r.err;
@@ -218,8 +253,9 @@ TEST_F(FileCommandTest, ADamagedRootSectorIsNamedByDirAndGetAndExits2) {
   const RunResult listed = dir({disk});
   EXPECT_EQ(listed.status, 2) << listed.err;
   const std::vector<std::string> lines = d88test::lines(listed.out);
-  ASSERT_EQ(lines.size(), 10u) << listed.out;
+  ASSERT_EQ(lines.size(), 11u) << listed.out;
   EXPECT_EQ(lines[1], damage);
+  EXPECT_EQ(lines[2], "not listed: 32 clusters in use belong to no listed file");
   const RunResult json = dir({"--json", disk});
   EXPECT_EQ(json.status, 2);
   EXPECT_NE(d88test::lines(json.out)[0].find(
@@ -232,6 +268,48 @@ TEST_F(FileCommandTest, ADamagedRootSectorIsNamedByDirAndGetAndExits2) {
   EXPECT_EQ(d88test::readFile(out("out/F39.BIN")), fileBytes(39, 100));
 }
 
+// Damage that leaves every listed file whole yet makes the disk doubtful:
+// both programs name it and exit 2, and d88get still writes the files.
+TEST_F(FileCommandTest, ADoubtfulTableIsNamedByDirAndGetAndExits2) {
+  struct Case {
+    const char* what;
+    void (*damage)(FatBuilder*);
+    const char* line;
+  };
+  const Case cases[] = {
+      {"FAT copies that differ",
+       [](FatBuilder* fat) { fat->disk.sectors[3][40] = 0x12; },
+       "damaged: the FATs differ at sector track 0 (C 0, H 0, R 4, N 3); its copy at track 0 (C 0, H 0, R 2, "
+       "N 3) was used"},
+      {"a root entry wiped",
+       [](FatBuilder* fat) { std::fill_n(fat->disk.sectors[5].begin() + 64, 32, 0); },  // C.BIN's
+       "not listed: 1 cluster in use belongs to no listed file"},
+      {"a FAT copy marked bad",
+       [](FatBuilder* fat) { fat->disk.status[1] = 0xB0; },
+       "damaged: FAT sector at track 0 (C 0, H 0, R 2, N 3) is marked bad (data CRC error); its sound copy at "
+       "track 0 (C 0, H 0, R 4, N 3) was used"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FatBuilder fat(d88test::FatFormat{});
+    fat.addFile("A.BIN", before_);
+    fat.addFile("B.BIN", hit_);
+    fat.addFile("C.BIN", inner_);
+    c.damage(&fat);
+    const std::string disk = image(fat.disk.image(), std::string(c.what) + ".d88");
+    const RunResult listed = dir({disk});
+    EXPECT_EQ(listed.status, 2) << listed.err;
+    const std::vector<std::string> lines = d88test::lines(listed.out);
+    ASSERT_GE(lines.size(), 2u) << listed.out;
+    EXPECT_EQ(lines[1], c.line);
+    const RunResult got = get({"--all", "-o", "out", disk});
+    EXPECT_EQ(got.status, 2) << got.err;
+    EXPECT_NE(got.err.find("Warning: disk 0 of " + disk + ": " + c.line), std::string::npos) << got.err;
+    EXPECT_EQ(d88test::readFile(out("out/A.BIN")), before_);
+    EXPECT_EQ(d88test::readFile(out("out/B.BIN")), hit_);
+  }
+}
+
 TEST_F(FileCommandTest, DirSaysTheEntryCapAndExits2) {
   const RunResult r = dir({image(d88test::fatWithManyEntries().disk.image())});
   EXPECT_EQ(r.status, 2);
@@ -240,9 +318,10 @@ TEST_F(FileCommandTest, DirSaysTheEntryCapAndExits2) {
 
 TEST_F(FileCommandTest, DeletedEntriesOfADiskBasicLeaveTheStatusAlone) {
   BasicBuilder b(BasicLayout::kN88_2D);
-  b.addFile("GONE", "", fileBytes(1, 300), 0x01);
+  const std::uint32_t gone = b.addFile("GONE", "", fileBytes(1, 300), 0x01);
   b.addFile("KEPT", "", fileBytes(2, 300), 0x01);
   b.disk.sectors[37 * 16][0] = 0x00;
+  b.setEntry(gone, 0xFF);  // deleting frees the chain
   const RunResult r = dir({"--deleted", image(b.disk.image())});
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("deleted: the table no longer holds its chain"), std::string::npos) << r.out;

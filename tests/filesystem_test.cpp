@@ -513,12 +513,13 @@ TEST(TableDamage, ASoundCopyIsPreferredAndASectorDamagedInEveryCopyIsNamed) {
     std::set<std::uint32_t> marked;
     bool damaged;
     d88::SectorState state;
+    bool copyUsed;  // the damage is a copy passed over for a sound one
   };
   const Case cases[] = {
-      {"the first copy marked and wrong", {}, {1}, false, d88::SectorState::kSound},
-      {"the first copy missing", {1}, {}, false, d88::SectorState::kSound},
-      {"missing in every copy", {2, 4}, {}, true, d88::SectorState::kMissing},
-      {"marked in every copy", {}, {2, 4}, true, d88::SectorState::kMarked},
+      {"the first copy marked and wrong", {}, {1}, true, d88::SectorState::kMarked, true},
+      {"the first copy missing", {1}, {}, false, d88::SectorState::kSound, false},
+      {"missing in every copy", {2, 4}, {}, true, d88::SectorState::kMissing, false},
+      {"marked in every copy", {}, {2, 4}, true, d88::SectorState::kMarked, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -539,8 +540,74 @@ TEST(TableDamage, ASoundCopyIsPreferredAndASectorDamagedInEveryCopyIsNamed) {
     if (c.damaged) {
       EXPECT_EQ(v.damage[0].what, "FAT");
       EXPECT_EQ(v.damage[0].state, c.state);
+      EXPECT_EQ(v.damage[0].copyUsed, c.copyUsed);
+    }
+    if (c.copyUsed) {
+      EXPECT_FALSE(v.damage[0].differs);
+      EXPECT_EQ(d88::damageText(v.damage[0]),
+                "damaged: FAT sector at track 0 (C 0, H 0, R 2, N 3) is marked bad (data CRC error); its sound "
+                "copy at track 0 (C 0, H 0, R 4, N 3) was used");
     }
   }
+}
+
+TEST(TableDamage, FatCopiesThatDifferAreNamedAndTheFirstThatHoldsTheMediaByteIsUsed) {
+  // FAT copies: logical sectors 1-2 and 3-4 (R 2-3 and R 4-5 of track 0).
+  struct Case {
+    const char* what;
+    std::uint32_t changed;  // the logical sector altered
+    bool zeroed;            // the whole sector, else one byte of KERNEL.SYS's chain
+    d88::FileHealth health;
+    int differingR, usedR;
+  };
+  const Case cases[] = {
+      {"the second copy altered: the first is used", 3, false, d88::FileHealth::kWhole, 4, 2},
+      {"the first copy altered: it is still used", 1, false, d88::FileHealth::kBrokenChain, 4, 2},
+      {"the first copy's first sector zeroed: the second is used", 1, true, d88::FileHealth::kWhole, 2, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FatBuilder fat(d88test::FatFormat{});
+    const Bytes data = fileBytes(1, 3000);
+    fat.addFile("KERNEL.SYS", data);
+    Bytes& sector = fat.disk.sectors[c.changed];
+    if (c.zeroed) {
+      std::fill(sector.begin(), sector.end(), 0);
+    } else {
+      sector[4] = 0xF0;  // cluster 2 leads to cluster 3 no more: reserved
+    }
+    Opened o(fat.disk.image());
+    ASSERT_TRUE(o.status.ok()) << (o.refusals.empty() ? "" : o.refusals[0]);
+    EXPECT_EQ(o.find("KERNEL.SYS")->health, c.health) << d88::healthText(*o.find("KERNEL.SYS"));
+    if (c.health == d88::FileHealth::kWhole) {
+      EXPECT_EQ(o.read("KERNEL.SYS"), data);
+    }
+    const d88::Volume& v = o.files.volume();
+    ASSERT_EQ(v.damage.size(), 1u);
+    const d88::DamagedSector& d = v.damage[0];
+    EXPECT_TRUE(d.copyUsed && d.differs);
+    EXPECT_EQ(d.address.r, c.differingR);
+    EXPECT_EQ(d.usedCopy.r, c.usedR);
+    EXPECT_EQ(d88::damageText(d), "damaged: the FATs differ at sector track 0 (C 0, H 0, R " +
+                                      std::to_string(c.differingR) + ", N 3); its copy at track 0 (C 0, H 0, R " +
+                                      std::to_string(c.usedR) + ", N 3) was used");
+  }
+}
+
+TEST(TableDamage, DiskBasicTableCopiesThatDifferAreNamed) {
+  BasicBuilder b(BasicLayout::kN88_2D);
+  const Bytes data = fileBytes(1, 3000);
+  b.addFile("PROG", "", data, 0x01);
+  const std::uint32_t table = 37 * 16 + 13;
+  b.disk.sectors[table + 2][100] ^= 0x01;  // the third copy
+  Opened o(b.disk.image());
+  ASSERT_TRUE(o.status.ok());
+  EXPECT_EQ(o.find("PROG")->health, d88::FileHealth::kWhole) << d88::healthText(*o.find("PROG"));
+  const d88::Volume& v = o.files.volume();
+  ASSERT_EQ(v.damage.size(), 1u);
+  EXPECT_TRUE(v.damage[0].differs);
+  EXPECT_EQ(v.damage[0].address.r, 16);
+  EXPECT_EQ(v.damage[0].usedCopy.r, 14);
 }
 
 TEST(TableDamage, ADiskBasicTableCopyMarkedBadGivesWayToASoundOne) {
@@ -553,7 +620,65 @@ TEST(TableDamage, ADiskBasicTableCopyMarkedBadGivesWayToASoundOne) {
   Opened o(b.disk.image());
   ASSERT_TRUE(o.status.ok());
   EXPECT_EQ(o.find("PROG")->health, d88::FileHealth::kWhole) << d88::healthText(*o.find("PROG"));
-  EXPECT_TRUE(o.files.volume().damage.empty());
+  const d88::Volume& v = o.files.volume();
+  ASSERT_EQ(v.damage.size(), 1u);  // a doubted sector is on the disk, even though a copy stood in
+  EXPECT_EQ(v.damage[0].state, d88::SectorState::kMarked);
+  EXPECT_TRUE(v.damage[0].copyUsed);
+  EXPECT_EQ(v.damage[0].address.r, 14);
+  EXPECT_EQ(v.damage[0].usedCopy.r, 15);
+}
+
+TEST(UnownedClusters, ClustersInUseThatNoListedFileOwnsAreCounted) {
+  // A directory sector that reads as all zeros ends the directory: the files
+  // after it are lost, their clusters still in use.
+  struct Case {
+    const char* what;
+    bool fat;
+    BasicLayout layout;
+    bool zeroed;
+    const char* limit;
+  };
+  const Case cases[] = {
+      {"FAT, a whole root", true, BasicLayout::kN88_2D, false, nullptr},
+      {"FAT, the root's first sector zeroed", true, BasicLayout::kN88_2D, true,
+       "4 clusters in use belong to no listed file"},
+      {"N88-BASIC, a whole directory", false, BasicLayout::kN88_2D, false, nullptr},
+      {"N88-BASIC, the directory's first sector zeroed", false, BasicLayout::kN88_2D, true,
+       "3 clusters in use belong to no listed file"},
+      {"Hu-BASIC, the directory's first sector zeroed", false, BasicLayout::kHuBasic2D, true,
+       "3 clusters in use belong to no listed file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes image;
+    if (c.fat) {
+      FatBuilder fat(d88test::FatFormat{});
+      fat.addFile("A.BIN", fileBytes(1, 1024));
+      fat.addFile("B.BIN", fileBytes(2, 3000));
+      if (c.zeroed) std::fill(fat.disk.sectors[5].begin(), fat.disk.sectors[5].end(), 0);
+      image = fat.disk.image();
+    } else {
+      BasicBuilder b(c.layout);
+      const std::size_t many = static_cast<std::size_t>(b.clusterBytes()) + 10;  // two clusters
+      b.addFile("ONE", "", fileBytes(1, 100), 0x01);
+      b.addFile("TWO", "", fileBytes(2, many), 0x01);
+      if (c.zeroed) {
+        const std::uint32_t dir = c.layout == BasicLayout::kN88_2D ? 37 * 16 : 16;
+        std::fill(b.disk.sectors[dir].begin(), b.disk.sectors[dir].end(), 0);
+      }
+      image = b.disk.image();
+    }
+    Opened o(image);
+    ASSERT_TRUE(o.status.ok());
+    const std::vector<std::string>& limits = o.files.volume().limits;
+    if (c.limit == nullptr) {
+      EXPECT_TRUE(limits.empty()) << limits[0];
+    } else {
+      EXPECT_TRUE(o.files.files().empty());
+      ASSERT_EQ(limits.size(), 1u);
+      EXPECT_EQ(limits[0], c.limit);
+    }
+  }
 }
 
 TEST(SharedClusters, ALaterFileThatMeetsAnOwnedClusterIsBrokenThereAndReadsOnlyItsOwn) {
@@ -620,9 +745,10 @@ TEST(Limits, AFolderTooDeepIsListedButNotWalkedAndSaidSo) {
   }
   Opened o(fat.disk.image());
   ASSERT_TRUE(o.status.ok());
-  // D0 to D16 are listed; D16 is not walked, so D17 is not.
+  // D0 to D16 are listed; D16 is not walked, so D17 is not, and its cluster is no listed file's.
   EXPECT_EQ(o.files.files().size(), 17u);
-  ASSERT_EQ(o.files.volume().limits.size(), 1u);
+  ASSERT_EQ(o.files.volume().limits.size(), 2u);
+  EXPECT_EQ(o.files.volume().limits[1], "1 cluster in use belongs to no listed file");
   EXPECT_EQ(o.files.volume().limits[0].rfind("folder D0/D1/", 0), 0u);
   EXPECT_NE(o.files.volume().limits[0].find("/D16 not walked: it is more than 16 folders deep"), std::string::npos)
       << o.files.volume().limits[0];

@@ -82,12 +82,17 @@ struct FileEntry {
 };
 
 // A sector of a directory or of a cluster table that the image lacks, or
-// holds marked bad (in every copy, for a table).
+// holds marked bad (in every copy, for a table); or a copy of a table sector
+// that was passed over for a sound copy at `usedCopy` because it differs
+// from it (`differs`) or is marked bad.
 struct DamagedSector {
   std::string what;  // "root folder", "folder SUB", "directory", "FAT", "cluster table"
   SectorAddress address;
   SectorState state = SectorState::kMissing;  // kMissing, kShort or kMarked
   std::uint8_t status = 0;                    // the record's status byte, for kMarked
+  bool copyUsed = false;  // a sound copy at usedCopy was read in place of this sector
+  bool differs = false;   // with copyUsed: this copy is sound but holds other bytes
+  SectorAddress usedCopy;
 };
 
 // What a disk holds as a whole.
@@ -104,7 +109,8 @@ struct Volume {
   // read as they stand; a table sector missing from every copy reads as free.
   std::vector<DamagedSector> damage;
   // Why files may be left out: "listing stopped at 8,192 entries", "folder
-  // SUB/X not walked: ...". Empty when every entry was read.
+  // SUB/X not walked: ...", "12 clusters in use belong to no listed file".
+  // Empty when every entry was read and every cluster in use is a listed file's.
   std::vector<std::string> limits;
 };
 
