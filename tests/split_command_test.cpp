@@ -208,8 +208,10 @@ TEST_F(SplitCommandTest, NothingIsWrittenWithoutADisk) {
   EXPECT_EQ(split({"-V"}).out, line(std::string("d88split ") + D88_VERSION));
 }
 
+#ifndef _WIN32
 // A part's name longer than the system takes stops the run before its
-// progress line, as any other output that cannot be written does.
+// progress line, as any other output that cannot be written does. (Windows
+// says of such a name only that nothing stands there, until it is created.)
 TEST_F(SplitCommandTest, APartNameTooLongIsRefusedBeforeAnythingIsWritten) {
   const std::string stem(246, 'a');  // STEM.disk0.d88 is 256 bytes: one too many
   const std::string path =
@@ -225,5 +227,6 @@ TEST_F(SplitCommandTest, APartNameTooLongIsRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(listDir(work_.path()), std::vector<std::string>{});
   }
 }
+#endif
 
 }  // namespace
