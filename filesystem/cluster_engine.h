@@ -13,17 +13,11 @@
 #include <d88/format.h>
 #include <d88/image.h>
 
+#include "d88_layout.h"
+
 namespace d88 {
 namespace fs {
 
-// Little-endian fields at named offsets of a buffer the caller has checked.
-inline std::uint16_t le16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::uint32_t le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 // Tracks of equal sectors, numbered from 0 as logical sectors: sector k
 // stands on track k / sectorsPerTrack, with R = firstR + k % sectorsPerTrack.

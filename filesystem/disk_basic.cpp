@@ -70,6 +70,22 @@ std::string joinName(const std::string& name, const std::string& ext) {
   return ext.empty() ? name : name + "." + ext;
 }
 
+// The start of an N88-BASIC or F-BASIC entry, whose name field's first byte
+// also marks the directory's end (0xFF) or a deleted entry (0x00, shown as
+// '?'). False at the end, with b->end set; else *name is the trimmed name.
+bool startEntry(const std::uint8_t* nameField, std::size_t nameBytes, BasicEntry* b,
+                std::string* name) {
+  if (nameField[0] == 0xFF) {
+    b->end = true;
+    return false;
+  }
+  b->deleted = nameField[0] == 0x00;
+  *name = trimmedField(nameField, nameBytes);
+  if (b->deleted && name->empty()) *name = "?";
+  if (b->deleted) (*name)[0] = '?';
+  return true;
+}
+
 // N88-BASIC: 16-byte entries: name 0-5, extension 6-8, attributes 9, first cluster 10.
 BasicEntry parseN88(const std::uint8_t* e, bool) {
   constexpr std::size_t kName = 0, kNameBytes = 6, kExt = 6, kExtBytes = 3, kAttributes = 9,
@@ -77,14 +93,8 @@ BasicEntry parseN88(const std::uint8_t* e, bool) {
   constexpr std::uint8_t kBinary = 0x01, kWriteProtected = 0x10, kEditProtected = 0x20,
                          kVerify = 0x40, kTokenized = 0x80;
   BasicEntry b;
-  if (e[kName] == 0xFF) {
-    b.end = true;
-    return b;
-  }
-  b.deleted = e[kName] == 0x00;
-  std::string name = trimmedField(e + kName, kNameBytes);
-  if (b.deleted && name.empty()) name = "?";
-  if (b.deleted) name[0] = '?';
+  std::string name;
+  if (!startEntry(e + kName, kNameBytes, &b, &name)) return b;
   b.name = joinName(name, trimmedField(e + kExt, kExtBytes));
   const std::uint8_t a = e[kAttributes];
   b.type = (a & kBinary) != 0 ? "binary" : (a & kTokenized) != 0 ? "BASIC (tokenized)" : "ASCII";
@@ -102,14 +112,8 @@ BasicEntry parseFBasic(const std::uint8_t* e, bool) {
   constexpr std::size_t kName = 0, kNameBytes = 8, kFileType = 0x0B, kAscii = 0x0C,
                         kRandom = 0x0D, kCluster = 0x0E;
   BasicEntry b;
-  if (e[kName] == 0xFF) {
-    b.end = true;
-    return b;
-  }
-  b.deleted = e[kName] == 0x00;
-  std::string name = trimmedField(e + kName, kNameBytes);
-  if (b.deleted && name.empty()) name = "?";
-  if (b.deleted) name[0] = '?';
+  std::string name;
+  if (!startEntry(e + kName, kNameBytes, &b, &name)) return b;
   b.name = name;
   const bool ascii = e[kAscii] == 0xFF;
   switch (e[kFileType]) {
@@ -157,7 +161,7 @@ BasicEntry parseHuBasic(const std::uint8_t* e, bool wideClusters) {
                          : e[kClusterLow];
   // An ASCII file's size field may be wrong: it ends where its chain says.
   b.sizeKnown = (mode & (kBinary | kBasic)) != 0;
-  b.size = le16(e + kSize);
+  b.size = readLE16(e + kSize);
   const std::uint8_t* d = e + kDate;
   const int year = bcd(d[0]);
   const int month = d[1] >> 4;

@@ -118,18 +118,18 @@ bool paramsFromBpb(const std::vector<std::uint8_t>& boot, Params* p, std::string
     return false;
   }
   const std::uint8_t* b = boot.data();
-  const std::uint32_t bytes = le16(b + kBpbBytesPerSector);
+  const std::uint32_t bytes = readLE16(b + kBpbBytesPerSector);
   const int n = sizeCodeOf(bytes);
   p->sectorsPerCluster = b[kBpbSectorsPerCluster];
-  p->reserved = le16(b + kBpbReservedSectors);
+  p->reserved = readLE16(b + kBpbReservedSectors);
   p->fats = b[kBpbFatCount];
-  p->rootEntries = le16(b + kBpbRootEntries);
-  std::uint32_t total = le16(b + kBpbTotalSectors16);
-  if (total == 0) total = le32(b + kBpbTotalSectors32);
+  p->rootEntries = readLE16(b + kBpbRootEntries);
+  std::uint32_t total = readLE16(b + kBpbTotalSectors16);
+  if (total == 0) total = readLE32(b + kBpbTotalSectors32);
   p->media = b[kBpbMedia];
-  p->fatSectors = le16(b + kBpbSectorsPerFat);
-  const std::uint32_t perTrack = le16(b + kBpbSectorsPerTrack);
-  const std::uint32_t heads = le16(b + kBpbHeads);
+  p->fatSectors = readLE16(b + kBpbSectorsPerFat);
+  const std::uint32_t perTrack = readLE16(b + kBpbSectorsPerTrack);
+  const std::uint32_t heads = readLE16(b + kBpbHeads);
   if (n < 0) {
     *why = "no BPB (bytes per sector " + std::to_string(bytes) + " is no sector size)";
     return false;
@@ -188,7 +188,7 @@ class FatTable : public ClusterTable {
   std::uint32_t value(std::uint32_t cluster) const {
     const std::size_t at = cluster + cluster / 2;
     if (at + 1 >= fat_.size()) return 0xFF7;  // beyond the table read: unusable
-    const std::uint32_t pair = le16(fat_.data() + at);
+    const std::uint32_t pair = readLE16(fat_.data() + at);
     return (cluster & 1) != 0 ? pair >> 4 : pair & 0xFFF;
   }
   Link link(std::uint32_t cluster) const override {
@@ -320,9 +320,9 @@ class FatWalker {
     entry.folder = (attributes & kAttrFolder) != 0;
     entry.type = entry.folder ? "folder" : "file";
     entry.attributes = attributeLetters(attributes);
-    entry.date = dosDate(le16(e + kEntryDate), le16(e + kEntryTime));
-    entry.size = entry.folder ? 0 : le32(e + kEntrySize);
-    const std::uint32_t start = le16(e + kEntryCluster);
+    entry.date = dosDate(readLE16(e + kEntryDate), readLE16(e + kEntryTime));
+    entry.size = entry.folder ? 0 : readLE32(e + kEntrySize);
+    const std::uint32_t start = readLE16(e + kEntryCluster);
     if (deleted) {
       settleDeleted(start, &entry);
       found_->files.push_back(std::move(entry));

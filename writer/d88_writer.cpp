@@ -6,32 +6,11 @@
 #include <new>
 #include <string>
 
+#include "d88_layout.h"
 #include "disk_plan_layout.h"
 
 namespace d88 {
 namespace {
-
-// The disk header and record header, by named offsets.
-constexpr std::size_t kWriteProtectAt = 0x1A;
-constexpr std::size_t kMediaAt = 0x1B;
-constexpr std::size_t kDiskSizeAt = 0x1C;
-constexpr std::size_t kTableAt = 0x20;
-constexpr std::size_t kRecordHeaderBytes = 16;
-constexpr std::size_t kRecordCountAt = 0x04;
-constexpr std::size_t kDensityAt = 0x06;
-constexpr std::size_t kDeletedMarkAt = 0x07;
-constexpr std::size_t kStatusAt = 0x08;
-constexpr std::size_t kDataSizeAt = 0x0E;
-
-void putLE16(std::uint8_t* p, std::uint32_t value) {
-  p[0] = static_cast<std::uint8_t>(value);
-  p[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void putLE32(std::uint8_t* p, std::uint64_t value) {
-  putLE16(p, static_cast<std::uint32_t>(value & 0xFFFF));
-  putLE16(p + 2, static_cast<std::uint32_t>((value >> 16) & 0xFFFF));
-}
 
 // Where each track starts, from the disk's start, and the disk's size.
 std::uint64_t trackOffsets(const DiskPlan& layout, std::vector<std::uint64_t>* starts) {
@@ -40,7 +19,7 @@ std::uint64_t trackOffsets(const DiskPlan& layout, std::vector<std::uint64_t>* s
   for (std::size_t t = 0; t < layout.tracks.size(); ++t) {
     if (layout.tracks[t].empty()) continue;
     (*starts)[t] = at;
-    for (const RecordLayout& record : layout.tracks[t]) at += kRecordHeaderBytes + record.dataSize;
+    for (const RecordLayout& record : layout.tracks[t]) at += kSectorHeaderSize + record.dataSize;
   }
   return at;
 }
@@ -116,11 +95,11 @@ Status layOutDisk(const DiskPlan& layout, RecordSource& source, ByteSink& sink,
   std::array<std::uint8_t, kDiskHeaderSize> header{};
   std::memcpy(header.data(), layout.name.data(),
               std::min<std::size_t>(layout.name.size(), kNameLength));
-  header[kWriteProtectAt] = layout.writeProtect;
-  header[kMediaAt] = layout.mediaType;
-  putLE32(header.data() + kDiskSizeAt, size);
+  header[kWriteProtectOffset] = layout.writeProtect;
+  header[kMediaTypeOffset] = layout.mediaType;
+  writeLE32(header.data() + kDiskSizeOffset, size);
   for (std::size_t t = 0; t < starts.size() && t < static_cast<std::size_t>(kTrackCount); ++t) {
-    putLE32(header.data() + kTableAt + 4 * t, starts[t]);
+    writeLE32(header.data() + kTrackTableOffset + 4 * t, starts[t]);
   }
   Status s = sink.write(header.data(), header.size());
   if (!s.ok()) return s;
@@ -131,18 +110,18 @@ Status layOutDisk(const DiskPlan& layout, RecordSource& source, ByteSink& sink,
     std::uint64_t at = starts[t];
     for (std::size_t i = 0; i < records.size(); ++i) {
       const RecordLayout& record = records[i];
-      std::array<std::uint8_t, kRecordHeaderBytes> head{};
+      std::array<std::uint8_t, kSectorHeaderSize> head{};
       head[0] = record.id.c;
       head[1] = record.id.h;
       head[2] = record.id.r;
       head[3] = record.id.n;
-      putLE16(head.data() + kRecordCountAt, static_cast<std::uint32_t>(records.size() & 0xFFFF));
-      head[kDensityAt] = record.density;
-      head[kDeletedMarkAt] = record.deletedMark;
-      head[kStatusAt] = record.status;
-      putLE16(head.data() + kDataSizeAt, record.dataSize & 0xFFFF);
+      writeLE16(head.data() + kSectorCountOffset, static_cast<std::uint32_t>(records.size() & 0xFFFF));
+      head[kDensityOffset] = record.density;
+      head[kDeletedMarkOffset] = record.deletedMark;
+      head[kStatusOffset] = record.status;
+      writeLE16(head.data() + kDataSizeOffset, record.dataSize & 0xFFFF);
       if (recordOffsets != nullptr) (*recordOffsets)[t].push_back(at);
-      at += kRecordHeaderBytes + record.dataSize;
+      at += kSectorHeaderSize + record.dataSize;
       s = sink.write(head.data(), head.size());
       if (!s.ok()) return s;
       if (record.dataSize == 0) continue;

@@ -1,6 +1,7 @@
-// The D88 image layout as this reader sees it: named offsets, sizes and the
-// little-endian helpers through which every multi-byte number is decoded.
-// Private to the reader, its tests and its fuzz targets; not installed.
+// The D88 image layout: named offsets, sizes and the little-endian helpers
+// through which every multi-byte number is decoded and encoded. Shared by
+// the reader, the writer, the file-system layer, their tests and fuzz
+// targets in the build tree; not installed.
 #ifndef D88CUT_IMAGE_D88_LAYOUT_H_
 #define D88CUT_IMAGE_D88_LAYOUT_H_
 
@@ -39,6 +40,18 @@ inline std::uint16_t readLE16(const std::uint8_t* p) {
 inline std::uint32_t readLE32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Stores the low 16 bits of `value` at p[0], p[1], little-endian.
+inline void writeLE16(std::uint8_t* p, std::uint32_t value) {
+  p[0] = static_cast<std::uint8_t>(value & 0xFF);
+  p[1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
+}
+
+// Stores the low 32 bits of `value` at p[0]..p[3], little-endian.
+inline void writeLE32(std::uint8_t* p, std::uint64_t value) {
+  writeLE16(p, static_cast<std::uint32_t>(value & 0xFFFF));
+  writeLE16(p + 2, static_cast<std::uint32_t>((value >> 16) & 0xFFFF));
 }
 
 // C, H, R, N in one number, in that order of significance: the key by which
