@@ -154,6 +154,7 @@ void ClusterOwners::claim(Chain* chain, const std::string& path) {
     std::uint32_t& owner = owner_[cluster - first_];
     if (owner != kNone) {
       chain->problem = clusterText(cluster) + " also belongs to " + paths_[owner];
+      chain->sharedWith = paths_[owner];
       chain->clusters.resize(i);
       return;
     }
@@ -274,7 +275,10 @@ void settleFile(DiskReader& reader, const ClusterTable& table, const Chain& chai
   } else {
     entry->size = chainSectors * sectorBytes;
   }
-  if (!chain.problem.empty()) entry->chainProblem = chain.problem;
+  if (!chain.problem.empty()) {
+    entry->chainProblem = chain.problem;
+    entry->sharedWith = chain.sharedWith;
+  }
   const std::uint64_t sectors = std::min(wantedSectors, chainSectors);
   entry->sectors.clear();
   entry->sectors.reserve(static_cast<std::size_t>(sectors));

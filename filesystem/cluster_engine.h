@@ -121,6 +121,7 @@ struct Chain {
   std::vector<std::uint32_t> clusters;
   int lastUsedSectors = -1;  // of its last cluster, as its end entry says; -1 for all
   std::string problem;       // empty for a chain that ends as it should
+  std::string sharedWith;    // the raw path of the file that owns the cluster it meets
 };
 
 // Follows the chain from `start`: at most end() - first() clusters, so a

@@ -180,13 +180,22 @@ const char* healthWord(FileHealth health) {
   return "?";
 }
 
-std::string healthText(const FileEntry& entry) {
+std::string chainProblemText(FileSystemKind kind, const FileEntry& entry) {
+  const std::string& problem = entry.chainProblem;
+  const std::string& owner = entry.sharedWith;
+  if (!owner.empty() && problem.size() >= owner.size() &&
+      problem.compare(problem.size() - owner.size(), owner.size(), owner) == 0) {
+    return safeUtf8(problem.substr(0, problem.size() - owner.size())) + fileNameText(kind, owner);
+  }
+  return safeUtf8(problem);
+}
+
+std::string healthText(FileSystemKind kind, const FileEntry& entry) {
   switch (entry.health) {
     case FileHealth::kWhole:
       return "whole";
     case FileHealth::kBrokenChain:
-      // A problem may name another file by its stored bytes: kept safe to show.
-      return (entry.deleted ? "deleted: " : "broken chain: ") + safeUtf8(entry.chainProblem);
+      return (entry.deleted ? "deleted: " : "broken chain: ") + chainProblemText(kind, entry);
     case FileHealth::kIncomplete: {
       if (const FileSector* s = firstSectorIn(entry, {SectorState::kMissing, SectorState::kShort})) {
         return "incomplete: " + std::to_string(entry.missingSectors) + " of " +
@@ -237,7 +246,7 @@ std::string filesText(FileSystemKind kind, const std::vector<const FileEntry*>& 
                   (f.deleted ? f.type + " (deleted)" : f.type).c_str(),
                   f.attributes.empty() ? "-" : f.attributes.c_str(), dateText(f.date).c_str());
     line += rest;
-    line += healthText(f);
+    line += healthText(kind, f);
     out += line + "\n";
   }
   return out;
@@ -297,11 +306,11 @@ std::string fileJson(FileSystemKind kind, const FileEntry& f) {
          ",\"date\":" + (f.date.known ? jsonString(isoDate(f.date)) : std::string("null")) +
          ",\"health\":" +
          jsonString(f.deleted && f.health == FileHealth::kBrokenChain ? "deleted" : healthWord(f.health)) +
-         ",\"healthText\":" + jsonString(healthText(f));
+         ",\"healthText\":" + jsonString(healthText(kind, f));
   if (f.health != FileHealth::kWhole) {
     out += ",\"missingSectors\":" + std::to_string(f.missingSectors) +
            ",\"markedSectors\":" + std::to_string(f.markedSectors);
-    if (!f.chainProblem.empty()) out += ",\"chainProblem\":" + jsonString(f.chainProblem);
+    if (!f.chainProblem.empty()) out += ",\"chainProblem\":" + jsonString(chainProblemText(kind, f));
     out += ",\"sectors\":[";
     for (std::size_t i = 0; i < f.sectors.size(); ++i) {
       const FileSector& s = f.sectors[i];

@@ -42,8 +42,12 @@ bool volumeHasNotes(const Volume& volume);
 // The health in words: "whole", "incomplete: K of M sectors missing, the
 // first at track T (C, H, R, N)", "marked: K sectors marked bad (data CRC
 // error), the first at ...", "broken chain: REASON"; for a deleted entry
-// whose chain is gone, "deleted: REASON".
-std::string healthText(const FileEntry& entry);
+// whose chain is gone, "deleted: REASON". `kind` decodes a name the reason
+// holds.
+std::string healthText(FileSystemKind kind, const FileEntry& entry);
+// Why a chain broke, safe to show: a file it names (sharedWith) shown as
+// fileNameText shows it.
+std::string chainProblemText(FileSystemKind kind, const FileEntry& entry);
 // "whole", "incomplete", "marked" or "broken chain".
 const char* healthWord(FileHealth health);
 

@@ -99,12 +99,12 @@ int makeFolders(const char* folder, const std::vector<std::string>& parts, std::
 }
 
 // The warnings for a file that did not come out whole and sound.
-void warnAbout(const std::string& name, const d88::FileEntry& f) {
+void warnAbout(d88::FileSystemKind kind, const std::string& name, const d88::FileEntry& f) {
   const char* n = name.c_str();
   const unsigned long total = static_cast<unsigned long>(f.sectors.size());
   if (f.health == d88::FileHealth::kBrokenChain) {
     d88::print(stderr, "Warning: %s: broken chain: %s; written only as far as its chain goes\n",
-               n, d88::safeUtf8(f.chainProblem).c_str());
+               n, d88::chainProblemText(kind, f).c_str());
   }
   if (const d88::FileSector* s = d88::firstSectorIn(f, {d88::SectorState::kMissing, d88::SectorState::kShort})) {
     d88::print(stderr,
@@ -268,7 +268,7 @@ static int get(const d88::Arguments& args) {
     }
     if (t.entry->health != d88::FileHealth::kWhole) {
       allWhole = false;
-      warnAbout(name, *t.entry);
+      warnAbout(kind, name, *t.entry);
     }
   }
   if (!d88::standardOutputWritten()) return 1;

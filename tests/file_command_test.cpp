@@ -345,4 +345,21 @@ TEST_F(FileCommandTest, GetWritesACrossLinkedFileOnlyAsFarAsItsOwnChain) {
       << r.err;
 }
 
+TEST_F(FileCommandTest, AChainThatMeetsAKanaNamedFileNamesItAsTheListingDoes) {
+  FatBuilder fat(d88test::FatFormat{});
+  fat.addFile("\xB6\xDE\xD1.BIN", fileBytes(1, 3000), "", {10, 11, 12});
+  fat.addFile("B.BIN", fileBytes(2, 3000), "", {20, 21, 22});
+  fat.setEntry(21, 11);
+  const std::string path = image(fat.disk.image());
+  const std::string problem = "cluster 11 also belongs to ｶﾞﾑ.BIN";
+  const RunResult text = dir({path});
+  EXPECT_NE(text.out.find("broken chain: " + problem + "\n"), std::string::npos) << text.out;
+  const RunResult json = dir({"--json", path});
+  const d88test::JsonValue b = d88test::parseJson(d88test::lines(json.out)[2]);
+  EXPECT_EQ(b["chainProblem"].string, problem);
+  EXPECT_EQ(b["healthText"].string, "broken chain: " + problem);
+  const RunResult r = get({"-o", "out", path, "B.BIN"});
+  EXPECT_NE(r.err.find("Warning: B.BIN: broken chain: " + problem + ";"), std::string::npos) << r.err;
+}
+
 }  // namespace

@@ -39,6 +39,7 @@ struct Opened {
     if (status.ok()) status = image.selectDisk(0);
     if (status.ok()) status = d88::FileSystem::open(image, only, deleted, &files, &refusals);
   }
+  d88::FileSystemKind kind() const { return files.volume().kind; }
   const d88::FileEntry* find(const std::string& path) const {
     for (const d88::FileEntry& f : files.files()) {
       if (f.path == path) return &f;
@@ -89,7 +90,7 @@ TEST(Fat12, ListsAndReadsFilesOfOneClusterManyAFragmentedChainAndASubfolder) {
   EXPECT_TRUE(o.read("EMPTY").empty());
   EXPECT_EQ(o.read("SUB/INNER.TXT"), fileBytes(4, 2048));
   for (const d88::FileEntry& f : o.files.files()) {
-    EXPECT_EQ(f.health, d88::FileHealth::kWhole) << f.path << ": " << d88::healthText(f);
+    EXPECT_EQ(f.health, d88::FileHealth::kWhole) << f.path << ": " << d88::healthText(o.kind(), f);
   }
   const d88::FileEntry* inner = o.find("SUB/INNER.TXT");
   ASSERT_NE(inner, nullptr);
@@ -205,7 +206,7 @@ TEST(DiskBasic, EveryLayoutListsAndReadsFilesOfOneClusterManyAndAPartlyUsedLast)
     EXPECT_EQ(o.read("MANY" + ext), storedBytes(c, b, c2, many));
     EXPECT_EQ(o.read("PART" + ext), storedBytes(c, b, c3, partial));
     for (const d88::FileEntry& f : o.files.files()) {
-      EXPECT_EQ(f.health, d88::FileHealth::kWhole) << f.path << ": " << d88::healthText(f);
+      EXPECT_EQ(f.health, d88::FileHealth::kWhole) << f.path << ": " << d88::healthText(o.kind(), f);
       EXPECT_EQ(f.type, c.binaryType);
     }
   }
@@ -235,7 +236,7 @@ TEST(DiskBasic, AnEmptyDiskAndAFullOneGiveAllAndNoFreeSpace) {
     ASSERT_EQ(f.files.files().size(), stored.size());
     for (std::size_t k = 0; k < stored.size(); ++k) {
       const d88::FileEntry& file = f.files.files()[k];
-      EXPECT_EQ(file.health, d88::FileHealth::kWhole) << file.path << ": " << d88::healthText(file);
+      EXPECT_EQ(file.health, d88::FileHealth::kWhole) << file.path << ": " << d88::healthText(f.kind(), file);
       Bytes read;
       ASSERT_TRUE(f.files.readFile(file, &read).ok());
       read.resize(stored[k].size());  // the sector-counting systems read the whole last sector
@@ -379,7 +380,7 @@ TEST(Damage, Fat12HealthNamesEachDamageAndTheOtherFilesStayWhole) {
     const d88::FileEntry* f = o.find("HIT.BIN");
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(f->health, c.health);
-    EXPECT_EQ(d88::healthText(*f).rfind(c.text, 0), 0u) << d88::healthText(*f);
+    EXPECT_EQ(d88::healthText(o.kind(), *f).rfind(c.text, 0), 0u) << d88::healthText(o.kind(), *f);
     EXPECT_EQ(o.find("BEFORE.BIN")->health, d88::FileHealth::kWhole);
     EXPECT_EQ(o.find("AFTER.BIN")->health, d88::FileHealth::kWhole);
     EXPECT_EQ(o.read("BEFORE.BIN"), before);
@@ -412,10 +413,10 @@ TEST(Damage, DiskBasicHealthNamesEachDamage) {
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(f->health, c.health);
     if (c.damage == Damage::kMissingSector) {
-      EXPECT_EQ(d88::healthText(*f).rfind("incomplete: 1 of 10 sectors missing, the first at track 1 (C 0, H 1, R 2, N 1)", 0), 0u)
-          << d88::healthText(*f);
+      EXPECT_EQ(d88::healthText(o.kind(), *f).rfind("incomplete: 1 of 10 sectors missing, the first at track 1 (C 0, H 1, R 2, N 1)", 0), 0u)
+          << d88::healthText(o.kind(), *f);
     } else {
-      EXPECT_EQ(d88::healthText(*f).rfind(c.text, 0), 0u) << d88::healthText(*f);
+      EXPECT_EQ(d88::healthText(o.kind(), *f).rfind(c.text, 0), 0u) << d88::healthText(o.kind(), *f);
     }
     EXPECT_EQ(o.find("BEFORE")->health, d88::FileHealth::kWhole);
     EXPECT_EQ(o.find("AFTER")->health, d88::FileHealth::kWhole);
@@ -430,9 +431,9 @@ TEST(Damage, AChainShorterOrLongerThanItsSizeIsBroken) {
   fat.setEntry(longFirst, longFirst + 5);
   fat.setEntry(longFirst + 5, 0xFFF);
   Opened o(fat.disk.image());
-  EXPECT_EQ(d88::healthText(*o.find("SHORT.BIN")),
+  EXPECT_EQ(d88::healthText(o.kind(), *o.find("SHORT.BIN")),
             "broken chain: the chain is shorter than its size: 2 of 3 clusters");
-  EXPECT_EQ(d88::healthText(*o.find("LONG.BIN")),
+  EXPECT_EQ(d88::healthText(o.kind(), *o.find("LONG.BIN")),
             "broken chain: the chain is longer than its size: 2 clusters for 1");
 }
 
@@ -533,7 +534,7 @@ TEST(TableDamage, ASoundCopyIsPreferredAndASectorDamagedInEveryCopyIsNamed) {
     fat.disk.missing = c.missing;
     Opened o(fat.disk.image());
     ASSERT_TRUE(o.status.ok());
-    EXPECT_EQ(o.find("KERNEL.SYS")->health, d88::FileHealth::kWhole) << d88::healthText(*o.find("KERNEL.SYS"));
+    EXPECT_EQ(o.find("KERNEL.SYS")->health, d88::FileHealth::kWhole) << d88::healthText(o.kind(), *o.find("KERNEL.SYS"));
     EXPECT_EQ(o.read("KERNEL.SYS"), data);
     const d88::Volume& v = o.files.volume();
     ASSERT_EQ(v.damage.size(), c.damaged ? 1u : 0u);
@@ -578,7 +579,7 @@ TEST(TableDamage, FatCopiesThatDifferAreNamedAndTheFirstThatHoldsTheMediaByteIsU
     }
     Opened o(fat.disk.image());
     ASSERT_TRUE(o.status.ok()) << (o.refusals.empty() ? "" : o.refusals[0]);
-    EXPECT_EQ(o.find("KERNEL.SYS")->health, c.health) << d88::healthText(*o.find("KERNEL.SYS"));
+    EXPECT_EQ(o.find("KERNEL.SYS")->health, c.health) << d88::healthText(o.kind(), *o.find("KERNEL.SYS"));
     if (c.health == d88::FileHealth::kWhole) {
       EXPECT_EQ(o.read("KERNEL.SYS"), data);
     }
@@ -602,7 +603,7 @@ TEST(TableDamage, DiskBasicTableCopiesThatDifferAreNamed) {
   b.disk.sectors[table + 2][100] ^= 0x01;  // the third copy
   Opened o(b.disk.image());
   ASSERT_TRUE(o.status.ok());
-  EXPECT_EQ(o.find("PROG")->health, d88::FileHealth::kWhole) << d88::healthText(*o.find("PROG"));
+  EXPECT_EQ(o.find("PROG")->health, d88::FileHealth::kWhole) << d88::healthText(o.kind(), *o.find("PROG"));
   const d88::Volume& v = o.files.volume();
   ASSERT_EQ(v.damage.size(), 1u);
   EXPECT_TRUE(v.damage[0].differs);
@@ -619,7 +620,7 @@ TEST(TableDamage, ADiskBasicTableCopyMarkedBadGivesWayToASoundOne) {
   b.disk.status[table] = 0xB0;
   Opened o(b.disk.image());
   ASSERT_TRUE(o.status.ok());
-  EXPECT_EQ(o.find("PROG")->health, d88::FileHealth::kWhole) << d88::healthText(*o.find("PROG"));
+  EXPECT_EQ(o.find("PROG")->health, d88::FileHealth::kWhole) << d88::healthText(o.kind(), *o.find("PROG"));
   const d88::Volume& v = o.files.volume();
   ASSERT_EQ(v.damage.size(), 1u);  // a doubted sector is on the disk, even though a copy stood in
   EXPECT_EQ(v.damage[0].state, d88::SectorState::kMarked);
@@ -690,7 +691,7 @@ TEST(SharedClusters, ALaterFileThatMeetsAnOwnedClusterIsBrokenThereAndReadsOnlyI
   Opened o(fat.disk.image());
   ASSERT_TRUE(o.status.ok());
   EXPECT_EQ(o.find("A.BIN")->health, d88::FileHealth::kWhole);
-  EXPECT_EQ(d88::healthText(*o.find("B.BIN")), "broken chain: cluster 11 also belongs to A.BIN");
+  EXPECT_EQ(d88::healthText(o.kind(), *o.find("B.BIN")), "broken chain: cluster 11 also belongs to A.BIN");
   EXPECT_EQ(o.read("B.BIN").size(), 2048u);
 }
 
@@ -715,7 +716,7 @@ TEST(SharedClusters, ManyEntriesOnOneChainReadNoMoreThanTheDiskHolds) {
     ASSERT_TRUE(o.files.readFile(f, &read).ok());
     total += read.size();
     if (f.path != "A.BIN") {
-      EXPECT_EQ(d88::healthText(f), "broken chain: cluster 2 also belongs to A.BIN");
+      EXPECT_EQ(d88::healthText(o.kind(), f), "broken chain: cluster 2 also belongs to A.BIN");
     }
   }
   EXPECT_LE(total, fat.clusters() * 1024ull);
@@ -765,8 +766,8 @@ TEST(DiskBasicLayouts, AnOutOfRangeFirstClusterBreaksOneFileNotTheLayout) {
   ASSERT_TRUE(o.status.ok());
   EXPECT_EQ(o.files.volume().layout, "X1 2D");
   EXPECT_EQ(o.find("GOOD.BIN")->health, d88::FileHealth::kWhole);
-  EXPECT_EQ(d88::healthText(*o.find("BAD.BIN")).rfind("broken chain: its first cluster 96 is out of range", 0), 0u)
-      << d88::healthText(*o.find("BAD.BIN"));
+  EXPECT_EQ(d88::healthText(o.kind(), *o.find("BAD.BIN")).rfind("broken chain: its first cluster 96 is out of range", 0), 0u)
+      << d88::healthText(o.kind(), *o.find("BAD.BIN"));
 }
 
 TEST(DiskBasicLayouts, AnMz2500ChainCrossesCluster128) {
@@ -780,7 +781,7 @@ TEST(DiskBasicLayouts, AnMz2500ChainCrossesCluster128) {
   EXPECT_EQ(o.files.volume().layout, "MZ-2500 2DD");
   const d88::FileEntry* f = o.find("CROSS.BIN");
   ASSERT_NE(f, nullptr);
-  EXPECT_EQ(f->health, d88::FileHealth::kWhole) << d88::healthText(*f);
+  EXPECT_EQ(f->health, d88::FileHealth::kWhole) << d88::healthText(o.kind(), *f);
   EXPECT_EQ(o.read("CROSS.BIN"), data);
 }
 
@@ -789,7 +790,7 @@ TEST(DiskBasicLayouts, AnN88EndThatCountsNoSectorIsABrokenChain) {
   const std::uint32_t first = b.addFile("PROG", "", fileBytes(1, 2048 + 300), 0x01);
   b.setEntry(first + 1, 0xC0);
   Opened o(b.disk.image());
-  EXPECT_EQ(d88::healthText(*o.find("PROG")), "broken chain: cluster " + std::to_string(first + 1) +
+  EXPECT_EQ(d88::healthText(o.kind(), *o.find("PROG")), "broken chain: cluster " + std::to_string(first + 1) +
                                                   " ends the chain with no sector in use");
 }
 
@@ -800,7 +801,7 @@ TEST(Deleted, ADiskBasicDeletedEntryIsSaidDeletedNotBroken) {
   Opened o(b.disk.image(), nullptr, true);
   ASSERT_EQ(o.files.files().size(), 1u);
   EXPECT_TRUE(o.files.files()[0].deleted);
-  EXPECT_EQ(d88::healthText(o.files.files()[0]), "deleted: the table no longer holds its chain");
+  EXPECT_EQ(d88::healthText(o.kind(), o.files.files()[0]), "deleted: the table no longer holds its chain");
 }
 
 // --- Names ---------------------------------------------------------------------

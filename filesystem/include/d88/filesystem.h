@@ -75,7 +75,10 @@ struct FileEntry {
   FileDate date;
 
   FileHealth health = FileHealth::kWhole;
-  std::string chainProblem;         // kBrokenChain: why, in words
+  // kBrokenChain: why, in words. It ends with sharedWith, raw, when the
+  // chain meets a cluster that file owns.
+  std::string chainProblem;
+  std::string sharedWith;
   std::vector<FileSector> sectors;  // every sector of its bytes, in file order
   std::uint32_t missingSectors = 0;  // kMissing and kShort among them
   std::uint32_t markedSectors = 0;   // kMarked among them
