@@ -160,6 +160,24 @@ std::string diskMapJson(const d88::DiskMerge& merge, const std::vector<d88::Merg
 }
 
 // "disk K: S sectors, T taken from DUMP, M still missing, B still marked bad".
+// The first later dump with which disk `disk` of the dumps before it can no
+// longer be planned, and why (*why); 0 when the first dump alone cannot be,
+// or every prefix can. Runs only after a plan failed, so its reads cost
+// nothing on a merge that goes through.
+std::size_t firstDumpThatCannotJoin(std::vector<d88::MergeDump>& dumps, int disk,
+                                    d88::Status* why) {
+  for (std::size_t d = 1; d <= dumps.size(); ++d) {
+    std::vector<d88::MergeDump> prefix(dumps.begin(), dumps.begin() + static_cast<std::ptrdiff_t>(d));
+    d88::DiskMerge plan;
+    const d88::Status planned = d88::planDiskMerge(prefix, disk, &plan);
+    if (planned.code() == d88::Status::Code::kCorruption) {
+      *why = planned;
+      return d - 1;
+    }
+  }
+  return 0;
+}
+
 std::string reportLine(const d88::DiskMerge& merge, const std::vector<d88::MergeDump>& dumps) {
   std::string line = "disk " + std::to_string(merge.disk) + ": " + std::to_string(merge.sectors) +
                      " sectors";
@@ -314,6 +332,7 @@ static int merge(const d88::Arguments& args) {
     map.add("{\"disks\":[");
     bool firstDisk = true;
     d88::Status failure;
+    int failedDisk = -1;
     for (const int k : disks) {
       d88::DiskMerge plan;
       failure = d88::planDiskMerge(dumps, k, &plan);
@@ -323,7 +342,10 @@ static int merge(const d88::Arguments& args) {
       }
       if (failure.ok()) failure = d88::writeDiskMerge(dumps, plan, file, &agreements);
       if (file.failure().error != 0) return writeFailed(file.failure(), outPath);
-      if (!failure.ok()) break;
+      if (!failure.ok()) {
+        failedDisk = k;
+        break;
+      }
       if (!map.add(std::string(firstDisk ? "\n" : ",\n") + diskMapJson(plan, dumps))) {
         return writeFailed(map.failure(), mapName);
       }
@@ -348,6 +370,18 @@ static int merge(const d88::Arguments& args) {
       d88::print(stderr, "Error: %s; nothing is written\n", d88::cannotReadText(paths[k], read).c_str());
       return 1;
     }
+    // A plan that the first dump alone allows, and a later dump makes
+    // impossible (a track no slot of one image holds, more records in a
+    // track than a track can hold): that dump is left out, as one of
+    // another disk is, and the image written from the others.
+    if (refused.empty() && !failure.ok() && failure.code() == d88::Status::Code::kCorruption &&
+        failedDisk >= 0) {
+      d88::Status why;
+      if (const std::size_t d = firstDumpThatCannotJoin(dumps, failedDisk, &why); d != 0) {
+        unusable[used[d]] = d88::safeUtf8(why.message());
+        refused.push_back(d);
+      }
+    }
     if (refused.empty() && !failure.ok()) {
       file.discard();
       map.file().discard();
@@ -355,7 +389,8 @@ static int merge(const d88::Arguments& args) {
                  d88::safeUtf8(failure.message()).c_str());
       return 1;
     }
-    for (std::size_t d = 1; d < dumps.size(); ++d) {
+    // Agreements are weighed only over an image that was written whole.
+    for (std::size_t d = 1; failure.ok() && d < dumps.size(); ++d) {
       const std::string refusal = d88::spareRefusal(agreements[d], names[0]);
       if (refusal.empty() || !unusable[used[d]].empty()) continue;
       unusable[used[d]] = refusal;

@@ -267,6 +267,38 @@ TEST_F(MergeCommandTest, NothingIsWrittenOverADumpOrFromAnUnreadableOne) {
 #endif
 }
 
+// A later dump whose track 1 holds, with the first dump's, more records
+// than one track can hold is left out with the reason, as a dump of another
+// disk is; the image comes from the others and its status follows it.
+TEST_F(MergeCommandTest, ADumpThatCannotJoinThePlanIsNotUsed) {
+  Disk a = d88build::standardDisk(5);
+  Disk crowded = a;
+  for (int r = 100; r < 250; ++r) {
+    a.tracks[1].push_back(d88build::record(0, 1, r, 0, Bytes(128, 0xE5)));
+    crowded.tracks[1].push_back(d88build::record(9, 1, r, 0, Bytes(128, 0xE5)));
+  }
+  Disk lacking = a;
+  lacking.tracks[40].erase(lacking.tracks[40].begin() + 2);
+  const std::string pathA = write("a.d88", {a});
+  const std::string pathCrowded = write("crowded.d88", {crowded});
+  const std::string pathLacking = write("lacking.d88", {lacking});
+  const RunResult merged = merge({"-o", file("m.d88"), pathA, pathCrowded, pathLacking});
+  EXPECT_EQ(merged.status, 0) << merged.err;
+  const std::vector<std::string> lines = d88test::lines(merged.err);
+  ASSERT_EQ(lines.size(), 2u) << merged.err;
+  EXPECT_EQ(lines[0], "Note: " + pathCrowded + " is not used: track 1 of disk 0 holds 308 records in the "
+                      "dumps together; a track holds 256 at most");
+  EXPECT_EQ(lines[1].rfind("disk 0: ", 0), 0u) << lines[1];
+  EXPECT_EQ(fingerprintOf(file("m.d88")), fingerprintOf(pathA));
+
+  // The first dump is never left out: with it alone the plan holds.
+  const RunResult alone = merge({"-o", file("n.d88"), pathCrowded, pathA});
+  EXPECT_EQ(alone.status, 0) << alone.err;
+  EXPECT_NE(alone.err.find("Note: " + pathA + " is not used: track 1 of disk 0 holds 308 records"),
+            std::string::npos)
+      << alone.err;
+}
+
 TEST_F(MergeCommandTest, DiskNMergesThatDiskAlone) {
   const std::string a = write("a.d88", {d88build::standardDisk(1, 2, 2, 8, 3), damagedA()});
   const std::string b = write("b.d88", {d88build::standardDisk(1, 2, 2, 8, 3), damagedB()});
