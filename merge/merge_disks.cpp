@@ -145,7 +145,11 @@ Status planDiskMerge(std::vector<MergeDump>& dumps, int disk, DiskMerge* merge) 
   if (holders.empty()) return Status::notFound("no dump holds disk " + std::to_string(disk));
   const Disk& header = dumps[static_cast<std::size_t>(holders.front())].image->disk();
   merge->plan.name = header.name.substr(0, static_cast<std::size_t>(kNameLength));
-  merge->plan.writeProtect = header.writeProtect;
+  // Any byte but 0x00 means protected to the machines that read it. Kept as
+  // it stands, a stray one (0x27) would be one of the two header flaws that
+  // make a reader take the merged image, whose size, table and records are
+  // sound, for another kind of file: it is written as 0x10.
+  merge->plan.writeProtect = header.writeProtect == 0x00 ? 0x00 : kWriteProtected;
   merge->plan.mediaType = header.mediaType;
   merge->plan.tracks.resize(kTrackCount);
   merge->taken.resize(kTrackCount);

@@ -299,6 +299,28 @@ TEST_F(MergeCommandTest, ADumpThatCannotJoinThePlanIsNotUsed) {
       << alone.err;
 }
 
+// A dump read only for its records (a stray write-protect byte and an
+// unknown media byte, its one record cut off by the end of the file) merges
+// to an image that reads as D88: the write-protect byte is written as 0x10.
+TEST_F(MergeCommandTest, AStrayWriteProtectByteIsWrittenAsProtected) {
+  Disk disk;
+  disk.writeProtect = 0x27;
+  disk.mediaType = 0x6A;
+  disk.tracks[3].push_back(d88build::record(1, 1, 3, 1, d88build::sectorPattern(1, 3, 3, 256)));
+  Bytes bytes = d88build::build({disk}).bytes;
+  bytes.resize(bytes.size() - 28);
+  const std::string dump = work_.write("dump.d88", bytes);
+  const RunResult merged = merge({"-o", file("m.d88"), dump, dump});
+  EXPECT_EQ(merged.status, 2) << merged.err;
+  d88::Image out;
+  ASSERT_TRUE(d88::Image::open(file("m.d88"), &out).ok());
+  ASSERT_TRUE(out.selectDisk(0).ok());
+  EXPECT_EQ(out.disk().writeProtect, d88::kWriteProtected);
+  EXPECT_EQ(out.disk().mediaType, 0x6A);
+  ASSERT_EQ(out.walkTrack(3).records.size(), 1u);
+  EXPECT_EQ(out.walkTrack(3).records[0].dataSize, 228);
+}
+
 TEST_F(MergeCommandTest, DiskNMergesThatDiskAlone) {
   const std::string a = write("a.d88", {d88build::standardDisk(1, 2, 2, 8, 3), damagedA()});
   const std::string b = write("b.d88", {d88build::standardDisk(1, 2, 2, 8, 3), damagedB()});

@@ -126,6 +126,7 @@ TEST(Writer, RefusesWhatWouldNotReadBackAsWritten) {
       {"a name of 17 bytes", [](d88::DiskPlan& d) { d.name = std::string(17, 'N'); }, "17 bytes"},
       {"a name with a zero byte", [](d88::DiskPlan& d) { d.name = std::string("A\0B", 3); },
        "zero byte"},
+      {"a write-protect byte of 0x27", [](d88::DiskPlan& d) { d.writeProtect = 0x27; }, "0x27"},
       {"165 tracks", [](d88::DiskPlan& d) { d.tracks.resize(165); }, "165 tracks"},
       {"4 GiB", [](d88::DiskPlan& d) {
          d.tracks.assign(164, std::vector<d88::RecordLayout>(400, d.tracks[0][0]));

@@ -56,6 +56,12 @@ Status checkDiskPlan(const DiskPlan& layout, std::uint64_t* diskSize) {
   if (layout.name.find('\0') != std::string::npos) {
     return Status::corruption("the disk name holds a zero byte, which would end it");
   }
+  // Any other byte is one of the header flaws that make a reader take a
+  // disk for another kind of file, once its records give no proof.
+  if (layout.writeProtect != 0x00 && layout.writeProtect != kWriteProtected) {
+    return Status::corruption("the write-protect byte is " + hexByte(layout.writeProtect) +
+                              "; a D88 header holds 0x00 or 0x10");
+  }
   if (layout.tracks.size() > static_cast<std::size_t>(kTrackCount)) {
     return Status::corruption("the disk has " + std::to_string(layout.tracks.size()) +
                               " tracks; a D88 track table holds " + std::to_string(kTrackCount));

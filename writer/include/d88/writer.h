@@ -46,10 +46,11 @@ struct DiskPlan {
 
 // Checks that `layout` can be written and reads back as it is, and sets
 // *diskSize (when not null) to the bytes it takes. kCorruption names the
-// first thing refused: a name over kNameLength bytes or with a zero byte,
-// more than kTrackCount tracks, a track of more than kMaxTrackRecords
-// records, a record of more than kMaxRecordDataBytes, a disk of
-// more than kMaxWrittenDiskBytes (4 GiB or more).
+// first thing refused: a name over kNameLength bytes or with a zero byte, a
+// write-protect byte other than 0x00 and kWriteProtected, more than
+// kTrackCount tracks, a track of more than kMaxTrackRecords records, a
+// record of more than kMaxRecordDataBytes, a disk of more than
+// kMaxWrittenDiskBytes (4 GiB or more).
 [[nodiscard]] Status checkDiskPlan(const DiskPlan& layout, std::uint64_t* diskSize);
 
 // Where written bytes go, in order. A failure stops the writing and is
