@@ -159,7 +159,6 @@ std::string diskMapJson(const d88::DiskMerge& merge, const std::vector<d88::Merg
   return out + "]}";
 }
 
-// "disk K: S sectors, T taken from DUMP, M still missing, B still marked bad".
 // The first later dump with which disk `disk` of the dumps before it can no
 // longer be planned, and why (*why); 0 when the first dump alone cannot be,
 // or every prefix can. Runs only after a plan failed, so its reads cost
@@ -178,6 +177,7 @@ std::size_t firstDumpThatCannotJoin(std::vector<d88::MergeDump>& dumps, int disk
   return 0;
 }
 
+// "disk K: S sectors, T taken from DUMP, M still missing, B still marked bad".
 std::string reportLine(const d88::DiskMerge& merge, const std::vector<d88::MergeDump>& dumps) {
   std::string line = "disk " + std::to_string(merge.disk) + ": " + std::to_string(merge.sectors) +
                      " sectors";
