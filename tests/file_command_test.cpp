@@ -353,7 +353,7 @@ TEST_F(FileCommandTest, AChainThatMeetsAKanaNamedFileNamesItAsTheListingDoes) {
   const std::string path = image(fat.disk.image());
   const std::string problem = "cluster 11 also belongs to ｶﾞﾑ.BIN";
   const RunResult text = dir({path});
-  EXPECT_NE(text.out.find("broken chain: " + problem + "\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("broken chain: " + problem + d88test::kNewline), std::string::npos) << text.out;
   const RunResult json = dir({"--json", path});
   const d88test::JsonValue b = d88test::parseJson(d88test::lines(json.out)[2]);
   EXPECT_EQ(b["chainProblem"].string, problem);
