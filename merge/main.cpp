@@ -118,8 +118,10 @@ std::string statusWordsJson(int track, const d88::SectorRecord& record) {
 
 // The map's text for one disk: a sector not whole and sound in d88raw's
 // words, with the bytes it holds and the dump it was taken from; a sector
-// whose marks the dumps disagree on, with each copy's status.
-std::string diskMapJson(const d88::DiskMerge& merge, const std::vector<d88::MergeDump>& dumps) {
+// whose marks the dumps disagree on, with each copy's status. Dumps are
+// named by their paths as given (`dumpPaths`, in dump order), with the
+// bytes in hex beside a path that is not UTF-8, as every listing names files.
+std::string diskMapJson(const d88::DiskMerge& merge, const std::vector<std::string>& dumpPaths) {
   std::string out = "{\"disk\":" + std::to_string(merge.disk) + ",\"entries\":[";
   for (std::size_t i = 0; i < merge.flaws.size(); ++i) {
     const d88::MergeFlaw& flaw = merge.flaws[i];
@@ -139,19 +141,19 @@ std::string diskMapJson(const d88::DiskMerge& merge, const std::vector<d88::Merg
       json = d88::rawEntryJson(entry);
       json.pop_back();  // the closing brace: the merge's own members follow
       json += ",\"bytes\":" + std::to_string(std::max(flaw.copy.record.dataAvailable, 0)) +
-              ",\"from\":" + d88::jsonString(dumps[static_cast<std::size_t>(flaw.copy.dump)].name) + "}";
+              "," + d88::jsonPathMember("from", dumpPaths[static_cast<std::size_t>(flaw.copy.dump)]) + "}";
     }
     out += (i == 0 ? "\n" : ",\n") + json;
   }
   out += "],\"disagreements\":[";
   for (std::size_t i = 0; i < merge.disagreements.size(); ++i) {
     const d88::MarkDisagreement& d = merge.disagreements[i];
-    out += (i == 0 ? "\n{" : ",\n{") + addressJson(d.track, d.id) + ",\"from\":" +
-           d88::jsonString(dumps[static_cast<std::size_t>(d.copies[d.taken].dump)].name) +
+    out += (i == 0 ? "\n{" : ",\n{") + addressJson(d.track, d.id) + "," +
+           d88::jsonPathMember("from", dumpPaths[static_cast<std::size_t>(d.copies[d.taken].dump)]) +
            ",\"copies\":[";
     for (std::size_t c = 0; c < d.copies.size(); ++c) {
-      out += std::string(c == 0 ? "" : ",") + "{\"dump\":" +
-             d88::jsonString(dumps[static_cast<std::size_t>(d.copies[c].dump)].name) +
+      out += std::string(c == 0 ? "" : ",") + "{" +
+             d88::jsonPathMember("dump", dumpPaths[static_cast<std::size_t>(d.copies[c].dump)]) +
              ",\"status\":[" + statusWordsJson(d.track, d.copies[c].record) + "]}";
     }
     out += "]}";
@@ -188,11 +190,11 @@ std::string reportLine(const d88::DiskMerge& merge, const std::vector<d88::Merge
          std::to_string(merge.markedBad) + " still marked bad";
 }
 
-std::string reportJson(const d88::DiskMerge& merge, const std::vector<d88::MergeDump>& dumps) {
+std::string reportJson(const d88::DiskMerge& merge, const std::vector<std::string>& dumpPaths) {
   std::string json = "{\"disk\":" + std::to_string(merge.disk) +
                      ",\"sectors\":" + std::to_string(merge.sectors) + ",\"taken\":[";
-  for (std::size_t d = 1; d < dumps.size(); ++d) {
-    json += std::string(d == 1 ? "" : ",") + "{\"dump\":" + d88::jsonString(dumps[d].name) +
+  for (std::size_t d = 1; d < dumpPaths.size(); ++d) {
+    json += std::string(d == 1 ? "" : ",") + "{" + d88::jsonPathMember("dump", dumpPaths[d]) +
             ",\"sectors\":" + std::to_string(merge.takenFrom[d]) + "}";
   }
   return json + "],\"missing\":" + std::to_string(merge.missing) +
@@ -322,7 +324,11 @@ static int merge(const d88::Arguments& args) {
   bool whole = true;
   for (;;) {
     std::vector<d88::MergeDump> dumps;
-    for (const std::size_t k : used) dumps.push_back({&images[k], names[k]});
+    std::vector<std::string> dumpPaths;
+    for (const std::size_t k : used) {
+      dumps.push_back({&images[k], names[k]});
+      dumpPaths.push_back(paths[k]);
+    }
     std::vector<d88::SpareAgreement> agreements(dumps.size());
     reports.clear();
     whole = true;
@@ -346,12 +352,12 @@ static int merge(const d88::Arguments& args) {
         failedDisk = k;
         break;
       }
-      if (!map.add(std::string(firstDisk ? "\n" : ",\n") + diskMapJson(plan, dumps))) {
+      if (!map.add(std::string(firstDisk ? "\n" : ",\n") + diskMapJson(plan, dumpPaths))) {
         return writeFailed(map.failure(), mapName);
       }
       firstDisk = false;
       whole = whole && plan.whole();
-      reports.push_back(json ? reportJson(plan, dumps) : reportLine(plan, dumps));
+      reports.push_back(json ? reportJson(plan, dumpPaths) : reportLine(plan, dumps));
     }
     // A read that failed: a later dump that only passed the memory the
     // inputs may hold together is not used; any other stops the run.
@@ -408,7 +414,7 @@ static int merge(const d88::Arguments& args) {
   for (std::size_t k = 0; k < images.size(); ++k) {
     if (unusable[k].empty()) continue;
     if (json) {
-      d88::print(stdout, "{\"dump\":%s,\"used\":false,\"reason\":%s}\n", d88::jsonString(names[k]).c_str(),
+      d88::print(stdout, "{%s,\"used\":false,\"reason\":%s}\n", d88::jsonPathMember("dump", paths[k]).c_str(),
                  d88::jsonString(unusable[k]).c_str());
     } else {
       d88::print(stderr, "Note: %s is not used: %s\n", names[k].c_str(), unusable[k].c_str());
@@ -417,7 +423,7 @@ static int merge(const d88::Arguments& args) {
   if (map.active()) {
     map.add("\n],\"dumps\":[");
     for (std::size_t k = 0; k < names.size(); ++k) {
-      map.add(std::string(k == 0 ? "" : ",") + "{\"dump\":" + d88::jsonString(names[k]) +
+      map.add(std::string(k == 0 ? "" : ",") + "{" + d88::jsonPathMember("dump", paths[k]) +
               ",\"used\":" + (unusable[k].empty() ? "true" : "false") + "}");
     }
     map.add("],\"whole\":" + std::string(whole ? "true" : "false") + "}\n");

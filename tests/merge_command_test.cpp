@@ -230,6 +230,32 @@ TEST_F(MergeCommandTest, TheMapNamesWhatIsNotWholeAndWhereMarksDisagree) {
   EXPECT_FALSE(map["whole"].boolean);
 }
 
+#ifndef _WIN32
+// A dump whose name is not UTF-8 is named in the JSON with its bytes in hex
+// beside it, as every listing names an image, so that a script finds it.
+TEST_F(MergeCommandTest, ADumpNameThatIsNotUtf8KeepsItsBytesInTheJson) {
+  Disk b = d88build::standardDisk(3, 4, 2, 8, 3);
+  Disk a = b;
+  a.tracks[2].erase(a.tracks[2].begin());
+  const std::string pathA = write("a.d88", {a});
+  const std::string pathB = write("b\xFF.d88", {b});
+  const RunResult merged = merge({"--json", "--map", file("m.json"), "-o", file("m.d88"), pathA, pathB});
+  EXPECT_EQ(merged.status, 0) << merged.err;
+  std::string hex;
+  for (const char ch : pathB) {
+    static const char kDigits[] = "0123456789abcdef";
+    hex += kDigits[static_cast<unsigned char>(ch) >> 4];
+    hex += kDigits[static_cast<unsigned char>(ch) & 0x0F];
+  }
+  const d88test::JsonValue report = d88test::parseJson(merged.out);
+  EXPECT_EQ(report["taken"][0]["dumpHex"].string, hex);
+  const Bytes mapBytes = readFile(file("m.json"));
+  const d88test::JsonValue map = d88test::parseJson(std::string(mapBytes.begin(), mapBytes.end()));
+  EXPECT_EQ(map["dumps"][1]["dumpHex"].string, hex);
+  EXPECT_EQ(map["dumps"][0].object.count("dumpHex"), 0u);
+}
+#endif
+
 // OUT is never a dump, by name, through a link or as standard input; a dump
 // that cannot be read stops the run; nothing is written then.
 TEST_F(MergeCommandTest, NothingIsWrittenOverADumpOrFromAnUnreadableOne) {
