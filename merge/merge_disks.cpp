@@ -336,7 +336,8 @@ void nameAbsentSectors(const RawGeometry& usual, DiskMerge* merge) {
       MergeFlaw flaw;
       flaw.track = number;
       flaw.absent = true;
-      flaw.id = {static_cast<std::uint8_t>(number / 2), static_cast<std::uint8_t>(number % 2),
+      flaw.id = {static_cast<std::uint8_t>(merge->layout.cylinderOf(slot)),
+                 static_cast<std::uint8_t>(merge->layout.headOf(slot)),
                  static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(trackN)};
       merge->flaws.push_back(flaw);
       ++merge->missing;

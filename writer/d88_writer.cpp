@@ -117,10 +117,10 @@ Status layOutDisk(const DiskPlan& layout, RecordSource& source, ByteSink& sink,
     for (std::size_t i = 0; i < records.size(); ++i) {
       const RecordLayout& record = records[i];
       std::array<std::uint8_t, kSectorHeaderSize> head{};
-      head[0] = record.id.c;
-      head[1] = record.id.h;
-      head[2] = record.id.r;
-      head[3] = record.id.n;
+      head[kSectorCOffset] = record.id.c;
+      head[kSectorHOffset] = record.id.h;
+      head[kSectorROffset] = record.id.r;
+      head[kSectorNOffset] = record.id.n;
       writeLE16(head.data() + kSectorCountOffset, static_cast<std::uint32_t>(records.size() & 0xFFFF));
       head[kDensityOffset] = record.density;
       head[kDeletedMarkOffset] = record.deletedMark;
